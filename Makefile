@@ -1,0 +1,43 @@
+# Set-up, build and checks. `make run` and `make test` work on a fresh
+# Debian 12 machine: they install what is missing, configure and build.
+
+BUILD      ?= build
+ASAN_BUILD ?= build-asan
+CMAKE_ARGS ?=
+
+PACKAGES := cmake ninja-build g++ make qt6-base-dev libcli11-dev libgtest-dev libgmock-dev \
+            libbenchmark-dev xvfb xauth xdotool fonts-liberation
+
+.PHONY: all run test deps build build-asan demo bench clean
+
+all: build
+
+deps:
+	@./tools/install-deps $(PACKAGES)
+
+build: deps
+	cmake -S . -B $(BUILD) -G Ninja $(CMAKE_ARGS)
+	cmake --build $(BUILD)
+
+# The engine and command line again with AddressSanitizer and UBSan.
+build-asan: deps
+	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCORVELLA_SANITIZE=ON \
+	  -DCORVELLA_WINDOW=OFF -DCORVELLA_BENCH=OFF $(CMAKE_ARGS)
+	cmake --build $(ASAN_BUILD)
+
+test: build build-asan
+	ctest --test-dir $(ASAN_BUILD) -j2 --output-on-failure
+	ctest --test-dir $(BUILD) -j2 --output-on-failure
+
+demo: build
+	$(BUILD)/tools/corvella-demo demo
+
+run: demo
+	@echo "== corvella-cli count demo/*.wav"
+	@$(BUILD)/src/cli/corvella-cli count demo/*.wav
+	@rm -rf demo/parts && mkdir -p demo/parts
+	@echo "== corvella-cli split --output-dir demo/parts demo/*.wav"
+	@$(BUILD)/src/cli/corvella-cli split --output-dir demo/parts demo/*.wav
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD)

@@ -1,0 +1,35 @@
+// Walking one source file part by part.
+#include "batch/OutputName.h"
+#include "engine/Engine.h"
+
+namespace corvella {
+
+int Engine::ProcessParts(const std::string& fileName, const std::string& destFolder, bool write) {
+  if (!OpenWave(fileName)) return 0;
+
+  int partCount = 0;
+  std::int64_t scanPosition = 0;
+  bool endOfData = false;
+  try {
+    for (;;) {
+      const std::int64_t start = FindPartStart(scanPosition, endOfData);
+      if (endOfData || host_.CancelDown()) break;
+      const std::int64_t end = FindPartEnd(start, scanPosition, endOfData);
+      if (host_.CancelDown()) break;  // the part under way is neither counted nor written
+      ++partCount;
+      if (write) WritePart(start, end, BuildOutputPath(destFolder, WaveFileName, partCount));
+      host_.ProcessMessages();
+      if (endOfData || host_.CancelDown()) break;
+    }
+  } catch (...) {
+    CloseWave();  // never leave the source locked behind an escaping error
+    throw;
+  }
+  host_.SetProgress(0);
+  CloseWave();
+  return partCount;
+}
+
+int Engine::CountParts(const std::string& fileName) { return ProcessParts(fileName, "", false); }
+
+}  // namespace corvella

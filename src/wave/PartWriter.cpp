@@ -1,0 +1,79 @@
+// Writing a range of frames of the open source as a new WAV file.
+#include <algorithm>
+
+#include "engine/Engine.h"
+#include "wave/ByteOrder.h"
+
+namespace corvella {
+
+bool Engine::WritePart(std::int64_t startFrame, std::int64_t endFrame,
+                       const std::string& fileName) {
+  host_.PartStarting(fileName);
+  files_.SetCurrentFolder(host_.DestFolder());
+  std::unique_ptr<MmioFile> out = MmioFile::Create(files_, fileName);
+  if (!out) {
+    host_.ShowMessage(msg::kUnableToCreate, msg::kErrorCaption);
+    host_.PartWritten(fileName, false);
+    return false;
+  }
+
+  // One reading of Mono serves the whole part, so its header and its samples agree.
+  const bool mix = host_.MonoChecked();
+  const int outChannels = mix ? 1 : Channels;
+
+  MMCKINFO riff{};
+  riff.fccType = FourCC("WAVE");
+  MMCKINFO fmt{};
+  fmt.ckid = FourCC("fmt ");
+  bool ok = out->CreateChunk(riff, true) && out->CreateChunk(fmt, false);
+
+  std::uint8_t format[16];
+  WriteLe16(format + 0, 1);
+  WriteLe16(format + 2, static_cast<std::uint16_t>(outChannels));
+  WriteLe32(format + 4, static_cast<std::uint32_t>(SamplesPerSec));
+  WriteLe32(format + 8, static_cast<std::uint32_t>(SamplesPerSec * outChannels * 2));
+  WriteLe16(format + 12, static_cast<std::uint16_t>(outChannels * 2));
+  WriteLe16(format + 14, ReadLe16(WaveFormat.get() + 14));
+  ok = ok && out->Write(format, 16) == 16 && out->Ascend(fmt);
+
+  MMCKINFO data{};
+  data.ckid = FourCC("data");
+  const std::int64_t frameCount = std::max<std::int64_t>(endFrame - startFrame, 0);
+  data.cksize = static_cast<std::uint32_t>(frameCount * outChannels * 2);
+  ok = ok && out->CreateChunk(data, false);
+
+  SeekFrame(startFrame);
+  const std::int64_t framesPerBlock = kSampleBufferSamples / Channels;
+  for (std::int64_t frame = startFrame; ok && frame < endFrame;) {
+    const std::int64_t want = std::min(endFrame - frame, framesPerBlock);
+    const std::int64_t bytes = want * Channels * 2;
+    // The range lies inside the data chunk, so a short read means the source
+    // changed under us or the disk failed: the part would be incomplete.
+    if (WaveHandle->Read(SampleBuffer.data(), bytes) != bytes) {
+      ok = false;
+      break;
+    }
+    std::int16_t* samples = SampleBuffer.data();
+    std::int64_t outSamples = want * Channels;
+    if (Channels == 2 && mix) {
+      SamplesFromLittleEndian(samples, static_cast<std::size_t>(outSamples));
+      for (std::int64_t i = 0; i < want; ++i) {
+        const std::int32_t sum = static_cast<std::int32_t>(samples[2 * i]) + samples[2 * i + 1];
+        samples[i] = static_cast<std::int16_t>(sum / 2);
+      }
+      outSamples = want;
+      SamplesToLittleEndian(samples, static_cast<std::size_t>(outSamples));
+    }
+    ok = out->Write(samples, outSamples * 2) == outSamples * 2;
+    frame += want;
+  }
+  ok = ok && out->Ascend(data) && out->Ascend(riff) && out->Publish();
+  if (!ok) {
+    out.reset();  // removes the unfinished file; an older file of that name stays
+    host_.ShowMessage(msg::kUnableToWrite, msg::kErrorCaption);
+  }
+  host_.PartWritten(fileName, ok);
+  return ok;
+}
+
+}  // namespace corvella

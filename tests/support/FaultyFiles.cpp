@@ -1,0 +1,29 @@
+#include "support/FaultyFiles.h"
+
+#include <algorithm>
+
+namespace corvella::test {
+
+std::int64_t FaultyFiles::Read(int fd, void* buffer, std::int64_t count) {
+  if (failReadsAfter >= 0) {
+    const std::int64_t allowed = std::max<std::int64_t>(failReadsAfter - read, 0);
+    if (allowed == 0) return -1;
+    count = std::min(count, allowed);
+  }
+  std::int64_t got = real().Read(fd, buffer, count);
+  if (got > 0) read += got;
+  return got;
+}
+
+std::int64_t FaultyFiles::Write(int fd, const void* buffer, std::int64_t count) {
+  if (failWritesAfter >= 0) {
+    const std::int64_t allowed = std::max<std::int64_t>(failWritesAfter - written, 0);
+    if (allowed == 0) return -1;
+    count = std::min(count, allowed);
+  }
+  std::int64_t put = real().Write(fd, buffer, count);
+  if (put > 0) written += put;
+  return put;
+}
+
+}  // namespace corvella::test

@@ -1,0 +1,38 @@
+// The real file system with faults switched in: writes or reads that fail
+// after a number of bytes, a rename that fails.
+#pragma once
+
+#include "wave/FileApi.h"
+
+namespace corvella::test {
+
+class FaultyFiles : public FileApi {
+ public:
+  // -1 means never fail.
+  std::int64_t failWritesAfter = -1;  // bytes of all writes together
+  std::int64_t failReadsAfter = -1;   // bytes of all reads together
+  bool failRename = false;
+  bool failClose = false;
+  std::int64_t written = 0;
+  std::int64_t read = 0;
+
+  int OpenExclusive(const std::string& path) override { return real().OpenExclusive(path); }
+  int CreateNew(const std::string& path) override { return real().CreateNew(path); }
+  std::int64_t Read(int fd, void* buffer, std::int64_t count) override;
+  std::int64_t Write(int fd, const void* buffer, std::int64_t count) override;
+  std::int64_t Seek(int fd, std::int64_t offset, SeekOrigin origin) override {
+    return real().Seek(fd, offset, origin);
+  }
+  bool Close(int fd) override { return real().Close(fd) && !failClose; }
+  PathInfo Inspect(const std::string& path) override { return real().Inspect(path); }
+  bool Rename(const std::string& from, const std::string& to) override {
+    return !failRename && real().Rename(from, to);
+  }
+  bool Remove(const std::string& path) override { return real().Remove(path); }
+  bool SetCurrentFolder(const std::string& path) override { return real().SetCurrentFolder(path); }
+
+ private:
+  static FileApi& real() { return PlatformFiles(); }
+};
+
+}  // namespace corvella::test

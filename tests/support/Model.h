@@ -1,0 +1,22 @@
+// The detection rule stated plainly, frame by frame, with no blocks and no
+// cleverness: the yardstick the engine's scanner is compared against.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace corvella::test {
+
+struct Span {
+  std::int64_t start;
+  std::int64_t end;  // one past the last loud frame
+  bool operator==(const Span&) const = default;
+};
+
+// A frame is loud when any sample's amplitude (in 32 bits) exceeds the floor.
+// A part runs from a loud frame to just past the last loud frame before more
+// than `gap` silent frames in a row, or before the end of the data.
+std::vector<Span> ModelParts(const std::vector<std::int16_t>& samples, int channels, int noiseFloor,
+                             std::int64_t gap);
+
+}  // namespace corvella::test
