@@ -41,3 +41,7 @@ run: demo
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)
+
+# Benchmarks: Corvella next to cat, dd, sox and ffmpeg on 1-hour recordings.
+bench: build
+	bench/run-bench $(BUILD)
