@@ -6,7 +6,7 @@ ASAN_BUILD ?= build-asan
 CMAKE_ARGS ?=
 
 PACKAGES := cmake ninja-build g++ make qt6-base-dev libcli11-dev libgtest-dev libgmock-dev \
-            libbenchmark-dev xvfb xauth xdotool fonts-liberation
+            libbenchmark-dev libxcb1-dev xvfb xauth xdotool fonts-liberation
 
 .PHONY: all run test deps build build-asan demo bench clean
 

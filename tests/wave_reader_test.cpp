@@ -1,6 +1,7 @@
 // Opening and validating source recordings: every refusal in its order, and
 // the chunk layouts that must be accepted.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "support/ChildLock.h"
 #include "support/EngineFixture.h"
@@ -70,6 +71,12 @@ TEST_F(EngineFixture, MissingFileCannotBeOpened) {
 TEST_F(EngineFixture, FolderNamedLikeARecordingCannotBeOpened) {
   std::filesystem::create_directory(dir / "folder.wav");
   EXPECT_FALSE(engine.OpenWave("folder.wav"));
+  EXPECT_EQ(host.MessageTexts(), std::vector<std::string>{msg::kUnableToOpen});
+}
+
+TEST_F(EngineFixture, PipeNamedLikeARecordingIsRefusedWithoutWaiting) {
+  ASSERT_EQ(::mkfifo((dir / "pipe.wav").c_str(), 0600), 0);
+  EXPECT_FALSE(engine.OpenWave("pipe.wav"));
   EXPECT_EQ(host.MessageTexts(), std::vector<std::string>{msg::kUnableToOpen});
 }
 

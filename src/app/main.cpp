@@ -1,0 +1,45 @@
+// The entry routine: the application object, the one main window, the event
+// loop. The program takes no arguments and always returns 0.
+#include <QByteArray>
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/Application.h"
+#include "app/MainForm.h"
+
+namespace {
+
+// The window's layout is in pixels: no scaling to the screen's text size.
+void FixPixelLayout() {
+  if (qEnvironmentVariableIsEmpty("QT_ENABLE_HIGHDPI_SCALING")) {
+    qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
+  }
+  if (qEnvironmentVariableIsEmpty("QT_SCALE_FACTOR")) qputenv("QT_SCALE_FACTOR", "1");
+}
+
+// A toolkit that cannot start (no display, say) ends the program quietly
+// with the exit code it always has.
+void OnQtMessage(QtMsgType type, const QMessageLogContext&, const QString& message) {
+  std::fprintf(stderr, "%s\n", qPrintable(message));
+  if (type == QtFatalMsg) std::_Exit(0);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  FixPixelLayout();
+  qInstallMessageHandler(OnQtMessage);
+  try {
+    corvella::app::Application application(argc, argv);
+    try {
+      corvella::app::TMainForm window;
+      window.show();
+      application.exec();
+    } catch (const std::exception& error) {
+      corvella::app::ShowError(error);
+    }
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "Corvella v1.07: %s\n", error.what());
+  }
+  return 0;
+}

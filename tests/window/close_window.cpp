@@ -1,0 +1,40 @@
+// Asks an X window to close, as a window manager's close button does:
+//   close-window WINDOW_ID
+#include <xcb/xcb.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+static xcb_atom_t Atom(xcb_connection_t* connection, const char* name) {
+  xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
+      connection, xcb_intern_atom(connection, 0, static_cast<uint16_t>(std::strlen(name)), name),
+      nullptr);
+  xcb_atom_t atom = reply ? reply->atom : static_cast<xcb_atom_t>(XCB_ATOM_NONE);
+  std::free(reply);
+  return atom;
+}
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: close-window WINDOW_ID\n");
+    return 2;
+  }
+  xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+  if (xcb_connection_has_error(connection)) {
+    std::fprintf(stderr, "close-window: no X display\n");
+    return 1;
+  }
+  xcb_client_message_event_t event{};
+  event.response_type = XCB_CLIENT_MESSAGE;
+  event.format = 32;
+  event.window = static_cast<xcb_window_t>(std::strtoul(argv[1], nullptr, 0));
+  event.type = Atom(connection, "WM_PROTOCOLS");
+  event.data.data32[0] = Atom(connection, "WM_DELETE_WINDOW");
+  event.data.data32[1] = XCB_CURRENT_TIME;
+  xcb_send_event(connection, 0, event.window, XCB_EVENT_MASK_NO_EVENT,
+                 reinterpret_cast<const char*>(&event));
+  xcb_flush(connection);
+  xcb_disconnect(connection);
+  return 0;
+}
