@@ -19,25 +19,33 @@ build: deps
 	cmake -S . -B $(BUILD) -G Ninja $(CMAKE_ARGS)
 	cmake --build $(BUILD)
 
-# The engine and command line again with AddressSanitizer and UBSan.
+# Everything again with AddressSanitizer and UndefinedBehaviorSanitizer.
 build-asan: deps
 	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCORVELLA_SANITIZE=ON \
-	  -DCORVELLA_WINDOW=OFF -DCORVELLA_BENCH=OFF $(CMAKE_ARGS)
+	  -DCORVELLA_WINDOW=ON -DCORVELLA_BENCH=OFF $(CMAKE_ARGS)
 	cmake --build $(ASAN_BUILD)
 
 test: build build-asan
 	ctest --test-dir $(ASAN_BUILD) -j2 --output-on-failure
 	ctest --test-dir $(BUILD) -j2 --output-on-failure
 
+# Demo recordings: two short sessions and a 10-minute tape to watch progress on.
 demo: build
-	$(BUILD)/tools/corvella-demo demo
+	@[ -f demo/long-tape.wav ] || $(BUILD)/tools/corvella-demo demo --long 10
 
+# The window in the demo folder; without a display, the command line on it.
 run: demo
-	@echo "== corvella-cli count demo/*.wav"
-	@$(BUILD)/src/cli/corvella-cli count demo/*.wav
-	@rm -rf demo/parts && mkdir -p demo/parts
-	@echo "== corvella-cli split --output-dir demo/parts demo/*.wav"
-	@$(BUILD)/src/cli/corvella-cli split --output-dir demo/parts demo/*.wav
+	@if [ -n "$$DISPLAY" ] || [ -n "$$WAYLAND_DISPLAY" ]; then \
+	  echo "Starting Corvella in demo/: select recordings, then Count or Split."; \
+	  cd demo && ../$(BUILD)/src/app/corvella; \
+	else \
+	  echo "No display (DISPLAY is not set): running the command line on the demo instead."; \
+	  echo "== corvella-cli count demo/*.wav"; \
+	  $(BUILD)/src/cli/corvella-cli count demo/*.wav; \
+	  rm -rf demo/parts && mkdir -p demo/parts; \
+	  echo "== corvella-cli split --output-dir demo/parts demo/*.wav"; \
+	  $(BUILD)/src/cli/corvella-cli split --output-dir demo/parts demo/*.wav; \
+	fi
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)
