@@ -1,8 +1,9 @@
-// Runs a shell command several times and prints the median wall time in
-// seconds and the largest peak resident memory of the runs in KiB:
-//   measure RUNS 'COMMAND'   ->   "0.0452 1804"
-// An optional third argument is a command run before each timed run (to
-// clear an output folder, say); it is not timed.
+// Runs shell commands several times, interleaved so that they meet the same
+// machine state, and prints for each the median wall time in seconds and the
+// largest peak resident memory of its runs in KiB, one line per command:
+//   measure RUNS 'PREPARE' 'COMMAND' ['COMMAND'...]   ->   "0.0452 1804"
+// PREPARE (may be empty) runs untimed before every timed run, to clear an
+// output folder, say.
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -35,23 +36,30 @@ double RunOnce(const char* command, long* peakKb) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 3) {
-    std::fprintf(stderr, "usage: measure RUNS COMMAND [PREPARE]\n");
+  if (argc < 4) {
+    std::fprintf(stderr, "usage: measure RUNS PREPARE COMMAND [COMMAND...]\n");
     return 2;
   }
   const int runs = std::max(1, std::atoi(argv[1]));
-  std::vector<double> times;
-  long peakKb = 0;
+  const char* prepare = argv[2];
+  const int commands = argc - 3;
+  std::vector<std::vector<double>> times(static_cast<std::size_t>(commands));
+  std::vector<long> peakKb(static_cast<std::size_t>(commands), 0);
   for (int i = 0; i < runs; ++i) {
-    if (argc > 3 && std::system(argv[3]) != 0) return 1;
-    const double seconds = RunOnce(argv[2], &peakKb);
-    if (seconds < 0) {
-      std::fprintf(stderr, "measure: command failed: %s\n", argv[2]);
-      return 1;
+    for (int c = 0; c < commands; ++c) {
+      if (prepare[0] != '\0' && std::system(prepare) != 0) return 1;
+      const double seconds = RunOnce(argv[3 + c], &peakKb[static_cast<std::size_t>(c)]);
+      if (seconds < 0) {
+        std::fprintf(stderr, "measure: command failed: %s\n", argv[3 + c]);
+        return 1;
+      }
+      times[static_cast<std::size_t>(c)].push_back(seconds);
     }
-    times.push_back(seconds);
   }
-  std::sort(times.begin(), times.end());
-  std::printf("%.4f %ld\n", times[times.size() / 2], peakKb);
+  for (int c = 0; c < commands; ++c) {
+    auto& t = times[static_cast<std::size_t>(c)];
+    std::sort(t.begin(), t.end());
+    std::printf("%.4f %ld\n", t[t.size() / 2], peakKb[static_cast<std::size_t>(c)]);
+  }
   return 0;
 }

@@ -69,7 +69,22 @@ TEST_F(Writer, MonoSourceIsTheSameWhetherMonoIsTickedOrNot) {
   EXPECT_EQ(ReadFile(dir / "a.wav"), ReadFile(dir / "b.wav"));
 }
 
-TEST_F(Writer, PartsAcrossBlockEdgesAreWhole) {
+// Both copy paths: the kernel copy where the platform offers it, and the
+// copy block by block through the sample buffer.
+class WriterPaths : public EngineFixture, public ::testing::WithParamInterface<bool> {
+ protected:
+  void SetUp() override {
+    EngineFixture::SetUp();
+    files.copyUnsupported = GetParam();
+  }
+  FaultyFiles files;
+  Engine engine{host, files};
+};
+
+INSTANTIATE_TEST_SUITE_P(Copy, WriterPaths, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "ByBlocks" : "InKernel"; });
+
+TEST_P(WriterPaths, PartsAcrossBlockEdgesAreWhole) {
   struct Case {
     int channels;
     std::int64_t frames;
@@ -78,7 +93,8 @@ TEST_F(Writer, PartsAcrossBlockEdgesAreWhole) {
   for (Case c : {Case{2, 32768, false}, Case{2, 32769, false}, Case{2, 32769, true},
                  Case{1, 65536, false}, Case{1, 65537, false}, Case{2, 100001, true}}) {
     const Samples samples = Ramp(static_cast<std::size_t>((c.frames + 5) * c.channels), 13);
-    ASSERT_TRUE(Open(SimpleWav(c.channels, samples)));
+    dir.Put("in.wav", SimpleWav(c.channels, samples));
+    ASSERT_TRUE(engine.OpenWave("in.wav"));
     host.mono = c.mono;
     ASSERT_TRUE(engine.WritePart(3, 3 + c.frames, dir / "part.wav"));
     Samples want;
@@ -163,20 +179,27 @@ class FailingWriter : public EngineFixture {
 };
 
 TEST_F(FailingWriter, DiskFullPartWayKeepsTheOldFileAndLeavesNoTemporary) {
-  for (std::int64_t after : {0, 5, 44, 131072 + 44, 399999}) {
-    FaultyFiles files;
-    files.failWritesAfter = after;
-    host.messages.clear();
-    EXPECT_FALSE(WriteThrough(files)) << after;
-    ExpectNothingLost();
+  for (bool byBlocks : {false, true}) {
+    for (std::int64_t after : {0, 5, 44, 131072 + 44, 399999}) {
+      FaultyFiles files;
+      files.failWritesAfter = after;
+      files.copyUnsupported = byBlocks;
+      host.messages.clear();
+      EXPECT_FALSE(WriteThrough(files)) << after;
+      ExpectNothingLost();
+    }
   }
 }
 
 TEST_F(FailingWriter, SourceReadErrorWhileCopyingKeepsTheOldFile) {
-  FaultyFiles files;
-  files.failReadsAfter = 4096 + 200000;  // the header search, then part of the samples
-  EXPECT_FALSE(WriteThrough(files));
-  ExpectNothingLost();
+  for (bool byBlocks : {false, true}) {
+    FaultyFiles files;
+    files.failReadsAfter = 4096 + 200000;  // the header search, then part of the samples
+    files.copyUnsupported = byBlocks;
+    host.messages.clear();
+    EXPECT_FALSE(WriteThrough(files));
+    ExpectNothingLost();
+  }
 }
 
 TEST_F(FailingWriter, FailedRenameOrCloseKeepsTheOldFile) {

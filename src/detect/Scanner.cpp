@@ -1,21 +1,14 @@
 // Finding where each part of a source begins and ends.
-#include <cstdlib>
+//
+// Both searches read the source block by block into the sample buffer and,
+// after every block, set the progress, let pending events run and test the
+// Cancel toggle. Within a block they judge many samples at once.
+#include <algorithm>
 
+#include "detect/LoudScan.h"
 #include "engine/Engine.h"
 
 namespace corvella {
-namespace {
-
-// A frame is loud when any of its samples has an amplitude above the floor;
-// the amplitude is taken in 32 bits, so -32768 counts as 32768.
-inline bool IsLoud(const std::int16_t* frame, int channels, int noiseFloor) {
-  for (int c = 0; c < channels; ++c) {
-    if (std::abs(static_cast<std::int32_t>(frame[c])) > noiseFloor) return true;
-  }
-  return false;
-}
-
-}  // namespace
 
 std::int64_t Engine::FindPartStart(std::int64_t begin, bool& endOfData) {
   const std::int64_t frames = FrameCount();
@@ -25,15 +18,10 @@ std::int64_t Engine::FindPartStart(std::int64_t begin, bool& endOfData) {
   for (;;) {
     got = ReadBlock();
     const std::int64_t n = got > 0 ? got / 2 / Channels : 0;
-    bool found = false;
-    std::int64_t j = 0;
-    for (; j < n; ++j) {
-      if (IsLoud(&SampleBuffer[static_cast<std::size_t>(j * Channels)], Channels, NoiseFloor)) {
-        found = true;
-        break;
-      }
-    }
-    p += j;
+    const auto samples = static_cast<std::size_t>(n * Channels);
+    const std::size_t loud = FirstLoudSample(SampleBuffer.data(), samples, NoiseFloor);
+    const bool found = loud < samples;
+    p += found ? static_cast<std::int64_t>(loud) / Channels : n;
     host_.SetProgress(ProgressOf(p));
     host_.ProcessMessages();
     if (found || got <= 0 || host_.CancelDown()) break;
@@ -46,21 +34,28 @@ std::int64_t Engine::FindPartStart(std::int64_t begin, bool& endOfData) {
   return p;
 }
 
+// The end search follows e, one past the last loud frame, and q, the next
+// frame to judge; the part ends before judging q once q - e exceeds the gap G.
+// Every frame up to e + G is judged whatever it holds, so the frames from q
+// to e + G are taken as one stretch: only its last loud frame matters.
 std::int64_t Engine::FindPartEnd(std::int64_t start, std::int64_t& scanPosition,
                                  bool& endOfData) {
   const std::int64_t gap = GapFrames();
-  std::int64_t e = start + 1;  // one past the last loud frame; frame `start` is loud
-  std::int64_t q = start + 1;  // the next frame to judge
+  std::int64_t e = start + 1;  // frame `start` is loud
+  std::int64_t q = start + 1;
   SeekFrame(start + 1);
   std::int64_t got = 0;
   for (;;) {
     got = ReadBlock();
     const std::int64_t n = got > 0 ? got / 2 / Channels : 0;
-    for (std::int64_t i = 0; i < n && q - e <= gap; ++i) {
-      ++q;
-      if (IsLoud(&SampleBuffer[static_cast<std::size_t>(i * Channels)], Channels, NoiseFloor)) {
-        e = q;
-      }
+    const std::int64_t base = q;  // the block's first frame
+    while (q < base + n && q - e <= gap) {
+      const std::int64_t last = std::min(e + gap, base + n - 1);
+      const std::int16_t* stretch = SampleBuffer.data() + (q - base) * Channels;
+      const auto samples = static_cast<std::size_t>((last - q + 1) * Channels);
+      const std::size_t loud = LastLoudSample(stretch, samples, NoiseFloor);
+      if (loud < samples) e = q + static_cast<std::int64_t>(loud) / Channels + 1;
+      q = last + 1;
     }
     host_.SetProgress(ProgressOf(q));
     host_.ProcessMessages();

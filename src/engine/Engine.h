@@ -88,7 +88,10 @@ class Engine {
   int GapThreshold = 0;
 
  private:
-  bool Refuse(const char* message);  // closes, shows the message, returns false
+  bool Refuse(const char* message);
+  // Copies frames [startFrame, endFrame) into `out` block by block through
+  // SampleBuffer, mixed to mono when `mix`; false when a read or write fails.
+  bool CopyBlocks(MmioFile& out, std::int64_t startFrame, std::int64_t endFrame, bool mix);  // closes, shows the message, returns false
   // Reads the next block of the source into SampleBuffer; returns the bytes read.
   std::int64_t ReadBlock();
   int ProgressOf(std::int64_t position) const;

@@ -31,6 +31,12 @@ class FileApi {
   // bytes moved (0 at the end of a file) or -1 when nothing could be moved.
   virtual std::int64_t Read(int fd, void* buffer, std::int64_t count) = 0;
   virtual std::int64_t Write(int fd, const void* buffer, std::int64_t count) = 0;
+  // Copies count bytes from offset inOffset of `in` to the position of `out`
+  // inside the kernel, without passing them through the program. Returns the
+  // bytes copied (fewer at the end of `in`), -1 on error, or kCopyUnsupported
+  // when the files cannot be copied this way; the caller then copies by blocks.
+  static constexpr std::int64_t kCopyUnsupported = -2;
+  virtual std::int64_t CopyRange(int in, std::int64_t inOffset, int out, std::int64_t count) = 0;
   // Returns the new position, or -1.
   virtual std::int64_t Seek(int fd, std::int64_t offset, SeekOrigin origin) = 0;
   // False when the close reported an error (data may not have reached the disk).

@@ -91,6 +91,16 @@ std::int64_t MmioFile::Write(const void* buffer, std::int64_t count) {
   return put;
 }
 
+std::int64_t MmioFile::CopyFrom(MmioFile& source, std::int64_t offset, std::int64_t count) {
+  if (count == 0) return 0;
+  const std::int64_t put = files_.CopyRange(source.fd_, offset, fd_, count);
+  if (put == FileApi::kCopyUnsupported) return put;
+  if (put > 0) position_ += put;
+  if (put != count) failed_ = true;
+  windowStart_ = -1;
+  return put;
+}
+
 std::int64_t MmioFile::Seek(std::int64_t offset, SeekOrigin origin) {
   std::int64_t at = files_.Seek(fd_, offset, origin);
   if (at >= 0) {

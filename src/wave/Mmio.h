@@ -57,6 +57,10 @@ class MmioFile {
   std::int64_t Read(void* buffer, std::int64_t count);
   // Returns the bytes written or -1 on error.
   std::int64_t Write(const void* buffer, std::int64_t count);
+  // Appends count bytes of `source`, from its offset `offset`, at the position,
+  // without passing them through the program. Returns the bytes copied, -1 on
+  // error, or FileApi::kCopyUnsupported when the caller must copy by blocks.
+  std::int64_t CopyFrom(MmioFile& source, std::int64_t offset, std::int64_t count);
   // Returns the new position (offset 0 from the end gives the length) or -1.
   std::int64_t Seek(std::int64_t offset, SeekOrigin origin);
 

@@ -3,8 +3,33 @@
 
 #include "engine/Engine.h"
 #include "wave/ByteOrder.h"
+#include "wave/MonoMix.h"
 
 namespace corvella {
+
+bool Engine::CopyBlocks(MmioFile& out, std::int64_t startFrame, std::int64_t endFrame,
+                        bool mix) {
+  SeekFrame(startFrame);
+  const std::int64_t framesPerBlock = kSampleBufferSamples / Channels;
+  for (std::int64_t frame = startFrame; frame < endFrame;) {
+    const std::int64_t want = std::min(endFrame - frame, framesPerBlock);
+    const std::int64_t bytes = want * Channels * 2;
+    // The range lies inside the data chunk, so a short read means the source
+    // changed under us or the disk failed: the part would be incomplete.
+    if (WaveHandle->Read(SampleBuffer.data(), bytes) != bytes) return false;
+    std::int16_t* samples = SampleBuffer.data();
+    std::int64_t outSamples = want * Channels;
+    if (Channels == 2 && mix) {
+      SamplesFromLittleEndian(samples, static_cast<std::size_t>(outSamples));
+      MixToMono(samples, static_cast<std::size_t>(want));
+      outSamples = want;
+      SamplesToLittleEndian(samples, static_cast<std::size_t>(outSamples));
+    }
+    if (out.Write(samples, outSamples * 2) != outSamples * 2) return false;
+    frame += want;
+  }
+  return true;
+}
 
 bool Engine::WritePart(std::int64_t startFrame, std::int64_t endFrame,
                        const std::string& fileName) {
@@ -42,30 +67,15 @@ bool Engine::WritePart(std::int64_t startFrame, std::int64_t endFrame,
   data.cksize = static_cast<std::uint32_t>(frameCount * outChannels * 2);
   ok = ok && out->CreateChunk(data, false);
 
-  SeekFrame(startFrame);
-  const std::int64_t framesPerBlock = kSampleBufferSamples / Channels;
-  for (std::int64_t frame = startFrame; ok && frame < endFrame;) {
-    const std::int64_t want = std::min(endFrame - frame, framesPerBlock);
-    const std::int64_t bytes = want * Channels * 2;
-    // The range lies inside the data chunk, so a short read means the source
-    // changed under us or the disk failed: the part would be incomplete.
-    if (WaveHandle->Read(SampleBuffer.data(), bytes) != bytes) {
-      ok = false;
-      break;
+  if (ok && frameCount > 0) {
+    // Whole channels need not pass through the program: the kernel copies them.
+    std::int64_t copied = FileApi::kCopyUnsupported;
+    const std::int64_t bytes = frameCount * Channels * 2;
+    if (!(Channels == 2 && mix)) {
+      copied = out->CopyFrom(*WaveHandle, DataOffset + startFrame * Channels * 2, bytes);
     }
-    std::int16_t* samples = SampleBuffer.data();
-    std::int64_t outSamples = want * Channels;
-    if (Channels == 2 && mix) {
-      SamplesFromLittleEndian(samples, static_cast<std::size_t>(outSamples));
-      for (std::int64_t i = 0; i < want; ++i) {
-        const std::int32_t sum = static_cast<std::int32_t>(samples[2 * i]) + samples[2 * i + 1];
-        samples[i] = static_cast<std::int16_t>(sum / 2);
-      }
-      outSamples = want;
-      SamplesToLittleEndian(samples, static_cast<std::size_t>(outSamples));
-    }
-    ok = out->Write(samples, outSamples * 2) == outSamples * 2;
-    frame += want;
+    ok = copied == FileApi::kCopyUnsupported ? CopyBlocks(*out, startFrame, endFrame, mix)
+                                             : copied == bytes;
   }
   ok = ok && out->Ascend(data) && out->Ascend(riff) && out->Publish();
   if (!ok) {

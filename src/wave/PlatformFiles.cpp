@@ -56,6 +56,28 @@ class PosixFiles final : public FileApi {
     return done;
   }
 
+  std::int64_t CopyRange(int in, std::int64_t inOffset, int out, std::int64_t count) override {
+#ifdef __linux__
+    loff_t from = static_cast<loff_t>(inOffset);
+    std::int64_t done = 0;
+    while (done < count) {
+      ssize_t put = ::copy_file_range(in, &from, out, nullptr, static_cast<size_t>(count - done), 0);
+      if (put < 0 && errno == EINTR) continue;
+      if (put < 0 && done == 0 &&
+          (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP)) {
+        return kCopyUnsupported;
+      }
+      if (put < 0) return done > 0 ? done : -1;
+      if (put == 0) break;
+      done += put;
+    }
+    return done;
+#else
+    (void)in, (void)inOffset, (void)out, (void)count;
+    return kCopyUnsupported;
+#endif
+  }
+
   std::int64_t Seek(int fd, std::int64_t offset, SeekOrigin origin) override {
     off_t at = ::lseek(fd, static_cast<off_t>(offset), origin == SeekOrigin::FromEnd ? SEEK_END : SEEK_SET);
     return at < 0 ? -1 : static_cast<std::int64_t>(at);

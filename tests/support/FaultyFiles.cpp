@@ -15,6 +15,21 @@ std::int64_t FaultyFiles::Read(int fd, void* buffer, std::int64_t count) {
   return got;
 }
 
+std::int64_t FaultyFiles::CopyRange(int in, std::int64_t inOffset, int out, std::int64_t count) {
+  if (copyUnsupported) return kCopyUnsupported;
+  if (real().Seek(in, inOffset, SeekOrigin::FromStart) != inOffset) return -1;
+  char buffer[8192];
+  std::int64_t done = 0;
+  while (done < count) {
+    const std::int64_t got = Read(in, buffer, std::min<std::int64_t>(count - done, sizeof buffer));
+    if (got <= 0) break;
+    const std::int64_t put = Write(out, buffer, got);
+    if (put > 0) done += put;
+    if (put != got) return done > 0 ? done : -1;
+  }
+  return done > 0 || count == 0 ? done : -1;
+}
+
 std::int64_t FaultyFiles::Write(int fd, const void* buffer, std::int64_t count) {
   if (failWritesAfter >= 0) {
     const std::int64_t allowed = std::max<std::int64_t>(failWritesAfter - written, 0);

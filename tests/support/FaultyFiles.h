@@ -13,6 +13,7 @@ class FaultyFiles : public FileApi {
   std::int64_t failReadsAfter = -1;   // bytes of all reads together
   bool failRename = false;
   bool failClose = false;
+  bool copyUnsupported = false;  // kernel copies refused: the writer copies by blocks
   std::int64_t written = 0;
   std::int64_t read = 0;
 
@@ -20,6 +21,8 @@ class FaultyFiles : public FileApi {
   int CreateNew(const std::string& path) override { return real().CreateNew(path); }
   std::int64_t Read(int fd, void* buffer, std::int64_t count) override;
   std::int64_t Write(int fd, const void* buffer, std::int64_t count) override;
+  // Copies through Read and Write, so their faults apply to kernel copies too.
+  std::int64_t CopyRange(int in, std::int64_t inOffset, int out, std::int64_t count) override;
   std::int64_t Seek(int fd, std::int64_t offset, SeekOrigin origin) override {
     return real().Seek(fd, offset, origin);
   }

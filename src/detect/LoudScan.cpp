@@ -1,0 +1,77 @@
+#include "detect/LoudScan.h"
+
+#include <algorithm>
+
+// On x86-64 the chunk test is built twice, for AVX2 and for the baseline, and
+// the loader picks the one the processor runs.
+#if defined(__x86_64__) && defined(__GNUC__) && defined(__ELF__) && !defined(__clang__)
+#define CORVELLA_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define CORVELLA_VECTOR_CLONES
+#endif
+
+namespace corvella {
+namespace {
+
+// Samples judged together: the inner loop carries no early exit, so the
+// compiler turns it into wide instructions; only a chunk that holds a loud
+// sample is looked at one sample at a time.
+constexpr std::size_t kChunk = 128;
+
+// The floor f as one unsigned comparison: with u = x + f taken modulo 65536,
+// -f <= x <= f exactly when u <= 2f (for 0 <= f <= 32767).
+struct Bounds {
+  std::uint16_t offset;
+  std::uint16_t limit;
+  bool none;  // the floor is at or above 32768: nothing is loud
+  bool all;   // the floor is negative: everything is loud
+};
+
+Bounds BoundsOf(int noiseFloor) {
+  if (noiseFloor >= 32768) return {0, 0, true, false};
+  if (noiseFloor < 0) return {0, 0, false, true};
+  return {static_cast<std::uint16_t>(noiseFloor), static_cast<std::uint16_t>(2 * noiseFloor), false,
+          false};
+}
+
+inline std::uint16_t Shifted(std::int16_t x, Bounds b) {
+  return static_cast<std::uint16_t>(static_cast<std::uint16_t>(x) + b.offset);
+}
+
+inline bool Loud(std::int16_t x, Bounds b) { return Shifted(x, b) > b.limit; }
+
+CORVELLA_VECTOR_CLONES
+bool ChunkHasLoud(const std::int16_t* s, Bounds b) {
+  std::uint16_t highest = 0;
+  for (std::size_t j = 0; j < kChunk; ++j) highest = std::max(highest, Shifted(s[j], b));
+  return highest > b.limit;
+}
+
+}  // namespace
+
+std::size_t FirstLoudSample(const std::int16_t* samples, std::size_t count, int noiseFloor) {
+  const Bounds b = BoundsOf(noiseFloor);
+  if (b.none) return count;
+  if (b.all) return 0;
+  std::size_t i = 0;
+  while (i + kChunk <= count && !ChunkHasLoud(samples + i, b)) i += kChunk;
+  for (; i < count; ++i) {
+    if (Loud(samples[i], b)) return i;
+  }
+  return count;
+}
+
+std::size_t LastLoudSample(const std::int16_t* samples, std::size_t count, int noiseFloor) {
+  const Bounds b = BoundsOf(noiseFloor);
+  if (b.none || count == 0) return count;
+  if (b.all) return count - 1;
+  std::size_t end = count;  // samples [end, count) hold nothing loud
+  while (end >= kChunk && !ChunkHasLoud(samples + end - kChunk, b)) end -= kChunk;
+  while (end > 0) {
+    --end;
+    if (Loud(samples[end], b)) return end;
+  }
+  return count;
+}
+
+}  // namespace corvella
