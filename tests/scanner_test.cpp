@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "support/EngineFixture.h"
+#include "support/FaultyFiles.h"
 
 namespace corvella::test {
 namespace {
@@ -165,6 +166,35 @@ TEST_F(Scanner, CancelStopsASearchAfterTheBlockInProgress) {
   EXPECT_EQ(scan, 65537);
   EXPECT_FALSE(endOfData);
   EXPECT_EQ(host.pumps, 1);
+}
+
+TEST_F(Scanner, BlockThatCannotBeReadEndsTheSearchAndCountsForNothing) {
+  dir.Put("in.wav", SimpleWav(1, WithLoudFrames(1, 300000, {100000, 200000})));
+  FaultyFiles files;
+  files.failReadsAfter = 4096 + 16 + 131072 + 1000;  // the header, one block, then a fault
+  Engine faulty(host, files);
+  faulty.NoiseFloor = 104;
+  faulty.GapThreshold = 100;
+  ASSERT_TRUE(faulty.OpenWave("in.wav"));
+  bool endOfData = false;
+  EXPECT_EQ(faulty.FindPartStart(0, endOfData), 65536);
+  EXPECT_TRUE(endOfData);
+}
+
+TEST_F(Scanner, EndSearchBlockThatCannotBeReadKeepsWhatWasJudgedBefore) {
+  Samples loud(300000, 1000);
+  dir.Put("in.wav", SimpleWav(1, loud));
+  FaultyFiles files;
+  Engine faulty(host, files);
+  faulty.NoiseFloor = 104;
+  ASSERT_TRUE(faulty.OpenWave("in.wav"));
+  files.failReadsAfter = files.read + 3 * 4096;  // a few fetches of the first block, then a fault
+  faulty.GapThreshold = 10;  // many stretches per block
+  bool endOfData = false;
+  std::int64_t scan = 0;
+  EXPECT_EQ(faulty.FindPartEnd(0, scan, endOfData), 1);
+  EXPECT_EQ(scan, 1);
+  EXPECT_TRUE(endOfData);
 }
 
 TEST_F(Scanner, GapLengthFollowsTheSampleRate) {

@@ -36,10 +36,4 @@ void Engine::SeekFrame(std::int64_t frame) {
   WaveHandle->Seek(DataOffset + frame * Channels * 2, SeekOrigin::FromStart);
 }
 
-std::int64_t Engine::ReadBlock() {
-  std::int64_t got = WaveHandle->Read(SampleBuffer.data(), kBlockBytes);
-  if (got > 0) SamplesFromLittleEndian(SampleBuffer.data(), static_cast<std::size_t>(got / 2));
-  return got;
-}
-
 }  // namespace corvella

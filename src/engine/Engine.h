@@ -74,6 +74,7 @@ class Engine {
   std::string WaveFileName;
   std::int64_t DataSize = 0;
   std::int64_t DataOffset = 0;
+  std::int64_t FileLength = 0;  // measured when the source was opened
   MMCKINFO RiffChunkInfo{};
   MMCKINFO ChunkInfo{};
   std::uint32_t FormatSize = 0;
@@ -92,8 +93,6 @@ class Engine {
   // Copies frames [startFrame, endFrame) into `out` block by block through
   // SampleBuffer, mixed to mono when `mix`; false when a read or write fails.
   bool CopyBlocks(MmioFile& out, std::int64_t startFrame, std::int64_t endFrame, bool mix);  // closes, shows the message, returns false
-  // Reads the next block of the source into SampleBuffer; returns the bytes read.
-  std::int64_t ReadBlock();
   int ProgressOf(std::int64_t position) const;
   // Seeks the source to the first byte of a frame.
   void SeekFrame(std::int64_t frame);

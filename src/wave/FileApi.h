@@ -31,6 +31,12 @@ class FileApi {
   // bytes moved (0 at the end of a file) or -1 when nothing could be moved.
   virtual std::int64_t Read(int fd, void* buffer, std::int64_t count) = 0;
   virtual std::int64_t Write(int fd, const void* buffer, std::int64_t count) = 0;
+  // Reads up to count bytes at `offset`, leaving the position alone. Returns
+  // the bytes read (fewer at the end of the file) or -1.
+  virtual std::int64_t ReadAt(int fd, void* buffer, std::int64_t count, std::int64_t offset) = 0;
+  // Tells the system that the bytes will be read soon, so it can fetch them
+  // from the disk in one go.
+  virtual void WillNeed(int fd, std::int64_t offset, std::int64_t count) = 0;
   // Copies count bytes from offset inOffset of `in` to the position of `out`
   // inside the kernel, without passing them through the program. Returns the
   // bytes copied (fewer at the end of `in`), -1 on error, or kCopyUnsupported

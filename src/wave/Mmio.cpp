@@ -82,6 +82,12 @@ std::int64_t MmioFile::Read(void* buffer, std::int64_t count) {
   return got;
 }
 
+std::int64_t MmioFile::ReadAt(std::int64_t offset, void* buffer, std::int64_t count) {
+  return files_.ReadAt(fd_, buffer, count, offset);
+}
+
+void MmioFile::WillNeed(std::int64_t offset, std::int64_t count) { files_.WillNeed(fd_, offset, count); }
+
 std::int64_t MmioFile::Write(const void* buffer, std::int64_t count) {
   if (count == 0) return 0;
   std::int64_t put = files_.Write(fd_, buffer, count);
@@ -111,7 +117,7 @@ std::int64_t MmioFile::Seek(std::int64_t offset, SeekOrigin origin) {
   return at;
 }
 
-bool MmioFile::ReadAt(std::int64_t offset, std::uint8_t* out, int count) {
+bool MmioFile::HeaderAt(std::int64_t offset, std::uint8_t* out, int count) {
   auto inWindow = [&] {
     return windowStart_ >= 0 && offset >= windowStart_ &&
            offset + count <= windowStart_ + windowLength_;
@@ -131,10 +137,10 @@ bool MmioFile::ReadAt(std::int64_t offset, std::uint8_t* out, int count) {
 bool MmioFile::DescendRiff(MMCKINFO& ck) {
   std::int64_t at = position_;
   std::uint8_t header[12];
-  while (ReadAt(at, header, 8)) {
+  while (HeaderAt(at, header, 8)) {
     std::uint32_t id = ReadLe32(header);
     std::uint32_t size = ReadLe32(header + 4);
-    if (id == kRiffId && ReadAt(at + 8, header + 8, 4) && ReadLe32(header + 8) == ck.fccType) {
+    if (id == kRiffId && HeaderAt(at + 8, header + 8, 4) && ReadLe32(header + 8) == ck.fccType) {
       ck.ckid = id;
       ck.cksize = size;
       ck.dwDataOffset = at + 8;
@@ -150,7 +156,7 @@ bool MmioFile::DescendChunk(MMCKINFO& ck, const MMCKINFO& parent) {
   const std::int64_t parentEnd = parent.dwDataOffset + static_cast<std::int64_t>(parent.cksize);
   std::int64_t at = position_;
   std::uint8_t header[8];
-  while (at + 8 <= parentEnd && ReadAt(at, header, 8)) {
+  while (at + 8 <= parentEnd && HeaderAt(at, header, 8)) {
     std::uint32_t id = ReadLe32(header);
     std::uint32_t size = ReadLe32(header + 4);
     if (id == ck.ckid) {

@@ -55,6 +55,11 @@ class MmioFile {
 
   // Returns the bytes read (0 at the end of the file) or -1 on error.
   std::int64_t Read(void* buffer, std::int64_t count);
+  // Reads up to count bytes at `offset` without moving the position; returns
+  // the bytes read or -1 on error.
+  std::int64_t ReadAt(std::int64_t offset, void* buffer, std::int64_t count);
+  // Announces that the bytes will be read soon.
+  void WillNeed(std::int64_t offset, std::int64_t count);
   // Returns the bytes written or -1 on error.
   std::int64_t Write(const void* buffer, std::int64_t count);
   // Appends count bytes of `source`, from its offset `offset`, at the position,
@@ -70,7 +75,8 @@ class MmioFile {
 
  private:
   MmioFile(FileApi& files, int fd) : files_(files), fd_(fd) {}
-  bool ReadAt(std::int64_t offset, std::uint8_t* out, int count);
+  // Copies `count` header bytes at `offset` through the read-ahead window.
+  bool HeaderAt(std::int64_t offset, std::uint8_t* out, int count);
   void CloseHandle();
 
   FileApi& files_;

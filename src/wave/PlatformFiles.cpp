@@ -44,6 +44,28 @@ class PosixFiles final : public FileApi {
     return done;
   }
 
+  std::int64_t ReadAt(int fd, void* buffer, std::int64_t count, std::int64_t offset) override {
+    auto* out = static_cast<char*>(buffer);
+    std::int64_t done = 0;
+    while (done < count) {
+      ssize_t got = ::pread(fd, out + done, static_cast<size_t>(count - done),
+                            static_cast<off_t>(offset + done));
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) return done > 0 ? done : -1;
+      if (got == 0) break;
+      done += got;
+    }
+    return done;
+  }
+
+  void WillNeed(int fd, std::int64_t offset, std::int64_t count) override {
+#ifdef POSIX_FADV_WILLNEED
+    ::posix_fadvise(fd, static_cast<off_t>(offset), static_cast<off_t>(count), POSIX_FADV_WILLNEED);
+#else
+    (void)fd, (void)offset, (void)count;
+#endif
+  }
+
   std::int64_t Write(int fd, const void* buffer, std::int64_t count) override {
     const auto* in = static_cast<const char*>(buffer);
     std::int64_t done = 0;

@@ -63,8 +63,8 @@ bool Engine::OpenWave(const std::string& fileName) {
   DataSize = ChunkInfo.cksize;
   if (DataSize == 0) return Refuse(msg::kEmptyData);
 
-  const std::int64_t length = WaveHandle->Seek(0, SeekOrigin::FromEnd);
-  if (length >= DataOffset + DataSize) return true;
+  FileLength = WaveHandle->Seek(0, SeekOrigin::FromEnd);
+  if (FileLength >= DataOffset + DataSize) return true;
   return Refuse(msg::kDataSizeWrong);
 }
 

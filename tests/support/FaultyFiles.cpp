@@ -30,6 +30,17 @@ std::int64_t FaultyFiles::CopyRange(int in, std::int64_t inOffset, int out, std:
   return done > 0 || count == 0 ? done : -1;
 }
 
+std::int64_t FaultyFiles::ReadAt(int fd, void* buffer, std::int64_t count, std::int64_t offset) {
+  if (failReadsAfter >= 0) {
+    const std::int64_t allowed = std::max<std::int64_t>(failReadsAfter - read, 0);
+    if (allowed == 0) return -1;
+    count = std::min(count, allowed);
+  }
+  std::int64_t got = real().ReadAt(fd, buffer, count, offset);
+  if (got > 0) read += got;
+  return got;
+}
+
 std::int64_t FaultyFiles::Write(int fd, const void* buffer, std::int64_t count) {
   if (failWritesAfter >= 0) {
     const std::int64_t allowed = std::max<std::int64_t>(failWritesAfter - written, 0);

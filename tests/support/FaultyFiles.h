@@ -21,6 +21,10 @@ class FaultyFiles : public FileApi {
   int CreateNew(const std::string& path) override { return real().CreateNew(path); }
   std::int64_t Read(int fd, void* buffer, std::int64_t count) override;
   std::int64_t Write(int fd, const void* buffer, std::int64_t count) override;
+  std::int64_t ReadAt(int fd, void* buffer, std::int64_t count, std::int64_t offset) override;
+  void WillNeed(int fd, std::int64_t offset, std::int64_t count) override {
+    real().WillNeed(fd, offset, count);
+  }
   // Copies through Read and Write, so their faults apply to kernel copies too.
   std::int64_t CopyRange(int in, std::int64_t inOffset, int out, std::int64_t count) override;
   std::int64_t Seek(int fd, std::int64_t offset, SeekOrigin origin) override {
