@@ -3,12 +3,15 @@
 
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 1800
 CMAKE_ARGS ?=
 
 PACKAGES := cmake ninja-build g++ make qt6-base-dev libcli11-dev libgtest-dev libgmock-dev \
-            libbenchmark-dev libxcb1-dev xvfb xauth xdotool fonts-liberation
+            libbenchmark-dev libxcb1-dev xvfb xauth xdotool fonts-liberation \
+            clang libclang-rt-14-dev
 
-.PHONY: all run test deps build build-asan demo bench clean
+.PHONY: all run test deps build build-asan build-fuzz demo bench soak fuzz clean
 
 all: build
 
@@ -25,9 +28,25 @@ build-asan: deps
 	  -DCORVELLA_WINDOW=ON -DCORVELLA_BENCH=OFF $(CMAKE_ARGS)
 	cmake --build $(ASAN_BUILD)
 
-test: build build-asan
+# The engine alone with clang's libFuzzer, AddressSanitizer and UBSan.
+build-fuzz: deps
+	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_CXX_COMPILER=clang++ -DCORVELLA_FUZZ=ON $(CMAKE_ARGS)
+	cmake --build $(FUZZ_BUILD)
+
+# Everything: the sanitizer build, a short fuzz run, then the normal build.
+test: build build-asan build-fuzz
 	ctest --test-dir $(ASAN_BUILD) -j2 --output-on-failure
+	ctest --test-dir $(FUZZ_BUILD) --output-on-failure
 	ctest --test-dir $(BUILD) -j2 --output-on-failure
+
+# A long fuzz run: FUZZ_SECONDS (default 1800), keeping what it finds.
+fuzz: build-fuzz
+	fuzz/run-fuzz $(FUZZ_BUILD)/fuzz/engine_fuzz $(FUZZ_SECONDS) $(FUZZ_BUILD)/fuzz/corpus
+
+# A 2-hour recording of 2000 parts split and checked part by part.
+soak: build
+	bench/run-soak $(BUILD)
 
 # Demo recordings: two short sessions and a 10-minute tape to watch progress on.
 demo: build
@@ -48,7 +67,7 @@ run: demo
 	fi
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
 
 # Benchmarks: Corvella next to cat, dd, sox and ffmpeg on 1-hour recordings.
 bench: build

@@ -13,9 +13,11 @@ int Engine::ProcessParts(const std::string& fileName, const std::string& destFol
   try {
     for (;;) {
       const std::int64_t start = FindPartStart(scanPosition, endOfData);
-      if (endOfData || host_.CancelDown()) break;
+      if (ReadFailed || endOfData || host_.CancelDown()) break;
       const std::int64_t end = FindPartEnd(start, scanPosition, endOfData);
-      if (host_.CancelDown()) break;  // the part under way is neither counted nor written
+      // The part under way is neither counted nor written when Cancel was
+      // pressed, nor when its end could not be read: it might be cut short.
+      if (ReadFailed || host_.CancelDown()) break;
       ++partCount;
       if (write) WritePart(start, end, BuildOutputPath(destFolder, WaveFileName, partCount));
       host_.ProcessMessages();
@@ -27,6 +29,7 @@ int Engine::ProcessParts(const std::string& fileName, const std::string& destFol
   }
   host_.SetProgress(0);
   CloseWave();
+  if (ReadFailed) host_.ShowMessage(msg::kUnableToRead, msg::kErrorCaption);
   return partCount;
 }
 

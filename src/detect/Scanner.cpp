@@ -124,7 +124,10 @@ std::int64_t Engine::FindPartStart(std::int64_t begin, bool& endOfData) {
     const std::size_t loud = block.FirstLoud(0, samples, NoiseFloor);
     // A block that cannot be read holds no frames and ends the search.
     const bool found = !block.failed() && loud < samples;
-    if (block.failed()) got = -1;
+    if (block.failed()) {
+      got = -1;
+      ReadFailed = true;
+    }
     if (got > 0) p += found ? static_cast<std::int64_t>(loud) / Channels : n;
     offset += std::max<std::int64_t>(got, 0);
     host_.SetProgress(ProgressOf(p));
@@ -170,6 +173,7 @@ std::int64_t Engine::FindPartEnd(std::int64_t start, std::int64_t& scanPosition,
     }
     if (block.failed()) {  // as if the read had failed: the block judged nothing
       got = -1;
+      ReadFailed = true;
       q = base;
       e = endBefore;
     }

@@ -34,6 +34,7 @@ inline constexpr char kEmptyData[] = "Data chunk contains no data!";
 inline constexpr char kDataSizeWrong[] = "Size of data chunk is wrong!";
 inline constexpr char kUnableToCreate[] = "Unable to create output file!";
 inline constexpr char kUnableToWrite[] = "Unable to write output file!";
+inline constexpr char kUnableToRead[] = "Unable to read file!";
 }  // namespace msg
 
 class Engine {
@@ -75,6 +76,7 @@ class Engine {
   std::int64_t DataSize = 0;
   std::int64_t DataOffset = 0;
   std::int64_t FileLength = 0;  // measured when the source was opened
+  bool ReadFailed = false;      // a search met bytes it could not read
   MMCKINFO RiffChunkInfo{};
   MMCKINFO ChunkInfo{};
   std::uint32_t FormatSize = 0;

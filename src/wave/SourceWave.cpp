@@ -14,6 +14,7 @@ bool Engine::Refuse(const char* message) {
 
 bool Engine::OpenWave(const std::string& fileName) {
   WaveFileName = fileName;
+  ReadFailed = false;
   files_.SetCurrentFolder(host_.SourceFolder());
 
   WaveHandle = MmioFile::OpenRead(files_, WaveFileName);

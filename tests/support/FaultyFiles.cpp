@@ -17,6 +17,7 @@ std::int64_t FaultyFiles::Read(int fd, void* buffer, std::int64_t count) {
 
 std::int64_t FaultyFiles::CopyRange(int in, std::int64_t inOffset, int out, std::int64_t count) {
   if (copyUnsupported) return kCopyUnsupported;
+  if (failReadsFrom >= 0 && inOffset + count > failReadsFrom) return -1;
   if (real().Seek(in, inOffset, SeekOrigin::FromStart) != inOffset) return -1;
   char buffer[8192];
   std::int64_t done = 0;
@@ -31,6 +32,10 @@ std::int64_t FaultyFiles::CopyRange(int in, std::int64_t inOffset, int out, std:
 }
 
 std::int64_t FaultyFiles::ReadAt(int fd, void* buffer, std::int64_t count, std::int64_t offset) {
+  if (failReadsFrom >= 0 && offset + count > failReadsFrom) {
+    if (offset >= failReadsFrom) return -1;
+    count = failReadsFrom - offset;
+  }
   if (failReadsAfter >= 0) {
     const std::int64_t allowed = std::max<std::int64_t>(failReadsAfter - read, 0);
     if (allowed == 0) return -1;

@@ -11,6 +11,7 @@ class FaultyFiles : public FileApi {
   // -1 means never fail.
   std::int64_t failWritesAfter = -1;  // bytes of all writes together
   std::int64_t failReadsAfter = -1;   // bytes of all reads together
+  std::int64_t failReadsFrom = -1;   // positioned reads and copies touching this offset fail
   bool failRename = false;
   bool failClose = false;
   bool copyUnsupported = false;  // kernel copies refused: the writer copies by blocks
