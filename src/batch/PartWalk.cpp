@@ -4,8 +4,10 @@
 
 namespace corvella {
 
-int Engine::ProcessParts(const std::string& fileName, const std::string& destFolder, bool write) {
+int Engine::Walk(const std::string& fileName, const PartVisitor& visit, bool* opened) {
+  if (opened) *opened = false;
   if (!OpenWave(fileName)) return 0;
+  if (opened) *opened = true;
 
   int partCount = 0;
   std::int64_t scanPosition = 0;
@@ -19,7 +21,7 @@ int Engine::ProcessParts(const std::string& fileName, const std::string& destFol
       // pressed, nor when its end could not be read: it might be cut short.
       if (ReadFailed || host_.CancelDown()) break;
       ++partCount;
-      if (write) WritePart(start, end, BuildOutputPath(destFolder, WaveFileName, partCount));
+      visit(start, end, partCount);
       host_.ProcessMessages();
       if (endOfData || host_.CancelDown()) break;
     }
@@ -33,6 +35,47 @@ int Engine::ProcessParts(const std::string& fileName, const std::string& destFol
   return partCount;
 }
 
+int Engine::ProcessParts(const std::string& fileName, const std::string& destFolder, bool write) {
+  return Walk(fileName, [&](std::int64_t start, std::int64_t end, int number) {
+    if (write) WritePart(start, end, BuildOutputPath(destFolder, WaveFileName, number));
+  });
+}
+
 int Engine::CountParts(const std::string& fileName) { return ProcessParts(fileName, "", false); }
+
+bool Engine::FindParts(const std::string& fileName, std::vector<PartSpan>& parts,
+                       SourceSummary& summary) {
+  parts.clear();
+  bool opened = false;
+  Walk(
+      fileName,
+      [&](std::int64_t start, std::int64_t end, int) { parts.push_back({start, end, 0}); },
+      &opened);
+  // The walk has closed the source; what it described stays in the fields.
+  if (opened) summary = {Channels, SamplesPerSec, FrameCount()};
+  return opened && !ReadFailed && !host_.CancelDown();
+}
+
+int Engine::WriteParts(const std::string& fileName, const std::string& destFolder,
+                       const std::vector<PartSpan>& parts) {
+  if (!OpenWave(fileName)) return 0;
+  int written = 0;
+  try {
+    for (std::size_t k = 0; k < parts.size() && !host_.CancelDown(); ++k) {
+      host_.SetProgress(static_cast<int>(k * 100 / parts.size()));
+      if (WritePart(parts[k].start, parts[k].end,
+                    BuildOutputPath(destFolder, WaveFileName, static_cast<int>(k) + 1))) {
+        ++written;
+      }
+      host_.ProcessMessages();
+    }
+  } catch (...) {
+    CloseWave();
+    throw;
+  }
+  host_.SetProgress(0);
+  CloseWave();
+  return written;
+}
 
 }  // namespace corvella

@@ -28,6 +28,7 @@ void CliHost::BeginFile(const std::string& shown, const std::string& absolute) {
   subject_ = shown;
   sourceFolder_ = std::filesystem::path(absolute).parent_path().string();
   fileFailed_ = false;
+  lastError_.clear();
   drawnPercent_ = -1;
 }
 
@@ -43,7 +44,10 @@ void CliHost::ClearBar() {
 
 void CliHost::ShowMessage(const std::string& text, const std::string& caption) {
   ClearBar();
-  if (caption == msg::kErrorCaption) fileFailed_ = true;
+  if (caption == msg::kErrorCaption) {
+    fileFailed_ = true;
+    lastError_ = text;
+  }
   err_ << "corvella-cli: " << subject_ << ": " << text;
   if (text == msg::kUnableToOpen) err_ << OpenFailureReason(absolute_);
   err_ << '\n' << std::flush;

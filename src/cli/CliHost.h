@@ -22,6 +22,8 @@ class CliHost final : public EngineHost {
   // Clears the progress bar of the current file.
   void EndFile();
   bool FileFailed() const { return fileFailed_; }
+  // The last error message of the current file, or "".
+  const std::string& LastError() const { return lastError_; }
 
   void SetMono(bool mono) { mono_ = mono; }
   void SetDestFolder(const std::string& folder) { destFolder_ = folder; }
@@ -51,6 +53,7 @@ class CliHost final : public EngineHost {
   std::string absolute_;
   std::string subject_;  // the file an error message is about
   bool fileFailed_ = false;
+  std::string lastError_;
   int drawnPercent_ = -1;
   std::function<void(const std::string&)> written_;
 };

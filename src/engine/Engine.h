@@ -5,8 +5,10 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/EngineHost.h"
 #include "wave/FileApi.h"
@@ -37,6 +39,21 @@ inline constexpr char kUnableToWrite[] = "Unable to write output file!";
 inline constexpr char kUnableToRead[] = "Unable to read file!";
 }  // namespace msg
 
+// One part as a frame range, with its largest amplitude once measured.
+struct PartSpan {
+  std::int64_t start = 0;
+  std::int64_t end = 0;  // one past the last frame
+  int peak = 0;
+  bool operator==(const PartSpan&) const = default;
+};
+
+// What a source holds, as the reader found it.
+struct SourceSummary {
+  int channels = 0;
+  std::int64_t rate = 0;
+  std::int64_t frames = 0;
+};
+
 class Engine {
  public:
   explicit Engine(EngineHost& host, FileApi& files = PlatformFiles());
@@ -65,6 +82,20 @@ class Engine {
   int ProcessParts(const std::string& fileName, const std::string& destFolder, bool write);
   int CountParts(const std::string& fileName);
 
+  // The parts of a file as the walk finds them, written nowhere. False when
+  // the file was refused, could not be read to its end, or Cancel was pressed.
+  bool FindParts(const std::string& fileName, std::vector<PartSpan>& parts, SourceSummary& summary);
+  // Writes the given frame ranges of a file as its parts 1, 2, ... into
+  // destFolder; returns how many were written.
+  int WriteParts(const std::string& fileName, const std::string& destFolder,
+                 const std::vector<PartSpan>& parts);
+  // Fills each part's peak: its largest amplitude. False when the file cannot
+  // be opened or read.
+  bool MeasurePeaks(const std::string& fileName, std::vector<PartSpan>& parts);
+  // The largest amplitude of every window of `seconds` of the file, in order.
+  bool WindowPeaks(const std::string& fileName, double seconds, std::vector<int>& peaks,
+                   SourceSummary& summary);
+
   // Whole frames in the data chunk.
   std::int64_t FrameCount() const;
   // The gap length G in frames for the open source's rate.
@@ -91,6 +122,13 @@ class Engine {
   int GapThreshold = 0;
 
  private:
+  using PartVisitor = std::function<void(std::int64_t start, std::int64_t end, int number)>;
+  // The walk: opens the file, hands each part found to `visit`, closes it.
+  int Walk(const std::string& fileName, const PartVisitor& visit, bool* opened = nullptr);
+  // Reads frames [start, end) of the open source block by block, handing
+  // each block's samples to `use`; false when a read falls short.
+  bool ReadFrames(std::int64_t start, std::int64_t end,
+                  const std::function<void(const std::int16_t*, std::size_t)>& use);
   bool Refuse(const char* message);
   // Copies frames [startFrame, endFrame) into `out` block by block through
   // SampleBuffer, mixed to mono when `mix`; false when a read or write fails.
