@@ -8,13 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace {
-
-void PutLe(std::vector<unsigned char>& out, std::uint32_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<unsigned char>(value >> (8 * i)));
-}
-
-}  // namespace
+#include "WavHeader.h"
 
 int main(int argc, char** argv) {
   if (argc < 6) {
@@ -37,20 +31,7 @@ int main(int argc, char** argv) {
     std::perror(path.c_str());
     return 1;
   }
-  const auto dataBytes = static_cast<std::uint32_t>(frames * channels * 2);
-  std::vector<unsigned char> header;
-  for (char c : std::string("RIFF")) header.push_back(static_cast<unsigned char>(c));
-  PutLe(header, 36 + dataBytes, 4);
-  for (char c : std::string("WAVEfmt ")) header.push_back(static_cast<unsigned char>(c));
-  PutLe(header, 16, 4);
-  PutLe(header, 1, 2);
-  PutLe(header, static_cast<std::uint32_t>(channels), 2);
-  PutLe(header, rate, 4);
-  PutLe(header, static_cast<std::uint32_t>(rate * channels * 2), 4);
-  PutLe(header, static_cast<std::uint32_t>(channels * 2), 2);
-  PutLe(header, 16, 2);
-  for (char c : std::string("data")) header.push_back(static_cast<unsigned char>(c));
-  PutLe(header, dataBytes, 4);
+  const auto header = WavHeader(channels, rate, static_cast<std::uint32_t>(frames * channels * 2));
   std::fwrite(header.data(), 1, header.size(), out);
 
   std::uint32_t noise = 12345;

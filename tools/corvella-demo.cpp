@@ -11,28 +11,19 @@
 #include <string>
 #include <vector>
 
-namespace {
+#include "WavHeader.h"
 
-void PutLe(std::ofstream& out, std::uint32_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i) out.put(static_cast<char>((value >> (8 * i)) & 0xFF));
-}
+namespace {
 
 bool WriteWav(const std::string& path, int channels, int rate, const std::vector<std::int16_t>& s) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  const auto dataBytes = static_cast<std::uint32_t>(s.size() * 2);
-  out.write("RIFF", 4);
-  PutLe(out, 36 + dataBytes, 4);
-  out.write("WAVEfmt ", 8);
-  PutLe(out, 16, 4);
-  PutLe(out, 1, 2);
-  PutLe(out, static_cast<std::uint32_t>(channels), 2);
-  PutLe(out, static_cast<std::uint32_t>(rate), 4);
-  PutLe(out, static_cast<std::uint32_t>(rate * channels * 2), 4);
-  PutLe(out, static_cast<std::uint32_t>(channels * 2), 2);
-  PutLe(out, 16, 2);
-  out.write("data", 4);
-  PutLe(out, dataBytes, 4);
-  for (std::int16_t v : s) PutLe(out, static_cast<std::uint16_t>(v), 2);
+  const auto header = WavHeader(channels, rate, static_cast<std::uint32_t>(s.size() * 2));
+  out.write(reinterpret_cast<const char*>(header.data()), static_cast<std::streamsize>(header.size()));
+  for (std::int16_t v : s) {
+    const auto u = static_cast<std::uint16_t>(v);
+    out.put(static_cast<char>(u & 0xFF));
+    out.put(static_cast<char>(u >> 8));
+  }
   return static_cast<bool>(out);
 }
 

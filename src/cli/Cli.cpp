@@ -97,11 +97,18 @@ fs::path Absolute(const std::string& path) {
   return ec ? fs::path(path) : absolute;
 }
 
-// Runs `walk` over every file in order with the host set up for it. Stops
-// early on Ctrl-C. Returns the exit status.
+void SetUp(Engine& engine, const Options& options) {
+  engine.NoiseFloor = options.NoiseFloor();
+  engine.GapThreshold = options.GapThreshold();
+}
+
+// Runs `walk(engine, shown, name)` over every file in order, with the host
+// and the engine's parameters set up for it. Stops early on Ctrl-C. Returns
+// the exit status.
 template <typename Walk>
 int ForEachFile(const Options& options, CliHost& host, const std::atomic<bool>& interrupted,
                 Walk walk) {
+  Engine engine(host);
   // The engine moves the current folder around, so every relative path is
   // resolved before the first file is touched.
   std::vector<fs::path> absolutes;
@@ -111,17 +118,13 @@ int ForEachFile(const Options& options, CliHost& host, const std::atomic<bool>& 
     if (interrupted) break;
     const std::string& file = options.files[i];
     host.BeginFile(file, absolutes[i].string());
-    walk(file, absolutes[i].filename().string());
+    SetUp(engine, options);
+    walk(engine, file, absolutes[i].filename().string());
     host.EndFile();
     failed = failed || host.FileFailed();
   }
   if (interrupted) return kExitInterrupted;
   return failed ? kExitFailed : kExitOk;
-}
-
-void SetUp(Engine& engine, const Options& options) {
-  engine.NoiseFloor = options.NoiseFloor();
-  engine.GapThreshold = options.GapThreshold();
 }
 
 // The parts of a file after --min-part and padding; false when refused.
@@ -134,9 +137,8 @@ bool PlannedParts(Engine& engine, const Options& options, const std::string& nam
 
 int Count(const Options& options, std::ostream& out, CliHost& host,
           const std::atomic<bool>& interrupted) {
-  Engine engine(host);
-  return ForEachFile(options, host, interrupted, [&](const std::string& shown, const std::string& name) {
-    SetUp(engine, options);
+  return ForEachFile(options, host, interrupted, [&](Engine& engine, const std::string& shown,
+                                                    const std::string& name) {
     int parts = 0;
     if (options.Planned()) {
       std::vector<PartSpan> spans;
@@ -182,9 +184,8 @@ int Split(const Options& options, std::ostream& out, CliHost& host,
       out.flush();
     });
   }
-  Engine engine(host);
-  return ForEachFile(options, host, interrupted, [&](const std::string&, const std::string& name) {
-    SetUp(engine, options);
+  return ForEachFile(options, host, interrupted, [&](Engine& engine, const std::string&,
+                                                    const std::string& name) {
     if (!options.Planned()) {
       engine.ProcessParts(name, host.DestFolder(), true);
       return;
@@ -199,10 +200,10 @@ int Split(const Options& options, std::ostream& out, CliHost& host,
 
 int List(const Options& options, std::ostream& out, CliHost& host,
          const std::atomic<bool>& interrupted) {
-  Engine engine(host);
   std::vector<ListedFile> listed;
-  const int status = ForEachFile(options, host, interrupted, [&](const std::string& shown, const std::string& name) {
-    SetUp(engine, options);
+  const int status = ForEachFile(options, host, interrupted, [&](Engine& engine,
+                                                                const std::string& shown,
+                                                                const std::string& name) {
     ListedFile file;
     file.file = shown;
     file.noiseFloor = engine.NoiseFloor;
@@ -228,9 +229,8 @@ int List(const Options& options, std::ostream& out, CliHost& host,
 
 int Levels(const Options& options, std::ostream& out, CliHost& host,
            const std::atomic<bool>& interrupted) {
-  Engine engine(host);
-  return ForEachFile(options, host, interrupted, [&](const std::string& shown, const std::string& name) {
-    SetUp(engine, options);
+  return ForEachFile(options, host, interrupted, [&](Engine& engine, const std::string& shown,
+                                                    const std::string& name) {
     std::vector<int> peaks;
     SourceSummary summary;
     if (!engine.WindowPeaks(name, 0.01, peaks, summary)) return;

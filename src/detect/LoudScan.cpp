@@ -2,13 +2,7 @@
 
 #include <algorithm>
 
-// On x86-64 the chunk test is built twice, for AVX2 and for the baseline, and
-// the loader picks the one the processor runs.
-#if defined(__x86_64__) && defined(__GNUC__) && defined(__ELF__) && !defined(__clang__)
-#define CORVELLA_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define CORVELLA_VECTOR_CLONES
-#endif
+#include "engine/VectorClones.h"
 
 namespace corvella {
 namespace {

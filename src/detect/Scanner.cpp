@@ -106,18 +106,38 @@ class Block {
   bool failed_ = false;
 };
 
+// The blocks of one search, one after another from a file offset, with the
+// read-ahead and the fetch size carried from block to block.
+class Blocks {
+ public:
+  Blocks(MmioFile& file, std::int16_t* buffer, std::int64_t offset, std::int64_t fileLength)
+      : file_(file), buffer_(buffer), offset_(offset), fileLength_(fileLength), readAhead_(file) {}
+
+  Block Next() {
+    readAhead_.Before(offset_);
+    return Block(file_, buffer_, offset_, fileLength_, fetch_);
+  }
+  // Moves past a block that gave `got` bytes.
+  void Advance(std::int64_t got) { offset_ += std::max<std::int64_t>(got, 0); }
+
+ private:
+  MmioFile& file_;
+  std::int16_t* buffer_;
+  std::int64_t offset_;
+  std::int64_t fileLength_;
+  ReadAhead readAhead_;
+  std::size_t fetch_ = kFirstFetch;
+};
+
 }  // namespace
 
 std::int64_t Engine::FindPartStart(std::int64_t begin, bool& endOfData) {
   const std::int64_t frames = FrameCount();
-  std::int64_t offset = DataOffset + begin * Channels * 2;
+  Blocks blocks(*WaveHandle, SampleBuffer.data(), DataOffset + begin * Channels * 2, FileLength);
   std::int64_t p = begin;
   std::int64_t got = 0;
-  ReadAhead readAhead(*WaveHandle);
-  std::size_t fetch = kFirstFetch;
   for (;;) {
-    readAhead.Before(offset);
-    Block block(*WaveHandle, SampleBuffer.data(), offset, FileLength, fetch);
+    Block block = blocks.Next();
     got = block.bytes();
     const std::int64_t n = got / 2 / Channels;
     const auto samples = static_cast<std::size_t>(n * Channels);
@@ -129,7 +149,7 @@ std::int64_t Engine::FindPartStart(std::int64_t begin, bool& endOfData) {
       ReadFailed = true;
     }
     if (got > 0) p += found ? static_cast<std::int64_t>(loud) / Channels : n;
-    offset += std::max<std::int64_t>(got, 0);
+    blocks.Advance(got);
     host_.SetProgress(ProgressOf(p));
     host_.ProcessMessages();
     if (found || got <= 0 || host_.CancelDown()) break;
@@ -151,13 +171,11 @@ std::int64_t Engine::FindPartEnd(std::int64_t start, std::int64_t& scanPosition,
   const std::int64_t gap = GapFrames();
   std::int64_t e = start + 1;  // frame `start` is loud
   std::int64_t q = start + 1;
-  std::int64_t offset = DataOffset + (start + 1) * Channels * 2;
+  Blocks blocks(*WaveHandle, SampleBuffer.data(), DataOffset + (start + 1) * Channels * 2,
+                FileLength);
   std::int64_t got = 0;
-  ReadAhead readAhead(*WaveHandle);
-  std::size_t fetch = kFirstFetch;
   for (;;) {
-    readAhead.Before(offset);
-    Block block(*WaveHandle, SampleBuffer.data(), offset, FileLength, fetch);
+    Block block = blocks.Next();
     got = block.bytes();
     const std::int64_t n = got / 2 / Channels;
     const std::int64_t base = q;  // the block's first frame
@@ -177,7 +195,7 @@ std::int64_t Engine::FindPartEnd(std::int64_t start, std::int64_t& scanPosition,
       q = base;
       e = endBefore;
     }
-    offset += std::max<std::int64_t>(got, 0);
+    blocks.Advance(got);
     host_.SetProgress(ProgressOf(q));
     host_.ProcessMessages();
     if (q - e > gap || got <= 0 || host_.CancelDown()) break;

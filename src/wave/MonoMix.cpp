@@ -1,10 +1,6 @@
 #include "wave/MonoMix.h"
 
-#if defined(__x86_64__) && defined(__GNUC__) && defined(__ELF__) && !defined(__clang__)
-#define CORVELLA_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define CORVELLA_VECTOR_CLONES
-#endif
+#include "engine/VectorClones.h"
 
 namespace corvella {
 namespace {

@@ -4,12 +4,16 @@
 
 namespace corvella::test {
 
+// Shortens a read to what is left of the budget; false when nothing is.
+bool FaultyFiles::ReadBudget(std::int64_t& count) const {
+  if (failReadsAfter < 0) return true;
+  const std::int64_t allowed = std::max<std::int64_t>(failReadsAfter - read, 0);
+  count = std::min(count, allowed);
+  return allowed > 0;
+}
+
 std::int64_t FaultyFiles::Read(int fd, void* buffer, std::int64_t count) {
-  if (failReadsAfter >= 0) {
-    const std::int64_t allowed = std::max<std::int64_t>(failReadsAfter - read, 0);
-    if (allowed == 0) return -1;
-    count = std::min(count, allowed);
-  }
+  if (!ReadBudget(count)) return -1;
   std::int64_t got = real().Read(fd, buffer, count);
   if (got > 0) read += got;
   return got;
@@ -36,11 +40,7 @@ std::int64_t FaultyFiles::ReadAt(int fd, void* buffer, std::int64_t count, std::
     if (offset >= failReadsFrom) return -1;
     count = failReadsFrom - offset;
   }
-  if (failReadsAfter >= 0) {
-    const std::int64_t allowed = std::max<std::int64_t>(failReadsAfter - read, 0);
-    if (allowed == 0) return -1;
-    count = std::min(count, allowed);
-  }
+  if (!ReadBudget(count)) return -1;
   std::int64_t got = real().ReadAt(fd, buffer, count, offset);
   if (got > 0) read += got;
   return got;

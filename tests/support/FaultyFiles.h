@@ -41,6 +41,7 @@ class FaultyFiles : public FileApi {
 
  private:
   static FileApi& real() { return PlatformFiles(); }
+  bool ReadBudget(std::int64_t& count) const;
 };
 
 }  // namespace corvella::test

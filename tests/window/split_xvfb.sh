@@ -4,23 +4,7 @@
 # the window; the parts must equal those that corvella-cli split writes.
 #   split_xvfb.sh BUILD_DIR
 set -eu
-build=$(cd "$1" && pwd)
-work=$(mktemp -d)
-xvfb=""
-app=""
-cleanup() {
-  [ -n "$app" ] && kill "$app" 2>/dev/null || true
-  [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
-xvfb=$!
-for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
-DISPLAY=":$(cat "$work/display")"
-export DISPLAY
-unset QT_QPA_PLATFORM
+. "$(dirname "$0")/xvfb_session.sh"
 
 "$build/tools/corvella-demo" "$work/demo" --long 3
 mkdir "$work/cli"
@@ -28,10 +12,7 @@ mkdir "$work/cli"
 expected=$(ls "$work/cli" | wc -l)
 
 cd "$work/demo"
-"$build/src/app/corvella" 2>"$work/stderr" &
-app=$!
-window=$(timeout 30 xdotool search --sync --onlyvisible --name '^Corvella v1.07$' | head -n 1)
-sleep 0.5
+start_corvella
 # The source list lies at (192, 24) in the window, 16 pixels a row: click the
 # first entry, shift-click the third, then Split at (120, 372).
 xdotool mousemove --window "$window" 220 34 click 1
@@ -45,15 +26,7 @@ for _ in $(seq 300); do
   sleep 0.1
 done
 sleep 0.5
-# Ask the window to close, again if a request goes astray on the way.
-for _ in $(seq 20); do
-  "$build/tests/window/close-window" "$window" 2>/dev/null || true
-  sleep 0.5
-  kill -0 "$app" 2>/dev/null || break
-done
-status=0
-wait "$app" || status=$?
-app=""
+close_corvella
 
 for part in "$work"/cli/*.wav; do
   if ! cmp -s "$part" "$work/demo/$(basename "$part")"; then
