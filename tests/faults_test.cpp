@@ -85,9 +85,13 @@ TEST_F(Faults, ReadOnlyDestinationRefusesEveryPart) {
   fs::permissions(dir / "tape.wav", fs::perms::all, fs::perm_options::add);
   fs::permissions(out, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
                            fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+  // A copy of the program that the unprivileged user can reach wherever the build lies.
+  fs::copy_file(CORVELLA_CLI, dir / "corvella-cli");
+  fs::permissions(dir / "corvella-cli", fs::perms::all, fs::perm_options::add);
   ChildOptions unprivileged;
   unprivileged.asNobody = true;
-  const ChildResult r = RunChild({CORVELLA_CLI, "split", "-o", out, dir / "tape.wav"}, unprivileged);
+  const ChildResult r =
+      RunChild({dir / "corvella-cli", "split", "-o", out, dir / "tape.wav"}, unprivileged);
   EXPECT_EQ(r.status, 1) << r.err;
   std::size_t refusals = 0;
   for (std::size_t at = 0; (at = r.err.find(msg::kUnableToCreate, at)) != std::string::npos; ++at) ++refusals;
