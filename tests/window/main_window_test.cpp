@@ -11,6 +11,7 @@
 #include <QToolButton>
 #include <QtTest>
 
+#include "app/Application.h"
 #include "app/MainForm.h"
 #include "app/MessageBox.h"
 #include "browse/FileListBox.h"
@@ -286,6 +287,15 @@ class MainWindowTest : public QObject {
     for (QWidget* w : form_->findChildren<QWidget*>(QRegularExpression("^[A-Z]"))) {
       QCOMPARE(w->geometry(), before[w->objectName()]);
     }
+  }
+
+  void errorsReadAsSentences() {
+    QCOMPARE(corvella::app::ErrorText("Out of memory"), QString("Out of memory."));
+    QCOMPARE(corvella::app::ErrorText("Access violation!"), QString("Access violation!"));
+    QCOMPARE(corvella::app::ErrorText("Disk full."), QString("Disk full."));
+    QCOMPARE(corvella::app::ErrorText("code 42"), QString("code 42."));
+    QCOMPARE(corvella::app::ErrorText("(see log)"), QString("(see log)"));
+    QCOMPARE(corvella::app::ErrorText(""), QString(""));
   }
 
   void startsInTheCurrentFolder() {
