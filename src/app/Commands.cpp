@@ -35,18 +35,33 @@ void TMainForm::SetRunning(bool running) {
   }
 }
 
-void TMainForm::CountButtonClick() {
+void TMainForm::RunCommand(const std::function<void()>& walk) {
   SetRunning(true);
   try {
+    walk();
+  } catch (...) {  // an escaping error still leaves the buttons at rest
+    SetRunning(false);
+    StatusLine->setText("Idle.");
+    throw;
+  }
+  SetRunning(false);
+}
+
+bool TMainForm::BeginEntry(int i, const QString& status, QString& name) {
+  const int listing = SourceFiles->Generation();
+  name = SourceFiles->item(i)->text();
+  StatusLine->setText(status + name + "...");
+  ProcessMessages();
+  ReadParameters();
+  // The user chose another source folder meanwhile: this entry is gone.
+  return SourceFiles->Generation() == listing;
+}
+
+void TMainForm::CountButtonClick() {
+  RunCommand([this] {
     for (int i = 0; i < SourceFiles->count(); ++i) {
-      if (!SourceFiles->item(i)->isSelected()) continue;
-      const int listing = SourceFiles->Generation();
-      const QString name = SourceFiles->item(i)->text();
-      StatusLine->setText("Counting parts in " + name + "...");
-      ProcessMessages();
-      ReadParameters();
-      // The user chose another source folder meanwhile: this entry is gone.
-      if (SourceFiles->Generation() != listing) continue;
+      QString name;
+      if (!SourceFiles->item(i)->isSelected() || !BeginEntry(i, "Counting parts in ", name)) continue;
       const int parts = engine_->CountParts(Encoded(name));
       if (!CancelDown()) {
         const QString text = parts < 1 ? "No parts in file \"" + name + "\" found!"
@@ -57,34 +72,19 @@ void TMainForm::CountButtonClick() {
       }
       StatusLine->setText("Idle.");
     }
-  } catch (...) {
-    SetRunning(false);
-    StatusLine->setText("Idle.");
-    throw;
-  }
-  SetRunning(false);
+  });
 }
 
 void TMainForm::SplitButtonClick() {
-  SetRunning(true);
-  try {
+  RunCommand([this] {
     for (int i = 0; i < SourceFiles->count() && !CancelDown(); ++i) {
-      if (!SourceFiles->item(i)->isSelected()) continue;
+      QString name;
+      if (!SourceFiles->item(i)->isSelected() || !BeginEntry(i, "Splitting ", name)) continue;
       const int listing = SourceFiles->Generation();
-      const QString name = SourceFiles->item(i)->text();
-      StatusLine->setText("Splitting " + name + "...");
-      ProcessMessages();
-      ReadParameters();
-      if (SourceFiles->Generation() != listing) continue;
       engine_->ProcessParts(Encoded(name), DestFolder(), true);
       if (SourceFiles->Generation() == listing) SourceFiles->item(i)->setSelected(false);
     }
-  } catch (...) {
-    SetRunning(false);
-    StatusLine->setText("Idle.");
-    throw;
-  }
-  SetRunning(false);
+  });
   StatusLine->setText("Idle.");
 }
 

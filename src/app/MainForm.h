@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QWidget>
+#include <functional>
 #include <memory>
 
 #include "engine/Engine.h"
@@ -87,6 +88,11 @@ class TMainForm : public QWidget, private EngineHost {
   void FormDestroy();
   void FitOuterSize();
   void SetRunning(bool running);
+  // Runs a command between the running and the resting state of the buttons.
+  void RunCommand(const std::function<void()>& walk);
+  // Shows the status for entry i, lets events run and takes the bars' values;
+  // false when the source list was read anew meanwhile.
+  bool BeginEntry(int i, const QString& status, QString& name);
   void ReadParameters();
 
   // EngineHost

@@ -3,7 +3,6 @@
 #include <cstdlib>
 
 #include "engine/Engine.h"
-#include "wave/ByteOrder.h"
 
 namespace corvella {
 namespace {
@@ -16,29 +15,12 @@ int PeakOf(const std::int16_t* samples, std::size_t count) {
 
 }  // namespace
 
-bool Engine::ReadFrames(std::int64_t start, std::int64_t end,
-                        const std::function<void(const std::int16_t*, std::size_t)>& use) {
-  const std::int64_t framesPerBlock = kSampleBufferSamples / Channels;
-  for (std::int64_t frame = start; frame < end;) {
-    const std::int64_t count = std::min(end - frame, framesPerBlock);
-    const std::int64_t bytes = count * Channels * 2;
-    if (WaveHandle->ReadAt(DataOffset + frame * Channels * 2, SampleBuffer.data(), bytes) != bytes) {
-      return false;
-    }
-    const auto samples = static_cast<std::size_t>(count * Channels);
-    SamplesFromLittleEndian(SampleBuffer.data(), samples);
-    use(SampleBuffer.data(), samples);
-    frame += count;
-  }
-  return true;
-}
-
 bool Engine::MeasurePeaks(const std::string& fileName, std::vector<PartSpan>& parts) {
   if (!OpenWave(fileName)) return false;
   bool ok = true;
   for (PartSpan& part : parts) {
     part.peak = 0;
-    ok = ok && ReadFrames(part.start, part.end, [&](const std::int16_t* s, std::size_t n) {
+    ok = ok && ReadFrames(part.start, part.end, [&](std::int16_t* s, std::size_t n) {
       part.peak = std::max(part.peak, PeakOf(s, n));
     });
   }
@@ -61,7 +43,7 @@ bool Engine::WindowPeaks(const std::string& fileName, double seconds, std::vecto
   std::int64_t inWindow = 0;  // frames of the current window seen so far
   for (std::int64_t frame = 0; ok && frame < frames && !host_.CancelDown();) {
     const std::int64_t count = std::min(frames - frame, framesPerBlock);
-    ok = ReadFrames(frame, frame + count, [&](const std::int16_t* s, std::size_t) {
+    ok = ReadFrames(frame, frame + count, [&](std::int16_t* s, std::size_t) {
       for (std::int64_t f = 0; f < count;) {
         const std::int64_t take = std::min(count - f, window - inWindow);
         current = std::max(current, PeakOf(s + f * Channels, static_cast<std::size_t>(take * Channels)));

@@ -1,5 +1,6 @@
 #include "engine/Engine.h"
 
+#include <algorithm>
 #include <limits>
 
 #include "wave/ByteOrder.h"
@@ -32,8 +33,21 @@ int Engine::ProgressOf(std::int64_t position) const {
                                                     : static_cast<int>(percent);
 }
 
-void Engine::SeekFrame(std::int64_t frame) {
-  WaveHandle->Seek(DataOffset + frame * Channels * 2, SeekOrigin::FromStart);
+bool Engine::ReadFrames(std::int64_t start, std::int64_t end,
+                        const std::function<void(std::int16_t*, std::size_t)>& use) {
+  const std::int64_t framesPerBlock = kSampleBufferSamples / Channels;
+  for (std::int64_t frame = start; frame < end;) {
+    const std::int64_t count = std::min(end - frame, framesPerBlock);
+    const std::int64_t bytes = count * Channels * 2;
+    if (WaveHandle->ReadAt(DataOffset + frame * Channels * 2, SampleBuffer.data(), bytes) != bytes) {
+      return false;
+    }
+    const auto samples = static_cast<std::size_t>(count * Channels);
+    SamplesFromLittleEndian(SampleBuffer.data(), samples);
+    use(SampleBuffer.data(), samples);
+    frame += count;
+  }
+  return true;
 }
 
 }  // namespace corvella

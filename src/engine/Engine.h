@@ -125,17 +125,16 @@ class Engine {
   using PartVisitor = std::function<void(std::int64_t start, std::int64_t end, int number)>;
   // The walk: opens the file, hands each part found to `visit`, closes it.
   int Walk(const std::string& fileName, const PartVisitor& visit, bool* opened = nullptr);
-  // Reads frames [start, end) of the open source block by block, handing
-  // each block's samples to `use`; false when a read falls short.
+  // Reads frames [start, end) of the open source block by block into
+  // SampleBuffer, in host byte order, handing each block's samples to `use`
+  // (which may change them in place); false when a read falls short.
   bool ReadFrames(std::int64_t start, std::int64_t end,
-                  const std::function<void(const std::int16_t*, std::size_t)>& use);
+                  const std::function<void(std::int16_t*, std::size_t)>& use);
   bool Refuse(const char* message);
   // Copies frames [startFrame, endFrame) into `out` block by block through
   // SampleBuffer, mixed to mono when `mix`; false when a read or write fails.
   bool CopyBlocks(MmioFile& out, std::int64_t startFrame, std::int64_t endFrame, bool mix);  // closes, shows the message, returns false
   int ProgressOf(std::int64_t position) const;
-  // Seeks the source to the first byte of a frame.
-  void SeekFrame(std::int64_t frame);
 
   EngineHost& host_;
   FileApi& files_;

@@ -9,26 +9,20 @@ namespace corvella {
 
 bool Engine::CopyBlocks(MmioFile& out, std::int64_t startFrame, std::int64_t endFrame,
                         bool mix) {
-  SeekFrame(startFrame);
-  const std::int64_t framesPerBlock = kSampleBufferSamples / Channels;
-  for (std::int64_t frame = startFrame; frame < endFrame;) {
-    const std::int64_t want = std::min(endFrame - frame, framesPerBlock);
-    const std::int64_t bytes = want * Channels * 2;
-    // The range lies inside the data chunk, so a short read means the source
-    // changed under us or the disk failed: the part would be incomplete.
-    if (WaveHandle->Read(SampleBuffer.data(), bytes) != bytes) return false;
-    std::int16_t* samples = SampleBuffer.data();
-    std::int64_t outSamples = want * Channels;
+  bool written = true;
+  // The range lies inside the data chunk, so a short read means the source
+  // changed under us or the disk failed: the part would be incomplete.
+  const bool read = ReadFrames(startFrame, endFrame, [&](std::int16_t* samples, std::size_t count) {
+    if (!written) return;
     if (Channels == 2 && mix) {
-      SamplesFromLittleEndian(samples, static_cast<std::size_t>(outSamples));
-      MixToMono(samples, static_cast<std::size_t>(want));
-      outSamples = want;
-      SamplesToLittleEndian(samples, static_cast<std::size_t>(outSamples));
+      count /= 2;
+      MixToMono(samples, count);
     }
-    if (out.Write(samples, outSamples * 2) != outSamples * 2) return false;
-    frame += want;
-  }
-  return true;
+    SamplesToLittleEndian(samples, count);
+    const auto bytes = static_cast<std::int64_t>(count * 2);
+    written = out.Write(samples, bytes) == bytes;
+  });
+  return read && written;
 }
 
 bool Engine::WritePart(std::int64_t startFrame, std::int64_t endFrame,
