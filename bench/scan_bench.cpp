@@ -11,7 +11,7 @@
 
 namespace {
 
-constexpr int kFloor = 104;
+const corvella::detect::LoudRule kFloor{corvella::wave::SampleType::S16, 104};
 constexpr std::size_t kBlockSamples = 65536;  // one read of the scanner
 
 std::vector<std::int16_t> Silence() {
@@ -34,7 +34,7 @@ void StartSearchSilence(benchmark::State& state) {
   const auto block = Silence();
   const int channels = static_cast<int>(state.range(0));
   for (auto _ : state) {
-    benchmark::DoNotOptimize(corvella::FirstLoudSample(block.data(), block.size(), kFloor));
+    benchmark::DoNotOptimize(corvella::detect::FirstLoudSample(block.data(), block.size(), kFloor));
   }
   state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(block.size() / channels));
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(block.size() * 2));
@@ -52,8 +52,8 @@ void EndSearchMusic(benchmark::State& state) {
     std::size_t q = 0;
     while (q < frames) {
       const std::size_t last = std::min(q + gap, frames - 1);
-      benchmark::DoNotOptimize(corvella::LastLoudSample(block.data() + q * channels,
-                                                        (last - q + 1) * channels, kFloor));
+      benchmark::DoNotOptimize(corvella::detect::LastLoudSample(block.data() + q * channels,
+                                                                (last - q + 1) * channels, kFloor));
       q = last + 1;
     }
   }
@@ -66,7 +66,7 @@ void EndSearchSilence(benchmark::State& state) {
   const auto block = Silence();
   const int channels = static_cast<int>(state.range(0));
   for (auto _ : state) {
-    benchmark::DoNotOptimize(corvella::LastLoudSample(block.data(), block.size(), kFloor));
+    benchmark::DoNotOptimize(corvella::detect::LastLoudSample(block.data(), block.size(), kFloor));
   }
   state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(block.size() / channels));
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(block.size() * 2));
@@ -77,7 +77,8 @@ void StartSearchMusic(benchmark::State& state) {
   const auto block = Music();
   const int channels = static_cast<int>(state.range(0));
   for (auto _ : state) {
-    benchmark::DoNotOptimize(corvella::FirstLoudSample(block.data() + 64, block.size() - 64, kFloor));
+    benchmark::DoNotOptimize(
+        corvella::detect::FirstLoudSample(block.data() + 64, block.size() - 64, kFloor));
   }
   state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(block.size() / channels));
 }

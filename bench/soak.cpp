@@ -13,27 +13,13 @@
 #include <vector>
 
 #include "batch/OutputName.h"
-#include "engine/Engine.h"
+#include "batch/PartWalk.h"
+#include "detect/Scanner.h"
+#include "wave/PartWriter.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-class SoakHost : public corvella::EngineHost {
- public:
-  void ShowMessage(const std::string& text, const std::string&) override {
-    std::fprintf(stderr, "soak: engine says: %s\n", text.c_str());
-    ++errors;
-  }
-  void SetProgress(int) override {}
-  void ProcessMessages() override {}
-  bool CancelDown() override { return false; }
-  bool MonoChecked() override { return false; }
-  std::string SourceFolder() override { return source; }
-  std::string DestFolder() override { return dest; }
-  std::string source, dest;
-  int errors = 0;
-};
 
 long ResidentKb() {
   std::ifstream statm("/proc/self/statm");
@@ -57,53 +43,54 @@ int main(int argc, char** argv) {
   const fs::path recording = fs::absolute(argv[1]);
   const fs::path out = fs::absolute(argv[2]);
   fs::create_directories(out);
-  SoakHost host;
-  host.source = recording.parent_path().string();
-  host.dest = out.string();
-  corvella::Engine engine(host);
-  engine.NoiseFloor = 104;
-  engine.GapThreshold = 22050;
-  if (!engine.OpenWave(recording.filename().string())) return 1;
+  corvella::wave::OpenedWave opened =
+      corvella::wave::OpenWave(corvella::wave::PlatformFiles(), recording.string(),
+                               corvella::wave::Acceptance::WindowFormat);
+  if (!opened.source) return 1;
+  corvella::wave::WaveSource& source = *opened.source;
+  corvella::wave::Error error;
+  auto folder = corvella::wave::Folder::Open(corvella::wave::PlatformFiles(), out.string(), error);
+  if (!folder) return 1;
   const int sourceFd = ::open(recording.c_str(), O_RDONLY);  // an independent reader
+  const std::int64_t frameBytes = source.Info().FrameBytes();
+  const std::string sourceName = recording.filename().string();
 
-  int parts = 0, mismatches = 0;
+  int parts = 0, mismatches = 0, errors = 0;
   long firstKb = 0, peakKb = 0;
-  std::int64_t scan = 0;
-  bool endOfData = false;
   std::vector<char> expected;
-  while (true) {
-    const std::int64_t start = engine.FindPartStart(scan, endOfData);
-    if (endOfData) break;
-    const std::int64_t end = engine.FindPartEnd(start, scan, endOfData);
-    ++parts;
-    const std::string path = corvella::BuildOutputPath(host.dest, engine.WaveFileName, parts);
-    engine.WritePart(start, end, path);
-    const std::vector<char> part = ReadAll(path);
-    const auto bytes = static_cast<std::size_t>((end - start) * engine.Channels * 2);
+  corvella::detect::NoProgress progress;
+  corvella::detect::Scanner scanner(source, {}, progress);
+  corvella::batch::WalkParts(scanner, [&](const corvella::detect::PartSpan& part, int number) {
+    parts = number;
+    const std::string name = corvella::batch::PartFileName(sourceName, number);
+    if (corvella::wave::WritePart(source, part.start, part.end, *folder, name, {})) ++errors;
+    const std::string path = (out / name).string();
+    const std::vector<char> written = ReadAll(path);
+    const auto bytes = static_cast<std::size_t>((part.end - part.start) * frameBytes);
     expected.resize(bytes);
-    const bool read = ::pread(sourceFd, expected.data(), bytes,
-                              engine.DataOffset + start * engine.Channels * 2) ==
-                      static_cast<ssize_t>(bytes);
-    if (!read || part.size() != 44 + bytes ||
-        !std::equal(expected.begin(), expected.end(), part.begin() + 44)) {
+    const bool read =
+        ::pread(sourceFd, expected.data(), bytes, source.DataOffset() + part.start * frameBytes) ==
+        static_cast<ssize_t>(bytes);
+    if (!read || written.size() != 44 + bytes ||
+        !std::equal(expected.begin(), expected.end(), written.begin() + 44)) {
       ++mismatches;
       std::fprintf(stderr, "soak: part %d differs from frames %lld to %lld\n", parts,
-                   static_cast<long long>(start), static_cast<long long>(end));
+                   static_cast<long long>(part.start), static_cast<long long>(part.end));
     }
     fs::remove(path);
     const long kb = ResidentKb();
     if (parts == 1) firstKb = kb;
     peakKb = std::max(peakKb, kb);
     if (parts % 250 == 0) std::printf("part %5d  resident %6ld KiB\n", parts, kb);
-    if (endOfData) break;
-  }
-  engine.CloseWave();
+  });
+  opened.source.reset();
   const long lastKb = ResidentKb();
-  std::printf("%d parts checked, %d differing, %d engine errors; resident memory %ld KiB at the "
-              "first part, %ld KiB at the end, %ld KiB at most\n",
-              parts, mismatches, host.errors, firstKb, lastKb, peakKb);
+  std::printf(
+      "%d parts checked, %d differing, %d engine errors; resident memory %ld KiB at the "
+      "first part, %ld KiB at the end, %ld KiB at most\n",
+      parts, mismatches, errors, firstKb, lastKb, peakKb);
   const int wanted = argc > 3 ? std::atoi(argv[3]) : parts;
   const bool flat = peakKb - firstKb < 1024;
   if (!flat) std::printf("memory grew by %ld KiB\n", peakKb - firstKb);
-  return mismatches == 0 && host.errors == 0 && parts == wanted && flat ? 0 : 1;
+  return mismatches == 0 && errors == 0 && parts == wanted && flat ? 0 : 1;
 }

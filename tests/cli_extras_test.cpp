@@ -7,8 +7,9 @@
 #include <cmath>
 #include <random>
 
+#include "batch/Plan.h"
 #include "cli/Listing.h"
-#include "cli/Plan.h"
+#include "detect/Units.h"
 #include "support/CliRun.h"
 
 namespace corvella::test {
@@ -17,37 +18,40 @@ namespace {
 namespace fs = std::filesystem;
 
 TEST(Conversions, DecibelsSecondsAndCueTimesAtTheirEdges) {
-  EXPECT_EQ(cli::NoiseFloorFromDb(-50.0), 104);  // the window's default
-  EXPECT_EQ(cli::NoiseFloorFromDb(-40.0), 328);  // -39.99 is nearer than -40.02
-  EXPECT_EQ(cli::NoiseFloorFromDb(-120.0), 1);
-  EXPECT_EQ(cli::NoiseFloorFromDb(0.0), 32767);
-  for (int n = 1; n <= 32767; n += 37) EXPECT_EQ(cli::NoiseFloorFromDb(cli::LevelDb(n)), n);
-  EXPECT_EQ(cli::GapThresholdFromSeconds(0.5), 22050);
-  EXPECT_EQ(cli::GapThresholdFromSeconds(0.000001), 1);
+  EXPECT_EQ(detect::NoiseFloorFromDb(-50.0), 104);  // the window's default
+  EXPECT_EQ(detect::NoiseFloorFromDb(-40.0), 328);  // -39.99 is nearer than -40.02
+  EXPECT_EQ(detect::NoiseFloorFromDb(-120.0), 1);
+  EXPECT_EQ(detect::NoiseFloorFromDb(0.0), 32767);
+  for (int n = 1; n <= 32767; n += 37)
+    EXPECT_EQ(detect::NoiseFloorFromDb(detect::AmplitudeDb(n)), n);
+  EXPECT_EQ(detect::GapThresholdFromSeconds(0.5), 22050);
+  EXPECT_EQ(detect::GapThresholdFromSeconds(0.000001), 1);
   EXPECT_EQ(cli::CueTime(61.0 + 74.9 / 75), "01:01:74");
   EXPECT_EQ(cli::CueTime(7200.5), "120:00:37");
 }
 
 TEST(Plan, PaddedPartsStayInTheirHalfOfEachGapAndHoldTheirFrames) {
   // A short part goes; its neighbours meet at the middle of what is now one gap.
-  EXPECT_EQ(cli::PlanParts({{100, 200}, {250, 260}, {300, 500}, {900, 1000}}, 1100, {50, 150, 1000}),
-            (std::vector<PartSpan>{{0, 250}, {250, 700}, {750, 1100}}));
+  EXPECT_EQ(
+      batch::PlanParts({{100, 200}, {250, 260}, {300, 500}, {900, 1000}}, 1100, {50, 150, 1000}),
+      (std::vector<detect::PartSpan>{{0, 250}, {250, 700}, {750, 1100}}));
   std::mt19937 random(3);
   for (int round = 0; round < 2000; ++round) {
-    std::vector<PartSpan> parts;
+    std::vector<detect::PartSpan> parts;
     std::int64_t at = random() % 50;
     for (int k = 0; k < 1 + static_cast<int>(random() % 6); ++k) {
       const std::int64_t start = at + random() % 40 + (k ? 1 : 0);
       parts.push_back({start, at = start + 1 + random() % 60});
     }
     const std::int64_t frames = at + random() % 50;
-    const cli::PlanOptions o{static_cast<std::int64_t>(random() % 30), static_cast<std::int64_t>(random() % 80),
-                             static_cast<std::int64_t>(random() % 80)};
-    const auto planned = cli::PlanParts(parts, frames, o);
+    const batch::PlanOptions o{static_cast<std::int64_t>(random() % 30),
+                               static_cast<std::int64_t>(random() % 80),
+                               static_cast<std::int64_t>(random() % 80)};
+    const auto planned = batch::PlanParts(parts, frames, o);
     std::size_t next = 0;
-    for (const PartSpan& part : parts) {
+    for (const detect::PartSpan& part : parts) {
       if (part.end - part.start < o.minFrames) continue;
-      const PartSpan& p = planned.at(next++);
+      const detect::PartSpan& p = planned.at(next++);
       ASSERT_TRUE(p.start <= part.start && part.start - p.start <= o.padBefore && p.start >= 0);
       ASSERT_TRUE(p.end >= part.end && p.end - part.end <= o.padAfter && p.end <= frames);
       ASSERT_TRUE(next == 1 || planned[next - 2].end <= p.start);
@@ -61,27 +65,35 @@ class Extras : public ::testing::Test {
   void SetUp() override {
     fs::current_path(dir.path());
     // 0.3 s, 2 s and 1 s of sound, then a 5 ms click, each 2 s apart.
-    for (auto [length, level] : {std::pair{13230, 4000}, {88200, 12000}, {44100, 700}, {220, 30000}}) {
-      for (int f = 0; f < length; ++f) samples.insert(samples.end(), {std::int16_t(f % 2 ? level : -level / 2), std::int16_t(level / 3)});
+    for (auto [length, level] :
+         {std::pair{13230, 4000}, {88200, 12000}, {44100, 700}, {220, 30000}}) {
+      for (int f = 0; f < length; ++f)
+        samples.insert(samples.end(),
+                       {std::int16_t(f % 2 ? level : -level / 2), std::int16_t(level / 3)});
       samples.insert(samples.end(), 2 * 88200, 0);
     }
     dir.Put("rec.wav", SimpleWav(2, samples));
   }
-  ShellResult Cli(const std::vector<std::string>& args) { return RunCli(args, interrupted); }
+  ShellResult Cli(const std::vector<std::string>& args) { return RunCli(args, stop); }
   QJsonArray Parts(std::vector<std::string> args) {
     args.insert(args.begin(), {"list", "-f", "json", "-o", "parts"});
     args.push_back("rec.wav");
-    return QJsonDocument::fromJson(QByteArray::fromStdString(Cli(args).out)).array()[0].toObject()["parts"].toArray();
+    return QJsonDocument::fromJson(QByteArray::fromStdString(Cli(args).out))
+        .array()[0]
+        .toObject()["parts"]
+        .toArray();
   }
   TempDir dir;
   Samples samples;
-  std::atomic<bool> interrupted{false};
+  std::atomic<int> stop{0};
 };
 
 TEST_F(Extras, ListAgreesWithSplitByteForByte) {
-  for (const std::vector<std::string>& options : {std::vector<std::string>{}, {"--min-part", "0.5"},
-                                                 {"--pad-before", "0.25", "--pad-after", "3", "--gap", "0.2"},
-                                                 {"--threshold-db", "-30"}}) {
+  for (const std::vector<std::string>& options :
+       {std::vector<std::string>{},
+        {"--min-part", "0.5"},
+        {"--pad-before", "0.25", "--pad-after", "3", "--gap", "0.2"},
+        {"--threshold-db", "-30"}}) {
     fs::create_directory(dir / "parts");
     std::vector<std::string> split{"split", "-q", "-o", "parts", "rec.wav"};
     split.insert(split.begin() + 4, options.begin(), options.end());
@@ -101,7 +113,10 @@ TEST_F(Extras, ListAgreesWithSplitByteForByte) {
   // Without the new options, and with the defaults spelled out, the bytes are the window's.
   ASSERT_EQ(Cli({"split", "-q", "rec.wav"}).status, 0);
   const Bytes plain = ReadFile(dir / "rec_002.wav");
-  ASSERT_EQ(Cli({"split", "-q", "--threshold-db", "-50", "--gap", "0.5", "--min-part", "0", "rec.wav"}).status, 0);
+  ASSERT_EQ(
+      Cli({"split", "-q", "--threshold-db", "-50", "--gap", "0.5", "--min-part", "0", "rec.wav"})
+          .status,
+      0);
   EXPECT_EQ(ReadFile(dir / "rec_002.wav"), plain);
 }
 
@@ -112,38 +127,46 @@ TEST_F(Extras, MinimumLengthPeaksAndTheOtherFormats) {
   ASSERT_EQ(kept.size(), 2);
   EXPECT_EQ(kept[0].toObject()["start_frame"], all[1].toObject()["start_frame"]);
   EXPECT_EQ(kept[1].toObject()["output"].toString(), "parts/rec_002.wav");
-  EXPECT_EQ(Cli({"count", "--min-part", "0.5", "rec.wav"}).out, "File \"rec.wav\" contains 2 parts!\n");
-  EXPECT_NEAR(all[3].toObject()["peak_dbfs"].toDouble(), cli::LevelDb(30000), 0.006);
+  EXPECT_EQ(Cli({"count", "--min-part", "0.5", "rec.wav"}).out,
+            "File \"rec.wav\" contains 2 parts!\n");
+  EXPECT_NEAR(all[3].toObject()["peak_dbfs"].toDouble(), detect::AmplitudeDb(30000), 0.006);
 
   const std::string csv = Cli({"list", "-f", "csv", "rec.wav"}).out;
   const std::string labels = Cli({"list", "-f", "labels", "rec.wav"}).out;
   const std::string cue = Cli({"list", "-f", "cue", "rec.wav"}).out;
-  EXPECT_EQ(csv.substr(0, csv.find('\n')), "file,part,start_frame,end_frame,start,end,duration,peak_dbfs,output");
+  EXPECT_EQ(csv.substr(0, csv.find('\n')),
+            "file,part,start_frame,end_frame,start,end,duration,peak_dbfs,output");
   EXPECT_EQ(cue.substr(0, cue.find('\n')), "FILE \"rec.wav\" WAVE");
   for (int k = 0; k < all.size(); ++k) {
     const QJsonObject p = all[k].toObject();
     char line[256];
     std::snprintf(line, sizeof line, "\nrec.wav,%d,%lld,%lld,%.6f,%.6f,", k + 1,
                   static_cast<long long>(p["start_frame"].toInteger()),
-                  static_cast<long long>(p["end_frame"].toInteger()), p["start"].toDouble(), p["end"].toDouble());
+                  static_cast<long long>(p["end_frame"].toInteger()), p["start"].toDouble(),
+                  p["end"].toDouble());
     EXPECT_NE(csv.find(line), std::string::npos) << line;
-    std::snprintf(line, sizeof line, "%.6f\t%.6f\trec_%03d\n", p["start"].toDouble(), p["end"].toDouble(), k + 1);
+    std::snprintf(line, sizeof line, "%.6f\t%.6f\trec_%03d\n", p["start"].toDouble(),
+                  p["end"].toDouble(), k + 1);
     EXPECT_NE(labels.find(line), std::string::npos) << line;
-    std::snprintf(line, sizeof line, "  TRACK %02d AUDIO\n    TITLE \"rec_%03d\"\n    INDEX 01 %s\n", k + 1, k + 1,
+    std::snprintf(line, sizeof line,
+                  "  TRACK %02d AUDIO\n    TITLE \"rec_%03d\"\n    INDEX 01 %s\n", k + 1, k + 1,
                   cli::CueTime(p["start"].toDouble()).c_str());
     EXPECT_NE(cue.find(line), std::string::npos) << line;
   }
   dir.Put("bad.wav", Bytes(10, 1));
   const ShellResult r = Cli({"list", "-f", "json", "bad.wav"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(QJsonDocument::fromJson(QByteArray::fromStdString(r.out)).array()[0].toObject()["error"].toString(),
+  EXPECT_EQ(QJsonDocument::fromJson(QByteArray::fromStdString(r.out))
+                .array()[0]
+                .toObject()["error"]
+                .toString(),
             "Not a valid WAV file!");
 }
 
 // Five tracks of a tone whose 10 ms peaks swell from musicDb up, with rests
 // inside them and gaps between them of noise peaking at noiseDb.
 Samples KnownLevels(double noiseDb, double musicDb, std::mt19937& random) {
-  const int noise = cli::NoiseFloorFromDb(noiseDb), music = cli::NoiseFloorFromDb(musicDb);
+  const int noise = detect::NoiseFloorFromDb(noiseDb), music = detect::NoiseFloorFromDb(musicDb);
   std::uniform_int_distribution<int> hiss(-noise, noise);
   Samples s;
   for (int k = 0; k < 5 * 7 * 4410 + 6 * 88200; ++k) {  // rests of 0.1 s, gaps of 2 s
@@ -168,7 +191,8 @@ TEST_F(Extras, SuggestionLandsBetweenKnownNoiseAndMusic) {
     }
   }
   Samples tone;
-  for (int f = 0; f < 441000; ++f) tone.push_back(static_cast<std::int16_t>(8000 * std::sin(f * 0.05)));
+  for (int f = 0; f < 441000; ++f)
+    tone.push_back(static_cast<std::int16_t>(8000 * std::sin(f * 0.05)));
   dir.Put("tone.wav", SimpleWav(1, tone));
   const std::string out = Cli({"levels", "tone.wav"}).out;
   EXPECT_NE(out.find("no clear silence"), std::string::npos) << out;

@@ -1,4 +1,6 @@
 // The command line run in-process: outputs, exit status, paths and errors.
+#include <csignal>
+
 #include "support/CliRun.h"
 
 namespace corvella::test {
@@ -16,26 +18,31 @@ class Cli : public ::testing::Test {
     dir.Put("quiet.wav", SimpleWav(1, Samples(1000, 3)));
     dir.Put("bad.wav", Bytes(64, 0));
   }
-  ShellResult Run(const std::vector<std::string>& args) { return RunCli(args, interrupted); }
+  ShellResult Run(const std::vector<std::string>& args) { return RunCli(args, stop); }
   TempDir dir;
-  std::atomic<bool> interrupted{false};
+  std::atomic<int> stop{0};
 };
 
 TEST_F(Cli, CountPrintsTheResultTextsAndReportsRefusals) {
   ShellResult r = Run({"count", "in/two.wav", "bad.wav", "quiet.wav", "missing.wav"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, "File \"in/two.wav\" contains 2 parts!\nNo parts in file \"bad.wav\" found!\n"
-                   "No parts in file \"quiet.wav\" found!\nNo parts in file \"missing.wav\" found!\n");
-  EXPECT_EQ(r.err, "corvella-cli: bad.wav: Not a valid WAV file!\n"
-                   "corvella-cli: missing.wav: Unable to open file! (no such file)\n");
-  EXPECT_EQ(Run({"count", "--gap-threshold", "44100", "in/two.wav"}).out, "File \"in/two.wav\" contains 1 parts!\n");
+  EXPECT_EQ(r.out,
+            "File \"in/two.wav\" contains 2 parts!\nNo parts in file \"bad.wav\" found!\n"
+            "No parts in file \"quiet.wav\" found!\nNo parts in file \"missing.wav\" found!\n");
+  EXPECT_EQ(r.err,
+            "corvella-cli: bad.wav: Not a valid WAV file!\n"
+            "corvella-cli: missing.wav: Unable to open file! (no such file)\n");
+  EXPECT_EQ(Run({"count", "--gap-threshold", "44100", "in/two.wav"}).out,
+            "File \"in/two.wav\" contains 1 parts!\n");
 }
 
 TEST_F(Cli, SplitResolvesRelativePathsFromWhereItStarted) {
-  // The engine moves the current folder: the second name must still resolve.
+  // Every relative name resolves from where the program started.
   ShellResult r = Run({"split", "--mono", "-o", "in/parts", "in/two.wav", "in/two.wav"});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, "in/parts/two_001.wav\nin/parts/two_002.wav\nin/parts/two_001.wav\nin/parts/two_002.wav\n");
+  EXPECT_EQ(
+      r.out,
+      "in/parts/two_001.wav\nin/parts/two_002.wav\nin/parts/two_001.wav\nin/parts/two_002.wav\n");
   EXPECT_EQ(PartChannels(dir / "in/parts/two_002.wav"), 1);
   EXPECT_EQ(PartData(dir / "in/parts/two_002.wav"), SampleBytes(Samples(10000, -2500)));
   EXPECT_EQ(Run({"split", "-o", "nowhere", "in/two.wav"}).status, 1);
@@ -43,16 +50,48 @@ TEST_F(Cli, SplitResolvesRelativePathsFromWhereItStarted) {
 
 TEST_F(Cli, UsageErrorsExitWithTwoAndHelpShowsExamples) {
   for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
-           {}, {"count"}, {"divide", "x.wav"}, {"count", "--noise-floor", "0", "x.wav"},
-           {"split", "--bogus", "x.wav"}, {"count", "-n", "5", "--threshold-db", "-40", "x.wav"}}) {
+           {},
+           {"count"},
+           {"divide", "x.wav"},
+           {"count", "--noise-floor", "0", "x.wav"},
+           {"split", "--bogus", "x.wav"},
+           {"count", "-n", "5", "--threshold-db", "-40", "x.wav"}}) {
     ShellResult r = Run(args);
     EXPECT_EQ(r.status, 2);
     EXPECT_FALSE(r.err.empty());
   }
   EXPECT_NE(Run({"--help"}).out.find("Examples:"), std::string::npos);
-  interrupted = true;
+  stop = SIGINT;
   EXPECT_EQ(Run({"split", "in/two.wav"}).status, 130);
   EXPECT_FALSE(std::filesystem::exists(dir / "two_001.wav"));
+}
+
+TEST_F(Cli, LongPathsGiveWholeLines) {
+  // A recording 1000 characters deep, and parts named into a folder as long.
+  std::string deep = "in";
+  while (deep.size() < 1000) deep += "/" + std::string(150, 'x');
+  std::filesystem::create_directories(dir / deep);
+  std::filesystem::copy_file(dir / "in/two.wav", dir / (deep + "/two.wav"));
+  const std::string file = deep + "/two.wav";
+
+  ShellResult r = Run({"levels", file});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.substr(0, r.out.find('\n')),
+            file + ": 44100 Hz, 2 channels, 2.3 s, 227 windows of 10 ms");
+  r = Run({"list", "-o", deep, file});
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::istringstream lines(r.out);
+  std::vector<std::string> rows;
+  for (std::string line; std::getline(lines, line);) rows.push_back(line);
+  ASSERT_EQ(rows.size(), 4u) << r.out;
+  EXPECT_TRUE(rows[2].ends_with(deep + "/two_001.wav")) << rows[2];
+  EXPECT_TRUE(rows[3].ends_with(deep + "/two_002.wav")) << rows[3];
+  // Deeper than the kernel takes in one path, by a path relative to here.
+  while (deep.size() < 4200) deep += "/" + std::string(200, 'y');
+  WriteDeep(dir.path(), deep + "/two.wav", ReadFile(dir / "in/two.wav"));
+  dir.Put("two.wav", SimpleWav(1, Samples(10, 0)));  // where a shortened path would lead
+  EXPECT_EQ(Run({"count", deep + "/two.wav"}).out,
+            "File \"" + deep + "/two.wav\" contains 2 parts!\n");
 }
 
 }  // namespace

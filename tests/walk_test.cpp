@@ -1,6 +1,6 @@
 // The walk over a file's parts and the names of the part files.
 #include "batch/OutputName.h"
-#include "support/EngineFixture.h"
+#include "support/Fixture.h"
 
 namespace corvella::test {
 namespace {
@@ -16,45 +16,45 @@ TEST(OutputName, FollowsTheNamingRule) {
       {"/out", "some/folder/name.wav", "5", "/out/name_005.wav"},
       {"/out", "dotted.dir/plain", "5", "/out/plain_005"},
   };
-  for (auto& c : cases) EXPECT_EQ(BuildOutputPath(c[0], c[1], std::stoi(c[2])), c[3]);
+  for (auto& c : cases) EXPECT_EQ(batch::BuildOutputPath(c[0], c[1], std::stoi(c[2])), c[3]);
 }
 
 // Loud passages of `length` frames, each followed by `gap` silent frames.
 Samples Passages(int count, std::int64_t length, std::int64_t gap) {
   Samples s;
   for (int p = 0; p < count; ++p) {
-    for (std::int64_t f = 0; f < length; ++f) s.push_back(static_cast<std::int16_t>((f * 31 + p) % 2000 + 200));
+    for (std::int64_t f = 0; f < length; ++f)
+      s.push_back(static_cast<std::int16_t>((f * 31 + p) % 2000 + 200));
     s.insert(s.end(), static_cast<std::size_t>(gap), 0);
   }
   return s;
 }
 
-TEST_F(EngineFixture, PassagesBecomeNumberedPartsAndCancelDropsThePartUnderWay) {
+TEST_F(SourceFixture, PassagesBecomeNumberedPartsAndCancelDropsThePartUnderWay) {
   const Samples samples = Passages(4, 100000, 30000);
   dir.Put("set.wav", SimpleWav(1, samples));
   std::filesystem::create_directory(dir / "out");
-  EXPECT_EQ(engine.CountParts("set.wav"), 4);
-  EXPECT_TRUE(host.written.empty());
+  EXPECT_EQ(Count("set.wav"), 4);
+  EXPECT_TRUE(written.empty());
   int pumpsAfterSecond = 0;
-  host.onPump = [&] {
+  progress.onPump = [&] {
     // The walk's own pump, the start search's block, then the first block
     // of the third part's end search.
-    if (host.written.size() == 2 && ++pumpsAfterSecond == 3) host.cancel = true;
+    if (written.size() == 2 && ++pumpsAfterSecond == 3) progress.cancel = true;
   };
-  EXPECT_EQ(engine.ProcessParts("set.wav", dir / "out", true), 2);
+  EXPECT_EQ(Split("set.wav", dir / "out", true), 2);
   EXPECT_EQ(dir.Names("out"), (std::vector<std::string>{"set_001.wav", "set_002.wav"}));
   EXPECT_EQ(PartData(dir / "out/set_002.wav"),
             SampleBytes(Samples(samples.begin() + 130000, samples.begin() + 230000)));
-  EXPECT_EQ(host.progress.back(), 0);
-  EXPECT_EQ(engine.WaveHandle, nullptr);
+  EXPECT_EQ(progress.reports.back(), 0);
 }
 
-TEST_F(EngineFixture, MoreThan999PartsGetFourDigits) {
-  engine.GapThreshold = 1;  // two silent frames end a part
+TEST_F(SourceFixture, MoreThan999PartsGetFourDigits) {
+  params.gapThreshold = 1;  // two silent frames end a part
   Samples s;
   for (int p = 0; p < 1001; ++p) s.insert(s.end(), {500, 0, 0});
   dir.Put("many.wav", SimpleWav(1, s));
-  EXPECT_EQ(engine.ProcessParts("many.wav", dir.path(), true), 1001);
+  EXPECT_EQ(Split("many.wav", dir.path(), true), 1001);
   EXPECT_EQ(PartData(dir / "many_999.wav"), SampleBytes({500}));
   EXPECT_EQ(PartData(dir / "many_1001.wav"), SampleBytes({500}));
 }

@@ -1,5 +1,8 @@
 // The Count and Split commands: walk the selected entries of the source list
-// in order and hand each to the engine, keeping the window responsive.
+// in order and hand each to the part walk, keeping the window responsive.
+// The source reader, the searches and the writer are reached through the
+// window's own operations, which show the "Error" box where one applies.
+#include <QCheckBox>
 #include <QFile>
 #include <QLineEdit>
 #include <QTimer>
@@ -7,15 +10,89 @@
 
 #include "app/MainForm.h"
 #include "app/MessageBox.h"
+#include "batch/OutputName.h"
+#include "batch/PartWalk.h"
 #include "browse/DirectoryListBox.h"
 #include "browse/FileListBox.h"
+#include "wave/PartWriter.h"
 
 namespace corvella::app {
 namespace {
 
-std::string Encoded(const QString& name) { return QFile::encodeName(name).toStdString(); }
+std::string Encoded(const QString& name) {
+  return QFile::encodeName(name).toStdString();
+}
 
 }  // namespace
+
+bool TMainForm::OpenWave(const std::string& fileName) {
+  WaveFileName = fileName;
+  const std::string folder = QFile::encodeName(SourceFiles->Directory()).toStdString();
+  wave::OpenedWave opened = wave::OpenWave(wave::PlatformFiles(), batch::JoinPath(folder, fileName),
+                                           wave::Acceptance::WindowFormat);
+  if (!opened.source) {
+    ShowError(opened.error);
+    return false;
+  }
+  WaveHandle = std::move(opened.source);
+  scanner_ = std::make_unique<detect::Scanner>(*WaveHandle, Detection(),
+                                               static_cast<detect::Progress&>(*this));
+  return true;
+}
+
+void TMainForm::CloseWave() {
+  scanner_.reset();
+  WaveHandle.reset();
+}
+
+std::int64_t TMainForm::FindPartStart(std::int64_t begin, bool& endOfData) {
+  return scanner_->FindPartStart(begin, endOfData);
+}
+
+std::int64_t TMainForm::FindPartEnd(std::int64_t start, std::int64_t& scanPosition,
+                                    bool& endOfData) {
+  return scanner_->FindPartEnd(start, scanPosition, endOfData);
+}
+
+bool TMainForm::WritePart(std::int64_t startFrame, std::int64_t endFrame,
+                          const std::string& fileName) {
+  // The destination folder is looked up afresh for every part.
+  const auto slash = fileName.find_last_of('/');
+  const std::string folderPath = slash == std::string::npos ? "." : fileName.substr(0, slash + 1);
+  const std::string name = slash == std::string::npos ? fileName : fileName.substr(slash + 1);
+  wave::Error error;
+  std::unique_ptr<wave::Folder> folder =
+      wave::Folder::Open(wave::PlatformFiles(), folderPath, error);
+  if (folder) {
+    wave::WriteOptions options;
+    options.mono = Mono->isChecked();  // once per part, so its header and its samples agree
+    error = wave::WritePart(*WaveHandle, startFrame, endFrame, *folder, name, options);
+  }
+  if (error) ShowError(error);
+  return !error;
+}
+
+int TMainForm::ProcessParts(const std::string& fileName, const std::string& destFolder,
+                            bool write) {
+  if (!OpenWave(fileName)) return 0;
+  batch::WalkResult walk;
+  try {
+    walk = batch::WalkParts(*scanner_, [&](const detect::PartSpan& part, int number) {
+      if (write)
+        WritePart(part.start, part.end, batch::BuildOutputPath(destFolder, WaveFileName, number));
+    });
+  } catch (...) {
+    CloseWave();  // never leave the source locked behind an escaping error
+    throw;
+  }
+  CloseWave();
+  if (walk.readFailed) ShowError(wave::ErrorCode::UnableToRead);
+  return walk.parts;
+}
+
+int TMainForm::CountParts(const std::string& fileName) {
+  return ProcessParts(fileName, "", false);
+}
 
 void TMainForm::SetRunning(bool running) {
   if (running) {
@@ -51,7 +128,7 @@ bool TMainForm::BeginEntry(int i, const QString& status, QString& name) {
   const int listing = SourceFiles->Generation();
   name = SourceFiles->item(i)->text();
   StatusLine->setText(status + name + "...");
-  ProcessMessages();
+  Pump();
   ReadParameters();
   // The user chose another source folder meanwhile: this entry is gone.
   return SourceFiles->Generation() == listing;
@@ -61,14 +138,15 @@ void TMainForm::CountButtonClick() {
   RunCommand([this] {
     for (int i = 0; i < SourceFiles->count(); ++i) {
       QString name;
-      if (!SourceFiles->item(i)->isSelected() || !BeginEntry(i, "Counting parts in ", name)) continue;
-      const int parts = engine_->CountParts(Encoded(name));
+      if (!SourceFiles->item(i)->isSelected() || !BeginEntry(i, "Counting parts in ", name))
+        continue;
+      const int parts = CountParts(Encoded(name));
       if (!CancelDown()) {
-        const QString text = parts < 1 ? "No parts in file \"" + name + "\" found!"
-                                       : "File \"" + name + "\" contains " +
-                                             QString::number(parts) + " parts!";
+        const QString text =
+            parts < 1 ? "No parts in file \"" + name + "\" found!"
+                      : "File \"" + name + "\" contains " + QString::number(parts) + " parts!";
         ShowMessageBox(this, text, "Result:");
-        ProcessMessages();
+        Pump();
       }
       StatusLine->setText("Idle.");
     }
@@ -81,7 +159,7 @@ void TMainForm::SplitButtonClick() {
       QString name;
       if (!SourceFiles->item(i)->isSelected() || !BeginEntry(i, "Splitting ", name)) continue;
       const int listing = SourceFiles->Generation();
-      engine_->ProcessParts(Encoded(name), DestFolder(), true);
+      ProcessParts(Encoded(name), DestFolder(), true);
       if (SourceFiles->Generation() == listing) SourceFiles->item(i)->setSelected(false);
     }
   });

@@ -17,17 +17,18 @@
 #include <QTimer>
 #include <QToolButton>
 #include <algorithm>
-#include <cmath>
-#include <cstdio>
 
 #include "app/MessageBox.h"
 #include "app/Title.h"
 #include "browse/DirectoryListBox.h"
 #include "browse/DriveComboBox.h"
 #include "browse/FileListBox.h"
+#include "detect/Units.h"
 
 // Resources of a static library must be registered by name, outside any namespace.
-static void LoadPictures() { Q_INIT_RESOURCE(corvella); }
+static void LoadPictures() {
+  Q_INIT_RESOURCE(corvella);
+}
 
 namespace corvella::app {
 namespace {
@@ -100,7 +101,8 @@ QFrame* Bevel(QWidget* parent, const char* name, int left, int top) {
 }
 
 // A caption that sizes itself to its text and keeps its right edge.
-QLabel* RightAlignedCaption(QWidget* parent, const char* name, const char* text, int right, int top) {
+QLabel* RightAlignedCaption(QWidget* parent, const char* name, const char* text, int right,
+                            int top) {
   auto* label = new QLabel(text, parent);
   label->setObjectName(name);
   label->setAlignment(Qt::AlignRight | Qt::AlignTop);
@@ -132,22 +134,17 @@ QSlider* TrackBar(QWidget* parent, const char* name, int top, int minimum, int m
 }  // namespace
 
 QString NoiseFloorText(int position) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%2.1f dB", 20.0 * std::log10(position * 0.000030517578125));
-  return QString::fromLatin1(text);
+  return QString::number(detect::AmplitudeDb(position), 'f', 1) + " dB";
 }
 
 QString GapText(int position) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%01.2f sec", position * (1.0 / 44100.0));
-  return QString::fromLatin1(text);
+  return QString::number(detect::GapSeconds(position), 'f', 2) + " sec";
 }
 
 TMainForm::TMainForm(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                          Qt::WindowCloseButtonHint),
-      engine_(std::make_unique<Engine>(static_cast<EngineHost&>(*this))) {
+                          Qt::WindowCloseButtonHint) {
   LoadPictures();
   setObjectName("MainForm");
   setWindowTitle("MainForm");
@@ -161,7 +158,9 @@ TMainForm::TMainForm(QWidget* parent)
   FormCreate();
 }
 
-TMainForm::~TMainForm() { FormDestroy(); }
+TMainForm::~TMainForm() {
+  FormDestroy();
+}
 
 void TMainForm::BuildLayout() {
   SourceGroup = Group(this, "SourceGroup", "Source", 8, 0, 393, 161);
@@ -235,18 +234,17 @@ void TMainForm::BuildLayout() {
 
 void TMainForm::FormCreate() {
   setWindowTitle(kApplicationTitle);
-  engine_->CloseWave();
-  engine_->WaveFileName.clear();
-  engine_->DataSize = 0;
-  engine_->DataOffset = 0;
-  engine_->Channels = 0;
-  engine_->NoiseFloor = SilenceThresholdBar->value();
+  CloseWave();
+  WaveFileName.clear();
+  NoiseFloor = SilenceThresholdBar->value();
   SilenceThresholdBarChange();
-  engine_->GapThreshold = GapThresholdBar->value();
+  GapThreshold = GapThresholdBar->value();
   GapThresholdBarChange();
 }
 
-void TMainForm::FormDestroy() { engine_->CloseWave(); }
+void TMainForm::FormDestroy() {
+  CloseWave();
+}
 
 void TMainForm::SilenceThresholdBarChange() {
   SilenceThresholdLabel->setText(NoiseFloorText(SilenceThresholdBar->value()));
@@ -296,24 +294,39 @@ void TMainForm::closeEvent(QCloseEvent* event) {
 }
 
 void TMainForm::ReadParameters() {
-  engine_->NoiseFloor = SilenceThresholdBar->value();
-  engine_->GapThreshold = GapThresholdBar->value();
+  NoiseFloor = SilenceThresholdBar->value();
+  GapThreshold = GapThresholdBar->value();
 }
 
-void TMainForm::ShowMessage(const std::string& text, const std::string& caption) {
-  ShowMessageBox(this, QString::fromStdString(text), QString::fromStdString(caption));
+detect::DetectParams TMainForm::Detection() const {
+  detect::DetectParams params;
+  params.noiseFloor = NoiseFloor;
+  params.gapThreshold = GapThreshold;
+  return params;
 }
 
-void TMainForm::SetProgress(int position) { ProgressBar->setValue(std::clamp(position, 0, 100)); }
+void TMainForm::ShowError(const wave::Error& error) {
+  ShowMessageBox(this, QString::fromStdString(wave::MessageOf(error)), "Error");
+}
 
-void TMainForm::ProcessMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+void TMainForm::Report(int percent) {
+  ProgressBar->setValue(std::clamp(percent, 0, 100));
+}
 
-bool TMainForm::CancelDown() { return CancelButton->isChecked(); }
+void TMainForm::Pump() {
+  QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
 
-bool TMainForm::MonoChecked() { return Mono->isChecked(); }
+bool TMainForm::StopRequested() {
+  return CancelDown();
+}
 
-std::string TMainForm::SourceFolder() { return QFile::encodeName(SourceFiles->Directory()).toStdString(); }
+bool TMainForm::CancelDown() const {
+  return CancelButton->isChecked();
+}
 
-std::string TMainForm::DestFolder() { return QFile::encodeName(DestDir->Directory()).toStdString(); }
+std::string TMainForm::DestFolder() const {
+  return QFile::encodeName(DestDir->Directory()).toStdString();
+}
 
 }  // namespace corvella::app

@@ -1,14 +1,21 @@
 // The main window: the source and destination panes, the two detection
 // parameters, Mono, the status line, the actions and the progress bar, laid
-// out at fixed pixel places. It owns the engine and serves its host interface.
+// out at fixed pixel places. It holds the open source and the detection
+// parameters, and runs the searches and the writer with its own progress
+// bar, event pump and Cancel toggle.
 #pragma once
 
 #include <QWidget>
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 
-#include "engine/Engine.h"
-#include "engine/EngineHost.h"
+#include "detect/Params.h"
+#include "detect/Progress.h"
+#include "detect/Scanner.h"
+#include "wave/Error.h"
+#include "wave/WaveSource.h"
 
 class QCheckBox;
 class QFrame;
@@ -27,7 +34,7 @@ class FileListBox;
 
 namespace corvella::app {
 
-class TMainForm : public QWidget, private EngineHost {
+class TMainForm : public QWidget, private detect::Progress {
   Q_OBJECT
 
  public:
@@ -38,7 +45,8 @@ class TMainForm : public QWidget, private EngineHost {
   static constexpr int kOuterWidth = 608;
   static constexpr int kOuterHeight = 433;
 
-  Engine& engine() { return *engine_; }
+  // The detection parameters as last copied from the bars.
+  detect::DetectParams Detection() const;
   // True while Count or Split runs.
   bool Running() const { return running_; }
 
@@ -94,17 +102,39 @@ class TMainForm : public QWidget, private EngineHost {
   // false when the source list was read anew meanwhile.
   bool BeginEntry(int i, const QString& status, QString& name);
   void ReadParameters();
+  // Shows an error in the "Error" box.
+  void ShowError(const wave::Error& error);
+  // The destination folder as the engine takes it.
+  std::string DestFolder() const;
 
-  // EngineHost
-  void ShowMessage(const std::string& text, const std::string& caption) override;
-  void SetProgress(int position) override;
-  void ProcessMessages() override;
-  bool CancelDown() override;
-  bool MonoChecked() override;
-  std::string SourceFolder() override;
-  std::string DestFolder() override;
+  // Source wave reader: opens the named file of the source list's folder;
+  // on failure it has shown why and holds nothing.
+  bool OpenWave(const std::string& fileName);
+  void CloseWave();
+  // Boundary scanner over the open source.
+  std::int64_t FindPartStart(std::int64_t begin, bool& endOfData);
+  std::int64_t FindPartEnd(std::int64_t start, std::int64_t& scanPosition, bool& endOfData);
+  // Part writer: frames [startFrame, endFrame) of the open source as the file
+  // `fileName` (a full path), mixed to mono when Mono is ticked.
+  bool WritePart(std::int64_t startFrame, std::int64_t endFrame, const std::string& fileName);
+  // The walk over one source file; returns the number of parts, 0 when the
+  // file is refused.
+  int ProcessParts(const std::string& fileName, const std::string& destFolder, bool write);
+  int CountParts(const std::string& fileName);
 
-  std::unique_ptr<Engine> engine_;
+  // Progress: the bar, the event pump and the Cancel toggle.
+  void Report(int percent) override;
+  void Pump() override;
+  bool StopRequested() override;
+  bool CancelDown() const;
+
+  // Source state.
+  std::unique_ptr<wave::WaveSource> WaveHandle;
+  std::unique_ptr<detect::Scanner> scanner_;  // over WaveHandle
+  std::string WaveFileName;
+  int NoiseFloor = 0;
+  int GapThreshold = 0;
+
   bool running_ = false;
   bool closeRequested_ = false;
   bool shown_ = false;

@@ -1,8 +1,6 @@
 #include "batch/OutputName.h"
 
-#include <cstdio>
-
-namespace corvella {
+namespace corvella::batch {
 namespace {
 
 #ifdef _WIN32
@@ -22,29 +20,35 @@ bool EndsInSeparator(const std::string& folder) {
 
 NameParts SplitFileName(const std::string& fileName) {
   const auto separator = fileName.find_last_of(kSeparators);
-  const std::string bare = separator == std::string::npos ? fileName : fileName.substr(separator + 1);
+  const std::string bare =
+      separator == std::string::npos ? fileName : fileName.substr(separator + 1);
   const auto dot = bare.rfind('.');
   if (dot == std::string::npos) return {bare, ""};
   return {bare.substr(0, dot), bare.substr(dot)};
 }
 
 std::string PartNumberText(int partNumber) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%03d", partNumber);
-  return text;
+  std::string digits = std::to_string(partNumber);
+  if (partNumber >= 0 && digits.size() < 3) digits.insert(0, 3 - digits.size(), '0');
+  return digits;
+}
+
+std::string PartFileName(const std::string& sourceName, int partNumber) {
+  const NameParts name = SplitFileName(sourceName);
+  std::string file = name.stem + '_' + PartNumberText(partNumber);
+  if (!name.extension.empty() && name.extension.front() != '.') file += '.';
+  return file + name.extension;
+}
+
+std::string JoinPath(const std::string& folder, const std::string& name) {
+  std::string path = folder;
+  if (!path.empty() && !EndsInSeparator(path)) path += kSeparator;
+  return path + name;
 }
 
 std::string BuildOutputPath(const std::string& destFolder, const std::string& sourceName,
                             int partNumber) {
-  const NameParts name = SplitFileName(sourceName);
-  std::string path = destFolder;
-  if (!path.empty() && !EndsInSeparator(path)) path += kSeparator;
-  path += name.stem;
-  path += '_';
-  path += PartNumberText(partNumber);
-  if (!name.extension.empty() && name.extension.front() != '.') path += '.';
-  path += name.extension;
-  return path;
+  return JoinPath(destFolder, PartFileName(sourceName, partNumber));
 }
 
-}  // namespace corvella
+}  // namespace corvella::batch

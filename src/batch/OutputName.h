@@ -1,10 +1,10 @@
-// Names of the part files: the destination folder, the source's name part,
-// "_", the part number with at least three digits, the source's extension.
+// Names of the part files: the source's name part, "_", the part number
+// with at least three digits, the source's extension.
 #pragma once
 
 #include <string>
 
-namespace corvella {
+namespace corvella::batch {
 
 // Splits a source file name at its last dot, after dropping any folder part.
 // The extension keeps its dot; a name without a dot has an empty extension.
@@ -17,9 +17,15 @@ NameParts SplitFileName(const std::string& fileName);
 // The part number as "%03d" prints it: 1 gives 001, 1000 gives 1000.
 std::string PartNumberText(int partNumber);
 
-// "Live Set.wav", part 3, into "/out" gives "/out/Live Set_003.wav". A
-// separator goes in only where the folder is not empty and lacks one.
+// "Live Set.wav", part 3, gives "Live Set_003.wav".
+std::string PartFileName(const std::string& sourceName, int partNumber);
+
+// The part's name joined to a folder: "Live Set.wav", part 3, into "/out"
+// gives "/out/Live Set_003.wav". A separator goes in only where the folder
+// is not empty and lacks one.
 std::string BuildOutputPath(const std::string& destFolder, const std::string& sourceName,
                             int partNumber);
+// A folder and a name joined the same way.
+std::string JoinPath(const std::string& folder, const std::string& name);
 
-}  // namespace corvella
+}  // namespace corvella::batch

@@ -2,14 +2,17 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
+#include "cli/Text.h"
+#include "detect/Units.h"
 
 namespace corvella::cli {
 namespace {
 
 constexpr int kLowestDb = -96;  // histogram floor, one bin per dB up to 0
 
-int Bin(double db) { return std::clamp(static_cast<int>(std::floor(db)) - kLowestDb, 0, -kLowestDb); }
+int Bin(double db) {
+  return std::clamp(static_cast<int>(std::floor(db)) - kLowestDb, 0, -kLowestDb);
+}
 
 // The value below which `share` of the sorted values lie.
 double Percentile(const std::vector<double>& sorted, double share) {
@@ -45,19 +48,19 @@ int Boundary(const std::vector<double>& counts) {
 
 }  // namespace
 
-double WindowDb(int peak) {
-  return peak > 0 ? std::max(20.0 * std::log10(peak / 32768.0), double{kLowestDb}) : kLowestDb;
+double WindowDb(double peak) {
+  return std::max(detect::LevelDb(peak), double{kLowestDb});
 }
 
-LevelEstimate EstimateLevels(const std::vector<int>& windowPeaks) {
+LevelEstimate EstimateLevels(const std::vector<double>& windowPeaks) {
   LevelEstimate estimate;
   if (windowPeaks.empty()) return estimate;
   std::vector<double> counts(-kLowestDb + 1, 0.0);
-  for (int peak : windowPeaks) counts[static_cast<std::size_t>(Bin(WindowDb(peak)))] += 1;
+  for (double peak : windowPeaks) counts[static_cast<std::size_t>(Bin(WindowDb(peak)))] += 1;
   const int boundary = Boundary(counts);
 
   std::vector<double> quiet, loud;
-  for (int peak : windowPeaks) {
+  for (double peak : windowPeaks) {
     const double db = WindowDb(peak);
     (Bin(db) <= boundary ? quiet : loud).push_back(db);
   }
@@ -75,16 +78,17 @@ LevelEstimate EstimateLevels(const std::vector<int>& windowPeaks) {
   return estimate;
 }
 
-void WriteHistogram(std::ostream& out, const std::vector<int>& windowPeaks,
+void WriteHistogram(std::ostream& out, const std::vector<double>& windowPeaks,
                     const LevelEstimate& estimate) {
   constexpr int kStep = 6;
   constexpr int kWidth = 40;
   std::vector<std::size_t> counts(-kLowestDb / kStep + 1, 0);
-  for (int peak : windowPeaks) {
+  for (double peak : windowPeaks) {
     const int db = static_cast<int>(std::floor(WindowDb(peak)));
     counts[static_cast<std::size_t>(std::clamp((db - kLowestDb) / kStep, 0, -kLowestDb / kStep))]++;
   }
-  const std::size_t most = std::max<std::size_t>(1, *std::max_element(counts.begin(), counts.end()));
+  const std::size_t most =
+      std::max<std::size_t>(1, *std::max_element(counts.begin(), counts.end()));
   // From the loudest step that holds a window down to the quietest one.
   std::size_t top = counts.size(), bottom = 0;
   while (top > 0 && counts[top - 1] == 0) --top;
@@ -94,16 +98,15 @@ void WriteHistogram(std::ostream& out, const std::vector<int>& windowPeaks,
     std::string bar(counts[i] * kWidth / most + (counts[i] > 0 ? 1 : 0), '#');
     std::string marks;
     auto mark = [&](double db, const char* what) {
-      if (db >= low && db < low + kStep) marks += std::string(marks.empty() ? "  <- " : ", ") + what;
+      if (db >= low && db < low + kStep)
+        marks += std::string(marks.empty() ? "  <- " : ", ") + what;
     };
     if (estimate.found) {
       mark(estimate.musicDb, "music");
       mark(estimate.thresholdDb, "suggested floor");
       mark(estimate.noiseDb, "noise");
     }
-    char label[32];
-    std::snprintf(label, sizeof label, "%4d dB |", low);
-    out << label << bar << marks << '\n';
+    out << PadLeft(std::to_string(low), 4) << " dB |" << bar << marks << '\n';
   }
 }
 

@@ -28,14 +28,14 @@ struct LevelEstimate {
 // between the two in dB, but at least 3 dB above the noise. With less than
 // half a percent of the windows quiet, or the heaps less than 6 dB apart,
 // there is no clear silence and the suggestion stays at -50 dBFS.
-LevelEstimate EstimateLevels(const std::vector<int>& windowPeaks);
+LevelEstimate EstimateLevels(const std::vector<double>& windowPeaks);
 
-// The window peak in dBFS, with silence (peak 0) at -96.
-double WindowDb(int peak);
+// A window peak (a fraction of full scale) in dBFS, with silence at -96.
+double WindowDb(double peak);
 
 // A small histogram of the window levels in 6 dB steps, with the noise,
 // music and suggested levels marked.
-void WriteHistogram(std::ostream& out, const std::vector<int>& windowPeaks,
+void WriteHistogram(std::ostream& out, const std::vector<double>& windowPeaks,
                     const LevelEstimate& estimate);
 
 }  // namespace corvella::cli

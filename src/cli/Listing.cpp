@@ -1,30 +1,18 @@
 #include "cli/Listing.h"
 
 #include <cmath>
-#include <cstdio>
 #include <filesystem>
 
-#include "cli/Plan.h"
+#include "cli/Text.h"
+#include "detect/Units.h"
 
 namespace corvella::cli {
 namespace {
 
-std::string Format(const char* pattern, double value) {
-  char text[64];
-  std::snprintf(text, sizeof text, pattern, value);
-  return text;
-}
+using detect::Seconds;
 
-std::string PeakText(int peak) {
-  return peak > 0 ? Format("%.1f", LevelDb(peak)) : std::string("-inf");
-}
-
-// A duration as m:ss.sss.
-std::string Clock(double seconds) {
-  char text[64];
-  const long minutes = static_cast<long>(seconds / 60);
-  std::snprintf(text, sizeof text, "%ld:%06.3f", minutes, seconds - 60.0 * static_cast<double>(minutes));
-  return text;
+std::string PeakText(double peak) {
+  return peak > 0 ? Fixed(detect::LevelDb(peak), 1) : std::string("-inf");
 }
 
 std::string CsvField(const std::string& text) {
@@ -38,8 +26,7 @@ std::string CsvField(const std::string& text) {
 }
 
 std::string Stem(const std::string& output) {
-  const std::filesystem::path path(output);
-  return path.stem().string();
+  return std::filesystem::path(output).stem().string();
 }
 
 void WriteText(std::ostream& out, const std::vector<ListedFile>& files) {
@@ -48,22 +35,18 @@ void WriteText(std::ostream& out, const std::vector<ListedFile>& files) {
       out << f.file << ": " << f.error << "\n";
       continue;
     }
-    const double length = Seconds(f.summary.frames, f.summary.rate);
     out << f.file << ": " << f.parts.size() << (f.parts.size() == 1 ? " part" : " parts") << " ("
-        << f.summary.rate << " Hz, " << f.summary.channels
-        << (f.summary.channels == 1 ? " channel, " : " channels, ") << Clock(length) << ")\n";
+        << f.rate << " Hz, " << f.channels << (f.channels == 1 ? " channel, " : " channels, ")
+        << Clock(Seconds(f.frames, f.rate)) << ")\n";
     if (f.parts.empty()) continue;
-    char line[512];
-    std::snprintf(line, sizeof line, "  %5s  %10s  %10s  %9s  %9s  %s\n", "part", "start", "end",
-                  "length", "peak dBFS", "output");
-    out << line;
+    out << "  " << PadLeft("part", 5) << "  " << PadLeft("start", 10) << "  " << PadLeft("end", 10)
+        << "  " << PadLeft("length", 9) << "  " << PadLeft("peak dBFS", 9) << "  output\n";
     for (const ListedPart& p : f.parts) {
-      const double start = Seconds(p.span.start, f.summary.rate);
-      const double end = Seconds(p.span.end, f.summary.rate);
-      std::snprintf(line, sizeof line, "  %5d  %10s  %10s  %8.3fs  %9s  %s\n", p.number,
-                    Clock(start).c_str(), Clock(end).c_str(), end - start,
-                    PeakText(p.span.peak).c_str(), p.output.c_str());
-      out << line;
+      const double start = Seconds(p.span.start, f.rate);
+      const double end = Seconds(p.span.end, f.rate);
+      out << "  " << PadLeft(std::to_string(p.number), 5) << "  " << PadLeft(Clock(start), 10)
+          << "  " << PadLeft(Clock(end), 10) << "  " << PadLeft(Fixed(end - start, 3), 8) << "s  "
+          << PadLeft(PeakText(p.span.peak), 9) << "  " << p.output << "\n";
     }
   }
 }
@@ -72,11 +55,11 @@ void WriteCsv(std::ostream& out, const std::vector<ListedFile>& files) {
   out << "file,part,start_frame,end_frame,start,end,duration,peak_dbfs,output\n";
   for (const ListedFile& f : files) {
     for (const ListedPart& p : f.parts) {
-      const double start = Seconds(p.span.start, f.summary.rate);
-      const double end = Seconds(p.span.end, f.summary.rate);
+      const double start = Seconds(p.span.start, f.rate);
+      const double end = Seconds(p.span.end, f.rate);
       out << CsvField(f.file) << ',' << p.number << ',' << p.span.start << ',' << p.span.end << ','
-          << Format("%.6f", start) << ',' << Format("%.6f", end) << ',' << Format("%.6f", end - start)
-          << ',' << PeakText(p.span.peak) << ',' << CsvField(p.output) << '\n';
+          << Fixed(start, 6) << ',' << Fixed(end, 6) << ',' << Fixed(end - start, 6) << ','
+          << PeakText(p.span.peak) << ',' << CsvField(p.output) << '\n';
     }
   }
 }
@@ -90,21 +73,21 @@ void WriteJson(std::ostream& out, const std::vector<ListedFile>& files) {
       out << ", \"error\": " << JsonString(f.error) << "}";
       continue;
     }
-    out << ", \"rate\": " << f.summary.rate << ", \"channels\": " << f.summary.channels
-        << ", \"frames\": " << f.summary.frames << ",\n   \"noise_floor\": " << f.noiseFloor
-        << ", \"threshold_db\": " << Format("%.2f", LevelDb(f.noiseFloor))
+    out << ", \"rate\": " << f.rate << ", \"channels\": " << f.channels
+        << ", \"frames\": " << f.frames << ",\n   \"noise_floor\": " << f.noiseFloor
+        << ", \"threshold_db\": " << Fixed(detect::AmplitudeDb(f.noiseFloor), 2)
         << ", \"gap_threshold\": " << f.gapThreshold
-        << ", \"gap\": " << Format("%.6f", f.gapThreshold / 44100.0)
-        << ", \"min_part\": " << Format("%.6f", f.minPart)
-        << ", \"pad_before\": " << Format("%.6f", f.padBefore)
-        << ", \"pad_after\": " << Format("%.6f", f.padAfter) << ",\n   \"parts\": [";
+        << ", \"gap\": " << Fixed(detect::GapSeconds(f.gapThreshold), 6)
+        << ", \"min_part\": " << Fixed(f.minPart, 6)
+        << ", \"pad_before\": " << Fixed(f.padBefore, 6)
+        << ", \"pad_after\": " << Fixed(f.padAfter, 6) << ",\n   \"parts\": [";
     for (std::size_t k = 0; k < f.parts.size(); ++k) {
       const ListedPart& p = f.parts[k];
       out << (k ? ",\n    " : "\n    ") << "{\"number\": " << p.number
           << ", \"start_frame\": " << p.span.start << ", \"end_frame\": " << p.span.end
-          << ", \"start\": " << Format("%.6f", Seconds(p.span.start, f.summary.rate))
-          << ", \"end\": " << Format("%.6f", Seconds(p.span.end, f.summary.rate))
-          << ", \"peak_dbfs\": " << (p.span.peak > 0 ? Format("%.2f", LevelDb(p.span.peak)) : "null")
+          << ", \"start\": " << Fixed(Seconds(p.span.start, f.rate), 6)
+          << ", \"end\": " << Fixed(Seconds(p.span.end, f.rate), 6) << ", \"peak_dbfs\": "
+          << (p.span.peak > 0 ? Fixed(detect::LevelDb(p.span.peak), 2) : std::string("null"))
           << ", \"output\": " << JsonString(p.output) << "}";
     }
     out << (f.parts.empty() ? "]}" : "\n   ]}");
@@ -115,8 +98,8 @@ void WriteJson(std::ostream& out, const std::vector<ListedFile>& files) {
 void WriteLabels(std::ostream& out, const std::vector<ListedFile>& files) {
   for (const ListedFile& f : files) {
     for (const ListedPart& p : f.parts) {
-      out << Format("%.6f", Seconds(p.span.start, f.summary.rate)) << '\t'
-          << Format("%.6f", Seconds(p.span.end, f.summary.rate)) << '\t' << Stem(p.output) << '\n';
+      out << Fixed(Seconds(p.span.start, f.rate), 6) << '\t'
+          << Fixed(Seconds(p.span.end, f.rate), 6) << '\t' << Stem(p.output) << '\n';
     }
   }
 }
@@ -128,43 +111,46 @@ void WriteCue(std::ostream& out, const std::vector<ListedFile>& files) {
     const std::string name = std::filesystem::path(f.file).filename().string();
     out << "FILE " << JsonString(name) << " WAVE\n";
     for (const ListedPart& p : f.parts) {
-      char number[16];
-      std::snprintf(number, sizeof number, "%02d", ++track);
-      out << "  TRACK " << number << " AUDIO\n"
+      out << "  TRACK " << ZeroFilled(++track, 2) << " AUDIO\n"
           << "    TITLE " << JsonString(Stem(p.output)) << "\n"
-          << "    INDEX 01 " << CueTime(Seconds(p.span.start, f.summary.rate)) << "\n";
+          << "    INDEX 01 " << CueTime(Seconds(p.span.start, f.rate)) << "\n";
     }
   }
 }
 
 }  // namespace
 
-double Seconds(std::int64_t frame, std::int64_t rate) {
-  return rate > 0 ? static_cast<double>(frame) / static_cast<double>(rate) : 0.0;
-}
-
 std::string CueTime(double seconds) {
   const auto total = static_cast<long long>(std::floor(seconds * 75.0 + 1e-9));
-  char text[32];
-  std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld", total / (75 * 60), (total / 75) % 60,
-                total % 75);
-  return text;
+  return ZeroFilled(total / (75 * 60), 2) + ":" + ZeroFilled((total / 75) % 60, 2) + ":" +
+         ZeroFilled(total % 75, 2);
 }
 
 std::string JsonString(const std::string& text) {
+  static const char kHex[] = "0123456789abcdef";
   std::string out = "\"";
   for (unsigned char c : text) {
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
       default:
         if (c < 0x20) {
-          char escaped[8];
-          std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-          out += escaped;
+          out += "\\u00";
+          out += kHex[c >> 4];
+          out += kHex[c & 15];
         } else {
           out += static_cast<char>(c);
         }
@@ -175,11 +161,16 @@ std::string JsonString(const std::string& text) {
 
 void WriteListing(std::ostream& out, ListFormat format, const std::vector<ListedFile>& files) {
   switch (format) {
-    case ListFormat::Text: return WriteText(out, files);
-    case ListFormat::Csv: return WriteCsv(out, files);
-    case ListFormat::Json: return WriteJson(out, files);
-    case ListFormat::Labels: return WriteLabels(out, files);
-    case ListFormat::Cue: return WriteCue(out, files);
+    case ListFormat::Text:
+      return WriteText(out, files);
+    case ListFormat::Csv:
+      return WriteCsv(out, files);
+    case ListFormat::Json:
+      return WriteJson(out, files);
+    case ListFormat::Labels:
+      return WriteLabels(out, files);
+    case ListFormat::Cue:
+      return WriteCue(out, files);
   }
 }
 

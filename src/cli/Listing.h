@@ -2,26 +2,28 @@
 // cue sheet.
 #pragma once
 
+#include <cstdint>
 #include <ostream>
 #include <string>
 #include <vector>
 
-#include "engine/Engine.h"
+#include "cli/Options.h"
+#include "detect/Params.h"
 
 namespace corvella::cli {
 
-enum class ListFormat { Text, Csv, Json, Labels, Cue };
-
 struct ListedPart {
   int number = 0;
-  PartSpan span;
+  detect::PartSpan span;
   std::string output;  // the file split would write
 };
 
 struct ListedFile {
   std::string file;   // as given
   std::string error;  // the refusal, when the file could not be listed
-  SourceSummary summary;
+  int channels = 0;
+  std::int64_t rate = 0;
+  std::int64_t frames = 0;
   int noiseFloor = 0;
   int gapThreshold = 0;
   double minPart = 0, padBefore = 0, padAfter = 0;  // seconds
@@ -30,8 +32,6 @@ struct ListedFile {
 
 void WriteListing(std::ostream& out, ListFormat format, const std::vector<ListedFile>& files);
 
-// Seconds of a frame index at a rate (0 when the rate is 0).
-double Seconds(std::int64_t frame, std::int64_t rate);
 // A cue sheet time: minutes, seconds and frames of 1/75 second, rounded down.
 std::string CueTime(double seconds);
 std::string JsonString(const std::string& text);

@@ -1,70 +1,91 @@
-// Measuring levels: the peak of each part, and of each short window.
+#include "detect/Levels.h"
+
 #include <algorithm>
 #include <cstdlib>
 
-#include "engine/Engine.h"
-
-namespace corvella {
+namespace corvella::detect {
 namespace {
 
-int PeakOf(const std::int16_t* samples, std::size_t count) {
-  int peak = 0;
-  for (std::size_t i = 0; i < count; ++i) peak = std::max(peak, std::abs(static_cast<int>(samples[i])));
-  return peak;
+constexpr std::int64_t kBlockBytes = 131072;
+
+// Reads frames [start, end) block by block, handing each block's samples on;
+// false when a read falls short.
+bool ForEachBlock(wave::Source& source, std::int64_t start, std::int64_t end,
+                  const std::function<bool(const void*, std::int64_t frames)>& use) {
+  const wave::SourceInfo& info = source.Info();
+  const std::int64_t frameBytes = info.FrameBytes();
+  const std::int64_t framesPerBlock = kBlockBytes / frameBytes;
+  std::vector<double> buffer(kBlockBytes / sizeof(double));
+  for (std::int64_t frame = start; frame < end;) {
+    const std::int64_t count = std::min(end - frame, framesPerBlock);
+    const std::int64_t bytes = count * frameBytes;
+    if (source.ReadSamples(frame * frameBytes, buffer.data(), bytes) != bytes) return false;
+    if (!use(buffer.data(), count)) return true;
+    frame += count;
+  }
+  return true;
 }
 
 }  // namespace
 
-bool Engine::MeasurePeaks(const std::string& fileName, std::vector<PartSpan>& parts) {
-  if (!OpenWave(fileName)) return false;
-  bool ok = true;
+double PeakOf(const void* samples, std::size_t count, const wave::SourceInfo& info) {
+  (void)info;
+  const auto* s = static_cast<const std::int16_t*>(samples);
+  int peak = 0;
+  for (std::size_t i = 0; i < count; ++i) peak = std::max(peak, std::abs(static_cast<int>(s[i])));
+  return peak / 32768.0;
+}
+
+wave::Error MeasurePeaks(wave::Source& source, std::vector<PartSpan>& parts) {
+  const int channels = source.Info().channels;
   for (PartSpan& part : parts) {
     part.peak = 0;
-    ok = ok && ReadFrames(part.start, part.end, [&](std::int16_t* s, std::size_t n) {
-      part.peak = std::max(part.peak, PeakOf(s, n));
-    });
+    const bool read =
+        ForEachBlock(source, part.start, part.end, [&](const void* s, std::int64_t frames) {
+          part.peak = std::max(
+              part.peak, PeakOf(s, static_cast<std::size_t>(frames * channels), source.Info()));
+          return true;
+        });
+    if (!read) return {wave::ErrorCode::UnableToRead};
   }
-  CloseWave();
-  if (!ok) host_.ShowMessage(msg::kUnableToRead, msg::kErrorCaption);
-  return ok;
+  return {};
 }
 
-bool Engine::WindowPeaks(const std::string& fileName, double seconds, std::vector<int>& peaks,
-                         SourceSummary& summary) {
-  peaks.clear();
-  if (!OpenWave(fileName)) return false;
-  summary = {Channels, SamplesPerSec, FrameCount()};
-  const std::int64_t frames = FrameCount();
-  const double rate = SamplesPerSec > 0 ? static_cast<double>(SamplesPerSec) : 44100.0;
-  const std::int64_t window = std::max<std::int64_t>(1, static_cast<std::int64_t>(rate * seconds + 0.5));
-  const std::int64_t framesPerBlock = kSampleBufferSamples / Channels;
-  bool ok = true;
-  int current = 0;
+wave::Error ForEachWindowPeak(wave::Source& source, std::int64_t windowFrames, Progress& progress,
+                              const std::function<void(double peak, std::int64_t frames)>& window) {
+  const wave::SourceInfo& info = source.Info();
+  const std::int64_t frames = info.frames;
+  const std::int64_t width =
+      info.channels * static_cast<std::int64_t>(wave::BytesOf(info.sampleType));
+  windowFrames = std::max<std::int64_t>(1, windowFrames);
+  double current = 0;
   std::int64_t inWindow = 0;  // frames of the current window seen so far
-  for (std::int64_t frame = 0; ok && frame < frames && !host_.CancelDown();) {
-    const std::int64_t count = std::min(frames - frame, framesPerBlock);
-    ok = ReadFrames(frame, frame + count, [&](std::int16_t* s, std::size_t) {
-      for (std::int64_t f = 0; f < count;) {
-        const std::int64_t take = std::min(count - f, window - inWindow);
-        current = std::max(current, PeakOf(s + f * Channels, static_cast<std::size_t>(take * Channels)));
-        f += take;
-        inWindow += take;
-        if (inWindow == window) {
-          peaks.push_back(current);
-          current = 0;
-          inWindow = 0;
-        }
+  bool stopped = false;
+  std::int64_t done = 0;
+  const bool read = ForEachBlock(source, 0, frames, [&](const void* s, std::int64_t count) {
+    const auto* bytes = static_cast<const char*>(s);
+    for (std::int64_t f = 0; f < count;) {
+      const std::int64_t take = std::min(count - f, windowFrames - inWindow);
+      current = std::max(
+          current, PeakOf(bytes + f * width, static_cast<std::size_t>(take * info.channels), info));
+      f += take;
+      inWindow += take;
+      if (inWindow == windowFrames) {
+        window(current, inWindow);
+        current = 0;
+        inWindow = 0;
       }
-    });
-    frame += count;
-    host_.SetProgress(ProgressOf(frame));
-    host_.ProcessMessages();
-  }
-  if (inWindow > 0) peaks.push_back(current);
-  host_.SetProgress(0);
-  CloseWave();
-  if (!ok) host_.ShowMessage(msg::kUnableToRead, msg::kErrorCaption);
-  return ok && !host_.CancelDown();
+    }
+    done += count;
+    progress.Report(static_cast<int>(done * 100 / std::max<std::int64_t>(frames, 1)));
+    progress.Pump();
+    stopped = progress.StopRequested();
+    return !stopped;
+  });
+  if (!read) return {wave::ErrorCode::UnableToRead};
+  if (stopped) return {wave::ErrorCode::Stopped};
+  if (inWindow > 0) window(current, inWindow);
+  return {};
 }
 
-}  // namespace corvella
+}  // namespace corvella::detect

@@ -1,54 +1,54 @@
-// Finding where each part of a source begins and ends.
-//
-// Both searches walk the source block by block, a block being what one read
-// of 131072 bytes from the search's position would return, and after every
-// block they set the progress, let pending events run and test the Cancel
-// toggle. A block's samples are fetched into the sample buffer only as far
-// as the judging needs them: the first loud sample of a silent stretch needs
-// all of it, the last loud sample of a loud stretch only its end.
+// A block's samples are fetched into the buffer only as far as the judging
+// needs them: the first loud sample of a silent stretch needs all of it, the
+// last loud sample of a loud stretch only its end.
+#include "detect/Scanner.h"
+
 #include <algorithm>
+#include <limits>
 
-#include "detect/LoudScan.h"
-#include "engine/Engine.h"
-#include "wave/ByteOrder.h"
+#include "detect/Units.h"
 
-namespace corvella {
+namespace corvella::detect {
 namespace {
+
+constexpr std::int64_t kBlockBytes = 131072;  // one read of the searches
 
 // Samples fetched at a time: few at first, as the answer is often near, then
 // more while the fetches find nothing, so that a long silence costs few reads.
 constexpr std::size_t kFirstFetch = 2048;
-constexpr std::size_t kLargestFetch = kSampleBufferSamples;
 
 // Asks the system ahead of a search for the bytes it will read, many blocks
 // at a time, so that a cold file streams from the disk in long reads although
 // each block is fetched piecemeal.
 class ReadAhead {
  public:
-  explicit ReadAhead(MmioFile& file) : file_(file) {}
+  explicit ReadAhead(wave::Source& source) : source_(source) {}
   void Before(std::int64_t offset) {
     if (offset >= from_ && offset + kBlockBytes <= until_) return;
     from_ = offset;
     until_ = offset + kSpan;
-    file_.WillNeed(from_, kSpan);
+    source_.WillNeed(from_, kSpan);
   }
 
  private:
   static constexpr std::int64_t kSpan = 16 * kBlockBytes;
-  MmioFile& file_;
+  wave::Source& source_;
   std::int64_t from_ = 0;
   std::int64_t until_ = 0;
 };
 
 class Block {
  public:
-  // The block that a read of kBlockBytes at `offset` would give, in a file of
-  // `fileLength` bytes; nothing is read yet. `fetch` is the number of samples
-  // to fetch at a time, carried from block to block by the search.
-  Block(MmioFile& file, std::int16_t* buffer, std::int64_t offset, std::int64_t fileLength,
-        std::size_t& fetch)
-      : file_(file), buffer_(buffer), offset_(offset), fetch_(fetch) {
-    bytes_ = std::clamp<std::int64_t>(fileLength - offset, 0, kBlockBytes);
+  // The block that a read of a whole number of frames, up to kBlockBytes, at
+  // `offset` would give; nothing is read yet. `fetch` is the number of
+  // samples to fetch at a time, carried from block to block by the search.
+  Block(wave::Source& source, void* buffer, std::int64_t offset, std::size_t& fetch)
+      : source_(source), buffer_(static_cast<char*>(buffer)), offset_(offset), fetch_(fetch) {
+    const wave::SourceInfo& info = source.Info();
+    width_ = wave::BytesOf(info.sampleType);
+    const std::int64_t blockBytes = kBlockBytes / info.FrameBytes() * info.FrameBytes();
+    bytes_ = std::clamp<std::int64_t>(info.extentBytes - offset, 0, blockBytes);
+    if (source.Sequential()) fetch_ = static_cast<std::size_t>(bytes_ / width_);
   }
 
   std::int64_t bytes() const { return bytes_; }
@@ -56,11 +56,11 @@ class Block {
   bool failed() const { return failed_; }
 
   // Index of the first loud sample in [from, to), or `to`.
-  std::size_t FirstLoud(std::size_t from, std::size_t to, int noiseFloor) {
+  std::size_t FirstLoud(std::size_t from, std::size_t to, const LoudRule& rule) {
     for (std::size_t i = from; i < to;) {
       const std::size_t size = std::min(fetch_, to - i);
       if (!Fetch(i, size)) return to;
-      const std::size_t loud = FirstLoudSample(buffer_ + i, size, noiseFloor);
+      const std::size_t loud = FirstLoudSample(At(i), size, rule);
       if (loud < size) return Found(i + loud);
       Grow();
       i += size;
@@ -69,11 +69,11 @@ class Block {
   }
 
   // Index of the last loud sample in [from, to), or `to`.
-  std::size_t LastLoud(std::size_t from, std::size_t to, int noiseFloor) {
+  std::size_t LastLoud(std::size_t from, std::size_t to, const LoudRule& rule) {
     for (std::size_t end = to; end > from;) {
       const std::size_t size = std::min(fetch_, end - from);
       if (!Fetch(end - size, size)) return to;
-      const std::size_t loud = LastLoudSample(buffer_ + end - size, size, noiseFloor);
+      const std::size_t loud = LastLoudSample(At(end - size), size, rule);
       if (loud < size) return Found(end - size + loud);
       Grow();
       end -= size;
@@ -82,81 +82,110 @@ class Block {
   }
 
  private:
+  char* At(std::size_t sample) { return buffer_ + sample * static_cast<std::size_t>(width_); }
+
+  // Fetches samples [first, first + count); a decoder gets the whole block at once.
   bool Fetch(std::size_t first, std::size_t count) {
-    const auto bytes = static_cast<std::int64_t>(count * 2);
-    if (failed_ || file_.ReadAt(offset_ + static_cast<std::int64_t>(first) * 2, buffer_ + first,
-                                bytes) != bytes) {
-      failed_ = true;
-      return false;
+    if (source_.Sequential()) {
+      if (!whole_) {
+        whole_ = true;
+        failed_ = source_.ReadSamples(offset_, buffer_, bytes_) != bytes_;
+      }
+      return !failed_;
     }
-    SamplesFromLittleEndian(buffer_ + first, count);
-    return true;
+    const auto bytes = static_cast<std::int64_t>(count) * width_;
+    const auto at = static_cast<std::int64_t>(first) * width_;
+    if (failed_ || source_.ReadSamples(offset_ + at, At(first), bytes) != bytes) failed_ = true;
+    return !failed_;
   }
   std::size_t Found(std::size_t index) {
-    fetch_ = kFirstFetch;
+    if (!source_.Sequential()) fetch_ = kFirstFetch;
     return index;
   }
-  void Grow() { fetch_ = std::min(2 * fetch_, kLargestFetch); }
+  void Grow() {
+    if (!source_.Sequential())
+      fetch_ = std::min(2 * fetch_, static_cast<std::size_t>(kBlockBytes / width_));
+  }
 
-  MmioFile& file_;
-  std::int16_t* buffer_;
+  wave::Source& source_;
+  char* buffer_;
   std::int64_t offset_;
   std::size_t& fetch_;
+  int width_ = 2;
   std::int64_t bytes_ = 0;
   bool failed_ = false;
+  bool whole_ = false;
 };
 
-// The blocks of one search, one after another from a file offset, with the
+// The blocks of one search, one after another from a byte offset, with the
 // read-ahead and the fetch size carried from block to block.
 class Blocks {
  public:
-  Blocks(MmioFile& file, std::int16_t* buffer, std::int64_t offset, std::int64_t fileLength)
-      : file_(file), buffer_(buffer), offset_(offset), fileLength_(fileLength), readAhead_(file) {}
+  Blocks(wave::Source& source, void* buffer, std::int64_t offset)
+      : source_(source), buffer_(buffer), offset_(offset), readAhead_(source) {}
 
   Block Next() {
-    readAhead_.Before(offset_);
-    return Block(file_, buffer_, offset_, fileLength_, fetch_);
+    if (!source_.Sequential()) readAhead_.Before(offset_);
+    return Block(source_, buffer_, offset_, fetch_);
   }
   // Moves past a block that gave `got` bytes.
   void Advance(std::int64_t got) { offset_ += std::max<std::int64_t>(got, 0); }
 
  private:
-  MmioFile& file_;
-  std::int16_t* buffer_;
+  wave::Source& source_;
+  void* buffer_;
   std::int64_t offset_;
-  std::int64_t fileLength_;
   ReadAhead readAhead_;
   std::size_t fetch_ = kFirstFetch;
 };
 
 }  // namespace
 
-std::int64_t Engine::FindPartStart(std::int64_t begin, bool& endOfData) {
-  const std::int64_t frames = FrameCount();
-  Blocks blocks(*WaveHandle, SampleBuffer.data(), DataOffset + begin * Channels * 2, FileLength);
+Scanner::Scanner(wave::Source& source, const DetectParams& params, Progress& progress)
+    : source_(source),
+      progress_(progress),
+      rule_(RuleFor(source.Info(), params)),
+      frames_(source.Info().frames),
+      gap_(detect::GapFrames(params.gapThreshold, source.Info().rate)),
+      // No block is longer than the samples there are to read.
+      buffer_(static_cast<std::size_t>(
+                  std::clamp<std::int64_t>(source.Info().extentBytes, 8, kBlockBytes) + 7) /
+              sizeof(double)) {}
+
+int Scanner::ProgressOf(std::int64_t position) const {
+  if (frames_ <= 0) return 0;
+  const std::int64_t percent = position * 100 / frames_;
+  return percent > std::numeric_limits<int>::max() ? std::numeric_limits<int>::max()
+                                                   : static_cast<int>(percent);
+}
+
+std::int64_t Scanner::FindPartStart(std::int64_t begin, bool& endOfData) {
+  const int channels = source_.Info().channels;
+  const std::int64_t frameBytes = source_.Info().FrameBytes();
+  Blocks blocks(source_, buffer_.data(), begin * frameBytes);
   std::int64_t p = begin;
   std::int64_t got = 0;
   for (;;) {
     Block block = blocks.Next();
     got = block.bytes();
-    const std::int64_t n = got / 2 / Channels;
-    const auto samples = static_cast<std::size_t>(n * Channels);
-    const std::size_t loud = block.FirstLoud(0, samples, NoiseFloor);
+    const std::int64_t n = got / frameBytes;
+    const auto samples = static_cast<std::size_t>(n * channels);
+    const std::size_t loud = block.FirstLoud(0, samples, rule_);
     // A block that cannot be read holds no frames and ends the search.
     const bool found = !block.failed() && loud < samples;
     if (block.failed()) {
       got = -1;
-      ReadFailed = true;
+      readFailed_ = true;
     }
-    if (got > 0) p += found ? static_cast<std::int64_t>(loud) / Channels : n;
+    if (got > 0) p += found ? static_cast<std::int64_t>(loud) / channels : n;
     blocks.Advance(got);
-    host_.SetProgress(ProgressOf(p));
-    host_.ProcessMessages();
-    if (found || got <= 0 || host_.CancelDown()) break;
+    progress_.Report(ProgressOf(p));
+    progress_.Pump();
+    if (found || got <= 0 || progress_.StopRequested()) break;
   }
   if (got <= 0) endOfData = true;
-  if (p >= frames) {
-    p = frames;
+  if (p >= frames_) {
+    p = frames_;
     endOfData = true;
   }
   return p;
@@ -166,47 +195,46 @@ std::int64_t Engine::FindPartStart(std::int64_t begin, bool& endOfData) {
 // frame to judge; the part ends before judging q once q - e exceeds the gap G.
 // Every frame up to e + G is judged whatever it holds, so the frames from q
 // to e + G are taken as one stretch: only its last loud frame matters.
-std::int64_t Engine::FindPartEnd(std::int64_t start, std::int64_t& scanPosition,
-                                 bool& endOfData) {
-  const std::int64_t gap = GapFrames();
+std::int64_t Scanner::FindPartEnd(std::int64_t start, std::int64_t& scanPosition, bool& endOfData) {
+  const int channels = source_.Info().channels;
+  const std::int64_t frameBytes = source_.Info().FrameBytes();
   std::int64_t e = start + 1;  // frame `start` is loud
   std::int64_t q = start + 1;
-  Blocks blocks(*WaveHandle, SampleBuffer.data(), DataOffset + (start + 1) * Channels * 2,
-                FileLength);
+  Blocks blocks(source_, buffer_.data(), (start + 1) * frameBytes);
   std::int64_t got = 0;
   for (;;) {
     Block block = blocks.Next();
     got = block.bytes();
-    const std::int64_t n = got / 2 / Channels;
+    const std::int64_t n = got / frameBytes;
     const std::int64_t base = q;  // the block's first frame
     const std::int64_t endBefore = e;
-    while (q < base + n && q - e <= gap) {
-      const std::int64_t last = std::min(e + gap, base + n - 1);
-      const auto from = static_cast<std::size_t>((q - base) * Channels);
-      const auto to = static_cast<std::size_t>((last - base + 1) * Channels);
-      const std::size_t loud = block.LastLoud(from, to, NoiseFloor);
+    while (q < base + n && q - e <= gap_) {
+      const std::int64_t last = std::min(e + gap_, base + n - 1);
+      const auto from = static_cast<std::size_t>((q - base) * channels);
+      const auto to = static_cast<std::size_t>((last - base + 1) * channels);
+      const std::size_t loud = block.LastLoud(from, to, rule_);
       if (block.failed()) break;
-      if (loud < to) e = base + static_cast<std::int64_t>(loud) / Channels + 1;
+      if (loud < to) e = base + static_cast<std::int64_t>(loud) / channels + 1;
       q = last + 1;
     }
     if (block.failed()) {  // as if the read had failed: the block judged nothing
       got = -1;
-      ReadFailed = true;
+      readFailed_ = true;
       q = base;
       e = endBefore;
     }
     blocks.Advance(got);
-    host_.SetProgress(ProgressOf(q));
-    host_.ProcessMessages();
-    if (q - e > gap || got <= 0 || host_.CancelDown()) break;
+    progress_.Report(ProgressOf(q));
+    progress_.Pump();
+    if (q - e > gap_ || got <= 0 || progress_.StopRequested()) break;
   }
   if (got <= 0) endOfData = true;
-  if (e * 2 * Channels > DataSize) {
-    e = FrameCount();
+  if (e > frames_) {
+    e = frames_;
     endOfData = true;
   }
   scanPosition = q;
   return e;
 }
 
-}  // namespace corvella
+}  // namespace corvella::detect

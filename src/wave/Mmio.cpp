@@ -1,24 +1,22 @@
 #include "wave/Mmio.h"
 
+#include <cerrno>
 #include <cstring>
 #include <random>
 
 #include "wave/ByteOrder.h"
 
-namespace corvella {
+namespace corvella::wave {
 namespace {
 
 constexpr std::uint32_t kRiffId = FourCC("RIFF");
+constexpr int kNameAttempts = 16;
 
-std::string FolderOf(const std::string& path) {
-  auto slash = path.find_last_of('/');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
-std::string TemporaryName(const std::string& folder) {
+// A fresh hidden name in the destination folder, for a part being written.
+std::string TemporaryName() {
   static std::mt19937_64 random{std::random_device{}()};
   static const char kHex[] = "0123456789abcdef";
-  std::string name = folder + ".corvella-";
+  std::string name = ".corvella-";
   std::uint64_t bits = random();
   for (int i = 0; i < 12; ++i, bits >>= 4) name += kHex[bits & 15];
   return name + ".tmp";
@@ -26,58 +24,112 @@ std::string TemporaryName(const std::string& folder) {
 
 }  // namespace
 
-std::unique_ptr<MmioFile> MmioFile::OpenRead(FileApi& files, const std::string& name) {
-  int fd = files.OpenExclusive(name);
+std::unique_ptr<MmioFile> MmioFile::OpenRead(FileApi& files, const std::string& path, int& why) {
+  const int fd = files.OpenExclusive(path, why);
   if (fd < 0) return nullptr;
   return std::unique_ptr<MmioFile>(new MmioFile(files, fd));
 }
 
-std::unique_ptr<MmioFile> MmioFile::Create(FileApi& files, const std::string& path) {
-  PathInfo existing = files.Inspect(path);
-  if (existing.kind == PathKind::Folder || existing.kind == PathKind::Other) return nullptr;
-  if (existing.kind == PathKind::RegularFile && (existing.readOnly || existing.locked)) {
+std::unique_ptr<MmioFile> MmioFile::Create(FileApi& files, int folder, const std::string& name,
+                                           int& why) {
+  const PathInfo existing = files.Inspect(folder, name);
+  why = existing.kind == PathKind::Folder  ? EISDIR
+        : existing.kind == PathKind::Other ? EINVAL
+        : existing.locked                  ? EWOULDBLOCK
+        : existing.readOnly                ? EACCES
+                                           : 0;
+  if (why != 0) return nullptr;
+  std::string temp;
+  int fd = files.CreateUnnamed(folder, why);
+  // Where the file system cannot hold a file without a name, a hidden name
+  // serves; only a name clash is worth another try.
+  for (int attempt = 0; fd < 0 && why == EOPNOTSUPP && attempt < kNameAttempts; ++attempt) {
+    temp = TemporaryName();
+    fd = files.CreateNew(folder, temp, why);
+    if (fd < 0 && why == EEXIST) why = EOPNOTSUPP;
+  }
+  if (fd < 0) {
+    if (why == EOPNOTSUPP) why = EEXIST;
     return nullptr;
   }
-  const std::string folder = FolderOf(path);
-  for (int attempt = 0; attempt < 16; ++attempt) {
-    std::string temp = TemporaryName(folder);
-    int fd = files.CreateNew(temp);
-    if (fd >= 0) {
-      std::unique_ptr<MmioFile> file(new MmioFile(files, fd));
-      file->finalPath_ = path;
-      file->tempPath_ = temp;
-      return file;
-    }
-    // Only a name clash is worth another try.
-    if (files.Inspect(temp).kind == PathKind::Missing) break;
-  }
-  return nullptr;
+  std::unique_ptr<MmioFile> file(new MmioFile(files, fd));
+  file->output_ = true;
+  file->folder_ = folder;
+  file->name_ = name;
+  file->tempName_ = temp;
+  if (!temp.empty()) files.MarkPending(folder, temp);
+  return file;
 }
 
 MmioFile::~MmioFile() {
-  CloseHandle();
-  if (!tempPath_.empty()) files_.Remove(tempPath_);
+  if (output_) {
+    Discard();
+  } else if (fd_ >= 0) {
+    files_.Close(fd_);
+  }
 }
 
-void MmioFile::CloseHandle() {
-  if (fd_ >= 0 && !files_.Close(fd_)) failed_ = true;
+void MmioFile::Discard() {
+  if (fd_ >= 0) files_.Close(fd_);
   fd_ = -1;
+  if (!tempName_.empty()) {
+    files_.Remove(folder_, tempName_);
+    files_.MarkPending(-1, "");
+    tempName_.clear();
+  }
+  output_ = false;
+}
+
+bool MmioFile::LinkTemporary() {
+  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+    std::string temp = TemporaryName();
+    const int linked = files_.Link(fd_, folder_, temp);
+    if (linked == 0) {
+      tempName_ = temp;
+      files_.MarkPending(folder_, temp);
+      return true;
+    }
+    if (linked != EEXIST) return false;
+  }
+  return false;
 }
 
 bool MmioFile::Publish() {
-  if (tempPath_.empty()) return false;
-  CloseHandle();
-  if (failed_ || !files_.Rename(tempPath_, finalPath_)) {
-    files_.Remove(tempPath_);
-    tempPath_.clear();
+  if (!output_) return false;
+  if (failed_) {
+    Discard();
     return false;
   }
-  tempPath_.clear();
+  if (tempName_.empty()) {
+    // The file has no name yet: give it the final one, unless an older file
+    // holds it; then a hidden name first, and a rename over the old file.
+    const int linked = files_.Link(fd_, folder_, name_);
+    if (linked == 0) {
+      const bool closed = files_.Close(fd_);
+      fd_ = -1;
+      output_ = false;
+      if (!closed) files_.Remove(folder_, name_);
+      return closed;
+    }
+    if (linked != EEXIST || !LinkTemporary()) {
+      Discard();
+      return false;
+    }
+  }
+  const bool closed = files_.Close(fd_);
+  fd_ = -1;
+  if (!closed || !files_.Rename(folder_, tempName_, name_)) {
+    Discard();
+    return false;
+  }
+  files_.MarkPending(-1, "");
+  tempName_.clear();
+  output_ = false;
   return true;
 }
 
 std::int64_t MmioFile::Read(void* buffer, std::int64_t count) {
-  std::int64_t got = files_.Read(fd_, buffer, count);
+  const std::int64_t got = files_.ReadAt(fd_, buffer, count, position_);
   if (got > 0) position_ += got;
   return got;
 }
@@ -86,35 +138,42 @@ std::int64_t MmioFile::ReadAt(std::int64_t offset, void* buffer, std::int64_t co
   return files_.ReadAt(fd_, buffer, count, offset);
 }
 
-void MmioFile::WillNeed(std::int64_t offset, std::int64_t count) { files_.WillNeed(fd_, offset, count); }
+void MmioFile::WillNeed(std::int64_t offset, std::int64_t count) {
+  files_.WillNeed(fd_, offset, count);
+}
+
+std::int64_t MmioFile::Length() {
+  return files_.Size(fd_);
+}
+
+FileId MmioFile::Id() {
+  return files_.IdOf(fd_);
+}
 
 std::int64_t MmioFile::Write(const void* buffer, std::int64_t count) {
   if (count == 0) return 0;
-  std::int64_t put = files_.Write(fd_, buffer, count);
+  const std::int64_t put = files_.WriteAt(fd_, buffer, count, position_);
   if (put > 0) position_ += put;
   if (put != count) failed_ = true;
   windowStart_ = -1;
   return put;
 }
 
+bool MmioFile::WriteAt(std::int64_t offset, const void* buffer, std::int64_t count) {
+  const bool ok = files_.WriteAt(fd_, buffer, count, offset) == count;
+  if (!ok) failed_ = true;
+  windowStart_ = -1;
+  return ok;
+}
+
 std::int64_t MmioFile::CopyFrom(MmioFile& source, std::int64_t offset, std::int64_t count) {
   if (count == 0) return 0;
-  const std::int64_t put = files_.CopyRange(source.fd_, offset, fd_, count);
+  const std::int64_t put = files_.CopyRange(source.fd_, offset, fd_, position_, count);
   if (put == FileApi::kCopyUnsupported) return put;
   if (put > 0) position_ += put;
   if (put != count) failed_ = true;
   windowStart_ = -1;
   return put;
-}
-
-std::int64_t MmioFile::Seek(std::int64_t offset, SeekOrigin origin) {
-  std::int64_t at = files_.Seek(fd_, offset, origin);
-  if (at >= 0) {
-    position_ = at;
-  } else {
-    failed_ = true;
-  }
-  return at;
 }
 
 bool MmioFile::HeaderAt(std::int64_t offset, std::uint8_t* out, int count) {
@@ -123,9 +182,8 @@ bool MmioFile::HeaderAt(std::int64_t offset, std::uint8_t* out, int count) {
            offset + count <= windowStart_ + windowLength_;
   };
   if (!inWindow()) {
-    if (files_.Seek(fd_, offset, SeekOrigin::FromStart) != offset) return false;
-    std::int64_t got = files_.Read(fd_, window_, sizeof window_);
-    position_ = offset + (got > 0 ? got : 0);
+    if (offset < 0) return false;
+    const std::int64_t got = files_.ReadAt(fd_, window_, sizeof window_, offset);
     windowStart_ = offset;
     windowLength_ = got > 0 ? got : 0;
     if (!inWindow()) return false;
@@ -135,17 +193,19 @@ bool MmioFile::HeaderAt(std::int64_t offset, std::uint8_t* out, int count) {
 }
 
 bool MmioFile::DescendRiff(MMCKINFO& ck) {
+  const std::uint32_t wanted = ck.ckid != 0 ? ck.ckid : kRiffId;
   std::int64_t at = position_;
   std::uint8_t header[12];
   while (HeaderAt(at, header, 8)) {
-    std::uint32_t id = ReadLe32(header);
-    std::uint32_t size = ReadLe32(header + 4);
-    if (id == kRiffId && HeaderAt(at + 8, header + 8, 4) && ReadLe32(header + 8) == ck.fccType) {
+    const std::uint32_t id = ReadLe32(header);
+    const std::uint32_t size = ReadLe32(header + 4);
+    if (id == wanted && HeaderAt(at + 8, header + 8, 4) && ReadLe32(header + 8) == ck.fccType) {
       ck.ckid = id;
       ck.cksize = size;
       ck.dwDataOffset = at + 8;
       ck.dwFlags = 0;
-      return Seek(at + 12, SeekOrigin::FromStart) == at + 12;
+      position_ = at + 12;
+      return true;
     }
     at += 8 + static_cast<std::int64_t>(size) + (size & 1);
   }
@@ -153,17 +213,21 @@ bool MmioFile::DescendRiff(MMCKINFO& ck) {
 }
 
 bool MmioFile::DescendChunk(MMCKINFO& ck, const MMCKINFO& parent) {
-  const std::int64_t parentEnd = parent.dwDataOffset + static_cast<std::int64_t>(parent.cksize);
+  return DescendChunk(ck, parent.dwDataOffset + static_cast<std::int64_t>(parent.cksize));
+}
+
+bool MmioFile::DescendChunk(MMCKINFO& ck, std::int64_t parentEnd) {
   std::int64_t at = position_;
   std::uint8_t header[8];
   while (at + 8 <= parentEnd && HeaderAt(at, header, 8)) {
-    std::uint32_t id = ReadLe32(header);
-    std::uint32_t size = ReadLe32(header + 4);
+    const std::uint32_t id = ReadLe32(header);
+    const std::uint32_t size = ReadLe32(header + 4);
     if (id == ck.ckid) {
       ck.cksize = size;
       ck.dwDataOffset = at + 8;
       ck.dwFlags = 0;
-      return Seek(at + 8, SeekOrigin::FromStart) == at + 8;
+      position_ = at + 8;
+      return true;
     }
     at += 8 + static_cast<std::int64_t>(size) + (size & 1);
   }
@@ -172,8 +236,8 @@ bool MmioFile::DescendChunk(MMCKINFO& ck, const MMCKINFO& parent) {
 
 bool MmioFile::Ascend(MMCKINFO& ck) {
   if ((ck.dwFlags & MMIO_DIRTY) == 0) {
-    std::int64_t end = ck.dwDataOffset + static_cast<std::int64_t>(ck.cksize) + (ck.cksize & 1);
-    return Seek(end, SeekOrigin::FromStart) == end;
+    position_ = ck.dwDataOffset + static_cast<std::int64_t>(ck.cksize) + (ck.cksize & 1);
+    return true;
   }
   const std::int64_t length = position_ - ck.dwDataOffset;
   if (length < 0 || length > 0xFFFFFFFFLL) {
@@ -183,10 +247,9 @@ bool MmioFile::Ascend(MMCKINFO& ck) {
   if (static_cast<std::uint32_t>(length) != ck.cksize) {
     std::uint8_t size[4];
     WriteLe32(size, static_cast<std::uint32_t>(length));
-    if (Seek(ck.dwDataOffset - 4, SeekOrigin::FromStart) < 0 || Write(size, 4) != 4) return false;
+    if (!WriteAt(ck.dwDataOffset - 4, size, 4)) return false;
     ck.cksize = static_cast<std::uint32_t>(length);
   }
-  if (Seek(ck.dwDataOffset + length, SeekOrigin::FromStart) < 0) return false;
   if (length & 1) {
     const std::uint8_t pad = 0;
     if (Write(&pad, 1) != 1) return false;
@@ -195,17 +258,16 @@ bool MmioFile::Ascend(MMCKINFO& ck) {
   return !failed_;
 }
 
-bool MmioFile::CreateChunk(MMCKINFO& ck, bool riff) {
+bool MmioFile::CreateChunk(MMCKINFO& ck, bool outer) {
+  if (outer && ck.ckid == 0) ck.ckid = kRiffId;
   std::uint8_t header[12];
-  WriteLe32(header, riff ? kRiffId : ck.ckid);
+  WriteLe32(header, ck.ckid);
   WriteLe32(header + 4, ck.cksize);
   WriteLe32(header + 8, ck.fccType);
-  const int length = riff ? 12 : 8;
-  const std::int64_t at = position_;
-  if (riff) ck.ckid = kRiffId;
-  ck.dwDataOffset = at + 8;
+  const int length = outer ? 12 : 8;
+  ck.dwDataOffset = position_ + 8;
   ck.dwFlags = MMIO_DIRTY;
   return Write(header, length) == length;
 }
 
-}  // namespace corvella
+}  // namespace corvella::wave

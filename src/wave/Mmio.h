@@ -9,13 +9,13 @@
 
 #include "wave/FileApi.h"
 
-namespace corvella {
+namespace corvella::wave {
 
 // Chunk information record.
 struct MMCKINFO {
   std::uint32_t ckid = 0;         // chunk identifier
   std::uint32_t cksize = 0;       // body length, pad byte not counted
-  std::uint32_t fccType = 0;      // form type of a "RIFF" chunk
+  std::uint32_t fccType = 0;      // form type of an outer chunk
   std::int64_t dwDataOffset = 0;  // file offset of the body
   std::uint32_t dwFlags = 0;
 };
@@ -25,66 +25,79 @@ inline constexpr std::uint32_t MMIO_DIRTY = 0x10000000;
 
 class MmioFile {
  public:
-  // Opens an existing file read-only with exclusive access; null on failure.
-  static std::unique_ptr<MmioFile> OpenRead(FileApi& files, const std::string& name);
-  // Starts a new file for `path`. It is written under a temporary name in the
-  // same folder and replaces `path` only in Publish(), so a failed write never
-  // leaves a truncated file and never harms an existing one. Null when `path`
-  // cannot be created: its folder is missing or not writable, or an existing
-  // entry of that name is a folder, read-only or locked by another opener.
-  static std::unique_ptr<MmioFile> Create(FileApi& files, const std::string& path);
+  // Opens an existing file read-only with exclusive access; null on failure,
+  // with `why` the errno that tells the reason.
+  static std::unique_ptr<MmioFile> OpenRead(FileApi& files, const std::string& path, int& why);
+  // Starts a new file to be called `name` in `folder`. Nothing appears under
+  // that name until Publish(), so a failed write never leaves a truncated
+  // file and never harms an existing one. Null when it cannot be created:
+  // the name is a folder, or a read-only file, or one locked by another
+  // opener, or the folder refuses new files (`why` then tells the reason).
+  static std::unique_ptr<MmioFile> Create(FileApi& files, int folder, const std::string& name,
+                                          int& why);
 
   MmioFile(const MmioFile&) = delete;
   MmioFile& operator=(const MmioFile&) = delete;
   // Closes the file; an output that was not published is removed.
   ~MmioFile();
 
-  // Finds the next "RIFF" chunk whose form type is ck.fccType, from the
-  // current position. Leaves the position just past the form type.
+  // Finds the next outer chunk with identifier ck.ckid ("RIFF" when 0) whose
+  // form type is ck.fccType, from the current position. Leaves the position
+  // just past the form type.
   bool DescendRiff(MMCKINFO& ck);
   // Finds the first chunk with identifier ck.ckid between the current
-  // position and the end of `parent`, skipping others whole with their pad
-  // bytes. Leaves the position at the body.
+  // position and the end of `parent` (or `parentEnd`), skipping others whole
+  // with their pad bytes. Leaves the position at the body.
   bool DescendChunk(MMCKINFO& ck, const MMCKINFO& parent);
+  bool DescendChunk(MMCKINFO& ck, std::int64_t parentEnd);
   // Leaves a chunk: the position goes past its body and pad byte. A created
   // chunk first gets its true size written and, when odd, a zero pad byte.
   bool Ascend(MMCKINFO& ck);
-  // Writes a chunk header at the position: 12 bytes ("RIFF", size, form type)
-  // when `riff`, else 8 (identifier, size). Marks the record MMIO_DIRTY.
-  bool CreateChunk(MMCKINFO& ck, bool riff);
+  // Writes a chunk header at the position: 12 bytes (identifier, size, form
+  // type) when `outer`, else 8 (identifier, size). Marks the record MMIO_DIRTY.
+  // An outer chunk with no identifier is a "RIFF" chunk.
+  bool CreateChunk(MMCKINFO& ck, bool outer);
 
-  // Returns the bytes read (0 at the end of the file) or -1 on error.
+  // Reads at the position and moves it on. Returns the bytes read (0 at the
+  // end of the file) or -1 on error.
   std::int64_t Read(void* buffer, std::int64_t count);
-  // Reads up to count bytes at `offset` without moving the position; returns
-  // the bytes read or -1 on error.
+  // Reads at `offset` without moving the position.
   std::int64_t ReadAt(std::int64_t offset, void* buffer, std::int64_t count);
-  // Announces that the bytes will be read soon.
   void WillNeed(std::int64_t offset, std::int64_t count);
-  // Returns the bytes written or -1 on error.
+  // Writes at the position and moves it on. Returns the bytes written or -1.
   std::int64_t Write(const void* buffer, std::int64_t count);
-  // Appends count bytes of `source`, from its offset `offset`, at the position,
-  // without passing them through the program. Returns the bytes copied, -1 on
-  // error, or FileApi::kCopyUnsupported when the caller must copy by blocks.
+  // Writes at `offset` without moving the position.
+  bool WriteAt(std::int64_t offset, const void* buffer, std::int64_t count);
+  // Appends count bytes of `source` from its `offset` at the position, inside
+  // the kernel. Returns the bytes copied, -1 on error, or
+  // FileApi::kCopyUnsupported when the caller must copy by blocks.
   std::int64_t CopyFrom(MmioFile& source, std::int64_t offset, std::int64_t count);
-  // Returns the new position (offset 0 from the end gives the length) or -1.
-  std::int64_t Seek(std::int64_t offset, SeekOrigin origin);
+  std::int64_t Position() const { return position_; }
+  void Seek(std::int64_t offset) { position_ = offset; }
+  // The file's length, or -1.
+  std::int64_t Length();
+  FileId Id();
 
-  // Output only: closes the file and moves it to its final name. False when
-  // anything failed; the final name then keeps what it held before.
+  // Output only: gives the file its name. False when anything failed on the
+  // way; the name then keeps what it held before and nothing is left behind.
   bool Publish();
 
  private:
   MmioFile(FileApi& files, int fd) : files_(files), fd_(fd) {}
   // Copies `count` header bytes at `offset` through the read-ahead window.
   bool HeaderAt(std::int64_t offset, std::uint8_t* out, int count);
-  void CloseHandle();
+  // Links the unnamed output under a fresh hidden name; false when it cannot.
+  bool LinkTemporary();
+  void Discard();
 
   FileApi& files_;
   int fd_ = -1;
   std::int64_t position_ = 0;
-  bool failed_ = false;  // a write or seek of an output went wrong
-  std::string finalPath_;
-  std::string tempPath_;  // non-empty while an output is unpublished
+  bool failed_ = false;  // a write of an output went wrong
+  bool output_ = false;  // created here and not yet published
+  int folder_ = -1;
+  std::string name_;      // the final name
+  std::string tempName_;  // the hidden name while it has one
 
   // A small read-ahead window for chunk headers, so that a search over many
   // tiny chunks costs few reads.
@@ -93,4 +106,4 @@ class MmioFile {
   std::int64_t windowLength_ = 0;
 };
 
-}  // namespace corvella
+}  // namespace corvella::wave

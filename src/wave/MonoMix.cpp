@@ -1,8 +1,8 @@
 #include "wave/MonoMix.h"
 
-#include "engine/VectorClones.h"
+#include "wave/VectorClones.h"
 
-namespace corvella {
+namespace corvella::wave {
 namespace {
 
 constexpr std::size_t kGroup = 256;  // frames mixed in one go
@@ -28,4 +28,4 @@ void MixToMono(std::int16_t* samples, std::size_t frames) {
   for (; i < frames; ++i) samples[i] = Mix(samples[2 * i], samples[2 * i + 1]);
 }
 
-}  // namespace corvella
+}  // namespace corvella::wave

@@ -36,18 +36,30 @@ class MainWindowTest : public QObject {
 
   void everyComponentStandsAtItsPlaceAndStaysThere() {
     const std::tuple<const char*, const char*, QRect> places[] = {
-        {"SourceGroup", "MainForm", {8, 0, 393, 161}},          {"SourceDrive", "SourceGroup", {8, 24, 169, 22}},
-        {"SourceDir", "SourceGroup", {8, 56, 169, 97}},         {"SourceFiles", "SourceGroup", {184, 24, 201, 129}},
-        {"DestinationGroup", "MainForm", {408, 0, 185, 161}},   {"DestDrive", "DestinationGroup", {8, 24, 169, 22}},
-        {"DestDir", "DestinationGroup", {8, 56, 169, 97}},      {"ParametersGroup", "MainForm", {8, 168, 585, 97}},
-        {"Bevel1", "ParametersGroup", {120, 16, 73, 33}},       {"SilenceThresholdLabel", "ParametersGroup", {126, 23, 61, 21}},
-        {"SilenceThresholdBar", "ParametersGroup", {200, 16, 377, 33}}, {"Bevel2", "ParametersGroup", {120, 56, 73, 33}},
-        {"GapThresholdLabel", "ParametersGroup", {126, 63, 61, 21}}, {"GapThresholdBar", "ParametersGroup", {200, 56, 377, 33}},
-        {"OutputGroup", "MainForm", {8, 272, 89, 57}},          {"Mono", "OutputGroup", {16, 24, 65, 25}},
-        {"Status", "MainForm", {104, 272, 489, 57}},            {"StatusLine", "Status", {8, 24, 473, 24}},
-        {"ActionsGroup", "MainForm", {8, 336, 225, 57}},        {"CountButton", "ActionsGroup", {8, 24, 65, 25}},
-        {"SplitButton", "ActionsGroup", {80, 24, 65, 25}},      {"CancelButton", "ActionsGroup", {152, 24, 65, 25}},
-        {"Logo", "MainForm", {240, 344, 41, 49}},               {"ProgressGroup", "MainForm", {288, 336, 305, 57}},
+        {"SourceGroup", "MainForm", {8, 0, 393, 161}},
+        {"SourceDrive", "SourceGroup", {8, 24, 169, 22}},
+        {"SourceDir", "SourceGroup", {8, 56, 169, 97}},
+        {"SourceFiles", "SourceGroup", {184, 24, 201, 129}},
+        {"DestinationGroup", "MainForm", {408, 0, 185, 161}},
+        {"DestDrive", "DestinationGroup", {8, 24, 169, 22}},
+        {"DestDir", "DestinationGroup", {8, 56, 169, 97}},
+        {"ParametersGroup", "MainForm", {8, 168, 585, 97}},
+        {"Bevel1", "ParametersGroup", {120, 16, 73, 33}},
+        {"SilenceThresholdLabel", "ParametersGroup", {126, 23, 61, 21}},
+        {"SilenceThresholdBar", "ParametersGroup", {200, 16, 377, 33}},
+        {"Bevel2", "ParametersGroup", {120, 56, 73, 33}},
+        {"GapThresholdLabel", "ParametersGroup", {126, 63, 61, 21}},
+        {"GapThresholdBar", "ParametersGroup", {200, 56, 377, 33}},
+        {"OutputGroup", "MainForm", {8, 272, 89, 57}},
+        {"Mono", "OutputGroup", {16, 24, 65, 25}},
+        {"Status", "MainForm", {104, 272, 489, 57}},
+        {"StatusLine", "Status", {8, 24, 473, 24}},
+        {"ActionsGroup", "MainForm", {8, 336, 225, 57}},
+        {"CountButton", "ActionsGroup", {8, 24, 65, 25}},
+        {"SplitButton", "ActionsGroup", {80, 24, 65, 25}},
+        {"CancelButton", "ActionsGroup", {152, 24, 65, 25}},
+        {"Logo", "MainForm", {240, 344, 41, 49}},
+        {"ProgressGroup", "MainForm", {288, 336, 305, 57}},
         {"ProgressBar", "ProgressGroup", {8, 24, 289, 20}},
     };
     form_->show();
@@ -83,8 +95,8 @@ class MainWindowTest : public QObject {
     QVERIFY(!Find<QCheckBox>("Mono")->isChecked());
     QCOMPARE(Find<QLabel>("SilenceThresholdLabel")->text(), QString("-50.0 dB"));
     QCOMPARE(Find<QLabel>("GapThresholdLabel")->text(), QString("0.50 sec"));
-    QCOMPARE(form_->engine().NoiseFloor, 104);
-    QCOMPARE(form_->engine().GapThreshold, 22050);
+    QCOMPARE(form_->Detection().noiseFloor, 104);
+    QCOMPARE(form_->Detection().gapThreshold, 22050);
     // The Logo draws its pink background transparent and keeps its motif.
     const QImage logo = Find<QToolButton>("Logo")->icon().pixmap(34, 34).toImage();
     QCOMPARE(qAlpha(logo.pixel(0, 33)), 0);
@@ -94,15 +106,23 @@ class MainWindowTest : public QObject {
   void labelsReadTheTableValuesAndOnlyTheLabelsMove() {
     auto* noise = Find<QSlider>("SilenceThresholdBar");
     auto* gap = Find<QSlider>("GapThresholdBar");
-    for (auto [p, text] : {std::pair{1, "-90.3 dB"}, {16, "-66.2 dB"}, {100, "-50.3 dB"}, {327, "-40.0 dB"}, {328, "-40.0 dB"}}) {
+    for (auto [p, text] : {std::pair{1, "-90.3 dB"},
+                           {16, "-66.2 dB"},
+                           {100, "-50.3 dB"},
+                           {327, "-40.0 dB"},
+                           {328, "-40.0 dB"}}) {
       noise->setValue(p);
       QCOMPARE(Find<QLabel>("SilenceThresholdLabel")->text(), QString(text));
     }
-    for (auto [p, text] : {std::pair{4410, "0.10 sec"}, {4411, "0.10 sec"}, {6615, "0.15 sec"}, {44099, "1.00 sec"}}) {
+    for (auto [p, text] : {std::pair{4410, "0.10 sec"},
+                           {4411, "0.10 sec"},
+                           {6615, "0.15 sec"},
+                           {44099, "1.00 sec"}}) {
       gap->setValue(p);
       QCOMPARE(Find<QLabel>("GapThresholdLabel")->text(), QString(text));
     }
-    QCOMPARE(form_->engine().NoiseFloor, 104);  // the bars reach the engine only when a file starts
+    QCOMPARE(form_->Detection().noiseFloor,
+             104);  // the bars reach the engine only when a file starts
     QSet<QString> texts;
     for (int p = 1; p <= 328; ++p) texts.insert(corvella::app::NoiseFloorText(p));
     QCOMPARE(texts.size(), 202);
@@ -128,8 +148,9 @@ class MainWindowTest : public QObject {
     form_->show();
     form_->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(form_.get()));
-    const QStringList order{"SourceDrive", "SourceDir", "SourceFiles", "DestDrive", "DestDir",
-                            "SilenceThresholdBar", "GapThresholdBar", "Mono", "SourceDrive"};
+    const QStringList order{"SourceDrive",     "SourceDir", "SourceFiles",
+                            "DestDrive",       "DestDir",   "SilenceThresholdBar",
+                            "GapThresholdBar", "Mono",      "SourceDrive"};
     Find(qPrintable(order[0]))->setFocus();
     QStringList visited;
     for (int i = 0; i < order.size(); ++i) {

@@ -1,0 +1,46 @@
+// `count`: how many parts each recording holds, in the window's words.
+#include "batch/PartWalk.h"
+#include "batch/Plan.h"
+#include "cli/Commands.h"
+#include "cli/Session.h"
+
+namespace corvella::cli {
+
+int Count(const Options& options, Console& console) {
+  bool failed = false;
+  for (const std::string& file : options.files) {
+    if (console.Stopped()) break;
+    int parts = 0;
+    {
+      Console::Bar bar(console, file);
+      std::unique_ptr<wave::WaveSource> source = OpenSource(console, file);
+      failed = failed || !source;
+      if (source) {
+        detect::Scanner scanner(*source, options.Detection(), bar);
+        batch::WalkResult walk;
+        if (options.Planned()) {
+          const auto found = batch::FindParts(scanner, walk);
+          const auto planned =
+              batch::PlanParts(found, source->Info().frames, options.Plan(source->Info().rate));
+          parts = walk.readFailed || walk.stopped ? 0 : static_cast<int>(planned.size());
+        } else {
+          walk = batch::WalkParts(scanner, [](const detect::PartSpan&, int) {});
+          parts = walk.parts;
+        }
+        if (walk.readFailed) console.Report(file, wave::ErrorCode::UnableToRead);
+        failed = failed || walk.readFailed;
+      }
+    }
+    if (console.Stopped()) break;
+    const std::string name = Printable(file);
+    if (parts < 1) {
+      console.out() << "No parts in file \"" << name << "\" found!\n";
+    } else {
+      console.out() << "File \"" << name << "\" contains " << parts << " parts!\n";
+    }
+    if (!console.Deliver()) return console.OutputStatus();
+  }
+  return ExitStatus(console, failed);
+}
+
+}  // namespace corvella::cli

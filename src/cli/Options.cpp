@@ -1,0 +1,124 @@
+#include "cli/Options.h"
+
+#include <charconv>
+#include <cmath>
+
+#include "detect/Units.h"
+
+namespace corvella::cli {
+namespace {
+
+// A whole number in [low, high]; "104.7", "1e3" and "0x10" are refused as
+// what they are, not as out of range.
+CLI::Validator Integer(long long low, long long high) {
+  return CLI::Validator(
+      [=](std::string& text) -> std::string {
+        long long value = 0;
+        const char* end = text.data() + text.size();
+        const auto [at, error] = std::from_chars(text.data(), end, value);
+        if (error != std::errc() || at != end) return "an integer is needed, not '" + text + "'";
+        if (value < low || value > high) {
+          return "'" + text + "' is not in " + std::to_string(low) + " to " + std::to_string(high);
+        }
+        return "";
+      },
+      "", "integer");
+}
+
+// A finite number in [low, high]; NaN and infinities are refused.
+CLI::Validator Number(double low, double high) {
+  return CLI::Validator(
+      [=](std::string& text) -> std::string {
+        double value = 0;
+        const char* end = text.data() + text.size();
+        const auto [at, error] = std::from_chars(text.data(), end, value);
+        if (error != std::errc() || at != end || !std::isfinite(value)) {
+          return "a number is needed, not '" + text + "'";
+        }
+        if (value < low || value > high) {
+          return "'" + text + "' is not in " + CLI::detail::to_string(low) + " to " +
+                 CLI::detail::to_string(high);
+        }
+        return "";
+      },
+      "", "number");
+}
+
+}  // namespace
+
+detect::DetectParams Options::Detection() const {
+  detect::DetectParams params;
+  params.noiseFloor = thresholdDb ? detect::NoiseFloorFromDb(*thresholdDb) : noiseFloor;
+  params.thresholdDb = thresholdDb;
+  params.gapThreshold = gapSeconds ? detect::GapThresholdFromSeconds(*gapSeconds) : gapThreshold;
+  return params;
+}
+
+batch::PlanOptions Options::Plan(std::int64_t rate) const {
+  return {detect::FramesFromSeconds(minPart, rate), detect::FramesFromSeconds(padBefore, rate),
+          detect::FramesFromSeconds(padAfter, rate)};
+}
+
+ListFormat Options::Format() const {
+  if (format == "csv") return ListFormat::Csv;
+  if (format == "json") return ListFormat::Json;
+  if (format == "labels") return ListFormat::Labels;
+  if (format == "cue") return ListFormat::Cue;
+  return ListFormat::Text;
+}
+
+void AddDetectionOptions(CLI::App& command, Options& options) {
+  auto* floor = command
+                    .add_option("-n,--noise-floor", options.noiseFloor,
+                                "Largest sample amplitude that still counts as silence, 1 to 32767 "
+                                "(default 104, -50 dBFS)")
+                    ->check(Integer(1, 32767))
+                    ->type_name("N");
+  command
+      .add_option("-t,--threshold-db", options.thresholdDb,
+                  "The noise floor as a level in dBFS instead: the amplitude nearest to it")
+      ->check(Number(-120.0, 0.0))
+      ->type_name("DB")
+      ->excludes(floor);
+  auto* gap = command
+                  .add_option("-g,--gap-threshold", options.gapThreshold,
+                              "Silence that ends a part, in 1/44100 s units (default 22050)")
+                  ->check(Integer(1, 44100LL * 3600))
+                  ->type_name("T");
+  command.add_option("--gap", options.gapSeconds, "Silence that ends a part, in seconds instead")
+      ->check(Number(0.00001, 3600.0))
+      ->type_name("SECONDS")
+      ->excludes(gap);
+}
+
+void AddPlanOptions(CLI::App& command, Options& options, bool padding) {
+  command
+      .add_option("--min-part", options.minPart,
+                  "Treat parts shorter than this as silence: not listed, written nor numbered")
+      ->check(Number(0.0, 1e6))
+      ->type_name("SECONDS");
+  if (!padding) return;
+  command
+      .add_option("--pad-before", options.padBefore,
+                  "Widen each part into the silence before it, at most to the middle of a gap")
+      ->check(Number(0.0, 1e6))
+      ->type_name("SECONDS");
+  command
+      .add_option("--pad-after", options.padAfter,
+                  "Widen each part into the silence after it, at most to the middle of a gap")
+      ->check(Number(0.0, 1e6))
+      ->type_name("SECONDS");
+}
+
+void AddFiles(CLI::App& command, Options& options) {
+  command.add_option("FILE", options.files, "16-bit PCM WAV recordings")->required();
+}
+
+void AddFormatOption(CLI::App& command, Options& options) {
+  command
+      .add_option("-f,--format", options.format, "text, csv, json, labels (a label track) or cue")
+      ->check(CLI::IsMember({"text", "csv", "json", "labels", "cue"}))
+      ->type_name("FORMAT");
+}
+
+}  // namespace corvella::cli

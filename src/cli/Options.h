@@ -1,0 +1,44 @@
+// The command line's options: the detection as the window's two bars (or in
+// dBFS and seconds), what becomes of the parts, where they go.
+#pragma once
+
+#include <CLI/CLI.hpp>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "batch/Plan.h"
+#include "detect/Params.h"
+
+namespace corvella::cli {
+
+enum class ListFormat { Text, Csv, Json, Labels, Cue };
+
+struct Options {
+  int noiseFloor = 104;
+  std::optional<double> thresholdDb;
+  int gapThreshold = 22050;
+  std::optional<double> gapSeconds;
+  double minPart = 0;
+  double padBefore = 0;
+  double padAfter = 0;
+  bool mono = false;
+  bool quiet = false;
+  std::string outputDir;
+  std::string format = "text";
+  std::vector<std::string> files;
+
+  detect::DetectParams Detection() const;
+  // Whether --min-part or padding change the parts found.
+  bool Planned() const { return minPart > 0 || padBefore > 0 || padAfter > 0; }
+  batch::PlanOptions Plan(std::int64_t rate) const;
+  ListFormat Format() const;
+};
+
+void AddDetectionOptions(CLI::App& command, Options& options);
+void AddPlanOptions(CLI::App& command, Options& options, bool padding);
+void AddFiles(CLI::App& command, Options& options);
+void AddFormatOption(CLI::App& command, Options& options);
+
+}  // namespace corvella::cli

@@ -1,0 +1,29 @@
+// Measuring levels: the peak of each part, and of each short window.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "detect/Params.h"
+#include "detect/Progress.h"
+#include "wave/Error.h"
+#include "wave/Source.h"
+
+namespace corvella::detect {
+
+// The loudest sample among `count` samples of a block, as a fraction of full
+// scale (the most negative 16-bit value, -32768, gives 1).
+double PeakOf(const void* samples, std::size_t count, const wave::SourceInfo& info);
+
+// Fills each part's peak. UnableToRead when the samples cannot be read.
+wave::Error MeasurePeaks(wave::Source& source, std::vector<PartSpan>& parts);
+
+// Hands `window` the peak of every `windowFrames` frames of the recording in
+// order, the last window being shorter when the frames run out, with the
+// number of frames it covered. Reports progress once per block. Returns
+// UnableToRead, or Stopped when the progress asked to stop.
+wave::Error ForEachWindowPeak(wave::Source& source, std::int64_t windowFrames, Progress& progress,
+                              const std::function<void(double peak, std::int64_t frames)>& window);
+
+}  // namespace corvella::detect

@@ -1,0 +1,53 @@
+// Finding where each part of a source begins and ends.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "detect/LoudScan.h"
+#include "detect/Params.h"
+#include "detect/Progress.h"
+#include "wave/Source.h"
+
+namespace corvella::detect {
+
+// The boundary scanner over one open source, with the parameters fixed for
+// it. Both searches walk the source block by block (what one read of 131072
+// bytes from the search's position would give) and after every block report
+// the position, let pending work run and ask whether to stop. Neither
+// search relies on what the other left behind.
+class Scanner {
+ public:
+  Scanner(wave::Source& source, const DetectParams& params, Progress& progress);
+
+  // The first loud frame at or after `begin`; or, when none is left, the
+  // frame count with endOfData set.
+  std::int64_t FindPartStart(std::int64_t begin, bool& endOfData);
+  // One past the last loud frame of the part whose first loud frame is
+  // `start`: the part ends before more than the gap length of silent frames.
+  // `scanPosition` receives the next frame the search would have judged,
+  // where the next start search begins. Both searches only ever set endOfData.
+  std::int64_t FindPartEnd(std::int64_t start, std::int64_t& scanPosition, bool& endOfData);
+
+  // True once a search met samples it could not read; it then ended as if
+  // the file had ended there.
+  bool ReadFailed() const { return readFailed_; }
+  std::int64_t FrameCount() const { return frames_; }
+  // The gap length G in frames for the source's rate.
+  std::int64_t GapFrames() const { return gap_; }
+  Progress& progress() { return progress_; }
+
+ private:
+  int ProgressOf(std::int64_t position) const;
+
+  wave::Source& source_;
+  Progress& progress_;
+  LoudRule rule_;
+  std::int64_t frames_;
+  std::int64_t gap_;
+  bool readFailed_ = false;
+  // One block of samples; doubles keep it aligned for every sample type.
+  std::vector<double> buffer_;
+};
+
+}  // namespace corvella::detect

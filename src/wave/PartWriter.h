@@ -1,0 +1,56 @@
+// Writing a range of frames of an open WAV source as a new WAV file.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "wave/Error.h"
+#include "wave/FileApi.h"
+#include "wave/WaveSource.h"
+
+namespace corvella::wave {
+
+// A folder that part files are created in, opened once: every part lands
+// where the kernel resolved the folder when it was opened.
+class Folder {
+ public:
+  // Null when the folder cannot be opened; `error` then says why.
+  static std::unique_ptr<Folder> Open(FileApi& files, const std::string& path, Error& error);
+  ~Folder();
+  Folder(const Folder&) = delete;
+  Folder& operator=(const Folder&) = delete;
+
+  FileApi& Files() { return files_; }
+  int Descriptor() const { return fd_; }
+  PathInfo Inspect(const std::string& name) { return files_.Inspect(fd_, name); }
+
+ private:
+  Folder(FileApi& files, int fd) : files_(files), fd_(fd) {}
+  FileApi& files_;
+  int fd_;
+};
+
+// Files no part may replace, each with the reason given when one would.
+using KeptFiles = std::vector<std::pair<FileId, std::string>>;
+
+struct WriteOptions {
+  // Mix the frames down to one channel.
+  bool mono = false;
+  const KeptFiles* keep = nullptr;
+  // Asked between blocks of the copy: true abandons the part.
+  std::function<bool()> stopRequested;
+};
+
+// Writes frames [startFrame, endFrame) of `source` as the file `name` in
+// `folder`. The file appears under its name only once it is complete; an
+// existing file of that name is replaced then, and kept on any failure.
+// Returns UnableToCreate, UnableToWrite or Stopped on failure; on success
+// `written`, when given, receives the new file's identity.
+Error WritePart(WaveSource& source, std::int64_t startFrame, std::int64_t endFrame, Folder& folder,
+                const std::string& name, const WriteOptions& options, FileId* written = nullptr);
+
+}  // namespace corvella::wave

@@ -1,0 +1,107 @@
+// What the engine tests share: a scratch folder, a progress that records
+// what the searches report and lets a test act from inside the event pump,
+// and the pipeline put together as the front ends put it together.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+
+#include "detect/Params.h"
+#include "detect/Progress.h"
+#include "support/WavBuilder.h"
+#include "wave/FileApi.h"
+#include "wave/WaveSource.h"
+
+namespace corvella::test {
+
+// A folder removed with everything in it, read-only parts included.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+  std::string Put(const std::string& name, const Bytes& bytes) const {
+    WriteFile(*this / name, bytes);
+    return *this / name;
+  }
+  // Names in a folder below it (or in it), sorted, hidden ones included.
+  std::vector<std::string> Names(const std::string& below = "") const;
+
+ private:
+  std::string path_;
+};
+
+class TestProgress : public detect::Progress {
+ public:
+  void Report(int percent) override { reports.push_back(percent); }
+  void Pump() override {
+    ++pumps;
+    if (onPump) onPump();
+  }
+  bool StopRequested() override { return cancel; }
+
+  std::vector<int> reports;
+  int pumps = 0;
+  std::function<void()> onPump;
+  bool cancel = false;
+};
+
+using detect::PartSpan;
+
+class SourceFixture : public ::testing::Test {
+ protected:
+  // Writes `file` as `name` in the scratch folder and opens it.
+  std::unique_ptr<wave::WaveSource> Open(
+      const Bytes& file, const std::string& name = "in.wav",
+      wave::Acceptance acceptance = wave::Acceptance::WindowFormat);
+  // Why `file` is refused, as its message ("" when it opens).
+  std::string Refusal(const Bytes& file,
+                      wave::Acceptance acceptance = wave::Acceptance::WindowFormat);
+  // Alternates the two searches as the walk does; returns every part found.
+  std::vector<PartSpan> Walk(wave::Source& source);
+  // The walk over the scratch folder's file `name` as the front ends run
+  // it: every refusal, failed read and failed part goes into `messages`,
+  // every part written into `written`. Returns the number of parts.
+  int Split(const std::string& name, const std::string& destFolder, bool write,
+            wave::FileApi& files = wave::PlatformFiles());
+  int Count(const std::string& name) { return Split(name, "", false); }
+
+  TempDir dir;
+  TestProgress progress;
+  detect::DetectParams params;
+  bool mono = false;
+  std::vector<std::string> messages, written;
+};
+
+// Holds an exclusive lock on a file from another process, as another program
+// that has the file open would.
+class ChildLock {
+ public:
+  explicit ChildLock(const std::string& path);
+  ~ChildLock();
+  bool locked = false;
+
+ private:
+  int child_ = -1;
+};
+
+// Writes `bytes` as `relative` below `base`, making the folders on the way
+// one at a time, so the whole path may be longer than the kernel takes.
+void WriteDeep(const std::string& base, const std::string& relative, const Bytes& bytes);
+
+// The identity of the file at `path`.
+wave::FileId IdOf(const std::string& path);
+
+// Runs a shell command line; returns its exit status, what it printed on
+// stdout and on stderr.
+struct ShellResult {
+  int status;
+  std::string out, err;
+};
+ShellResult Shell(const std::string& commandLine);
+
+}  // namespace corvella::test
