@@ -9,7 +9,7 @@ CMAKE_ARGS ?=
 
 PACKAGES := cmake ninja-build g++ make qt6-base-dev libcli11-dev libgtest-dev libgmock-dev \
             libbenchmark-dev libxcb1-dev xvfb xauth xdotool fonts-liberation \
-            clang libclang-rt-14-dev
+            clang libclang-rt-14-dev nlohmann-json3-dev
 
 .PHONY: all run test deps build build-asan build-fuzz demo bench soak fuzz clean
 
@@ -18,20 +18,21 @@ all: build
 deps:
 	@./tools/install-deps $(PACKAGES)
 
+# The optimised build packagers make, with warnings as errors.
 build: deps
-	cmake -S . -B $(BUILD) -G Ninja $(CMAKE_ARGS)
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DCORVELLA_WERROR=ON $(CMAKE_ARGS)
 	cmake --build $(BUILD)
 
 # Everything again with AddressSanitizer and UndefinedBehaviorSanitizer.
 build-asan: deps
-	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCORVELLA_SANITIZE=ON \
+	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCORVELLA_SANITIZE=ON -DCORVELLA_WERROR=ON \
 	  -DCORVELLA_WINDOW=ON -DCORVELLA_BENCH=OFF $(CMAKE_ARGS)
 	cmake --build $(ASAN_BUILD)
 
 # The engine alone with clang's libFuzzer, AddressSanitizer and UBSan.
 build-fuzz: deps
 	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	  -DCMAKE_CXX_COMPILER=clang++ -DCORVELLA_FUZZ=ON $(CMAKE_ARGS)
+	  -DCMAKE_CXX_COMPILER=clang++ -DCORVELLA_FUZZ=ON -DCORVELLA_WERROR=ON $(CMAKE_ARGS)
 	cmake --build $(FUZZ_BUILD)
 
 # Everything: the sanitizer build, a short fuzz run, then the normal build.

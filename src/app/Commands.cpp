@@ -40,6 +40,19 @@ bool TMainForm::OpenWave(const std::string& fileName) {
   return true;
 }
 
+std::string TMainForm::SourcePath(const std::string& name) const {
+  return batch::JoinPath(QFile::encodeName(SourceFiles->Directory()).toStdString(), name);
+}
+
+wave::KeptFiles TMainForm::SelectedSources() const {
+  wave::KeptFiles sources;
+  for (const QListWidgetItem* item : SourceFiles->selectedItems()) {
+    const wave::FileId id = wave::PlatformFiles().InspectPath(SourcePath(Encoded(item->text()))).id;
+    if (id.Known()) sources.push_back({id, "a source of this run"});
+  }
+  return sources;
+}
+
 void TMainForm::CloseWave() {
   scanner_.reset();
   WaveHandle.reset();
@@ -66,6 +79,7 @@ bool TMainForm::WritePart(std::int64_t startFrame, std::int64_t endFrame,
   if (folder) {
     wave::WriteOptions options;
     options.mono = Mono->isChecked();  // once per part, so its header and its samples agree
+    options.keep = &keep_;
     error = wave::WritePart(*WaveHandle, startFrame, endFrame, *folder, name, options);
   }
   if (error) ShowError(error);
@@ -159,7 +173,9 @@ void TMainForm::SplitButtonClick() {
       QString name;
       if (!SourceFiles->item(i)->isSelected() || !BeginEntry(i, "Splitting ", name)) continue;
       const int listing = SourceFiles->Generation();
+      keep_ = SelectedSources();
       ProcessParts(Encoded(name), DestFolder(), true);
+      keep_.clear();
       if (SourceFiles->Generation() == listing) SourceFiles->item(i)->setSelected(false);
     }
   });

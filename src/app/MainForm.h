@@ -15,6 +15,7 @@
 #include "detect/Progress.h"
 #include "detect/Scanner.h"
 #include "wave/Error.h"
+#include "wave/PartWriter.h"
 #include "wave/WaveSource.h"
 
 class QCheckBox;
@@ -106,6 +107,10 @@ class TMainForm : public QWidget, private detect::Progress {
   void ShowError(const wave::Error& error);
   // The destination folder as the engine takes it.
   std::string DestFolder() const;
+  // The full path of the source list's entry `name`.
+  std::string SourcePath(const std::string& name) const;
+  // The files of the entries selected now.
+  wave::KeptFiles SelectedSources() const;
 
   // Source wave reader: opens the named file of the source list's folder;
   // on failure it has shown why and holds nothing.
@@ -132,6 +137,8 @@ class TMainForm : public QWidget, private detect::Progress {
   std::unique_ptr<wave::WaveSource> WaveHandle;
   std::unique_ptr<detect::Scanner> scanner_;  // over WaveHandle
   std::string WaveFileName;
+  // The selected sources while Split runs: no part replaces one of them.
+  wave::KeptFiles keep_;
   int NoiseFloor = 0;
   int GapThreshold = 0;
 

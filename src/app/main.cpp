@@ -1,6 +1,7 @@
 // The entry routine: the application object, the one main window, the event
 // loop. The program takes no arguments and always returns 0.
 #include <QByteArray>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
@@ -27,6 +28,9 @@ void OnQtMessage(QtMsgType type, const QMessageLogContext&, const QString& messa
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A file-size limit shows up as a part that cannot be written, in its box,
+  // instead of ending the program.
+  std::signal(SIGXFSZ, SIG_IGN);
   FixPixelLayout();
   qInstallMessageHandler(OnQtMessage);
   try {

@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include "cli/Commands.h"
+#include "cli/Job.h"
 #include "cli/Options.h"
 
 namespace corvella::cli {
@@ -17,11 +18,12 @@ const char kExamples[] =
     "  corvella-cli list --format cue lp.wav > lp.cue\n"
     "  corvella-cli levels tape.wav\n"
     "\nExit status: 0 when every file was processed and every part written, 1 when a file\n"
-    "was refused or a part could not be written, 2 for a usage error, 130 after Ctrl-C.\n";
+    "was refused, a part could not be written or the output failed, 2 for a usage error,\n"
+    "130 after Ctrl-C (143 after SIGTERM, 129 after SIGHUP).\n";
 
 }  // namespace
 
-int Run(int argc, const char* const* argv, Console& console) {
+int Run(int argc, const char* const* argv, Console& console, wave::FileApi& files) {
   CLI::App app{"Corvella cuts 16-bit PCM WAV recordings into parts at the silences between them.",
                "corvella-cli"};
   app.footer(kExamples);
@@ -65,10 +67,11 @@ int Run(int argc, const char* const* argv, Console& console) {
     return status == 0 ? kExitOk : kExitUsage;
   }
 
-  if (count->parsed()) return Count(options, console);
-  if (list->parsed()) return List(options, console);
-  if (levels->parsed()) return Levels(options, console);
-  return Split(options, console);
+  Job job{options, console, files};
+  if (count->parsed()) return Count(job);
+  if (list->parsed()) return List(job);
+  if (levels->parsed()) return Levels(job);
+  return Split(job);
 }
 
 }  // namespace corvella::cli

@@ -1,14 +1,13 @@
 // The four commands; each returns the program's exit status.
 #pragma once
 
-#include "cli/Console.h"
-#include "cli/Options.h"
+#include "cli/Job.h"
 
 namespace corvella::cli {
 
-int Count(const Options& options, Console& console);
-int Split(const Options& options, Console& console);
-int List(const Options& options, Console& console);
-int Levels(const Options& options, Console& console);
+int Count(Job& job);
+int Split(Job& job);
+int List(Job& job);
+int Levels(Job& job);
 
 }  // namespace corvella::cli

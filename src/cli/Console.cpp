@@ -1,5 +1,7 @@
 #include "cli/Console.h"
 
+#include "cli/Text.h"
+
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,37 +12,6 @@ namespace {
 
 constexpr int kBarWidth = 30;
 constexpr std::size_t kBarNameLength = 40;
-
-// The length of the UTF-8 sequence starting at text[at], or 0 when the bytes
-// there are not one.
-std::size_t Utf8Length(const std::string& text, std::size_t at) {
-  const auto lead = static_cast<unsigned char>(text[at]);
-  std::size_t length = lead < 0x80           ? 1
-                       : (lead >> 5) == 0x6  ? 2
-                       : (lead >> 4) == 0xE  ? 3
-                       : (lead >> 3) == 0x1E ? 4
-                                             : 0;
-  if (length == 0 || at + length > text.size()) return 0;
-  for (std::size_t i = 1; i < length; ++i) {
-    if ((static_cast<unsigned char>(text[at + i]) & 0xC0) != 0x80) return 0;
-  }
-  // Overlong forms, surrogates and values past U+10FFFF are not UTF-8 either.
-  const auto second = length > 1 ? static_cast<unsigned char>(text[at + 1]) : 0u;
-  if ((length == 2 && lead < 0xC2) || (length == 3 && lead == 0xE0 && second < 0xA0) ||
-      (length == 3 && lead == 0xED && second >= 0xA0) ||
-      (length == 4 && lead == 0xF0 && second < 0x90) ||
-      (length == 4 && (lead > 0xF4 || (lead == 0xF4 && second >= 0x90)))) {
-    return 0;
-  }
-  return length;
-}
-
-void Escape(std::string& out, unsigned char byte) {
-  static const char kHex[] = "0123456789abcdef";
-  out += "\\x";
-  out += kHex[byte >> 4];
-  out += kHex[byte & 15];
-}
 
 }  // namespace
 
@@ -70,26 +41,6 @@ FdStream::Buffer::int_type FdStream::Buffer::overflow(int_type c) {
     pbump(1);
   }
   return traits_type::not_eof(c);
-}
-
-std::string Printable(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t at = 0; at < text.size();) {
-    const auto byte = static_cast<unsigned char>(text[at]);
-    const std::size_t length = Utf8Length(text, at);
-    const bool c1 = length == 2 && byte == 0xC2 && static_cast<unsigned char>(text[at + 1]) < 0xA0;
-    if (length == 0 || byte < 0x20 || byte == 0x7F || c1) {
-      for (std::size_t i = 0; i < std::max<std::size_t>(length, 1); ++i) {
-        Escape(out, static_cast<unsigned char>(text[at + i]));
-      }
-      at += std::max<std::size_t>(length, 1);
-    } else {
-      out.append(text, at, length);
-      at += length;
-    }
-  }
-  return out;
 }
 
 Console::Console(std::ostream& out, std::ostream& err, bool progressBar,

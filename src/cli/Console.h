@@ -10,6 +10,7 @@
 #include <streambuf>
 #include <string>
 
+#include "cli/Text.h"
 #include "detect/Progress.h"
 #include "wave/Error.h"
 
@@ -40,10 +41,6 @@ class FdStream : public std::ostream {
   };
   Buffer buffer_;
 };
-
-// A name or message made safe for a terminal: control characters (C0, DEL
-// and C1) and bytes that are not UTF-8 become \xNN escapes, backslashes \\.
-std::string Printable(const std::string& text);
 
 class Console {
  public:

@@ -2,18 +2,19 @@
 #include "batch/PartWalk.h"
 #include "batch/Plan.h"
 #include "cli/Commands.h"
-#include "cli/Session.h"
 
 namespace corvella::cli {
 
-int Count(const Options& options, Console& console) {
+int Count(Job& job) {
+  const Options& options = job.options;
+  Console& console = job.console;
   bool failed = false;
   for (const std::string& file : options.files) {
     if (console.Stopped()) break;
     int parts = 0;
     {
       Console::Bar bar(console, file);
-      std::unique_ptr<wave::WaveSource> source = OpenSource(console, file);
+      std::unique_ptr<wave::WaveSource> source = job.Open(file);
       failed = failed || !source;
       if (source) {
         detect::Scanner scanner(*source, options.Detection(), bar);
@@ -40,7 +41,7 @@ int Count(const Options& options, Console& console) {
     }
     if (!console.Deliver()) return console.OutputStatus();
   }
-  return ExitStatus(console, failed);
+  return job.Status(failed);
 }
 
 }  // namespace corvella::cli

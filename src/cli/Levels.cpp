@@ -2,27 +2,32 @@
 
 #include <algorithm>
 #include <cmath>
+
 #include "cli/Text.h"
 #include "detect/Units.h"
 
 namespace corvella::cli {
 namespace {
 
-constexpr int kLowestDb = -96;  // histogram floor, one bin per dB up to 0
+constexpr int kLowestDb = LevelHistogram::kLowestDb;
+constexpr int kSteps = LevelHistogram::kStepsPerDb;
 
-int Bin(double db) {
-  return std::clamp(static_cast<int>(std::floor(db)) - kLowestDb, 0, -kLowestDb);
+// The level below which `share` of the windows in steps [from, to) lie.
+double Percentile(const std::vector<std::int64_t>& counts, std::size_t from, std::size_t to, double share) {
+  std::int64_t total = 0;
+  for (std::size_t i = from; i < to; ++i) total += counts[i];
+  if (total == 0) return 0;
+  const auto rank = static_cast<std::int64_t>(share * static_cast<double>(total - 1) + 0.5);
+  std::int64_t seen = 0;
+  for (std::size_t i = from; i < to; ++i) {
+    seen += counts[i];
+    if (seen > rank) return LevelHistogram::LevelOf(i);
+  }
+  return LevelHistogram::LevelOf(to - 1);
 }
 
-// The value below which `share` of the sorted values lie.
-double Percentile(const std::vector<double>& sorted, double share) {
-  if (sorted.empty()) return 0;
-  const auto at = static_cast<std::size_t>(share * static_cast<double>(sorted.size() - 1) + 0.5);
-  return sorted[std::min(at, sorted.size() - 1)];
-}
-
-// The bin that best splits the histogram into two heaps (Otsu): the last bin
-// of the lower heap.
+// The 1 dB step that best splits the levels into two heaps (Otsu): the last
+// step of the lower heap.
 int Boundary(const std::vector<double>& counts) {
   double total = 0, sum = 0;
   for (std::size_t i = 0; i < counts.size(); ++i) {
@@ -48,58 +53,61 @@ int Boundary(const std::vector<double>& counts) {
 
 }  // namespace
 
-double WindowDb(double peak) {
-  return std::max(detect::LevelDb(peak), double{kLowestDb});
+double WindowDb(double peak) { return std::max(detect::LevelDb(peak), double{kLowestDb}); }
+
+void LevelHistogram::Add(double peak) {
+  ++counts_[StepOf(WindowDb(peak))];
+  ++windows_;
 }
 
-LevelEstimate EstimateLevels(const std::vector<double>& windowPeaks) {
-  LevelEstimate estimate;
-  if (windowPeaks.empty()) return estimate;
-  std::vector<double> counts(-kLowestDb + 1, 0.0);
-  for (double peak : windowPeaks) counts[static_cast<std::size_t>(Bin(WindowDb(peak)))] += 1;
-  const int boundary = Boundary(counts);
+std::size_t LevelHistogram::StepOf(double db) {
+  const double step = std::floor((db - kLowestDb) * kSteps);
+  return static_cast<std::size_t>(std::clamp(step, 0.0, double{-kLowestDb * kSteps}));
+}
 
-  std::vector<double> quiet, loud;
-  for (double peak : windowPeaks) {
-    const double db = WindowDb(peak);
-    (Bin(db) <= boundary ? quiet : loud).push_back(db);
-  }
-  std::sort(quiet.begin(), quiet.end());
-  std::sort(loud.begin(), loud.end());
-  estimate.quietShare = static_cast<double>(quiet.size()) / static_cast<double>(windowPeaks.size());
-  estimate.noiseDb = Percentile(quiet, 0.995);
-  estimate.musicDb = Percentile(loud, 0.02);
-  estimate.found = !quiet.empty() && !loud.empty() && estimate.quietShare >= 0.005 &&
+double LevelHistogram::LevelOf(std::size_t index) {
+  return kLowestDb + (static_cast<double>(index) + 0.5) / kSteps;
+}
+
+LevelEstimate EstimateLevels(const LevelHistogram& levels) {
+  LevelEstimate estimate;
+  if (levels.Windows() == 0) return estimate;
+  const std::vector<std::int64_t>& counts = levels.Counts();
+  std::vector<double> perDb(-kLowestDb + 1, 0.0);
+  for (std::size_t i = 0; i < counts.size(); ++i) perDb[i / kSteps] += static_cast<double>(counts[i]);
+  // The quiet heap is every step up to the end of the boundary's dB.
+  const auto split = static_cast<std::size_t>(Boundary(perDb) + 1) * kSteps;
+  std::int64_t quiet = 0;
+  for (std::size_t i = 0; i < split; ++i) quiet += counts[i];
+  const std::int64_t loud = levels.Windows() - quiet;
+  estimate.quietShare = static_cast<double>(quiet) / static_cast<double>(levels.Windows());
+  estimate.noiseDb = Percentile(counts, 0, split, 0.995);
+  estimate.musicDb = Percentile(counts, split, counts.size(), 0.02);
+  estimate.found = quiet > 0 && loud > 0 && estimate.quietShare >= 0.005 &&
                    estimate.musicDb - estimate.noiseDb >= 6.0;
   if (estimate.found) {
-    estimate.thresholdDb =
-        std::max((estimate.noiseDb + estimate.musicDb) / 2.0, estimate.noiseDb + 3.0);
+    estimate.thresholdDb = std::max((estimate.noiseDb + estimate.musicDb) / 2.0, estimate.noiseDb + 3.0);
   }
   return estimate;
 }
 
-void WriteHistogram(std::ostream& out, const std::vector<double>& windowPeaks,
-                    const LevelEstimate& estimate) {
+void WriteHistogram(std::ostream& out, const LevelHistogram& levels, const LevelEstimate& estimate) {
   constexpr int kStep = 6;
   constexpr int kWidth = 40;
-  std::vector<std::size_t> counts(-kLowestDb / kStep + 1, 0);
-  for (double peak : windowPeaks) {
-    const int db = static_cast<int>(std::floor(WindowDb(peak)));
-    counts[static_cast<std::size_t>(std::clamp((db - kLowestDb) / kStep, 0, -kLowestDb / kStep))]++;
-  }
-  const std::size_t most =
-      std::max<std::size_t>(1, *std::max_element(counts.begin(), counts.end()));
+  std::vector<std::int64_t> rows(-kLowestDb / kStep + 1, 0);
+  const std::vector<std::int64_t>& counts = levels.Counts();
+  for (std::size_t i = 0; i < counts.size(); ++i) rows[i / kSteps / kStep] += counts[i];
+  const std::int64_t most = std::max<std::int64_t>(1, *std::max_element(rows.begin(), rows.end()));
   // From the loudest step that holds a window down to the quietest one.
-  std::size_t top = counts.size(), bottom = 0;
-  while (top > 0 && counts[top - 1] == 0) --top;
-  while (bottom < top && counts[bottom] == 0) ++bottom;
+  std::size_t top = rows.size(), bottom = 0;
+  while (top > 0 && rows[top - 1] == 0) --top;
+  while (bottom < top && rows[bottom] == 0) ++bottom;
   for (std::size_t i = top; i-- > bottom;) {
     const int low = kLowestDb + static_cast<int>(i) * kStep;
-    std::string bar(counts[i] * kWidth / most + (counts[i] > 0 ? 1 : 0), '#');
+    const std::string bar(static_cast<std::size_t>(rows[i] * kWidth / most + (rows[i] > 0 ? 1 : 0)), '#');
     std::string marks;
     auto mark = [&](double db, const char* what) {
-      if (db >= low && db < low + kStep)
-        marks += std::string(marks.empty() ? "  <- " : ", ") + what;
+      if (db >= low && db < low + kStep) marks += std::string(marks.empty() ? "  <- " : ", ") + what;
     };
     if (estimate.found) {
       mark(estimate.musicDb, "music");

@@ -2,11 +2,33 @@
 // the level of its music, and a threshold between the two.
 #pragma once
 
+#include <cstdint>
 #include <ostream>
-#include <string>
 #include <vector>
 
 namespace corvella::cli {
+
+// The levels of a recording's short windows, gathered as they stream past
+// in a histogram of 0.01 dB steps from -96 dBFS (where silence is counted)
+// to 0 dBFS: fine enough for percentiles, the same size for any recording.
+class LevelHistogram {
+ public:
+  static constexpr int kLowestDb = -96;
+  static constexpr int kStepsPerDb = 100;
+
+  LevelHistogram() : counts_(-kLowestDb * kStepsPerDb + 1, 0) {}
+  // A window's peak, as a fraction of full scale.
+  void Add(double peak);
+  std::int64_t Windows() const { return windows_; }
+  const std::vector<std::int64_t>& Counts() const { return counts_; }
+  // The level of step `index`: the middle of its 0.01 dB.
+  static double LevelOf(std::size_t index);
+  static std::size_t StepOf(double db);
+
+ private:
+  std::vector<std::int64_t> counts_;
+  std::int64_t windows_ = 0;
+};
 
 struct LevelEstimate {
   bool found = false;        // quiet passages stand clearly apart from the music
@@ -16,26 +38,24 @@ struct LevelEstimate {
   double thresholdDb = -50;  // the suggestion
 };
 
-// Estimates from the peaks of short windows (10 ms) of a recording.
-//
 // The window peaks, in dB, fall into two heaps: the quiet passages (tape
 // hiss, surface noise, room tone) low down, the music above. The boundary
 // between the heaps is the one that best separates them (Otsu's method on
-// the histogram of levels). The noise level is the 99.5th percentile of the
-// quiet heap: a floor below it would let the noise's own peaks break a gap
-// into crackle parts. The music level is the 2nd percentile of the loud heap:
-// a floor above it would cut into soft passages. The suggestion lies midway
-// between the two in dB, but at least 3 dB above the noise. With less than
-// half a percent of the windows quiet, or the heaps less than 6 dB apart,
-// there is no clear silence and the suggestion stays at -50 dBFS.
-LevelEstimate EstimateLevels(const std::vector<double>& windowPeaks);
+// the histogram of levels in 1 dB steps). The noise level is the 99.5th
+// percentile of the quiet heap: a floor below it would let the noise's own
+// peaks break a gap into crackle parts. The music level is the 2nd
+// percentile of the loud heap: a floor above it would cut into soft
+// passages. The suggestion lies midway between the two in dB, but at least
+// 3 dB above the noise. With less than half a percent of the windows quiet,
+// or the heaps less than 6 dB apart, there is no clear silence and the
+// suggestion stays at -50 dBFS.
+LevelEstimate EstimateLevels(const LevelHistogram& levels);
 
 // A window peak (a fraction of full scale) in dBFS, with silence at -96.
 double WindowDb(double peak);
 
 // A small histogram of the window levels in 6 dB steps, with the noise,
 // music and suggested levels marked.
-void WriteHistogram(std::ostream& out, const std::vector<double>& windowPeaks,
-                    const LevelEstimate& estimate);
+void WriteHistogram(std::ostream& out, const LevelHistogram& levels, const LevelEstimate& estimate);
 
 }  // namespace corvella::cli

@@ -7,15 +7,17 @@
 #include "batch/Plan.h"
 #include "cli/Commands.h"
 #include "cli/Listing.h"
-#include "cli/Session.h"
 #include "detect/Levels.h"
 
 namespace corvella::cli {
 
-int List(const Options& options, Console& console) {
+int List(Job& job) {
+  const Options& options = job.options;
+  Console& console = job.console;
   bool failed = false;
   std::vector<ListedFile> listed;
   const detect::DetectParams params = options.Detection();
+  const std::string folder = job.ShownFolder();
   for (const std::string& file : options.files) {
     if (console.Stopped()) break;
     ListedFile entry;
@@ -27,25 +29,24 @@ int List(const Options& options, Console& console) {
     entry.padAfter = options.padAfter;
     Console::Bar bar(console, file);
     wave::Error refusal;
-    std::unique_ptr<wave::WaveSource> opened = OpenSource(console, file, &refusal);
-    if (!opened) {
+    std::unique_ptr<wave::WaveSource> source = job.Open(file, &refusal);
+    if (!source) {
       entry.error = wave::MessageOf(refusal);
       failed = true;
       listed.push_back(std::move(entry));
       continue;
     }
-    wave::WaveSource& source = *opened;
-    entry.channels = source.Info().channels;
-    entry.rate = source.Info().rate;
-    entry.frames = source.Info().frames;
-    detect::Scanner scanner(source, params, bar);
+    entry.channels = source->Info().channels;
+    entry.rate = source->Info().rate;
+    entry.frames = source->Info().frames;
+    detect::Scanner scanner(*source, params, bar);
     batch::WalkResult walk;
-    auto parts =
-        batch::PlanParts(batch::FindParts(scanner, walk), entry.frames, options.Plan(entry.rate));
-    wave::Error error = walk.readFailed ? wave::ErrorCode::UnableToRead
-                        : walk.stopped  ? wave::ErrorCode::Stopped
-                                        : detect::MeasurePeaks(source, parts);
+    auto parts = batch::PlanParts(batch::FindParts(scanner, walk), entry.frames, options.Plan(entry.rate));
+    const wave::Error error = walk.readFailed ? wave::ErrorCode::UnableToRead
+                              : walk.stopped  ? wave::ErrorCode::Stopped
+                                              : detect::MeasurePeaks(*source, parts);
     if (error) {
+      // A file that could not be measured whole lists no parts at all.
       if (error != wave::ErrorCode::Stopped) console.Report(file, error);
       entry.error = wave::MessageOf(error);
       failed = true;
@@ -53,16 +54,20 @@ int List(const Options& options, Console& console) {
       const std::string name = std::filesystem::path(file).filename().string();
       for (std::size_t k = 0; k < parts.size(); ++k) {
         const int number = static_cast<int>(k) + 1;
-        entry.parts.push_back(
-            {number, parts[k], batch::BuildOutputPath(options.outputDir, name, number)});
+        entry.parts.push_back({number, parts[k], batch::BuildOutputPath(folder, name, number)});
       }
     }
     listed.push_back(std::move(entry));
   }
   if (console.Stopped()) return console.StopStatus();
+  const std::string refused = ListingRefusal(options.Format(), listed);
+  if (!refused.empty()) {
+    console.Report("list", refused);
+    return kExitFailed;
+  }
   WriteListing(console.out(), options.Format(), listed);
   if (!console.Deliver()) return console.OutputStatus();
-  return ExitStatus(console, failed);
+  return job.Status(failed);
 }
 
 }  // namespace corvella::cli

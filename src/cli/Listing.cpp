@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <nlohmann/json.hpp>
 
 #include "cli/Text.h"
 #include "detect/Units.h"
@@ -32,10 +33,10 @@ std::string Stem(const std::string& output) {
 void WriteText(std::ostream& out, const std::vector<ListedFile>& files) {
   for (const ListedFile& f : files) {
     if (!f.error.empty()) {
-      out << f.file << ": " << f.error << "\n";
+      out << Printable(f.file) << ": " << f.error << "\n";
       continue;
     }
-    out << f.file << ": " << f.parts.size() << (f.parts.size() == 1 ? " part" : " parts") << " ("
+    out << Printable(f.file) << ": " << f.parts.size() << (f.parts.size() == 1 ? " part" : " parts") << " ("
         << f.rate << " Hz, " << f.channels << (f.channels == 1 ? " channel, " : " channels, ")
         << Clock(Seconds(f.frames, f.rate)) << ")\n";
     if (f.parts.empty()) continue;
@@ -46,7 +47,7 @@ void WriteText(std::ostream& out, const std::vector<ListedFile>& files) {
       const double end = Seconds(p.span.end, f.rate);
       out << "  " << PadLeft(std::to_string(p.number), 5) << "  " << PadLeft(Clock(start), 10)
           << "  " << PadLeft(Clock(end), 10) << "  " << PadLeft(Fixed(end - start, 3), 8) << "s  "
-          << PadLeft(PeakText(p.span.peak), 9) << "  " << p.output << "\n";
+          << PadLeft(PeakText(p.span.peak), 9) << "  " << Printable(p.output) << "\n";
     }
   }
 }
@@ -69,6 +70,7 @@ void WriteJson(std::ostream& out, const std::vector<ListedFile>& files) {
   for (std::size_t i = 0; i < files.size(); ++i) {
     const ListedFile& f = files[i];
     out << (i ? ",\n" : "\n") << "  {\"file\": " << JsonString(f.file);
+    if (!IsUtf8(f.file)) out << ", \"file_bytes\": \"" << Hex(f.file) << '"';
     if (!f.error.empty()) {
       out << ", \"error\": " << JsonString(f.error) << "}";
       continue;
@@ -88,7 +90,9 @@ void WriteJson(std::ostream& out, const std::vector<ListedFile>& files) {
           << ", \"start\": " << Fixed(Seconds(p.span.start, f.rate), 6)
           << ", \"end\": " << Fixed(Seconds(p.span.end, f.rate), 6) << ", \"peak_dbfs\": "
           << (p.span.peak > 0 ? Fixed(detect::LevelDb(p.span.peak), 2) : std::string("null"))
-          << ", \"output\": " << JsonString(p.output) << "}";
+          << ", \"output\": " << JsonString(p.output);
+      if (!IsUtf8(p.output)) out << ", \"output_bytes\": \"" << Hex(p.output) << '"';
+      out << "}";
     }
     out << (f.parts.empty() ? "]}" : "\n   ]}");
   }
@@ -99,7 +103,7 @@ void WriteLabels(std::ostream& out, const std::vector<ListedFile>& files) {
   for (const ListedFile& f : files) {
     for (const ListedPart& p : f.parts) {
       out << Fixed(Seconds(p.span.start, f.rate), 6) << '\t'
-          << Fixed(Seconds(p.span.end, f.rate), 6) << '\t' << Stem(p.output) << '\n';
+          << Fixed(Seconds(p.span.end, f.rate), 6) << '\t' << LabelName(Stem(p.output)) << '\n';
     }
   }
 }
@@ -109,10 +113,10 @@ void WriteCue(std::ostream& out, const std::vector<ListedFile>& files) {
   for (const ListedFile& f : files) {
     if (!f.error.empty()) continue;
     const std::string name = std::filesystem::path(f.file).filename().string();
-    out << "FILE " << JsonString(name) << " WAVE\n";
+    out << "FILE " << CueQuoted(name) << " WAVE\n";
     for (const ListedPart& p : f.parts) {
       out << "  TRACK " << ZeroFilled(++track, 2) << " AUDIO\n"
-          << "    TITLE " << JsonString(Stem(p.output)) << "\n"
+          << "    TITLE " << CueQuoted(Stem(p.output)) << "\n"
           << "    INDEX 01 " << CueTime(Seconds(p.span.start, f.rate)) << "\n";
     }
   }
@@ -127,36 +131,33 @@ std::string CueTime(double seconds) {
 }
 
 std::string JsonString(const std::string& text) {
-  static const char kHex[] = "0123456789abcdef";
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (c < 0x20) {
-          out += "\\u00";
-          out += kHex[c >> 4];
-          out += kHex[c & 15];
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
+  return nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+std::string CueQuoted(const std::string& text) {
+  std::string quoted = "\"";
+  for (char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    quoted += c == '"' ? '\'' : byte < 0x20 || byte == 0x7F ? ' ' : c;
   }
-  return out + "\"";
+  return quoted + "\"";
+}
+
+std::string LabelName(const std::string& text) {
+  std::string line = text;
+  for (char& c : line) {
+    if (c == '\t' || c == '\n' || c == '\r') c = ' ';
+  }
+  return line;
+}
+
+std::string ListingRefusal(ListFormat format, const std::vector<ListedFile>& files) {
+  if (format != ListFormat::Cue) return "";
+  std::size_t tracks = 0;
+  for (const ListedFile& f : files) tracks += f.parts.size();
+  if (tracks <= 99) return "";
+  return "a cue sheet holds at most 99 tracks, and these recordings have " + std::to_string(tracks) +
+         " parts; list them as json, csv or labels, or with a longer --gap or --min-part";
 }
 
 void WriteListing(std::ostream& out, ListFormat format, const std::vector<ListedFile>& files) {

@@ -31,9 +31,18 @@ struct ListedFile {
 };
 
 void WriteListing(std::ostream& out, ListFormat format, const std::vector<ListedFile>& files);
+// Why the files cannot be listed in `format` at all ("" when they can): a
+// cue sheet numbers at most 99 tracks.
+std::string ListingRefusal(ListFormat format, const std::vector<ListedFile>& files);
 
 // A cue sheet time: minutes, seconds and frames of 1/75 second, rounded down.
 std::string CueTime(double seconds);
+// A JSON string: every byte that is not UTF-8 becomes U+FFFD.
 std::string JsonString(const std::string& text);
+// A name as a cue sheet quotes it: no quotes or control characters inside.
+std::string CueQuoted(const std::string& text);
+// A label's name on one line of a label track: tabs and line breaks become
+// spaces.
+std::string LabelName(const std::string& text);
 
 }  // namespace corvella::cli

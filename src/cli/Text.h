@@ -16,4 +16,12 @@ std::string Clock(double seconds);
 // A number with at least `digits` digits, zero-filled: 7, 2 gives "07".
 std::string ZeroFilled(long long value, int digits);
 
+// A name made safe for a terminal: control characters (C0, DEL and C1) and
+// bytes that are not UTF-8 become \xNN escapes.
+std::string Printable(const std::string& text);
+// Whether `text` is valid UTF-8.
+bool IsUtf8(const std::string& text);
+// The bytes of `text` as lower-case hexadecimal.
+std::string Hex(const std::string& text);
+
 }  // namespace corvella::cli

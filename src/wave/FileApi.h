@@ -45,6 +45,9 @@ class FileApi {
   // from the disk in one go.
   virtual void WillNeed(int fd, std::int64_t offset, std::int64_t count) = 0;
 
+  // What is at `path` now.
+  virtual PathInfo InspectPath(const std::string& path) = 0;
+
   // Opens a folder to create files in; -1 with `why` on failure.
   virtual int OpenFolder(const std::string& path, int& why) = 0;
   virtual PathInfo Inspect(int folder, const std::string& name) = 0;

@@ -70,9 +70,10 @@ int MemoryFiles::OpenFolder(const std::string& path, int& why) {
   return Add({nullptr, "", true, path});
 }
 
-PathInfo MemoryFiles::Inspect(int folder, const std::string& name) {
+PathInfo MemoryFiles::Inspect(int folder, const std::string& name) { return InspectPath(PathIn(folder, name)); }
+
+PathInfo MemoryFiles::InspectPath(const std::string& path) {
   PathInfo info;
-  const std::string path = PathIn(folder, name);
   const auto at = files_.find(path);
   if (at == files_.end()) return info;
   info.kind = PathKind::RegularFile;

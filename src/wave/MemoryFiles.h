@@ -31,6 +31,7 @@ class MemoryFiles final : public FileApi {
   std::int64_t Size(int fd) override;
   FileId IdOf(int fd) override;
   void WillNeed(int, std::int64_t, std::int64_t) override {}
+  PathInfo InspectPath(const std::string& path) override;
   int OpenFolder(const std::string& path, int& why) override;
   PathInfo Inspect(int folder, const std::string& name) override;
   int CreateUnnamed(int folder, int& why) override;

@@ -120,6 +120,18 @@ class PosixFiles final : public FileApi {
     return OpenPath(path.empty() ? "." : path, O_PATH | O_DIRECTORY, why);
   }
 
+  PathInfo InspectPath(const std::string& path) override {
+    if (path.size() < PATH_MAX) return Inspect(AT_FDCWD, path);
+    // The folder holding it, entered as the kernel would.
+    const auto slash = path.find_last_of('/', path.find_last_not_of('/'));
+    int why = 0;
+    const int folder = OpenPath(path.substr(0, slash + 1), O_PATH | O_DIRECTORY, why);
+    if (folder < 0) return {};
+    const PathInfo info = Inspect(folder, path.substr(slash + 1));
+    ::close(folder);
+    return info;
+  }
+
   PathInfo Inspect(int folder, const std::string& name) override {
     PathInfo info;
     struct stat st {};

@@ -13,7 +13,8 @@ namespace corvella::test {
 class FaultyFiles : public wave::FileApi {
  public:
   std::int64_t failWritesAfter = -1;  // bytes of all writes together; -1: never
-  std::int64_t failReadsFrom = -1;    // positioned reads and copies reaching this offset
+  std::int64_t failReadsFrom = -1;    // positioned reads and copies reaching this offset...
+  std::int64_t failReadsTo = -1;      // ...and, when set, starting before this one
   bool failRename = false, failClose = false;
   bool copyUnsupported = false;     // the writer then copies by blocks
   bool unnamedUnsupported = false;  // the writer then uses hidden names
@@ -24,7 +25,7 @@ class FaultyFiles : public wave::FileApi {
     return real().OpenExclusive(path, why);
   }
   std::int64_t ReadAt(int fd, void* buffer, std::int64_t count, std::int64_t offset) override {
-    if (failReadsFrom >= 0 && offset + count > failReadsFrom) {
+    if (failReadsFrom >= 0 && offset + count > failReadsFrom && (failReadsTo < 0 || offset < failReadsTo)) {
       if (offset >= failReadsFrom) return -1;
       count = failReadsFrom - offset;
     }
@@ -35,6 +36,7 @@ class FaultyFiles : public wave::FileApi {
   void WillNeed(int fd, std::int64_t offset, std::int64_t count) override {
     real().WillNeed(fd, offset, count);
   }
+  wave::PathInfo InspectPath(const std::string& path) override { return real().InspectPath(path); }
   int OpenFolder(const std::string& path, int& why) override {
     return real().OpenFolder(path, why);
   }

@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -145,6 +146,48 @@ wave::FileId IdOf(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return {};
   return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+}
+
+int Start(const std::vector<std::string>& argv, const std::string& outputs, bool closedStdout) {
+  int channel[2] = {-1, -1};
+  if (closedStdout && ::pipe(channel) != 0) return -1;
+  const int pid = ::fork();
+  if (pid == 0) {
+    const int out = closedStdout ? channel[1] : ::open((outputs + "/out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int err = ::open((outputs + "/err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ::dup2(out, 1);
+    ::dup2(err, 2);
+    if (closedStdout) ::close(channel[0]);
+    // Signals as a user's shell leaves them.
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXFSZ}) ::signal(sig, SIG_DFL);
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    ::execv(args[0], args.data());
+    ::_exit(127);
+  }
+  if (closedStdout) {
+    ::close(channel[0]);  // the reader goes before anything is written
+    ::close(channel[1]);
+  }
+  return pid;
+}
+
+Ran Finish(int pid, const std::string& outputs) {
+  Ran ran;
+  int status = 0;
+  struct rusage usage {};
+  if (pid <= 0 || ::wait4(pid, &status, 0, &usage) != pid) return ran;
+  ran.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  ran.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+  ran.maxRssKb = usage.ru_maxrss;
+  for (auto [name, text] : {std::pair{"/out", &ran.out}, {"/err", &ran.err}}) {
+    if (std::filesystem::exists(outputs + name)) {
+      const Bytes bytes = ReadFile(outputs + name);
+      text->assign(bytes.begin(), bytes.end());
+    }
+  }
+  return ran;
 }
 
 ShellResult Shell(const std::string& commandLine) {

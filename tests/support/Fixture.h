@@ -96,6 +96,24 @@ void WriteDeep(const std::string& base, const std::string& relative, const Bytes
 // The identity of the file at `path`.
 wave::FileId IdOf(const std::string& path);
 
+// A program run as a user runs it, with what it printed, how it ended and
+// the most memory it held.
+struct Ran {
+  int status = -1;  // the exit status, or -1 when a signal ended it
+  int signal = 0;   // the signal that ended it
+  std::string out, err;
+  long maxRssKb = 0;
+};
+// Starts `argv` with its output in files; `closedStdout` gives it a pipe
+// whose reader has already gone. Returns the process id.
+int Start(const std::vector<std::string>& argv, const std::string& outputs, bool closedStdout = false);
+// Waits for a program started by Start.
+Ran Finish(int pid, const std::string& outputs);
+inline Ran RunProgram(const std::vector<std::string>& argv, bool closedStdout = false) {
+  TempDir outputs;
+  return Finish(Start(argv, outputs.path(), closedStdout), outputs.path());
+}
+
 // Runs a shell command line; returns its exit status, what it printed on
 // stdout and on stderr.
 struct ShellResult {

@@ -6,13 +6,18 @@
 
 namespace corvella::test {
 
-void PutLe16(Bytes& out, std::uint16_t v) { out.insert(out.end(), {std::uint8_t(v), std::uint8_t(v >> 8)}); }
+void PutLe16(Bytes& out, std::uint16_t v) {
+  out.push_back(static_cast<std::uint8_t>(v));
+  out.push_back(static_cast<std::uint8_t>(v >> 8));
+}
 
 void PutLe32(Bytes& out, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
 }
 
-static void PutId(Bytes& out, const std::string& id) { out.insert(out.end(), id.begin(), id.begin() + 4); }
+static void PutId(Bytes& out, const std::string& id) {
+  for (std::size_t i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(id[i]));
+}
 
 Bytes SampleBytes(const Samples& samples) {
   Bytes out;

@@ -193,6 +193,19 @@ class CommandsTest : public QObject {
     QCOMPARE(t::PartChannels(Out("a-three_003.wav")), 1);
   }
 
+  void aSelectedSourceIsNeverReplacedByAPart() {
+    const t::Bytes five = t::SimpleWav(1, Passages(1, 5));
+    t::WriteFile((source_ + "/a-three_001.wav").toStdString(), five);
+    form_->SourceDir->SetDirectory(out_);
+    form_->SourceDir->SetDirectory(source_);  // read the list again
+    form_->DestDir->SetDirectory(source_);
+    Select({"a-three.wav", "a-three_001.wav"});
+    QTest::mouseClick(form_->SplitButton, Qt::LeftButton);
+    QCOMPARE(boxes_, QStringList{"Error Unable to create output file! @ Splitting a-three.wav..."});
+    QCOMPARE(t::ReadFile((source_ + "/a-three_001.wav").toStdString()), five);
+    QVERIFY(QFile::exists(source_ + "/a-three_002.wav") && QFile::exists(source_ + "/a-three_001_005.wav"));
+  }
+
   void anotherSourceFolderChosenMidRunIsNotWalked() {
     const QString other = QDir(temp_->path()).canonicalPath() + "/other";
     QDir().mkpath(other);

@@ -1,0 +1,37 @@
+// One run of a command: its options, its console and the file system it
+// works on, with what every command does with a source named on the
+// command line.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "cli/Console.h"
+#include "cli/Options.h"
+#include "wave/FileApi.h"
+#include "wave/WaveSource.h"
+
+namespace corvella::cli {
+
+struct Job {
+  const Options& options;
+  Console& console;
+  wave::FileApi& files;
+
+  // Opens `path` as given: nothing moves the process's folder, so a relative
+  // path means what it meant when the user typed it. Null after reporting
+  // the refusal as "corvella-cli: PATH: MESSAGE (reason)"; `refusal` then
+  // holds it.
+  std::unique_ptr<wave::WaveSource> Open(const std::string& path, wave::Error* refusal = nullptr);
+
+  // The folder part names are shown in: --output-dir as given, or where the
+  // kernel resolved it when it climbs with ".." (past a link that is not
+  // where the spelling suggests).
+  std::string ShownFolder() const;
+
+  // The status a command ends with: the signal's after a stop, 1 after any
+  // failure, else 0.
+  int Status(bool failed) const;
+};
+
+}  // namespace corvella::cli
