@@ -8,10 +8,10 @@ FUZZ_SECONDS ?= 1800
 CMAKE_ARGS ?=
 
 PACKAGES := cmake ninja-build g++ make qt6-base-dev libcli11-dev libgtest-dev libgmock-dev \
-            libbenchmark-dev libxcb1-dev xvfb xauth xdotool fonts-liberation \
+            libbenchmark-dev libxcb1-dev xvfb xauth xdotool openbox fonts-liberation \
             clang libclang-rt-14-dev nlohmann-json3-dev
 
-.PHONY: all run test deps build build-asan build-fuzz demo bench soak fuzz clean
+.PHONY: all run test deps build build-asan build-fuzz demo bench soak fuzz clean screenshots
 
 all: build
 
@@ -69,6 +69,11 @@ run: demo
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
+
+# The window, its about box and a result box under a window manager (openbox
+# on Xvfb), photographed into docs/ for the README.
+screenshots: build
+	tests/window/xvfb_test.sh $(BUILD) openbox docs
 
 # Benchmarks: Corvella next to cat, dd, sox and ffmpeg on 1-hour recordings.
 bench: build

@@ -122,6 +122,22 @@ TEST_F(Writer, ProtectedLockedOrFolderDestinationsAreLeftAlone) {
   EXPECT_EQ(error.code, wave::ErrorCode::UnableToCreate);
 }
 
+TEST_F(Writer, AStopRequestAbandonsALongPartBetweenBlocks) {
+  for (bool byBlocks : {false, true}) {
+    FaultyFiles files;
+    files.copyUnsupported = byBlocks;
+    auto source = Open(SimpleWav(1, Ramp(6 << 20)));  // 12 MiB of samples: more than one step
+    wave::Error error;
+    auto folder = wave::Folder::Open(files, dir.path(), error);
+    int asked = 0;
+    wave::WriteOptions options;
+    options.stopRequested = [&] { return ++asked > 1; };
+    EXPECT_EQ(wave::WritePart(*source, 0, 6 << 20, *folder, "part.wav", options).code, wave::ErrorCode::Stopped);
+    EXPECT_EQ(asked, 2);
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{"in.wav"});
+  }
+}
+
 TEST_F(Writer, AFailedWriteKeepsTheOldFileAndLeavesNoTemporary) {
   auto faults = [](FaultyFiles& f, int k) {
     f.copyUnsupported = k % 2;

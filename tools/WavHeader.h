@@ -8,11 +8,12 @@
 
 inline std::array<unsigned char, 44> WavHeader(int channels, int rate, std::uint32_t dataBytes) {
   std::array<unsigned char, 44> header{};
-  auto text = [&](std::size_t at, const char (&id)[5]) {
+  auto text = [&](std::size_t at, const char(&id)[5]) {
     for (std::size_t i = 0; i < 4; ++i) header[at + i] = static_cast<unsigned char>(id[i]);
   };
   auto le = [&](std::size_t at, std::uint32_t value, std::size_t bytes) {
-    for (std::size_t i = 0; i < bytes; ++i) header[at + i] = static_cast<unsigned char>(value >> (8 * i));
+    for (std::size_t i = 0; i < bytes; ++i)
+      header[at + i] = static_cast<unsigned char>(value >> (8 * i));
   };
   text(0, "RIFF");
   le(4, 36 + dataBytes, 4);

@@ -6,8 +6,8 @@
 namespace corvella::app {
 
 Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
+  // No display name: the toolkit would append it to every box's caption.
   setApplicationName("Corvella");
-  setApplicationDisplayName(kApplicationTitle);
   setApplicationVersion("1.07");
   setDesktopFileName("corvella");
 }

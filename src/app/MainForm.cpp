@@ -144,7 +144,8 @@ QString GapText(int position) {
 TMainForm::TMainForm(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                          Qt::WindowCloseButtonHint) {
+                          Qt::WindowCloseButtonHint),
+      outerSize_(*this, QSize(kOuterWidth, kOuterHeight)) {
   LoadPictures();
   setObjectName("MainForm");
   setWindowTitle("MainForm");
@@ -268,18 +269,7 @@ void TMainForm::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
   if (shown_) return;
   shown_ = true;
-  FitOuterSize();
-  // A window manager reports its frame only after it has taken the window in.
-  QTimer::singleShot(200, this, &TMainForm::FitOuterSize);
-}
-
-void TMainForm::FitOuterSize() {
-  const QSize frame = frameGeometry().size() - size();
-  resize(kOuterWidth - frame.width(), kOuterHeight - frame.height());
-  if (const QScreen* screen = this->screen()) {
-    const QRect area = screen->availableGeometry();
-    move(area.center() - QPoint(kOuterWidth / 2, kOuterHeight / 2));
-  }
+  outerSize_.Fit();
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {

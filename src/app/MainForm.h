@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "app/OuterSize.h"
 #include "detect/Params.h"
 #include "detect/Progress.h"
 #include "detect/Scanner.h"
@@ -95,7 +96,6 @@ class TMainForm : public QWidget, private detect::Progress {
   void BuildLayout();
   void FormCreate();
   void FormDestroy();
-  void FitOuterSize();
   void SetRunning(bool running);
   // Runs a command between the running and the resting state of the buttons.
   void RunCommand(const std::function<void()>& walk);
@@ -145,6 +145,7 @@ class TMainForm : public QWidget, private detect::Progress {
   bool running_ = false;
   bool closeRequested_ = false;
   bool shown_ = false;
+  OuterSize outerSize_;
 };
 
 // Formats the value labels: "%2.1f dB" of the floor as a level, "%01.2f sec"
