@@ -17,19 +17,10 @@
 #include "wave/PartWriter.h"
 
 namespace corvella::app {
-namespace {
-
-std::string Encoded(const QString& name) {
-  return QFile::encodeName(name).toStdString();
-}
-
-}  // namespace
-
 bool TMainForm::OpenWave(const std::string& fileName) {
   WaveFileName = fileName;
-  const std::string folder = QFile::encodeName(SourceFiles->Directory()).toStdString();
-  wave::OpenedWave opened = wave::OpenWave(wave::PlatformFiles(), batch::JoinPath(folder, fileName),
-                                           wave::Acceptance::WindowFormat);
+  wave::OpenedWave opened =
+      wave::OpenWave(wave::PlatformFiles(), SourcePath(fileName), wave::Acceptance::WindowFormat);
   if (!opened.source) {
     ShowError(opened.error);
     return false;
@@ -41,13 +32,14 @@ bool TMainForm::OpenWave(const std::string& fileName) {
 }
 
 std::string TMainForm::SourcePath(const std::string& name) const {
-  return batch::JoinPath(QFile::encodeName(SourceFiles->Directory()).toStdString(), name);
+  return batch::JoinPath(SourceFiles->Path().toStdString(), name);
 }
 
 wave::KeptFiles TMainForm::SelectedSources() const {
   wave::KeptFiles sources;
   for (const QListWidgetItem* item : SourceFiles->selectedItems()) {
-    const wave::FileId id = wave::PlatformFiles().InspectPath(SourcePath(Encoded(item->text()))).id;
+    const std::string name = item->data(Qt::UserRole).toByteArray().toStdString();
+    const wave::FileId id = wave::PlatformFiles().InspectPath(SourcePath(name)).id;
     if (id.Known()) sources.push_back({id, "a source of this run"});
   }
   return sources;
@@ -138,9 +130,10 @@ void TMainForm::RunCommand(const std::function<void()>& walk) {
   SetRunning(false);
 }
 
-bool TMainForm::BeginEntry(int i, const QString& status, QString& name) {
+bool TMainForm::BeginEntry(int i, const QString& status, QString& name, std::string& bytes) {
   const int listing = SourceFiles->Generation();
   name = SourceFiles->item(i)->text();
+  bytes = SourceFiles->NameAt(i).toStdString();
   StatusLine->setText(status + name + "...");
   Pump();
   ReadParameters();
@@ -152,9 +145,12 @@ void TMainForm::CountButtonClick() {
   RunCommand([this] {
     for (int i = 0; i < SourceFiles->count(); ++i) {
       QString name;
-      if (!SourceFiles->item(i)->isSelected() || !BeginEntry(i, "Counting parts in ", name))
+      std::string bytes;
+      if (!SourceFiles->item(i)->isSelected() ||
+          !BeginEntry(i, "Counting parts in ", name, bytes)) {
         continue;
-      const int parts = CountParts(Encoded(name));
+      }
+      const int parts = CountParts(bytes);
       if (!CancelDown()) {
         const QString text =
             parts < 1 ? "No parts in file \"" + name + "\" found!"
@@ -171,10 +167,12 @@ void TMainForm::SplitButtonClick() {
   RunCommand([this] {
     for (int i = 0; i < SourceFiles->count() && !CancelDown(); ++i) {
       QString name;
-      if (!SourceFiles->item(i)->isSelected() || !BeginEntry(i, "Splitting ", name)) continue;
+      std::string bytes;
+      if (!SourceFiles->item(i)->isSelected() || !BeginEntry(i, "Splitting ", name, bytes))
+        continue;
       const int listing = SourceFiles->Generation();
       keep_ = SelectedSources();
-      ProcessParts(Encoded(name), DestFolder(), true);
+      ProcessParts(bytes, DestFolder(), true);
       keep_.clear();
       if (SourceFiles->Generation() == listing) SourceFiles->item(i)->setSelected(false);
     }

@@ -316,7 +316,7 @@ bool TMainForm::CancelDown() const {
 }
 
 std::string TMainForm::DestFolder() const {
-  return QFile::encodeName(DestDir->Directory()).toStdString();
+  return DestDir->Path().toStdString();
 }
 
 }  // namespace corvella::app

@@ -100,8 +100,9 @@ class TMainForm : public QWidget, private detect::Progress {
   // Runs a command between the running and the resting state of the buttons.
   void RunCommand(const std::function<void()>& walk);
   // Shows the status for entry i, lets events run and takes the bars' values;
-  // false when the source list was read anew meanwhile.
-  bool BeginEntry(int i, const QString& status, QString& name);
+  // `name` is the entry as shown, `bytes` as the file system names it. False
+  // when the source list was read anew meanwhile.
+  bool BeginEntry(int i, const QString& status, QString& name, std::string& bytes);
   void ReadParameters();
   // Shows an error in the "Error" box.
   void ShowError(const wave::Error& error);

@@ -10,12 +10,15 @@
 
 namespace {
 
-// The window's layout is in pixels: no scaling to the screen's text size.
+// The window's layout is in pixels: no scaling to the screen's text size,
+// whatever the environment asks of the toolkit.
 void FixPixelLayout() {
-  if (qEnvironmentVariableIsEmpty("QT_ENABLE_HIGHDPI_SCALING")) {
-    qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
+  qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
+  qputenv("QT_SCALE_FACTOR", "1");
+  for (const char* name : {"QT_SCREEN_SCALE_FACTORS", "QT_AUTO_SCREEN_SCALE_FACTOR", "QT_FONT_DPI",
+                           "QT_SCALE_FACTOR_ROUNDING_POLICY", "QT_USE_PHYSICAL_DPI"}) {
+    qunsetenv(name);
   }
-  if (qEnvironmentVariableIsEmpty("QT_SCALE_FACTOR")) qputenv("QT_SCALE_FACTOR", "1");
 }
 
 // A toolkit that cannot start (no display, say) ends the program quietly
@@ -27,14 +30,19 @@ void OnQtMessage(QtMsgType type, const QMessageLogContext&, const QString& messa
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int, char** argv) {
   // A file-size limit shows up as a part that cannot be written, in its box,
   // instead of ending the program.
   std::signal(SIGXFSZ, SIG_IGN);
   FixPixelLayout();
   qInstallMessageHandler(OnQtMessage);
   try {
-    corvella::app::Application application(argc, argv);
+    // The toolkit gets the program's name and nothing else: no option on
+    // the command line changes the window.
+    static char fallbackName[] = "corvella";
+    int toolkitArgc = 1;
+    char* toolkitArgv[] = {argv[0] ? argv[0] : fallbackName, nullptr};
+    corvella::app::Application application(toolkitArgc, toolkitArgv);
     try {
       corvella::app::TMainForm window;
       window.show();

@@ -1,12 +1,12 @@
 #include "browse/DirectoryListBox.h"
 
-#include <QDir>
+#include <QFile>
 #include <QKeyEvent>
 #include <QStyle>
 #include <algorithm>
 
-#include "browse/Drives.h"
 #include "browse/FileListBox.h"
+#include "browse/Folder.h"
 #include "browse/ItemHeight.h"
 
 namespace corvella::browse {
@@ -16,36 +16,44 @@ DirectoryListBox::DirectoryListBox(QWidget* parent) : QListWidget(parent) {
   setUniformItemSizes(true);
   connect(this, &QListWidget::itemDoubleClicked, this, &DirectoryListBox::OpenItem);
   drives_ = SystemDrives();
-  directory_ = CurrentFolder();
-  RememberFolder(DriveRoot(), directory_);
+  path_ = CurrentFolder();
+  RememberFolder(DriveRoot(), path_);
   Rebuild();
 }
 
+QString DirectoryListBox::Directory() const {
+  return Shown(path_);
+}
+
 QString DirectoryListBox::DriveRoot() const {
-  const int index = DriveIndexOf(directory_, drives_);
+  const int index = DriveIndexOf(Directory(), drives_);
   return index < 0 ? QStringLiteral("/") : drives_[index].root;
 }
 
 void DirectoryListBox::SetFileList(FileListBox* files) {
   files_ = files;
-  if (files_) files_->SetDirectory(directory_);
+  if (files_) files_->SetDirectory(path_);
 }
 
 void DirectoryListBox::SetDirectory(const QString& folder) {
+  SetDirectory(QFile::encodeName(folder));
+}
+
+void DirectoryListBox::SetDirectory(const QByteArray& folder) {
   if (!SetCurrentFolder(folder)) return;
-  const QString now = CurrentFolder();
-  if (now == directory_) return;
-  directory_ = now;
-  RememberFolder(DriveRoot(), directory_);
+  const QByteArray now = CurrentFolder();
+  if (now == path_) return;
+  path_ = now;
+  RememberFolder(DriveRoot(), path_);
   Rebuild();
-  if (files_) files_->SetDirectory(directory_);
-  emit DirectoryChanged(directory_);
+  if (files_) files_->SetDirectory(path_);
+  emit DirectoryChanged(Directory());
 }
 
 void DirectoryListBox::SetDrive(const QString& driveRoot) {
   if (DriveRoot() == driveRoot) return;
-  const QString last = LastFolderOn(driveRoot);
-  if (last.isEmpty() || !QDir(last).exists()) {
+  const QByteArray last = LastFolderOn(driveRoot);
+  if (last.isEmpty() || !SetCurrentFolder(last)) {
     SetDirectory(driveRoot);
   } else {
     SetDirectory(last);
@@ -61,44 +69,42 @@ void DirectoryListBox::keyPressEvent(QKeyEvent* event) {
 }
 
 void DirectoryListBox::OpenItem(QListWidgetItem* item) {
-  if (item) SetDirectory(item->data(Qt::UserRole).toString());
+  if (item) SetDirectory(item->data(Qt::UserRole).toByteArray());
 }
 
 void DirectoryListBox::Rebuild() {
   clear();
-  const QString root = DriveRoot();
+  const QByteArray root = QFile::encodeName(DriveRoot());
   const QIcon closed = style()->standardIcon(QStyle::SP_DirClosedIcon);
   const QIcon open = style()->standardIcon(QStyle::SP_DirOpenIcon);
 
   // The path from the drive's root down to the current folder.
-  QStringList path{root};
-  QString below = directory_.mid(root == "/" ? 1 : root.size() + 1);
-  QString walked = root;
-  for (const QString& name : below.split('/', Qt::SkipEmptyParts)) {
-    walked = walked == "/" ? "/" + name : walked + "/" + name;
+  QList<QByteArray> path{root};
+  const QByteArray below = path_.mid(root == "/" ? 1 : root.size() + 1);
+  QByteArray walked = root;
+  for (const QByteArray& name : below.split('/')) {
+    if (name.isEmpty()) continue;
+    walked = Join(walked, name);
     path.append(walked);
   }
   int level = 0;
-  for (const QString& folder : path) {
-    const QString name = level == 0 ? folder : folder.section('/', -1);
+  for (const QByteArray& folder : path) {
+    const QString name =
+        level == 0 ? Shown(folder) : Shown(folder.mid(folder.lastIndexOf('/') + 1));
     auto* item = new QListWidgetItem(open, QString(level * 2, ' ') + name, this);
     item->setData(Qt::UserRole, folder);
     ++level;
   }
   setCurrentRow(count() - 1);
 
-  QStringList subfolders =
-      QDir(directory_).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::NoSort);
-  subfolders.erase(std::remove_if(subfolders.begin(), subfolders.end(),
-                                  [](const QString& n) { return n.startsWith('.'); }),
-                   subfolders.end());
-  std::sort(subfolders.begin(), subfolders.end(), [](const QString& a, const QString& b) {
-    const int byLetters = a.compare(b, Qt::CaseInsensitive);
-    return byLetters != 0 ? byLetters < 0 : a < b;
-  });
-  for (const QString& name : subfolders) {
-    auto* item = new QListWidgetItem(closed, QString(level * 2, ' ') + name, this);
-    item->setData(Qt::UserRole, directory_ == "/" ? "/" + name : directory_ + "/" + name);
+  QList<QByteArray> subfolders;
+  for (const Entry& entry : ReadFolder(path_)) {
+    if (entry.folder && !entry.name.startsWith('.')) subfolders.append(entry.name);
+  }
+  std::sort(subfolders.begin(), subfolders.end(), ListedBefore);
+  for (const QByteArray& name : subfolders) {
+    auto* item = new QListWidgetItem(closed, QString(level * 2, ' ') + Shown(name), this);
+    item->setData(Qt::UserRole, Join(path_, name));
   }
 }
 

@@ -1,8 +1,10 @@
 // A folder list: the drive's root, the folders down to the current one, then
 // the current folder's subfolders sorted ignoring case (hidden ones left out).
 // A double click or Enter opens a folder; a single click only highlights.
+// Folders are kept by their bytes, so any name can be entered.
 #pragma once
 
+#include <QByteArray>
 #include <QListWidget>
 #include <QString>
 
@@ -18,9 +20,12 @@ class DirectoryListBox : public QListWidget {
  public:
   explicit DirectoryListBox(QWidget* parent = nullptr);
 
-  QString Directory() const { return directory_; }
+  // The current folder as shown, and as the file system names it.
+  QString Directory() const;
+  const QByteArray& Path() const { return path_; }
   // Makes `folder` current and lists it; nothing happens for the folder
   // that is already current or for one that cannot be entered.
+  void SetDirectory(const QByteArray& folder);
   void SetDirectory(const QString& folder);
   // Moves to the folder last visited on the drive (its root if none), unless
   // the current folder already lies on that drive.
@@ -41,7 +46,7 @@ class DirectoryListBox : public QListWidget {
   void Rebuild();
 
   QList<Drive> drives_;
-  QString directory_;
+  QByteArray path_;
   FileListBox* files_ = nullptr;
 };
 

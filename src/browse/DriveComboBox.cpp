@@ -3,6 +3,7 @@
 #include <QStyle>
 
 #include "browse/DirectoryListBox.h"
+#include "browse/Folder.h"
 
 namespace corvella::browse {
 namespace {
@@ -15,6 +16,8 @@ QIcon IconFor(const QStyle* style, DriveKind kind) {
       return style->standardIcon(QStyle::SP_DriveFDIcon);
     case DriveKind::Network:
       return style->standardIcon(QStyle::SP_DriveNetIcon);
+    case DriveKind::Ram:
+      return style->standardIcon(QStyle::SP_DriveCDIcon);
     case DriveKind::Fixed:
       break;
   }
@@ -23,14 +26,13 @@ QIcon IconFor(const QStyle* style, DriveKind kind) {
 
 }  // namespace
 
-DriveComboBox::DriveComboBox(QWidget* parent) : QComboBox(parent) {
-  drives_ = SystemDrives();
-  for (const browse::Drive& drive : drives_) {
-    const QString text =
-        drive.volumeName.isEmpty() ? drive.root : drive.root + "  [" + drive.volumeName + "]";
-    addItem(IconFor(style(), drive.kind), text, drive.root);
-  }
-  ShowDriveOf(CurrentFolder());
+DriveComboBox::DriveComboBox(QWidget* parent) : DriveComboBox(parent, SystemDrives()) {}
+
+DriveComboBox::DriveComboBox(QWidget* parent, const QList<browse::Drive>& drives)
+    : QComboBox(parent), drives_(drives) {
+  for (const browse::Drive& drive : drives_)
+    addItem(IconFor(style(), drive.kind), TextOf(drive), drive.root);
+  ShowDriveOf(Shown(CurrentFolder()));
   connect(this, &QComboBox::activated, this, [this](int index) {
     if (folders_ && index >= 0) folders_->SetDrive(drives_[index].root);
   });
@@ -42,13 +44,20 @@ void DriveComboBox::SetDirList(DirectoryListBox* folders) {
   connect(folders_, &DirectoryListBox::DirectoryChanged, this, &DriveComboBox::ShowDriveOf);
 }
 
+QString DriveComboBox::TextOf(const browse::Drive& drive) {
+  if (drive.kind == DriveKind::Removable || drive.volumeName.isEmpty()) return drive.root;
+  return drive.root + "  [" + drive.volumeName + "]";
+}
+
 QStringList DriveComboBox::DriveRoots() const {
   QStringList roots;
   for (const browse::Drive& drive : drives_) roots.append(drive.root);
   return roots;
 }
 
-QString DriveComboBox::Drive() const { return currentData().toString(); }
+QString DriveComboBox::Drive() const {
+  return currentData().toString();
+}
 
 void DriveComboBox::ShowDriveOf(const QString& folder) {
   const int index = DriveIndexOf(folder, drives_);

@@ -1,5 +1,5 @@
-// The drive chooser: one entry per drive with its root and volume name;
-// choosing one hands the drive to the linked folder list.
+// The drive chooser: one entry per drive; choosing one hands the drive to
+// the linked folder list.
 #pragma once
 
 #include <QComboBox>
@@ -14,7 +14,12 @@ class DriveComboBox : public QComboBox {
   Q_OBJECT
 
  public:
+  // The drives of this machine, or those given.
   explicit DriveComboBox(QWidget* parent = nullptr);
+  DriveComboBox(QWidget* parent, const QList<browse::Drive>& drives);
+  // A drive's entry: its root and, except for a removable drive, its volume
+  // name.
+  static QString TextOf(const browse::Drive& drive);
   // Links the folder list; the box then shows the drive of its folder.
   void SetDirList(DirectoryListBox* folders);
   // Drive roots in list order.

@@ -9,9 +9,9 @@ namespace corvella::browse {
 namespace {
 
 bool IsNetworkType(const QString& type) {
-  static const QStringList kNetwork{"nfs", "nfs4", "cifs", "smb3", "smbfs", "fuse.sshfs",
-                                    "fuse.rclone", "davfs", "fuse.davfs", "9p", "afs", "ceph",
-                                    "glusterfs", "fuse.glusterfs"};
+  static const QStringList kNetwork{
+      "nfs",   "nfs4",       "cifs", "smb3", "smbfs", "fuse.sshfs", "fuse.rclone",
+      "davfs", "fuse.davfs", "9p",   "afs",  "ceph",  "glusterfs",  "fuse.glusterfs"};
   return kNetwork.contains(type);
 }
 
@@ -25,8 +25,8 @@ bool IsRemovablePlace(const QString& root) {
 
 // Mounts a system needs but a user does not pick recordings from.
 bool IsSystemPlace(const QString& root) {
-  static const QStringList kSystem{"/boot", "/efi", "/snap", "/var", "/usr", "/opt", "/srv",
-                                   "/proc", "/sys", "/dev", "/run", "/tmp"};
+  static const QStringList kSystem{"/boot", "/efi",  "/snap", "/var", "/usr", "/opt",
+                                   "/srv",  "/proc", "/sys",  "/dev", "/run", "/tmp"};
   return std::any_of(kSystem.begin(), kSystem.end(),
                      [&](const QString& place) { return Under(root, place); });
 }
@@ -36,8 +36,12 @@ QString Clean(const QString& path) {
   return clean.isEmpty() ? QStringLiteral("/") : clean;
 }
 
-QHash<QString, QString>& LastFolders() {
-  static QHash<QString, QString> folders;
+bool IsMemoryType(const QString& type) {
+  return type == "tmpfs" || type == "ramfs";
+}
+
+QHash<QString, QByteArray>& LastFolders() {
+  static QHash<QString, QByteArray> folders;
   return folders;
 }
 
@@ -57,6 +61,8 @@ QList<Drive> DrivesFrom(const QList<Mount>& mounts, const QString& home) {
     }
     if (network) {
       others.append({root, mount.label.isEmpty() ? mount.device : mount.label, DriveKind::Network});
+    } else if (IsMemoryType(mount.fileSystemType) && IsRemovablePlace(root)) {
+      others.append({root, mount.label, DriveKind::Ram});
     } else if (onDevice && IsRemovablePlace(root)) {
       others.append({root, mount.label, DriveKind::Removable});
     } else if (onDevice && !IsSystemPlace(root)) {
@@ -97,14 +103,12 @@ int DriveIndexOf(const QString& folder, const QList<Drive>& drives) {
   return best;
 }
 
-QString LastFolderOn(const QString& driveRoot) { return LastFolders().value(driveRoot); }
-
-void RememberFolder(const QString& driveRoot, const QString& folder) {
-  LastFolders().insert(driveRoot, folder);
+QByteArray LastFolderOn(const QString& driveRoot) {
+  return LastFolders().value(driveRoot);
 }
 
-bool SetCurrentFolder(const QString& folder) { return !folder.isEmpty() && QDir::setCurrent(folder); }
-
-QString CurrentFolder() { return QDir::currentPath(); }
+void RememberFolder(const QString& driveRoot, const QByteArray& folder) {
+  LastFolders().insert(driveRoot, folder);
+}
 
 }  // namespace corvella::browse

@@ -1,13 +1,15 @@
 // Drives as a user recognises them: the root, the home folder, removable
-// media and network mounts, each with the folder last visited on it.
+// media, RAM drives and network mounts, each with the folder last visited
+// on it.
 #pragma once
 
+#include <QByteArray>
 #include <QList>
 #include <QString>
 
 namespace corvella::browse {
 
-enum class DriveKind { Fixed, Home, Removable, Network };
+enum class DriveKind { Fixed, Home, Removable, Ram, Network };
 
 struct Drive {
   QString root;        // mount point (or the home folder), without trailing slash except "/"
@@ -24,7 +26,9 @@ struct Mount {
 };
 
 // Picks the drives worth showing from the mounted file systems: never
-// pseudo file systems. The root comes first, then home, then the rest by path.
+// pseudo file systems, and a file system held in memory (tmpfs) only where a
+// user mounts media, as a RAM drive. The root comes first, then home, then
+// the rest by path.
 QList<Drive> DrivesFrom(const QList<Mount>& mounts, const QString& home);
 // The drives of this machine now.
 QList<Drive> SystemDrives();
@@ -34,11 +38,7 @@ int DriveIndexOf(const QString& folder, const QList<Drive>& drives);
 
 // The folder last visited on each drive, kept for the whole process as the
 // platform keeps a current folder per drive.
-QString LastFolderOn(const QString& driveRoot);
-void RememberFolder(const QString& driveRoot, const QString& folder);
-
-// The process's current folder, changed as the panes move.
-bool SetCurrentFolder(const QString& folder);
-QString CurrentFolder();
+QByteArray LastFolderOn(const QString& driveRoot);
+void RememberFolder(const QString& driveRoot, const QByteArray& folder);
 
 }  // namespace corvella::browse

@@ -1,10 +1,9 @@
 #include "browse/FileListBox.h"
 
-#include <QDir>
-#include <QFileInfo>
+#include <QFile>
 #include <algorithm>
 
-#include "browse/Drives.h"
+#include "browse/Folder.h"
 #include "browse/ItemHeight.h"
 
 namespace corvella::browse {
@@ -16,29 +15,45 @@ FileListBox::FileListBox(QWidget* parent) : QListWidget(parent) {
   SetDirectory(CurrentFolder());
 }
 
-void FileListBox::SetDirectory(const QString& folder) {
-  if (folder == directory_) return;
-  directory_ = folder;
+QString FileListBox::Directory() const {
+  return Shown(path_);
+}
+
+QByteArray FileListBox::NameAt(int i) const {
+  return item(i)->data(Qt::UserRole).toByteArray();
+}
+
+void FileListBox::SetDirectory(const QByteArray& folder) {
+  if (folder == path_) return;
+  path_ = folder;
   ReadEntries();
 }
 
+void FileListBox::SetDirectory(const QString& folder) {
+  SetDirectory(QFile::encodeName(folder));
+}
+
 void FileListBox::ReadEntries() {
-  SetCurrentFolder(directory_);
+  SetCurrentFolder(path_);
   ++generation_;
   clear();
-  QDir dir(directory_);
-  dir.setNameFilters(mask_.split(';', Qt::SkipEmptyParts));
   // Hidden and system files are listed; only regular files, so a folder or a
   // device whose name matches never shows.
-  QStringList names;
-  for (const QFileInfo& entry : dir.entryInfoList(QDir::Files | QDir::Hidden | QDir::System, QDir::NoSort)) {
-    if (entry.isFile()) names.append(entry.fileName());
+  QList<QByteArray> names;
+  for (const Entry& entry : ReadFolder(path_)) {
+    if (!entry.regularFile) continue;
+    for (const QString& pattern : mask_.split(';', Qt::SkipEmptyParts)) {
+      if (Matches(entry.name, pattern.toUtf8())) {
+        names.append(entry.name);
+        break;
+      }
+    }
   }
-  std::sort(names.begin(), names.end(), [](const QString& a, const QString& b) {
-    const int byLetters = a.compare(b, Qt::CaseInsensitive);
-    return byLetters != 0 ? byLetters < 0 : a < b;
-  });
-  addItems(names);
+  std::sort(names.begin(), names.end(), ListedBefore);
+  for (const QByteArray& name : names) {
+    auto* entry = new QListWidgetItem(Shown(name), this);
+    entry->setData(Qt::UserRole, name);
+  }
 }
 
 }  // namespace corvella::browse

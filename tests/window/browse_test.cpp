@@ -29,8 +29,10 @@ class BrowseTest : public QObject {
  private slots:
   void initTestCase() {
     root_ = QDir(tree_.path()).canonicalPath();
-    for (const char* folder : {"Sub/inner", "alpha", "Zeta", ".hidden", "x.wav"}) QDir(root_).mkpath(folder);
-    for (const char* file : {"a.wav", "B.WAV", ".secret.wav", "notes.txt", "mix.Wav", "b.wav", "Sub/deep.wav"}) {
+    for (const char* folder : {"Sub/inner", "alpha", "Zeta", ".hidden", "x.wav"})
+      QDir(root_).mkpath(folder);
+    for (const char* file :
+         {"a.wav", "B.WAV", ".secret.wav", "notes.txt", "mix.Wav", "b.wav", "Sub/deep.wav"}) {
       QFile(root_ + "/" + file).open(QIODevice::WriteOnly);
     }
     QFile::link(root_ + "/a.wav", root_ + "/link.wav");
@@ -79,17 +81,27 @@ class BrowseTest : public QObject {
   }
 
   void drivesAndTheFolderLastVisitedOnEach() {
-    const QList<Drive> drives = DrivesFrom(
-        {{"/", "/dev/vda1", "ext4", "system"}, {"/proc", "proc", "proc", ""}, {"/tmp", "tmpfs", "tmpfs", ""},
-         {"/boot/efi", "/dev/vda15", "vfat", "EFI"}, {"/media/anna/STICK", "/dev/sdb1", "vfat", "STICK"},
-         {"/mnt/archive", "server:/archive", "nfs4", ""}, {"/data", "/dev/sdc1", "ext4", "data"},
-         {"/mnt/sandbox", "none", "tmpfs", ""}},
-        "/home/anna");
-    QStringList roots;
-    for (const Drive& d : drives) roots.append(d.root + "=" + d.volumeName);
-    QCOMPARE(roots, (QStringList{"/=system", "/home/anna=Home", "/data=data", "/media/anna/STICK=STICK",
-                                 "/mnt/archive=server:/archive"}));
+    const QList<Drive> drives = DrivesFrom({{"/", "/dev/vda1", "ext4", "system"},
+                                            {"/proc", "proc", "proc", ""},
+                                            {"/tmp", "tmpfs", "tmpfs", ""},
+                                            {"/boot/efi", "/dev/vda15", "vfat", "EFI"},
+                                            {"/media/anna/STICK", "/dev/sdb1", "vfat", "STICK"},
+                                            {"/mnt/archive", "server:/archive", "nfs4", ""},
+                                            {"/data", "/dev/sdc1", "ext4", "data"},
+                                            {"/mnt/sandbox", "none", "tmpfs", ""}},
+                                           "/home/anna");
+    // The drive box shows each drive's root and, but for removable media,
+    // its volume name; a file system in memory where media are mounted is a
+    // RAM drive.
+    DriveComboBox entries(nullptr, drives);
+    QStringList texts;
+    for (int i = 0; i < entries.count(); ++i) texts.append(entries.itemText(i));
+    QCOMPARE(texts,
+             (QStringList{"/  [system]", "/home/anna  [Home]", "/data  [data]", "/media/anna/STICK",
+                          "/mnt/archive  [server:/archive]", "/mnt/sandbox"}));
+    QCOMPARE(drives[5].kind, DriveKind::Ram);
     QCOMPARE(DriveIndexOf("/home/anna/tapes", drives), 1);
+    QCOMPARE(DriveIndexOf("/run/user/1000", drives), 0);
     QCOMPARE(DriveIndexOf("/home/annabel", drives), 0);
 
     DirectoryListBox folders;

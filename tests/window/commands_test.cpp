@@ -1,6 +1,8 @@
 // Count and Split from the window: button states, status texts, result
 // boxes, Cancel clicked from inside the event pump, live readings of the
 // bars, Mono and the list, and the files written.
+#include <sys/stat.h>
+#include <unistd.h>
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -14,6 +16,7 @@
 #include "app/MessageBox.h"
 #include "browse/DirectoryListBox.h"
 #include "browse/FileListBox.h"
+#include "browse/Folder.h"
 #include "support/WavBuilder.h"
 
 using corvella::app::BoxRequest;
@@ -23,7 +26,8 @@ namespace t = corvella::test;
 static t::Samples Passages(int channels, int count) {
   t::Samples s;
   for (int p = 0; p < count; ++p) {
-    for (int f = 0; f < 40000 * channels; ++f) s.push_back(static_cast<std::int16_t>(3000 + f % 50 + p));
+    for (int f = 0; f < 40000 * channels; ++f)
+      s.push_back(static_cast<std::int16_t>(3000 + f % 50 + p));
     s.insert(s.end(), static_cast<std::size_t>(30000 * channels), 0);
   }
   return s;
@@ -71,7 +75,8 @@ class CommandsTest : public QObject {
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override {
     if (event->type() == QEvent::EnabledChange) {
-      buttons_.append(watched->objectName() + (static_cast<QWidget*>(watched)->isEnabled() ? " on" : " off"));
+      buttons_.append(watched->objectName() +
+                      (static_cast<QWidget*>(watched)->isEnabled() ? " on" : " off"));
     }
     return false;
   }
@@ -85,7 +90,8 @@ class CommandsTest : public QObject {
     QDir().mkpath(out_);
     for (const auto& [name, file] : {std::pair{"a-three", t::SimpleWav(2, stereo3_)},
                                      {"b-none", t::SimpleWav(1, t::Samples(150000, 20))},
-                                     {"c-one", t::SimpleWav(1, Passages(1, 1))}, {"d-bad", t::Bytes(64, 0)}}) {
+                                     {"c-one", t::SimpleWav(1, Passages(1, 1))},
+                                     {"d-bad", t::Bytes(64, 0)}}) {
       t::WriteFile((source_ + "/" + name + ".wav").toStdString(), file);
     }
     QDir::setCurrent(source_);
@@ -100,9 +106,12 @@ class CommandsTest : public QObject {
     form_->show();
     statuses_.clear();
     buttons_.clear();
-    connect(form_->StatusLine, &QLineEdit::textChanged, this, [this](const QString& s) { statuses_.append(s); });
-    for (QWidget* b : {form_->CountButton, form_->SplitButton, form_->CancelButton}) b->installEventFilter(this);
-    connect(form_->CancelButton, &QToolButton::toggled, this, [this](bool down) { buttons_.append(down ? "down" : "up"); });
+    connect(form_->StatusLine, &QLineEdit::textChanged, this,
+            [this](const QString& s) { statuses_.append(s); });
+    for (QWidget* b : {form_->CountButton, form_->SplitButton, form_->CancelButton})
+      b->installEventFilter(this);
+    connect(form_->CancelButton, &QToolButton::toggled, this,
+            [this](bool down) { buttons_.append(down ? "down" : "up"); });
   }
   void cleanup() {
     form_.reset();
@@ -123,11 +132,14 @@ class CommandsTest : public QObject {
   void countShowsOneResultPerFileInListOrder() {
     Select({"a-three.wav", "b-none.wav", "c-one.wav", "d-bad.wav"});
     QTest::mouseClick(form_->CountButton, Qt::LeftButton);
-    QCOMPARE(boxes_, (QStringList{"Result: File \"a-three.wav\" contains 3 parts! @ Counting parts in a-three.wav...",
-                                  "Result: No parts in file \"b-none.wav\" found! @ Counting parts in b-none.wav...",
-                                  "Result: File \"c-one.wav\" contains 1 parts! @ Counting parts in c-one.wav...",
-                                  "Error Not a valid WAV file! @ Counting parts in d-bad.wav...",
-                                  "Result: No parts in file \"d-bad.wav\" found! @ Counting parts in d-bad.wav..."}));
+    QCOMPARE(
+        boxes_,
+        (QStringList{
+            "Result: File \"a-three.wav\" contains 3 parts! @ Counting parts in a-three.wav...",
+            "Result: No parts in file \"b-none.wav\" found! @ Counting parts in b-none.wav...",
+            "Result: File \"c-one.wav\" contains 1 parts! @ Counting parts in c-one.wav...",
+            "Error Not a valid WAV file! @ Counting parts in d-bad.wav...",
+            "Result: No parts in file \"d-bad.wav\" found! @ Counting parts in d-bad.wav..."}));
     QCOMPARE(statuses_.mid(0, 4), (QStringList{"Counting parts in a-three.wav...", "Idle.",
                                                "Counting parts in b-none.wav...", "Idle."}));
     QCOMPARE(Selected().size(), 4);
@@ -141,10 +153,12 @@ class CommandsTest : public QObject {
     QCOMPARE(form_->SourceFiles->count(), 4);
     for (int p = 0; p < 3; ++p) {
       QCOMPARE(t::PartData((source_ + QString("/a-three_00%1.wav").arg(p + 1)).toStdString()),
-               t::SampleBytes(t::Samples(stereo3_.begin() + 140000 * p, stereo3_.begin() + 140000 * p + 80000)));
+               t::SampleBytes(t::Samples(stereo3_.begin() + 140000 * p,
+                                         stereo3_.begin() + 140000 * p + 80000)));
     }
     QVERIFY(Selected().isEmpty());
-    QCOMPARE(statuses_, (QStringList{"Splitting a-three.wav...", "Splitting c-one.wav...", "Idle."}));
+    QCOMPARE(statuses_,
+             (QStringList{"Splitting a-three.wav...", "Splitting c-one.wav...", "Idle."}));
     ExpectResting();
   }
 
@@ -180,7 +194,8 @@ class CommandsTest : public QObject {
     form_->SourceDir->SetDirectory(out_);
     form_->SourceDir->SetDirectory(source_);  // read the list again
     Select({"a-three.wav", "e-same.wav"});
-    WhenProgress("Counting parts in a-three.wav...", 50, [this] { form_->GapThresholdBar->setValue(44100); });
+    WhenProgress("Counting parts in a-three.wav...", 50,
+                 [this] { form_->GapThresholdBar->setValue(44100); });
     QTest::mouseClick(form_->CountButton, Qt::LeftButton);
     QVERIFY(boxes_[0].startsWith("Result: File \"a-three.wav\" contains 3 parts!"));
     QVERIFY(boxes_[1].startsWith("Result: File \"e-same.wav\" contains 1 parts!"));
@@ -203,7 +218,33 @@ class CommandsTest : public QObject {
     QTest::mouseClick(form_->SplitButton, Qt::LeftButton);
     QCOMPARE(boxes_, QStringList{"Error Unable to create output file! @ Splitting a-three.wav..."});
     QCOMPARE(t::ReadFile((source_ + "/a-three_001.wav").toStdString()), five);
-    QVERIFY(QFile::exists(source_ + "/a-three_002.wav") && QFile::exists(source_ + "/a-three_001_005.wav"));
+    QVERIFY(QFile::exists(source_ + "/a-three_002.wav") &&
+            QFile::exists(source_ + "/a-three_001_005.wav"));
+  }
+
+  void namesThatAreNotUtf8AreListedAndOpenedByTheirBytes() {
+    const QByteArray source = QFile::encodeName(source_);
+    QVERIFY(::mkdir(source + "/dir\xE9", 0700) == 0);
+    t::WriteFile((source + "/caf\xE9.wav").toStdString(), t::SimpleWav(1, Passages(1, 2)));
+    form_->SourceDir->SetDirectory(out_);
+    form_->SourceDir->SetDirectory(source_);                         // read the list again
+    const QString shown = QString::fromUtf8("caf\xEF\xBF\xBD.wav");  // with U+FFFD
+    QVERIFY(!form_->SourceFiles->findItems(shown, Qt::MatchExactly).isEmpty());
+    Select({shown});
+    QTest::mouseClick(form_->CountButton, Qt::LeftButton);
+    QCOMPARE(boxes_, QStringList{"Result: File \"" + shown +
+                                 "\" contains 2 parts! @ Counting parts in " + shown + "..."});
+    QTest::mouseClick(form_->SplitButton, Qt::LeftButton);
+    const QByteArray out = QFile::encodeName(out_);
+    QVERIFY(::access(out + "/caf\xE9_001.wav", F_OK) == 0 &&
+            ::access(out + "/caf\xE9_002.wav", F_OK) == 0);
+    // The folder is listed too, and entered by its bytes.
+    auto folders =
+        form_->SourceDir->findItems(QString::fromUtf8("dir\xEF\xBF\xBD"), Qt::MatchEndsWith);
+    QCOMPARE(folders.size(), 1);
+    emit form_->SourceDir->itemDoubleClicked(folders[0]);
+    QCOMPARE(form_->SourceDir->Path(), source + "/dir\xE9");
+    QCOMPARE(corvella::browse::CurrentFolder(), source + "/dir\xE9");
   }
 
   void anotherSourceFolderChosenMidRunIsNotWalked() {
@@ -211,7 +252,8 @@ class CommandsTest : public QObject {
     QDir().mkpath(other);
     t::WriteFile((other + "/c-one.wav").toStdString(), t::SimpleWav(1, Passages(1, 1)));
     Select({"a-three.wav", "c-one.wav"});
-    WhenProgress("Splitting a-three.wav...", 10, [=, this] { form_->SourceDir->SetDirectory(other); });
+    WhenProgress("Splitting a-three.wav...", 10,
+                 [=, this] { form_->SourceDir->SetDirectory(other); });
     QTest::mouseClick(form_->SplitButton, Qt::LeftButton);
     QCOMPARE(Written(), (QStringList{"a-three_001.wav", "a-three_002.wav", "a-three_003.wav"}));
     ExpectResting();
@@ -220,14 +262,17 @@ class CommandsTest : public QObject {
   void aboutBoxAndCloseDuringARunAndAnErrorEscaping() {
     Select({"c-one.wav"});
     bool aboutWhileRunning = false;
-    onBox_ = [&](const BoxRequest& box) { aboutWhileRunning |= box.caption == "About Corvella" && form_->Running(); };
+    onBox_ = [&](const BoxRequest& box) {
+      aboutWhileRunning |= box.caption == "About Corvella" && form_->Running();
+    };
     WhenProgress("Counting parts in c-one.wav...", 0, [this] {
       QTest::mouseClick(form_->Logo, Qt::LeftButton);
       form_->close();
     });
     QTest::mouseClick(form_->CountButton, Qt::LeftButton);
     QVERIFY(aboutWhileRunning);
-    QVERIFY(boxes_.last().startsWith("Result: File \"c-one.wav\" contains 1 parts!"));  // ran to its end
+    QVERIFY(boxes_.last().startsWith(
+        "Result: File \"c-one.wav\" contains 1 parts!"));  // ran to its end
     QTRY_VERIFY(!form_->isVisible());
 
     onBox_ = [](const BoxRequest& box) {

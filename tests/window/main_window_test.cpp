@@ -8,6 +8,9 @@
 #include <QSlider>
 #include <QToolButton>
 #include <QtTest>
+#include <charconv>
+#include <clocale>
+#include <cmath>
 
 #include "app/Application.h"
 #include "app/MainForm.h"
@@ -126,6 +129,30 @@ class MainWindowTest : public QObject {
     QSet<QString> texts;
     for (int p = 1; p <= 328; ++p) texts.insert(corvella::app::NoiseFloorText(p));
     QCOMPARE(texts.size(), 202);
+  }
+
+  void everyBarPositionReadsWithADecimalPointInAnyLocale() {
+    // Run with a German locale as well, where the C library writes "-50,0".
+    if (qEnvironmentVariableIsSet("CORVELLA_EXPECT_DECIMAL_COMMA")) {
+      QCOMPARE(QString(std::localeconv()->decimal_point), QString(","));
+    }
+    auto fixed = [](double value, int decimals) {
+      char text[32];
+      const auto end =
+          std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals).ptr;
+      return QString::fromLatin1(text, end - text);
+    };
+    auto* noise = Find<QSlider>("SilenceThresholdBar");
+    for (int p = noise->minimum(); p <= noise->maximum(); ++p) {
+      noise->setValue(p);
+      QCOMPARE(Find<QLabel>("SilenceThresholdLabel")->text(),
+               fixed(20.0 * std::log10(p / 32768.0), 1) + " dB");
+    }
+    auto* gap = Find<QSlider>("GapThresholdBar");
+    for (int p = gap->minimum(); p <= gap->maximum(); p += 7) {
+      gap->setValue(p);
+      QCOMPARE(Find<QLabel>("GapThresholdLabel")->text(), fixed(p / 44100.0, 2) + " sec");
+    }
   }
 
   void arrowAndPageKeysStepTheBars() {

@@ -33,8 +33,9 @@ mkdir "$work/cli"
 expected=$(ls "$work/cli" | wc -l)
 printf 'not a recording' > "$work/demo/bad.wav"  # listed first
 
-start() {
-  "$build/src/app/corvella" 2>>"$work/stderr" &
+launch="" options=""
+start() {  # with $launch (VARIABLE=VALUE...) and $options (a command line) given
+  env $launch "$build/src/app/corvella" $options 2>>"$work/stderr" &
   app=$!
   window=$(timeout 30 xdotool search --sync --onlyvisible --name '^Corvella v1.07$' | head -n 1)
   sleep 0.5
@@ -79,9 +80,18 @@ cd "$work/demo"
 for n in $(seq "$starts"); do
   start
   check_geometry "$n"
-  [ "$n" -lt "$starts" ] && stop
+  [ "$n" -eq "$starts" ] && "$xtool" grab "$work/plain.png" "$window"
+  stop
+  [ "$status" -eq 0 ] || { echo "exit code $status"; exit 1; }
 done
-[ "$status" -eq 0 ] || { echo "exit code $status"; exit 1; }
+# The program reads no arguments, and no scale in the environment changes
+# its layout: with the toolkit's own options and a scale factor it looks
+# exactly as without.
+launch="QT_SCALE_FACTOR=1.5 QT_SCREEN_SCALE_FACTORS=2" options="-qwindowtitle Hello -reverse"
+start
+check_geometry options
+"$xtool" grab "$work/options.png" "$window"
+cmp -s "$work/plain.png" "$work/options.png" || { echo "Qt's options or a scale factor changed the window"; exit 1; }
 
 # The source list lies at (192, 24), 16 pixels a row: click the second
 # entry, shift-click the fourth, then Split at (120, 372).
