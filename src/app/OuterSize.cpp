@@ -70,6 +70,8 @@ QMargins OuterSize::Extents() const {
 
 void OuterSize::Fit() {
   const QMargins frame = Extents();
+  fitted_ = frame;
+  hasFitted_ = true;
   const QSize inner(outer_.width() - frame.left() - frame.right(),
                     outer_.height() - frame.top() - frame.bottom());
   QPoint origin;
@@ -88,7 +90,8 @@ bool OuterSize::nativeEventFilter(const QByteArray& eventType, void* message, qi
   if ((event->response_type & 0x7F) != XCB_PROPERTY_NOTIFY) return false;
   const auto* property = static_cast<const xcb_property_notify_event_t*>(message);
   if (property->atom == frameExtentsAtom_ && window_.testAttribute(Qt::WA_WState_Created) &&
-      property->window == static_cast<xcb_window_t>(window_.winId())) {
+      property->window == static_cast<xcb_window_t>(window_.winId()) &&
+      (!hasFitted_ || Extents() != fitted_)) {
     Fit();
   }
   return false;

@@ -34,6 +34,10 @@ class OuterSize final : public QAbstractNativeEventFilter {
 
   QWidget& window_;
   QSize outer_;
+  // The extents last fitted to: a window manager may publish them again
+  // after each change of the window's geometry, which must not start over.
+  QMargins fitted_;
+  bool hasFitted_ = false;
   unsigned frameExtentsAtom_ = 0;
 };
 

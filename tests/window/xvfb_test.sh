@@ -40,13 +40,19 @@ start() {  # with $launch (VARIABLE=VALUE...) and $options (a command line) give
   window=$(timeout 30 xdotool search --sync --onlyvisible --name '^Corvella v1.07$' | head -n 1)
   sleep 0.5
 }
-# Asks the window to close, again if a request goes astray on the way.
+# Asks the window to close, again if a request goes astray on the way (on
+# a loaded machine some do), and never waits for ever.
 stop() {
-  for _ in $(seq 20); do
+  for _ in $(seq 100); do
     "$xtool" close "$window" || true
     sleep 0.3
     kill -0 "$app" 2>/dev/null || break
   done
+  if kill -0 "$app" 2>/dev/null; then
+    kill -9 "$app"
+    echo "the window did not close when asked"
+    exit 1
+  fi
   status=0
   wait "$app" || status=$?
   app=""
