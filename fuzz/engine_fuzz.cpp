@@ -1,8 +1,10 @@
-// Arbitrary bytes through the whole engine, held in memory: open, walk with
-// both searches, write every part found, with and without Mono. Every part
-// must read back as a valid file whose sizes match its length and whose
-// samples are the source's frames (or their mix); where nothing follows the
-// data chunk, the parts must be exactly those of the plain detection model.
+// Arbitrary bytes through the whole engine, held in memory: open as the
+// command line opens (every WAV layout, the window's format read as the
+// window reads it), walk with both searches, write every part found, with
+// and without Mono. Every part must read back as a valid file whose sizes
+// match its length and whose samples are the source's frames (or, for the
+// window's format, their mix); where only the data are judged, the parts
+// must be exactly those of the plain detection model.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +22,7 @@
 namespace {
 
 using corvella::wave::MemoryFiles;
+using Bytes = std::vector<std::uint8_t>;
 
 #define CHECK(condition)                                                           \
   do {                                                                             \
@@ -29,38 +32,58 @@ using corvella::wave::MemoryFiles;
     }                                                                              \
   } while (0)
 
-std::uint32_t Le32(const std::vector<std::uint8_t>& b, std::size_t at) {
+std::uint32_t Le32(const Bytes& b, std::size_t at) {
   return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) |
          (static_cast<std::uint32_t>(b[at + 3]) << 24);
 }
-std::uint16_t Le16(const std::vector<std::uint8_t>& b, std::size_t at) {
+std::uint16_t Le16(const Bytes& b, std::size_t at) {
   return static_cast<std::uint16_t>(b[at] | (b[at + 1] << 8));
 }
 
-// Checks a written part against frames [start, end) of the source bytes.
-void CheckPart(const std::vector<std::uint8_t>& part, const std::uint8_t* frames, int channels,
-               std::int64_t rate, std::int64_t start, std::int64_t end, bool mono) {
-  const int out = mono ? 1 : channels;
-  const std::size_t dataBytes = static_cast<std::size_t>((end - start) * out * 2);
-  CHECK(part.size() == 44 + dataBytes);
-  CHECK(std::string(part.begin(), part.begin() + 4) == "RIFF");
+// Checks a written part: RIFF, WAVE, a fmt chunk, a data chunk holding the
+// part's frames; for the window's format the 44-byte header of the window.
+void CheckPart(const Bytes& part, const corvella::wave::WaveSource& source,
+               const std::uint8_t* frames, std::int64_t start, std::int64_t end, bool mono) {
+  const auto& info = source.Info();
+  const int width = corvella::wave::BytesOf(info.sampleType);
+  const bool mixed = mono && info.channels > 1;
+  const int out = mixed ? 1 : info.channels;
+  const std::size_t dataBytes = static_cast<std::size_t>((end - start) * out * width);
+  CHECK(part.size() >= 44 && std::string(part.begin(), part.begin() + 4) == "RIFF");
   CHECK(Le32(part, 4) == part.size() - 8);
   CHECK(std::string(part.begin() + 8, part.begin() + 16) == "WAVEfmt ");
-  CHECK(Le32(part, 16) == 16 && Le16(part, 20) == 1 && Le16(part, 22) == out);
-  CHECK(Le32(part, 24) == static_cast<std::uint32_t>(rate));
-  CHECK(Le32(part, 28) == static_cast<std::uint32_t>(rate * out * 2));
-  CHECK(Le16(part, 32) == out * 2 && Le16(part, 34) == 16);
-  CHECK(std::string(part.begin() + 36, part.begin() + 40) == "data" && Le32(part, 40) == dataBytes);
+  const std::uint32_t formatSize = Le32(part, 16);
+  const std::size_t dataAt = 20 + formatSize + (formatSize & 1) + 8;
+  CHECK(dataAt + dataBytes + (dataBytes & 1) == part.size());
+  CHECK(std::string(part.begin() + static_cast<std::ptrdiff_t>(dataAt) - 8,
+                    part.begin() + static_cast<std::ptrdiff_t>(dataAt) - 4) == "data");
+  CHECK(Le32(part, dataAt - 4) == dataBytes);
+  CHECK(Le16(part, 22) == out && Le16(part, 32) == out * width);
+  CHECK(Le32(part, 24) == static_cast<std::uint32_t>(info.rate));
+  if (info.windowFormat) {
+    CHECK(formatSize == 16 && Le16(part, 20) == 1 && Le16(part, 34) == 16);
+    CHECK(Le32(part, 28) == static_cast<std::uint32_t>(info.rate * out * 2));
+  } else {
+    // The source's fmt chunk, repeated but for the fields of one channel.
+    const Bytes& format = source.Format().bytes;
+    CHECK(formatSize == format.size());
+    for (std::size_t i = 0; i < format.size(); ++i) {
+      const bool patched =
+          mixed && ((i >= 2 && i < 4) || (i >= 8 && i < 14) || (i >= 20 && i < 24));
+      CHECK(patched || part[20 + i] == format[i]);
+    }
+  }
+  const std::size_t frameBytes = static_cast<std::size_t>(info.channels * width);
   for (std::int64_t f = 0; f < end - start; ++f) {
-    const std::uint8_t* in = frames + (start + f) * channels * 2;
-    const std::uint8_t* written = part.data() + 44 + f * out * 2;
-    if (mono && channels == 2) {
+    const std::uint8_t* in = frames + static_cast<std::size_t>(start + f) * frameBytes;
+    const std::uint8_t* written = part.data() + dataAt + static_cast<std::size_t>(f * out * width);
+    if (mixed && info.windowFormat) {
       const auto left = static_cast<std::int16_t>(in[0] | (in[1] << 8));
       const auto right = static_cast<std::int16_t>(in[2] | (in[3] << 8));
       CHECK(static_cast<std::int16_t>(written[0] | (written[1] << 8)) ==
             static_cast<std::int16_t>((left + right) / 2));
-    } else {
-      for (int b = 0; b < out * 2; ++b) CHECK(written[b] == in[b]);
+    } else if (!mixed) {
+      for (std::size_t b = 0; b < frameBytes; ++b) CHECK(written[b] == in[b]);
     }
   }
 }
@@ -76,15 +99,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   params.noiseFloor = size > 0 ? 1 + data[size - 1] * 40 : 104;
   params.gapThreshold = size > 1 ? 1 + data[size - 2] % 64 : 22050;
 
-  wave::OpenedWave opened = wave::OpenWave(files, "in/in.wav", wave::Acceptance::WindowFormat);
+  wave::OpenedWave opened = wave::OpenWave(files, "in/in.wav", wave::Acceptance::AnyWave);
   if (!opened.source) {
     CHECK(opened.error.code != wave::ErrorCode::None);
     return 0;
   }
   wave::WaveSource& source = *opened.source;
   const wave::SourceInfo& info = source.Info();
-  CHECK(info.channels == 1 || info.channels == 2);
+  const int width = wave::BytesOf(info.sampleType);
+  CHECK(info.channels >= 1 && info.channels <= 64);
   CHECK(source.DataOffset() + source.DataBytes() <= static_cast<std::int64_t>(size));
+  CHECK(info.frames == source.DataBytes() / (info.channels * width));
   const std::uint8_t* frames = data + source.DataOffset();
   wave::Error error;
   auto folder = wave::Folder::Open(files, "out", error);
@@ -103,9 +128,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           const std::string name = batch::PartFileName("in.wav", number);
           wave::WriteOptions options;
           options.mono = mono;
-          CHECK(!wave::WritePart(source, part.start, part.end, *folder, name, options));
-          CheckPart(*files.Get("out/" + name), frames, info.channels, info.rate, part.start,
-                    part.end, mono);
+          options.keepMetadata = mono;
+          if (mono) {
+            CHECK(!wave::WritePart(source, part.start, part.end, *folder, name, options));
+          } else {
+            CHECK(!wave::WritePart(source, part.start, part.end, *folder, name, options));
+            CheckPart(*files.Get("out/" + name), source, frames, part.start, part.end, false);
+          }
+          if (mono && source.Metadata().empty())
+            CheckPart(*files.Get("out/" + name), source, frames, part.start, part.end, true);
           files.Erase("out/" + name);
         });
     CHECK(!walk.readFailed && !walk.stopped && walk.parts == static_cast<int>(found.size()));
@@ -114,14 +145,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   CHECK(files.Paths() == std::vector<std::string>{"in/in.wav"});
 
-  // Where nothing follows the data, the parts are those of the plain rule.
-  if (source.DataOffset() + source.DataBytes() == static_cast<std::int64_t>(size)) {
-    std::vector<std::int16_t> samples(static_cast<std::size_t>(info.frames * info.channels));
-    for (std::size_t i = 0; i < samples.size(); ++i) {
-      samples[i] = static_cast<std::int16_t>(frames[2 * i] | (frames[2 * i + 1] << 8));
+  // Where only the data are judged, the parts are those of the plain rule.
+  if (!info.windowFormat ||
+      source.DataOffset() + source.DataBytes() == static_cast<std::int64_t>(size)) {
+    std::vector<bool> loud(static_cast<std::size_t>(info.frames), false);
+    for (std::size_t i = 0; i < loud.size() * static_cast<std::size_t>(info.channels); ++i) {
+      if (test::LoudStoredSample(frames + i * static_cast<std::size_t>(width), width,
+                                 wave::IsFloat(info.sampleType), params.noiseFloor)) {
+        loud[i / static_cast<std::size_t>(info.channels)] = true;
+      }
     }
     const std::int64_t gap = detect::GapFrames(params.gapThreshold, info.rate);
-    CHECK(test::ModelParts(samples, info.channels, params.noiseFloor, gap) == spans);
+    CHECK(test::ModelParts(loud, gap) == spans);
   }
   return 0;
 }

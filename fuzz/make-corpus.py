@@ -24,6 +24,27 @@ def riff(*chunks, size=None):
     return b'RIFF' + struct.pack('<I', len(body) if size is None else size) + body
 
 
+def extensible(channels, rate, bits, subformat, mask):
+    align = channels * bits // 8
+    guid = struct.pack('<H', subformat) + bytes([0, 0, 0, 0, 0x10, 0, 0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71])
+    return chunk(b'fmt ', struct.pack('<HHIIHHHHI', 0xFFFE, channels, rate, rate * align, align, bits, 22, bits,
+                                      mask) + guid)
+
+
+def rf64(*chunks):
+    body = b''.join(chunks)
+    data_size = 0
+    at = 0
+    while at + 8 <= len(body):  # the data chunk's true size goes into ds64
+        cid, size = body[at:at + 4], struct.unpack('<I', body[at + 4:at + 8])[0]
+        if cid == b'data':
+            data_size = len(body) - at - 8
+            break
+        at += 8 + size + (size & 1)
+    ds64 = chunk(b'ds64', struct.pack('<QQQI', 4 + 36 + len(body), data_size, 0, 0))
+    return b'RF64' + b'\xff' * 4 + b'WAVE' + ds64 + body
+
+
 def samples(values):
     return struct.pack('<%dh' % len(values), *values)
 
@@ -71,6 +92,25 @@ def main():
         'cut-header.wav': riff(fmt(1), b'da'),
         'not-riff.wav': b'RIFX' + riff(fmt(1), chunk(b'data', b'\0\0'))[4:],
         'empty.wav': b'',
+        'twenty-four-bit.wav': riff(fmt(2, 48000, bits=24),
+                                    chunk(b'data', b''.join(struct.pack('<i', v)[:3] for v in
+                                                            [0, 0, 90000, -90000, 3, -3, 8388607, -8388608] * 6))),
+        'float-parts.wav': riff(fmt(1, bits=32, tag=3), chunk(b'data', struct.pack(
+            '<24f', *([0.0] * 6 + [0.5, -0.25] * 4 + [0.0] * 8 + [float('nan'), float('inf')])))),
+        'double-parts.wav': riff(fmt(1, bits=64, tag=3), chunk(b'data', struct.pack('<8d', 0, 0.9, 0, 0, 0, 0, -1, 0))),
+        'eight-bit-parts.wav': riff(fmt(1, bits=8), chunk(b'data', bytes([128] * 10 + [200, 20] * 5 + [128] * 10))),
+        'thirty-two-bit.wav': riff(fmt(3, bits=32, tag=1), chunk(b'data', struct.pack('<12i', *(
+            [0, 0, 0, 2 ** 31 - 1, -2 ** 31, 0] * 2)))),
+        'extensible-pcm.wav': riff(extensible(2, 44100, 24, 1, 3), chunk(b'data', passages(3, music))),
+        'extensible-float.wav': riff(extensible(6, 48000, 32, 3, 0x3F), chunk(b'data', struct.pack(
+            '<36f', *([0.0] * 12 + [0.25] * 12 + [0.0] * 12)))),
+        'extensible-odd-guid.wav': riff(extensible(1, 44100, 16, 1, 4)[:-1] + b'\x00',
+                                        chunk(b'data', b'\0' * 8)),
+        'rf64-parts.wav': rf64(fmt(2), chunk(b'data', passages(2, music))),
+        'bw64-float.wav': b'BW64' + rf64(fmt(1, bits=32, tag=3), chunk(b'data', struct.pack('<8f', 0, 0, 1, 0, 0, 0, 0, -1)))[4:],
+        'rf64-no-ds64.wav': b'RF64' + riff(fmt(1), chunk(b'data', b'\1\2'))[4:],
+        'metadata.wav': riff(chunk(b'bext', b'\0' * 346), fmt(1), chunk(b'iXML', b'<x/>'), chunk(b'LIST', b'INFOINAM\4\0\0\0name'),
+                             chunk(b'data', passages(1, music))),
     }
     for name, content in files.items():
         with open(os.path.join(folder, name), 'wb') as f:

@@ -15,6 +15,7 @@ const char kExamples[] =
     "  corvella-cli split --output-dir tracks side-a.wav\n"
     "  corvella-cli split --mono --threshold-db -45 --gap 1.5 session.wav\n"
     "  corvella-cli split --min-part 2 --pad-before 0.2 --pad-after 0.5 -o tracks lp.wav\n"
+    "  corvella-cli split --threshold-db -110 --keep-metadata field-recording-24bit.wav\n"
     "  corvella-cli list --format cue lp.wav > lp.cue\n"
     "  corvella-cli levels tape.wav\n"
     "\nExit status: 0 when every file was processed and every part written, 1 when a file\n"
@@ -24,8 +25,13 @@ const char kExamples[] =
 }  // namespace
 
 int Run(int argc, const char* const* argv, Console& console, wave::FileApi& files) {
-  CLI::App app{"Corvella cuts 16-bit PCM WAV recordings into parts at the silences between them.",
-               "corvella-cli"};
+  CLI::App app{
+      "Corvella cuts recordings into parts at the silences between them.\n"
+      "It reads WAV files as recorders write them: RIFF, RF64 and BW64; 8-, 16-, 24- and "
+      "32-bit PCM and 32- and 64-bit float, plain or extensible; 1 to 64 channels. The "
+      "parts are WAV files in the source's own format (byte for byte its frames), RF64 "
+      "where larger than 4 GiB.",
+      "corvella-cli"};
   app.footer(kExamples);
   app.require_subcommand(1);
   app.set_version_flag("--version", "corvella-cli 1.07");
@@ -44,6 +50,9 @@ int Run(int argc, const char* const* argv, Console& console, wave::FileApi& file
   split->add_option("-o,--output-dir", options.outputDir, "Folder for the parts (default: here)")
       ->type_name("DIR");
   split->add_flag("-q,--quiet", options.quiet, "Do not list the files written");
+  split->add_flag("--keep-metadata", options.keepMetadata,
+                  "Carry the source's bext, iXML and LIST-INFO chunks into every part, the "
+                  "broadcast time reference moved on to the part's start");
   AddFiles(*split, options);
 
   CLI::App* list = app.add_subcommand("list", "Print the parts that split would write");

@@ -5,7 +5,7 @@
 namespace corvella::cli {
 
 std::unique_ptr<wave::WaveSource> Job::Open(const std::string& path, wave::Error* refusal) {
-  wave::OpenedWave opened = wave::OpenWave(files, path, wave::Acceptance::WindowFormat);
+  wave::OpenedWave opened = wave::OpenWave(files, path, wave::Acceptance::AnyWave);
   if (!opened.source) console.Report(path, opened.error);
   if (refusal) *refusal = opened.error;
   return std::move(opened.source);

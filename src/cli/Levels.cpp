@@ -9,11 +9,11 @@
 namespace corvella::cli {
 namespace {
 
-constexpr int kLowestDb = LevelHistogram::kLowestDb;
 constexpr int kSteps = LevelHistogram::kStepsPerDb;
 
 // The level below which `share` of the windows in steps [from, to) lie.
-double Percentile(const std::vector<std::int64_t>& counts, std::size_t from, std::size_t to, double share) {
+double Percentile(const LevelHistogram& levels, std::size_t from, std::size_t to, double share) {
+  const std::vector<std::int64_t>& counts = levels.Counts();
   std::int64_t total = 0;
   for (std::size_t i = from; i < to; ++i) total += counts[i];
   if (total == 0) return 0;
@@ -21,9 +21,9 @@ double Percentile(const std::vector<std::int64_t>& counts, std::size_t from, std
   std::int64_t seen = 0;
   for (std::size_t i = from; i < to; ++i) {
     seen += counts[i];
-    if (seen > rank) return LevelHistogram::LevelOf(i);
+    if (seen > rank) return levels.LevelOf(i);
   }
-  return LevelHistogram::LevelOf(to - 1);
+  return levels.LevelOf(to - 1);
 }
 
 // The 1 dB step that best splits the levels into two heaps (Otsu): the last
@@ -53,48 +53,56 @@ int Boundary(const std::vector<double>& counts) {
 
 }  // namespace
 
-double WindowDb(double peak) { return std::max(detect::LevelDb(peak), double{kLowestDb}); }
+double LevelHistogram::Db(double peak) const {
+  return std::max(detect::LevelDb(peak), static_cast<double>(lowest_));
+}
 
 void LevelHistogram::Add(double peak) {
-  ++counts_[StepOf(WindowDb(peak))];
+  ++counts_[StepOf(Db(peak))];
   ++windows_;
 }
 
-std::size_t LevelHistogram::StepOf(double db) {
-  const double step = std::floor((db - kLowestDb) * kSteps);
-  return static_cast<std::size_t>(std::clamp(step, 0.0, double{-kLowestDb * kSteps}));
+std::size_t LevelHistogram::StepOf(double db) const {
+  const double step = std::floor((db - lowest_) * kSteps);
+  // NaN lands at the top, with the loudest.
+  return static_cast<std::size_t>(
+      std::clamp(std::isnan(step) ? 1e18 : step, 0.0, static_cast<double>(-lowest_ * kSteps)));
 }
 
-double LevelHistogram::LevelOf(std::size_t index) {
-  return kLowestDb + (static_cast<double>(index) + 0.5) / kSteps;
+double LevelHistogram::LevelOf(std::size_t index) const {
+  return lowest_ + (static_cast<double>(index) + 0.5) / kSteps;
 }
 
 LevelEstimate EstimateLevels(const LevelHistogram& levels) {
   LevelEstimate estimate;
   if (levels.Windows() == 0) return estimate;
   const std::vector<std::int64_t>& counts = levels.Counts();
-  std::vector<double> perDb(-kLowestDb + 1, 0.0);
-  for (std::size_t i = 0; i < counts.size(); ++i) perDb[i / kSteps] += static_cast<double>(counts[i]);
+  std::vector<double> perDb(static_cast<std::size_t>(-levels.Lowest() + 1), 0.0);
+  for (std::size_t i = 0; i < counts.size(); ++i)
+    perDb[i / kSteps] += static_cast<double>(counts[i]);
   // The quiet heap is every step up to the end of the boundary's dB.
   const auto split = static_cast<std::size_t>(Boundary(perDb) + 1) * kSteps;
   std::int64_t quiet = 0;
   for (std::size_t i = 0; i < split; ++i) quiet += counts[i];
   const std::int64_t loud = levels.Windows() - quiet;
   estimate.quietShare = static_cast<double>(quiet) / static_cast<double>(levels.Windows());
-  estimate.noiseDb = Percentile(counts, 0, split, 0.995);
-  estimate.musicDb = Percentile(counts, split, counts.size(), 0.02);
+  estimate.noiseDb = Percentile(levels, 0, split, 0.995);
+  estimate.musicDb = Percentile(levels, split, counts.size(), 0.02);
   estimate.found = quiet > 0 && loud > 0 && estimate.quietShare >= 0.005 &&
                    estimate.musicDb - estimate.noiseDb >= 6.0;
   if (estimate.found) {
-    estimate.thresholdDb = std::max((estimate.noiseDb + estimate.musicDb) / 2.0, estimate.noiseDb + 3.0);
+    estimate.thresholdDb =
+        std::max((estimate.noiseDb + estimate.musicDb) / 2.0, estimate.noiseDb + 3.0);
   }
   return estimate;
 }
 
-void WriteHistogram(std::ostream& out, const LevelHistogram& levels, const LevelEstimate& estimate) {
+void WriteHistogram(std::ostream& out, const LevelHistogram& levels,
+                    const LevelEstimate& estimate) {
   constexpr int kStep = 6;
   constexpr int kWidth = 40;
-  std::vector<std::int64_t> rows(-kLowestDb / kStep + 1, 0);
+  const int lowest = levels.Lowest();
+  std::vector<std::int64_t> rows(static_cast<std::size_t>(-lowest / kStep + 1), 0);
   const std::vector<std::int64_t>& counts = levels.Counts();
   for (std::size_t i = 0; i < counts.size(); ++i) rows[i / kSteps / kStep] += counts[i];
   const std::int64_t most = std::max<std::int64_t>(1, *std::max_element(rows.begin(), rows.end()));
@@ -103,11 +111,13 @@ void WriteHistogram(std::ostream& out, const LevelHistogram& levels, const Level
   while (top > 0 && rows[top - 1] == 0) --top;
   while (bottom < top && rows[bottom] == 0) ++bottom;
   for (std::size_t i = top; i-- > bottom;) {
-    const int low = kLowestDb + static_cast<int>(i) * kStep;
-    const std::string bar(static_cast<std::size_t>(rows[i] * kWidth / most + (rows[i] > 0 ? 1 : 0)), '#');
+    const int low = lowest + static_cast<int>(i) * kStep;
+    const std::string bar(static_cast<std::size_t>(rows[i] * kWidth / most + (rows[i] > 0 ? 1 : 0)),
+                          '#');
     std::string marks;
     auto mark = [&](double db, const char* what) {
-      if (db >= low && db < low + kStep) marks += std::string(marks.empty() ? "  <- " : ", ") + what;
+      if (db >= low && db < low + kStep)
+        marks += std::string(marks.empty() ? "  <- " : ", ") + what;
     };
     if (estimate.found) {
       mark(estimate.musicDb, "music");

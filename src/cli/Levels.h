@@ -9,23 +9,28 @@
 namespace corvella::cli {
 
 // The levels of a recording's short windows, gathered as they stream past
-// in a histogram of 0.01 dB steps from -96 dBFS (where silence is counted)
-// to 0 dBFS: fine enough for percentiles, the same size for any recording.
+// in a histogram of 0.01 dB steps from its lowest level (-96 dBFS for 8-
+// and 16-bit recordings, -150 for deeper ones; silence is counted there) to
+// 0 dBFS: fine enough for percentiles, the same size for any length.
 class LevelHistogram {
  public:
-  static constexpr int kLowestDb = -96;
   static constexpr int kStepsPerDb = 100;
 
-  LevelHistogram() : counts_(-kLowestDb * kStepsPerDb + 1, 0) {}
+  explicit LevelHistogram(int lowestDb = -96)
+      : lowest_(lowestDb), counts_(static_cast<std::size_t>(-lowestDb * kStepsPerDb + 1), 0) {}
   // A window's peak, as a fraction of full scale.
   void Add(double peak);
   std::int64_t Windows() const { return windows_; }
+  int Lowest() const { return lowest_; }
   const std::vector<std::int64_t>& Counts() const { return counts_; }
+  // A peak in dBFS, silence and anything quieter at the lowest level.
+  double Db(double peak) const;
   // The level of step `index`: the middle of its 0.01 dB.
-  static double LevelOf(std::size_t index);
-  static std::size_t StepOf(double db);
+  double LevelOf(std::size_t index) const;
+  std::size_t StepOf(double db) const;
 
  private:
+  int lowest_;
   std::vector<std::int64_t> counts_;
   std::int64_t windows_ = 0;
 };
@@ -50,9 +55,6 @@ struct LevelEstimate {
 // or the heaps less than 6 dB apart, there is no clear silence and the
 // suggestion stays at -50 dBFS.
 LevelEstimate EstimateLevels(const LevelHistogram& levels);
-
-// A window peak (a fraction of full scale) in dBFS, with silence at -96.
-double WindowDb(double peak);
 
 // A small histogram of the window levels in 6 dB steps, with the noise,
 // music and suggested levels marked.

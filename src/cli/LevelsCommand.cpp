@@ -34,10 +34,12 @@ int Levels(Job& job) {
     }
     const wave::SourceInfo& info = source->Info();
     // Windows of 10 ms, and at least a frame at very low rates.
-    const std::int64_t windowFrames = std::max<std::int64_t>(1, detect::FramesFromSeconds(0.01, info.rate));
-    LevelHistogram levels;
-    const wave::Error error = detect::ForEachWindowPeak(*source, windowFrames, bar,
-                                                        [&](double peak, std::int64_t) { levels.Add(peak); });
+    const std::int64_t windowFrames =
+        std::max<std::int64_t>(1, detect::FramesFromSeconds(0.01, info.rate));
+    // Deeper recordings have their noise far below 16-bit silence.
+    LevelHistogram levels(info.bits > 16 || wave::IsFloat(info.sampleType) ? -150 : -96);
+    const wave::Error error = detect::ForEachWindowPeak(
+        *source, windowFrames, bar, [&](double peak, std::int64_t) { levels.Add(peak); });
     if (error) {
       if (error != wave::ErrorCode::Stopped) console.Report(file, error);
       failed = true;

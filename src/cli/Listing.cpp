@@ -12,8 +12,18 @@ namespace {
 
 using detect::Seconds;
 
+// A peak in dBFS: "-inf" for silence, "inf" for a float recording's
+// infinity or NaN.
 std::string PeakText(double peak) {
-  return peak > 0 ? Fixed(detect::LevelDb(peak), 1) : std::string("-inf");
+  const double db = detect::LevelDb(peak);
+  if (std::isfinite(db)) return Fixed(db, 1);
+  return db < 0 ? "-inf" : "inf";
+}
+
+// The same in JSON, where only finite numbers exist.
+std::string PeakJson(double peak) {
+  const double db = detect::LevelDb(peak);
+  return std::isfinite(db) ? Fixed(db, 2) : "null";
 }
 
 std::string CsvField(const std::string& text) {
@@ -36,9 +46,10 @@ void WriteText(std::ostream& out, const std::vector<ListedFile>& files) {
       out << Printable(f.file) << ": " << f.error << "\n";
       continue;
     }
-    out << Printable(f.file) << ": " << f.parts.size() << (f.parts.size() == 1 ? " part" : " parts") << " ("
-        << f.rate << " Hz, " << f.channels << (f.channels == 1 ? " channel, " : " channels, ")
-        << Clock(Seconds(f.frames, f.rate)) << ")\n";
+    out << Printable(f.file) << ": " << f.parts.size() << (f.parts.size() == 1 ? " part" : " parts")
+        << " (" << f.rate << " Hz, " << f.channels
+        << (f.channels == 1 ? " channel, " : " channels, ") << Clock(Seconds(f.frames, f.rate))
+        << ")\n";
     if (f.parts.empty()) continue;
     out << "  " << PadLeft("part", 5) << "  " << PadLeft("start", 10) << "  " << PadLeft("end", 10)
         << "  " << PadLeft("length", 9) << "  " << PadLeft("peak dBFS", 9) << "  output\n";
@@ -88,8 +99,8 @@ void WriteJson(std::ostream& out, const std::vector<ListedFile>& files) {
       out << (k ? ",\n    " : "\n    ") << "{\"number\": " << p.number
           << ", \"start_frame\": " << p.span.start << ", \"end_frame\": " << p.span.end
           << ", \"start\": " << Fixed(Seconds(p.span.start, f.rate), 6)
-          << ", \"end\": " << Fixed(Seconds(p.span.end, f.rate), 6) << ", \"peak_dbfs\": "
-          << (p.span.peak > 0 ? Fixed(detect::LevelDb(p.span.peak), 2) : std::string("null"))
+          << ", \"end\": " << Fixed(Seconds(p.span.end, f.rate), 6)
+          << ", \"peak_dbfs\": " << PeakJson(p.span.peak)
           << ", \"output\": " << JsonString(p.output);
       if (!IsUtf8(p.output)) out << ", \"output_bytes\": \"" << Hex(p.output) << '"';
       out << "}";
@@ -156,7 +167,8 @@ std::string ListingRefusal(ListFormat format, const std::vector<ListedFile>& fil
   std::size_t tracks = 0;
   for (const ListedFile& f : files) tracks += f.parts.size();
   if (tracks <= 99) return "";
-  return "a cue sheet holds at most 99 tracks, and these recordings have " + std::to_string(tracks) +
+  return "a cue sheet holds at most 99 tracks, and these recordings have " +
+         std::to_string(tracks) +
          " parts; list them as json, csv or labels, or with a longer --gap or --min-part";
 }
 

@@ -75,9 +75,11 @@ void AddDetectionOptions(CLI::App& command, Options& options) {
                     ->check(Integer(1, 32767))
                     ->type_name("N");
   command
-      .add_option("-t,--threshold-db", options.thresholdDb,
-                  "The noise floor as a level in dBFS instead: the amplitude nearest to it")
-      ->check(Number(-120.0, 0.0))
+      .add_option(
+          "-t,--threshold-db", options.thresholdDb,
+          "The noise floor as a level in dBFS instead, -150 to 0: exactly so for 8-, 24- and "
+          "32-bit and float recordings, the nearest amplitude for 16-bit ones")
+      ->check(Number(-150.0, 0.0))
       ->type_name("DB")
       ->excludes(floor);
   auto* gap = command
@@ -111,7 +113,8 @@ void AddPlanOptions(CLI::App& command, Options& options, bool padding) {
 }
 
 void AddFiles(CLI::App& command, Options& options) {
-  command.add_option("FILE", options.files, "16-bit PCM WAV recordings")->required();
+  command.add_option("FILE", options.files, "WAV recordings (RIFF, RF64 or BW64; PCM or float)")
+      ->required();
 }
 
 void AddFormatOption(CLI::App& command, Options& options) {

@@ -24,6 +24,7 @@ struct Options {
   double padBefore = 0;
   double padAfter = 0;
   bool mono = false;
+  bool keepMetadata = false;
   bool quiet = false;
   std::string outputDir;
   std::string format = "text";

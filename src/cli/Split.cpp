@@ -35,14 +35,17 @@ class SplitRun {
     }
     const Options& options = job_.options;
     const std::string name = std::filesystem::path(file).filename().string();
-    auto write = [&](const detect::PartSpan& part, int number) { Write(*source, name, part, number); };
+    auto write = [&](const detect::PartSpan& part, int number) {
+      Write(*source, name, part, number);
+    };
     detect::Scanner scanner(*source, options.Detection(), bar);
     batch::WalkResult walk;
     if (!options.Planned()) {
       walk = batch::WalkParts(scanner, write);
     } else {
       const auto found = batch::FindParts(scanner, walk);
-      const auto parts = batch::PlanParts(found, source->Info().frames, options.Plan(source->Info().rate));
+      const auto parts =
+          batch::PlanParts(found, source->Info().frames, options.Plan(source->Info().rate));
       for (std::size_t k = 0; !walk.readFailed && k < parts.size() && !console_.Stopped(); ++k) {
         bar.Report(static_cast<int>(k * 100 / parts.size()));
         write(parts[k], static_cast<int>(k) + 1);
@@ -61,10 +64,12 @@ class SplitRun {
     const std::string shown = batch::JoinPath(shownFolder_, name);
     wave::WriteOptions write;
     write.mono = job_.options.mono;
+    write.keepMetadata = job_.options.keepMetadata;
     write.keep = &keep_;
     write.stopRequested = [this] { return console_.Stopped(); };
     wave::FileId id;
-    const wave::Error error = wave::WritePart(source, part.start, part.end, folder_, name, write, &id);
+    const wave::Error error =
+        wave::WritePart(source, part.start, part.end, folder_, name, write, &id);
     if (error == wave::ErrorCode::Stopped) return;
     if (error) {
       console_.Report(shown, error);

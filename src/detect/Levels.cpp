@@ -1,7 +1,10 @@
 #include "detect/Levels.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
+
+#include "wave/ByteOrder.h"
 
 namespace corvella::detect {
 namespace {
@@ -29,11 +32,43 @@ bool ForEachBlock(wave::Source& source, std::int64_t start, std::int64_t end,
 }  // namespace
 
 double PeakOf(const void* samples, std::size_t count, const wave::SourceInfo& info) {
-  (void)info;
-  const auto* s = static_cast<const std::int16_t*>(samples);
-  int peak = 0;
-  for (std::size_t i = 0; i < count; ++i) peak = std::max(peak, std::abs(static_cast<int>(s[i])));
-  return peak / 32768.0;
+  const auto* p = static_cast<const std::uint8_t*>(samples);
+  std::int64_t peak = 0;
+  double floatPeak = 0;
+  switch (info.sampleType) {
+    case wave::SampleType::U8:
+      for (std::size_t i = 0; i < count; ++i)
+        peak = std::max<std::int64_t>(peak, std::abs(p[i] - 128));
+      return static_cast<double>(peak) / 128.0;
+    case wave::SampleType::S16: {
+      const auto* s = static_cast<const std::int16_t*>(samples);
+      for (std::size_t i = 0; i < count; ++i)
+        peak = std::max<std::int64_t>(peak, std::abs(int{s[i]}));
+      return static_cast<double>(peak) / 32768.0;
+    }
+    case wave::SampleType::S24:
+      for (std::size_t i = 0; i < count; ++i)
+        peak = std::max<std::int64_t>(peak, std::abs(wave::ReadLe24(p + 3 * i)));
+      return static_cast<double>(peak) / 8388608.0;
+    case wave::SampleType::S32: {
+      const auto* s = static_cast<const std::int32_t*>(samples);
+      for (std::size_t i = 0; i < count; ++i)
+        peak = std::max<std::int64_t>(peak, std::abs(std::int64_t{s[i]}));
+      return static_cast<double>(peak) / 2147483648.0;
+    }
+    case wave::SampleType::F32: {
+      const auto* s = static_cast<const float*>(samples);
+      for (std::size_t i = 0; i < count; ++i)
+        floatPeak = std::fmax(floatPeak, std::fabs(double{s[i]}));
+      return floatPeak;
+    }
+    case wave::SampleType::F64: {
+      const auto* s = static_cast<const double*>(samples);
+      for (std::size_t i = 0; i < count; ++i) floatPeak = std::fmax(floatPeak, std::fabs(s[i]));
+      return floatPeak;
+    }
+  }
+  return 0;
 }
 
 wave::Error MeasurePeaks(wave::Source& source, std::vector<PartSpan>& parts) {

@@ -17,8 +17,17 @@ struct LoudRule {
   // Integer samples: loud when the magnitude, taken wide enough that the
   // most negative value counts, is greater than this.
   std::int64_t limit = 0;
+  // Float samples: loud when the magnitude is greater than this, or is not
+  // a number.
+  double floatLimit = 0;
 };
 
+// The rule for a recording. On the 16-bit scale a noise floor N makes a
+// b-bit integer sample x loud when |x| * 2^16 > N * 2^b, a float sample
+// when |x| * 32768 > N. A floor given in dBFS, as a fraction A of full
+// scale, makes them loud when |x| > A * 2^(b-1) and |x| > A; 16-bit
+// recordings keep the floor rounded to N. Samples a decoder delivers
+// widened to 32 bits are judged as their b-bit selves.
 LoudRule RuleFor(const wave::SourceInfo& info, const DetectParams& params);
 
 // Index of the first loud sample in samples[0, count), or count if none.

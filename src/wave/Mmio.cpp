@@ -159,13 +159,6 @@ std::int64_t MmioFile::Write(const void* buffer, std::int64_t count) {
   return put;
 }
 
-bool MmioFile::WriteAt(std::int64_t offset, const void* buffer, std::int64_t count) {
-  const bool ok = files_.WriteAt(fd_, buffer, count, offset) == count;
-  if (!ok) failed_ = true;
-  windowStart_ = -1;
-  return ok;
-}
-
 std::int64_t MmioFile::CopyFrom(MmioFile& source, std::int64_t offset, std::int64_t count) {
   if (count == 0) return 0;
   const std::int64_t put = files_.CopyRange(source.fd_, offset, fd_, position_, count);
@@ -234,40 +227,19 @@ bool MmioFile::DescendChunk(MMCKINFO& ck, std::int64_t parentEnd) {
   return false;
 }
 
-bool MmioFile::Ascend(MMCKINFO& ck) {
-  if ((ck.dwFlags & MMIO_DIRTY) == 0) {
-    position_ = ck.dwDataOffset + static_cast<std::int64_t>(ck.cksize) + (ck.cksize & 1);
-    return true;
-  }
-  const std::int64_t length = position_ - ck.dwDataOffset;
-  if (length < 0 || length > 0xFFFFFFFFLL) {
-    failed_ = true;
-    return false;
-  }
-  if (static_cast<std::uint32_t>(length) != ck.cksize) {
-    std::uint8_t size[4];
-    WriteLe32(size, static_cast<std::uint32_t>(length));
-    if (!WriteAt(ck.dwDataOffset - 4, size, 4)) return false;
-    ck.cksize = static_cast<std::uint32_t>(length);
-  }
-  if (length & 1) {
-    const std::uint8_t pad = 0;
-    if (Write(&pad, 1) != 1) return false;
-  }
-  ck.dwFlags &= ~MMIO_DIRTY;
-  return !failed_;
+bool MmioFile::NextChunk(MMCKINFO& ck, std::int64_t parentEnd) {
+  std::uint8_t header[8];
+  if (position_ + 8 > parentEnd || !HeaderAt(position_, header, 8)) return false;
+  ck.ckid = ReadLe32(header);
+  ck.cksize = ReadLe32(header + 4);
+  ck.dwDataOffset = position_ + 8;
+  ck.dwFlags = 0;
+  position_ = ck.dwDataOffset + static_cast<std::int64_t>(ck.cksize) + (ck.cksize & 1);
+  return true;
 }
 
-bool MmioFile::CreateChunk(MMCKINFO& ck, bool outer) {
-  if (outer && ck.ckid == 0) ck.ckid = kRiffId;
-  std::uint8_t header[12];
-  WriteLe32(header, ck.ckid);
-  WriteLe32(header + 4, ck.cksize);
-  WriteLe32(header + 8, ck.fccType);
-  const int length = outer ? 12 : 8;
-  ck.dwDataOffset = position_ + 8;
-  ck.dwFlags = MMIO_DIRTY;
-  return Write(header, length) == length;
+void MmioFile::Ascend(const MMCKINFO& ck) {
+  position_ = ck.dwDataOffset + static_cast<std::int64_t>(ck.cksize) + (ck.cksize & 1);
 }
 
 }  // namespace corvella::wave

@@ -1,6 +1,6 @@
 // RIFF file access in the manner of a multimedia file I/O library: chunk
-// search and navigation, positioned block reads, and written chunks whose
-// sizes are fixed when each chunk is left. Built on FileApi only.
+// search and navigation, positioned block reads, and new files that take
+// their name only once complete. Built on FileApi only.
 #pragma once
 
 #include <cstdint>
@@ -19,9 +19,6 @@ struct MMCKINFO {
   std::int64_t dwDataOffset = 0;  // file offset of the body
   std::uint32_t dwFlags = 0;
 };
-
-// Set on a chunk that was created here: leaving it writes its true size.
-inline constexpr std::uint32_t MMIO_DIRTY = 0x10000000;
 
 class MmioFile {
  public:
@@ -50,13 +47,11 @@ class MmioFile {
   // with their pad bytes. Leaves the position at the body.
   bool DescendChunk(MMCKINFO& ck, const MMCKINFO& parent);
   bool DescendChunk(MMCKINFO& ck, std::int64_t parentEnd);
-  // Leaves a chunk: the position goes past its body and pad byte. A created
-  // chunk first gets its true size written and, when odd, a zero pad byte.
-  bool Ascend(MMCKINFO& ck);
-  // Writes a chunk header at the position: 12 bytes (identifier, size, form
-  // type) when `outer`, else 8 (identifier, size). Marks the record MMIO_DIRTY.
-  // An outer chunk with no identifier is a "RIFF" chunk.
-  bool CreateChunk(MMCKINFO& ck, bool outer);
+  // Reads the header of whatever chunk lies at the position, before
+  // `parentEnd`, and moves past the whole chunk.
+  bool NextChunk(MMCKINFO& ck, std::int64_t parentEnd);
+  // Leaves a chunk: the position goes past its body and pad byte.
+  void Ascend(const MMCKINFO& ck);
 
   // Reads at the position and moves it on. Returns the bytes read (0 at the
   // end of the file) or -1 on error.
@@ -66,8 +61,6 @@ class MmioFile {
   void WillNeed(std::int64_t offset, std::int64_t count);
   // Writes at the position and moves it on. Returns the bytes written or -1.
   std::int64_t Write(const void* buffer, std::int64_t count);
-  // Writes at `offset` without moving the position.
-  bool WriteAt(std::int64_t offset, const void* buffer, std::int64_t count);
   // Appends count bytes of `source` from its `offset` at the position, inside
   // the kernel. Returns the bytes copied, -1 on error, or
   // FileApi::kCopyUnsupported when the caller must copy by blocks.

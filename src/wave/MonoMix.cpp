@@ -1,5 +1,6 @@
 #include "wave/MonoMix.h"
 
+#include "wave/ByteOrder.h"
 #include "wave/VectorClones.h"
 
 namespace corvella::wave {
@@ -26,6 +27,73 @@ void MixToMono(std::int16_t* samples, std::size_t frames) {
   for (; i < frames && i < kGroup; ++i) samples[i] = Mix(samples[2 * i], samples[2 * i + 1]);
   for (; i + kGroup <= frames; i += kGroup) MixApart(samples + 2 * i, samples + i);
   for (; i < frames; ++i) samples[i] = Mix(samples[2 * i], samples[2 * i + 1]);
+}
+
+}  // namespace corvella::wave
+
+namespace corvella::wave {
+namespace {
+
+template <typename Read, typename Write>
+void MixEach(std::uint8_t* p, std::size_t frames, int channels, int width, Read read, Write write) {
+  for (std::size_t f = 0; f < frames; ++f) {
+    const std::uint8_t* in = p + f * static_cast<std::size_t>(channels * width);
+    auto sum = read(in);
+    for (int c = 1; c < channels; ++c) sum += read(in + c * width);
+    write(p + f * static_cast<std::size_t>(width), sum / channels);
+  }
+}
+
+}  // namespace
+
+void MixDown(void* samples, std::size_t frames, int channels, SampleType type) {
+  auto* p = static_cast<std::uint8_t*>(samples);
+  if (type == SampleType::S16 && channels == 2) {
+    SamplesFromLittleEndian(p, frames * 2, 2);
+    MixToMono(reinterpret_cast<std::int16_t*>(p), frames);
+    SamplesToLittleEndian(p, frames, 2);
+    return;
+  }
+  switch (type) {
+    case SampleType::U8:
+      return MixEach(
+          p, frames, channels, 1, [](const std::uint8_t* q) { return std::int64_t{q[0]} - 128; },
+          [](std::uint8_t* q, std::int64_t v) { q[0] = static_cast<std::uint8_t>(v + 128); });
+    case SampleType::S16:
+      return MixEach(
+          p, frames, channels, 2,
+          [](const std::uint8_t* q) {
+            return std::int64_t{static_cast<std::int16_t>(ReadLe16(q))};
+          },
+          [](std::uint8_t* q, std::int64_t v) { WriteLe16(q, static_cast<std::uint16_t>(v)); });
+    case SampleType::S24:
+      return MixEach(
+          p, frames, channels, 3, [](const std::uint8_t* q) { return std::int64_t{ReadLe24(q)}; },
+          [](std::uint8_t* q, std::int64_t v) {
+            const auto u = static_cast<std::uint32_t>(v);
+            q[0] = static_cast<std::uint8_t>(u), q[1] = static_cast<std::uint8_t>(u >> 8),
+            q[2] = static_cast<std::uint8_t>(u >> 16);
+          });
+    case SampleType::S32:
+      return MixEach(
+          p, frames, channels, 4,
+          [](const std::uint8_t* q) {
+            return std::int64_t{static_cast<std::int32_t>(ReadLe32(q))};
+          },
+          [](std::uint8_t* q, std::int64_t v) { WriteLe32(q, static_cast<std::uint32_t>(v)); });
+    case SampleType::F32:
+      return MixEach(
+          p, frames, channels, 4,
+          [](const std::uint8_t* q) { return double{std::bit_cast<float>(ReadLe32(q))}; },
+          [](std::uint8_t* q, double v) {
+            WriteLe32(q, std::bit_cast<std::uint32_t>(static_cast<float>(v)));
+          });
+    case SampleType::F64:
+      return MixEach(
+          p, frames, channels, 8,
+          [](const std::uint8_t* q) { return std::bit_cast<double>(ReadLe64(q)); },
+          [](std::uint8_t* q, double v) { WriteLe64(q, std::bit_cast<std::uint64_t>(v)); });
+  }
 }
 
 }  // namespace corvella::wave

@@ -40,6 +40,12 @@ using KeptFiles = std::vector<std::pair<FileId, std::string>>;
 struct WriteOptions {
   // Mix the frames down to one channel.
   bool mono = false;
+  // Carry the source's bext, iXML and LIST-INFO chunks into the part, with
+  // bext's time reference moved on to the part's first frame.
+  bool keepMetadata = false;
+  // A part whose RIFF size would pass this is written as RF64; only tests
+  // lower it.
+  std::uint64_t riffLimit = 0xFFFFFFFF;
   const KeptFiles* keep = nullptr;
   // Asked between blocks of the copy: true abandons the part.
   std::function<bool()> stopRequested;
@@ -48,6 +54,10 @@ struct WriteOptions {
 // Writes frames [startFrame, endFrame) of `source` as the file `name` in
 // `folder`. The file appears under its name only once it is complete; an
 // existing file of that name is replaced then, and kept on any failure.
+// A part of a recording in the window's format has the window's 44-byte
+// header; any other repeats the source's fmt chunk (patched for one channel
+// when mixed), and is an RF64 file (RF64, WAVE, ds64, fmt, data) when it
+// would not fit the 32-bit sizes of RIFF.
 // Returns UnableToCreate, UnableToWrite or Stopped on failure; on success
 // `written`, when given, receives the new file's identity.
 Error WritePart(WaveSource& source, std::int64_t startFrame, std::int64_t endFrame, Folder& folder,

@@ -12,6 +12,66 @@ namespace {
 // A longer body is checked to lie in the file and otherwise skipped, so a
 // header cannot make the reader set aside memory it names.
 constexpr std::uint32_t kFormatBytesKept = 256;
+constexpr std::uint32_t kSizeInDs64 = 0xFFFFFFFF;  // a 32-bit size the ds64 chunk holds
+constexpr int kMostChannels = 64;
+
+// What the ds64 chunk of an RF64 file holds.
+struct Ds64 {
+  std::uint64_t riffSize = 0;
+  std::uint64_t dataSize = 0;
+};
+
+// Why the command line cannot read a format, or nothing when it can; the
+// sample type and full-scale width it is read as.
+Error CheckFormat(const WaveFormat& f, std::uint32_t formatSize, SampleType& type, int& bits) {
+  if (formatSize > kFormatBytesKept) {
+    return {ErrorCode::Unsupported,
+            "a fmt chunk of " + std::to_string(formatSize) + " bytes is not supported"};
+  }
+  if (f.tag == kTagExtensible && !f.extensible) {
+    return {ErrorCode::Unsupported,
+            "an extensible fmt chunk without its extension is not supported"};
+  }
+  if (f.extensible && !f.standardSubformat) {
+    return {ErrorCode::Unsupported,
+            "unsupported sample format: a subformat that is not PCM or IEEE float"};
+  }
+  const std::uint16_t tag = f.CodingTag();
+  if (tag != kTagPcm && tag != kTagFloat)
+    return {ErrorCode::Unsupported, "unsupported sample format: " + TagName(tag)};
+  if (f.channels == 0 || f.channels > kMostChannels) {
+    return {ErrorCode::Unsupported, std::to_string(f.channels) +
+                                        " channels are not supported (1 to " +
+                                        std::to_string(kMostChannels) + " are)"};
+  }
+  if (f.blockAlign == 0 || f.blockAlign % f.channels != 0) {
+    return {ErrorCode::Unsupported, "a block align of " + std::to_string(f.blockAlign) +
+                                        " bytes does not hold " + std::to_string(f.channels) +
+                                        " channels"};
+  }
+  const int container = f.blockAlign / f.channels;  // bytes
+  // wBitsPerSample names the container in an extensible chunk and tag 3;
+  // in a plain PCM one the container holds it, as 12 bits lie in 16.
+  const bool fits = f.extensible || tag == kTagFloat
+                        ? f.bits == container * 8
+                        : f.bits <= container * 8 && f.bits > (container - 1) * 8;
+  const bool known =
+      tag == kTagFloat ? container == 4 || container == 8 : container >= 1 && container <= 4;
+  const bool valid = !f.extensible || f.validBits <= f.bits;
+  if (!fits || !known || !valid) {
+    const std::string what = tag == kTagFloat ? "-bit float" : "-bit";
+    return {ErrorCode::Unsupported,
+            std::to_string(f.channels) + (f.channels == 1 ? " channel of " : " channels of ") +
+                std::to_string(f.bits) + what + " samples in " + std::to_string(container * 8) +
+                "-bit containers are not supported"};
+  }
+  static constexpr SampleType kIntegers[] = {SampleType::U8, SampleType::S16, SampleType::S24,
+                                             SampleType::S32};
+  type = tag == kTagFloat ? (container == 4 ? SampleType::F32 : SampleType::F64)
+                          : kIntegers[container - 1];
+  bits = container * 8;
+  return {};
+}
 
 }  // namespace
 
@@ -22,6 +82,49 @@ struct WaveOpener {
 
   OpenedWave Refuse(Error error) { return {nullptr, std::move(error)}; }
 
+  // The outer chunk: "RIFF", or for the command line "RF64" or "BW64" with
+  // the ds64 chunk that must follow its form type.
+  bool FindOuter(MmioFile& file, MMCKINFO& riff, Ds64& ds64) {
+    riff.fccType = FourCC("WAVE");
+    if (file.DescendRiff(riff)) return true;
+    if (acceptance != Acceptance::AnyWave) return false;
+    for (std::uint32_t id : {FourCC("RF64"), FourCC("BW64")}) {
+      riff = MMCKINFO{};
+      riff.ckid = id;
+      riff.fccType = FourCC("WAVE");
+      file.Seek(0);
+      if (!file.DescendRiff(riff)) continue;
+      std::uint8_t body[28];
+      MMCKINFO chunk{};
+      chunk.ckid = FourCC("ds64");
+      const std::int64_t at = file.Position();
+      if (!file.DescendChunk(chunk, at + 8) || chunk.cksize < 28 || file.Read(body, 28) != 28)
+        return false;
+      ds64.riffSize = ReadLe64(body);
+      ds64.dataSize = ReadLe64(body + 8);
+      source->rf64_ = true;
+      return true;
+    }
+    return false;
+  }
+
+  // The chunks a part may carry, found in one pass over the outer chunk.
+  void FindMetadata(MmioFile& file, std::int64_t bodyStart, std::int64_t end) {
+    constexpr std::size_t kMostKept = 64;
+    file.Seek(bodyStart);
+    MMCKINFO chunk{};
+    while (source->metadata_.size() < kMostKept && file.NextChunk(chunk, end)) {
+      std::uint8_t form[4] = {};
+      const bool wanted =
+          chunk.ckid == FourCC("bext") || chunk.ckid == FourCC("iXML") ||
+          (chunk.ckid == FourCC("LIST") && chunk.cksize >= 4 &&
+           file.ReadAt(chunk.dwDataOffset, form, 4) == 4 && ReadLe32(form) == FourCC("INFO"));
+      const bool whole = chunk.dwDataOffset + static_cast<std::int64_t>(chunk.cksize) <= end;
+      if (wanted && whole)
+        source->metadata_.push_back({chunk.ckid, chunk.dwDataOffset, chunk.cksize});
+    }
+  }
+
   OpenedWave Open(const std::string& path) {
     int why = 0;
     source->file_ = MmioFile::OpenRead(files, path, why);
@@ -29,12 +132,18 @@ struct WaveOpener {
     MmioFile& file = *source->file_;
 
     MMCKINFO riff{};
-    riff.fccType = FourCC("WAVE");
-    if (!file.DescendRiff(riff)) return Refuse(ErrorCode::NotValidWav);
+    Ds64 ds64;
+    if (!FindOuter(file, riff, ds64)) return Refuse(ErrorCode::NotValidWav);
+    const std::int64_t bodyStart = file.Position();
+    const std::int64_t riffEnd =
+        riff.dwDataOffset +
+        static_cast<std::int64_t>(source->rf64_ && riff.cksize == kSizeInDs64
+                                      ? std::min<std::uint64_t>(ds64.riffSize, INT64_MAX / 2)
+                                      : riff.cksize);
 
     MMCKINFO chunk{};
     chunk.ckid = FourCC("fmt ");
-    if (!file.DescendChunk(chunk, riff)) return Refuse(ErrorCode::NoFmtChunk);
+    if (!file.DescendChunk(chunk, riffEnd)) return Refuse(ErrorCode::NoFmtChunk);
     const std::uint32_t formatSize = chunk.cksize;
     if (formatSize < 16) return Refuse(ErrorCode::UnknownFmt);
 
@@ -51,28 +160,44 @@ struct WaveOpener {
     }
     source->format_ = WaveFormat::Parse(body.get(), kept);
     const WaveFormat& format = source->format_;
-    if (format.bits != 16) return Refuse(ErrorCode::Not16Bits);
-    if (format.tag != kTagPcm) return Refuse(ErrorCode::NotPcm);
-    if (format.channels != 1 && format.channels != 2) return Refuse(ErrorCode::NotMonoStereo);
+    // The window's format, read as the window reads it.
+    const bool windowFormat = !source->rf64_ && format.bits == 16 && format.tag == kTagPcm &&
+                              (format.channels == 1 || format.channels == 2);
+    SourceInfo& info = source->info_;
+    info.sampleType = SampleType::S16;
+    info.bits = 16;
+    if (acceptance == Acceptance::WindowFormat) {
+      if (format.bits != 16) return Refuse(ErrorCode::Not16Bits);
+      if (format.tag != kTagPcm) return Refuse(ErrorCode::NotPcm);
+      if (format.channels != 1 && format.channels != 2) return Refuse(ErrorCode::NotMonoStereo);
+    } else if (!windowFormat) {
+      if (Error error = CheckFormat(format, formatSize, info.sampleType, info.bits))
+        return Refuse(error);
+    }
 
     file.Ascend(chunk);
     chunk = MMCKINFO{};
     chunk.ckid = FourCC("data");
-    if (!file.DescendChunk(chunk, riff)) return Refuse(ErrorCode::NoDataChunk);
+    if (!file.DescendChunk(chunk, riffEnd)) return Refuse(ErrorCode::NoDataChunk);
     source->dataOffset_ = chunk.dwDataOffset;
-    source->dataBytes_ = chunk.cksize;
+    source->dataBytes_ =
+        source->rf64_ && chunk.cksize == kSizeInDs64
+            ? static_cast<std::int64_t>(std::min<std::uint64_t>(ds64.dataSize, INT64_MAX / 2))
+            : chunk.cksize;
     if (source->dataBytes_ == 0) return Refuse(ErrorCode::EmptyData);
     if (fileLength < source->dataOffset_ + source->dataBytes_)
       return Refuse(ErrorCode::DataSizeWrong);
 
-    SourceInfo& info = source->info_;
     info.channels = format.channels;
     info.rate = format.rate;
-    info.sampleType = SampleType::S16;
-    info.bits = 16;
     info.frames = source->dataBytes_ / info.FrameBytes();
-    info.extentBytes = fileLength - source->dataOffset_;
-    info.windowFormat = true;
+    info.windowFormat = windowFormat;
+    // The window reads on past the data into what follows it; for any other
+    // recording only the data are samples.
+    info.extentBytes = windowFormat ? fileLength - source->dataOffset_ : source->dataBytes_;
+    info.container = source->rf64_ ? "RF64" : "WAV";
+    if (acceptance == Acceptance::AnyWave)
+      FindMetadata(file, bodyStart, std::min(riffEnd, fileLength));
     return {std::move(source), {}};
   }
 };

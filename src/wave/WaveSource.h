@@ -3,6 +3,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "wave/Error.h"
 #include "wave/FileApi.h"
@@ -23,9 +24,21 @@ enum class Acceptance {
   AnyWave,
 };
 
+// A chunk of the source a part may carry along: its identifier and where its
+// body lies.
+struct ChunkPlace {
+  std::uint32_t id = 0;
+  std::int64_t offset = 0;
+  std::int64_t size = 0;
+};
+
 class WaveSource final : public Source {
  public:
   const WaveFormat& Format() const { return format_; }
+  // Whether the file is an RF64 or BW64 one, whose sizes its ds64 chunk holds.
+  bool Rf64() const { return rf64_; }
+  // Where the broadcast (bext), iXML and LIST-INFO chunks lie, in file order.
+  const std::vector<ChunkPlace>& Metadata() const { return metadata_; }
   // The file offset of the first frame, and the data chunk's length.
   std::int64_t DataOffset() const { return dataOffset_; }
   std::int64_t DataBytes() const { return dataBytes_; }
@@ -41,6 +54,8 @@ class WaveSource final : public Source {
   WaveFormat format_;
   std::int64_t dataOffset_ = 0;
   std::int64_t dataBytes_ = 0;
+  bool rf64_ = false;
+  std::vector<ChunkPlace> metadata_;
 };
 
 struct OpenedWave {

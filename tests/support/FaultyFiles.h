@@ -19,13 +19,15 @@ class FaultyFiles : public wave::FileApi {
   bool copyUnsupported = false;     // the writer then copies by blocks
   bool unnamedUnsupported = false;  // the writer then uses hidden names
   int clashes = 0;                  // hidden names refused as taken before one is given
+  bool readAhead = true;            // off: the system is not asked to fetch ahead
   std::int64_t written = 0;
 
   int OpenExclusive(const std::string& path, int& why) override {
     return real().OpenExclusive(path, why);
   }
   std::int64_t ReadAt(int fd, void* buffer, std::int64_t count, std::int64_t offset) override {
-    if (failReadsFrom >= 0 && offset + count > failReadsFrom && (failReadsTo < 0 || offset < failReadsTo)) {
+    if (failReadsFrom >= 0 && offset + count > failReadsFrom &&
+        (failReadsTo < 0 || offset < failReadsTo)) {
       if (offset >= failReadsFrom) return -1;
       count = failReadsFrom - offset;
     }
@@ -34,7 +36,7 @@ class FaultyFiles : public wave::FileApi {
   std::int64_t Size(int fd) override { return real().Size(fd); }
   wave::FileId IdOf(int fd) override { return real().IdOf(fd); }
   void WillNeed(int fd, std::int64_t offset, std::int64_t count) override {
-    real().WillNeed(fd, offset, count);
+    if (readAhead) real().WillNeed(fd, offset, count);
   }
   wave::PathInfo InspectPath(const std::string& path) override { return real().InspectPath(path); }
   int OpenFolder(const std::string& path, int& why) override {

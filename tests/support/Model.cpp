@@ -1,28 +1,57 @@
 #include "support/Model.h"
 
+#include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 namespace corvella::test {
 
 std::vector<Span> ModelParts(const std::vector<std::int16_t>& samples, int channels, int noiseFloor,
                              std::int64_t gap) {
-  const std::int64_t frames = static_cast<std::int64_t>(samples.size()) / channels;
-  auto loud = [&](std::int64_t f) {
+  const std::size_t frames = samples.size() / static_cast<std::size_t>(channels);
+  std::vector<bool> loud(frames, false);
+  for (std::size_t f = 0; f < frames; ++f) {
     for (int c = 0; c < channels; ++c) {
-      if (std::abs(static_cast<std::int32_t>(samples[f * channels + c])) > noiseFloor) return true;
+      if (std::abs(static_cast<std::int32_t>(samples[f * channels + c])) > noiseFloor)
+        loud[f] = true;
     }
-    return false;
-  };
+  }
+  return ModelParts(loud, gap);
+}
+
+bool LoudStoredSample(const std::uint8_t* sample, int width, bool isFloat, int noiseFloor) {
+  std::uint64_t bits = 0;
+  for (int i = 0; i < width; ++i) bits |= static_cast<std::uint64_t>(sample[i]) << (8 * i);
+  if (isFloat) {
+    double x = 0;
+    if (width == 4) {
+      float f;
+      const auto b32 = static_cast<std::uint32_t>(bits);
+      std::memcpy(&f, &b32, 4);
+      x = f;
+    } else {
+      std::memcpy(&x, &bits, 8);
+    }
+    return !(std::fabs(x) * 32768 <= noiseFloor);
+  }
+  const int b = 8 * width;
+  std::int64_t x = width == 1 ? static_cast<std::int64_t>(bits) - 128
+                              : static_cast<std::int64_t>(bits << (64 - b)) >> (64 - b);
+  return (x < 0 ? -x : x) * 65536 > static_cast<std::int64_t>(noiseFloor) << b;
+}
+
+std::vector<Span> ModelParts(const std::vector<bool>& loud, std::int64_t gap) {
+  const auto frames = static_cast<std::int64_t>(loud.size());
   std::vector<Span> parts;
   std::int64_t f = 0;
   while (true) {
-    while (f < frames && !loud(f)) ++f;
+    while (f < frames && !loud[f]) ++f;
     if (f >= frames) break;
     const std::int64_t start = f;
     std::int64_t end = f + 1;
     std::int64_t silent = 0;
     for (++f; f < frames; ++f) {
-      if (loud(f)) {
+      if (loud[f]) {
         end = f + 1;
         silent = 0;
       } else if (++silent > gap) {

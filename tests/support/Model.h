@@ -18,5 +18,12 @@ struct Span {
 // than `gap` silent frames in a row, or before the end of the data.
 std::vector<Span> ModelParts(const std::vector<std::int16_t>& samples, int channels, int noiseFloor,
                              std::int64_t gap);
+// Whether one stored sample (little-endian, `width` bytes) is loud for the
+// noise floor N: a b-bit integer x (8-bit ones unsigned, offset by 128) when
+// |x| * 2^16 > N * 2^b, a float when |x| * 32768 > N or it is not a number.
+bool LoudStoredSample(const std::uint8_t* sample, int width, bool isFloat, int noiseFloor);
+
+// The same rule over frames already judged loud or silent.
+std::vector<Span> ModelParts(const std::vector<bool>& loud, std::int64_t gap);
 
 }  // namespace corvella::test
