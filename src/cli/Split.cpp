@@ -1,7 +1,16 @@
 // `split`: every part of every recording as NAME_001.wav, NAME_002.wav, ...
 // in one destination folder, each name printed once its file is complete.
 // No part replaces a source of the run or a part written earlier in it.
+//
+// The parts are written on a second thread while the scanner goes on
+// looking for the next ones, so the copying (which the kernel does) and the
+// judging overlap. The writer takes the parts in order; what it did is told
+// back to the first thread, which alone speaks to the console.
+#include <condition_variable>
+#include <deque>
 #include <filesystem>
+#include <mutex>
+#include <thread>
 
 #include "batch/OutputName.h"
 #include "batch/PartWalk.h"
@@ -12,15 +21,97 @@
 namespace corvella::cli {
 namespace {
 
-class SplitRun {
+// One part to write, and once written, what became of it.
+struct Task {
+  wave::WaveSource* source;
+  detect::PartSpan part;
+  std::string name;   // in the destination folder
+  std::string shown;  // as printed
+  wave::Error error;
+};
+
+// Writes parts, in the order given, on a thread of its own.
+class Writer {
  public:
-  SplitRun(Job& job, wave::Folder& folder) : job_(job), console_(job.console), folder_(folder) {
-    shownFolder_ = job.ShownFolder();
+  Writer(Job& job, wave::Folder& folder) : job_(job), folder_(folder), thread_([this] { Run(); }) {
     for (const std::string& file : job.options.files) {
       const wave::FileId id = job.files.InspectPath(file).id;
       if (id.Known()) keep_.push_back({id, "a source of this run"});
     }
   }
+  ~Writer() {
+    {
+      std::lock_guard lock(mutex_);
+      closing_ = true;
+    }
+    wake_.notify_all();
+    thread_.join();
+  }
+
+  void Add(Task task) {
+    {
+      std::lock_guard lock(mutex_);
+      waiting_.push_back(std::move(task));
+    }
+    wake_.notify_all();
+  }
+  // The parts written (or refused) since the last call, in order; with
+  // `all`, after waiting for every part given so far.
+  std::deque<Task> Done(bool all) {
+    std::unique_lock lock(mutex_);
+    if (all) wake_.wait(lock, [this] { return waiting_.empty() && !busy_; });
+    return std::exchange(done_, {});
+  }
+
+ private:
+  void Run() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      wake_.wait(lock, [this] { return closing_ || !waiting_.empty(); });
+      if (waiting_.empty()) return;
+      Task task = std::move(waiting_.front());
+      waiting_.pop_front();
+      busy_ = true;
+      lock.unlock();
+      Write(task);
+      lock.lock();
+      busy_ = false;
+      done_.push_back(std::move(task));
+      wake_.notify_all();
+    }
+  }
+
+  void Write(Task& task) {
+    if (job_.console.Stopped()) {
+      task.error = wave::ErrorCode::Stopped;
+      return;
+    }
+    wave::WriteOptions options;
+    options.mono = job_.options.mono;
+    options.keepMetadata = job_.options.keepMetadata;
+    options.keep = &keep_;
+    options.stopRequested = [this] { return job_.console.Stopped(); };
+    wave::FileId id;
+    task.error = wave::WritePart(*task.source, task.part.start, task.part.end, folder_, task.name,
+                                 options, &id);
+    if (!task.error) keep_.push_back({id, "written earlier in this run"});
+  }
+
+  Job& job_;
+  wave::Folder& folder_;
+  wave::KeptFiles keep_;  // the writer's own
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::deque<Task> waiting_, done_;
+  bool busy_ = false;
+  bool closing_ = false;
+  std::thread thread_;
+};
+
+class SplitRun {
+ public:
+  SplitRun(Job& job, wave::Folder& folder)
+      : job_(job), console_(job.console), shownFolder_(job.ShownFolder()), writer_(job, folder) {}
 
   // A part refused or not written, or stdout failing for another reason
   // than a closed pipe.
@@ -36,9 +127,19 @@ class SplitRun {
     const Options& options = job_.options;
     const std::string name = std::filesystem::path(file).filename().string();
     auto write = [&](const detect::PartSpan& part, int number) {
-      Write(*source, name, part, number);
+      const std::string partName = batch::PartFileName(name, number);
+      writer_.Add({source.get(), part, partName, batch::JoinPath(shownFolder_, partName), {}});
     };
-    detect::Scanner scanner(*source, options.Detection(), bar);
+    // The bar, and the names of the parts written meanwhile, once a block.
+    struct Progress final : detect::Progress {
+      SplitRun& run;
+      Console::Bar& bar;
+      Progress(SplitRun& r, Console::Bar& b) : run(r), bar(b) {}
+      void Report(int percent) override { bar.Report(percent); }
+      void Pump() override { run.Tell(false); }
+      bool StopRequested() override { return bar.StopRequested(); }
+    } progress(*this, bar);
+    detect::Scanner scanner(*source, options.Detection(), progress);
     batch::WalkResult walk;
     if (!options.Planned()) {
       walk = batch::WalkParts(scanner, write);
@@ -47,10 +148,11 @@ class SplitRun {
       const auto parts =
           batch::PlanParts(found, source->Info().frames, options.Plan(source->Info().rate));
       for (std::size_t k = 0; !walk.readFailed && k < parts.size() && !console_.Stopped(); ++k) {
-        bar.Report(static_cast<int>(k * 100 / parts.size()));
         write(parts[k], static_cast<int>(k) + 1);
       }
     }
+    // Every part of the file is written before its source is let go.
+    Tell(true);
     if (walk.readFailed) {
       console_.Report(file, wave::ErrorCode::UnableToRead);
       failed_ = true;
@@ -58,38 +160,28 @@ class SplitRun {
   }
 
  private:
-  void Write(wave::WaveSource& source, const std::string& sourceName, const detect::PartSpan& part,
-             int number) {
-    const std::string name = batch::PartFileName(sourceName, number);
-    const std::string shown = batch::JoinPath(shownFolder_, name);
-    wave::WriteOptions write;
-    write.mono = job_.options.mono;
-    write.keepMetadata = job_.options.keepMetadata;
-    write.keep = &keep_;
-    write.stopRequested = [this] { return console_.Stopped(); };
-    wave::FileId id;
-    const wave::Error error =
-        wave::WritePart(source, part.start, part.end, folder_, name, write, &id);
-    if (error == wave::ErrorCode::Stopped) return;
-    if (error) {
-      console_.Report(shown, error);
-      failed_ = true;
-      return;
-    }
-    keep_.push_back({id, "written earlier in this run"});
-    // A closed or full stdout stops the listing of names, never the parts.
-    if (!job_.options.quiet && listing_) {
-      console_.out() << Printable(shown) << '\n';
-      listing_ = console_.Deliver();
-      outputFailed_ = !listing_ && !console_.OutClosed();
+  // Prints what the writer has done: the names written, the parts refused.
+  void Tell(bool all) {
+    for (const Task& task : writer_.Done(all)) {
+      if (task.error == wave::ErrorCode::Stopped) continue;
+      if (task.error) {
+        console_.Report(task.shown, task.error);
+        failed_ = true;
+        continue;
+      }
+      // A closed or full stdout stops the listing of names, never the parts.
+      if (!job_.options.quiet && listing_) {
+        console_.out() << Printable(task.shown) << '\n';
+        listing_ = console_.Deliver();
+        outputFailed_ = !listing_ && !console_.OutClosed();
+      }
     }
   }
 
   Job& job_;
   Console& console_;
-  wave::Folder& folder_;
   std::string shownFolder_;
-  wave::KeptFiles keep_;
+  Writer writer_;
   bool failed_ = false;
   bool listing_ = true;
   bool outputFailed_ = false;
