@@ -1,7 +1,7 @@
 #!/bin/sh
 # The engine's layers include only what lies below them, and nothing in the
 # engine or the command line moves the process's current folder:
-#   wave <- detect <- batch <- (cli, app); browse <- app.
+#   wave <- detect <- batch <- (cli, app); wave <- sndfile <- cli; browse <- app.
 #   layers_test.sh SRC_DIR
 set -u
 src=$1
@@ -21,12 +21,13 @@ allowed() {  # folder, then the folders its files may include from
 allowed wave wave
 allowed detect wave detect
 allowed batch wave detect batch
-allowed cli wave detect batch cli
+allowed sndfile wave sndfile
+allowed cli wave detect batch sndfile cli
 allowed browse browse
 allowed app wave detect batch browse app
 
 moved=$(grep -nE 'chdir|SetCurrentFolder|current_path\(|QDir::setCurrent|SetCurrentDirectory' \
-        "$src"/wave/* "$src"/detect/* "$src"/batch/* "$src"/cli/* || true)
+        "$src"/wave/* "$src"/detect/* "$src"/batch/* "$src"/sndfile/* "$src"/cli/* || true)
 if [ -n "$moved" ]; then
   echo "the engine or the command line moves the current folder:"
   echo "$moved"

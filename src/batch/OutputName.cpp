@@ -33,11 +33,12 @@ std::string PartNumberText(int partNumber) {
   return digits;
 }
 
-std::string PartFileName(const std::string& sourceName, int partNumber) {
+std::string PartFileName(const std::string& sourceName, int partNumber, const std::string& extension) {
   const NameParts name = SplitFileName(sourceName);
   std::string file = name.stem + '_' + PartNumberText(partNumber);
-  if (!name.extension.empty() && name.extension.front() != '.') file += '.';
-  return file + name.extension;
+  const std::string& ending = extension.empty() ? name.extension : extension;
+  if (!ending.empty() && ending.front() != '.') file += '.';
+  return file + ending;
 }
 
 std::string JoinPath(const std::string& folder, const std::string& name) {

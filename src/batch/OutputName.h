@@ -17,8 +17,9 @@ NameParts SplitFileName(const std::string& fileName);
 // The part number as "%03d" prints it: 1 gives 001, 1000 gives 1000.
 std::string PartNumberText(int partNumber);
 
-// "Live Set.wav", part 3, gives "Live Set_003.wav".
-std::string PartFileName(const std::string& sourceName, int partNumber);
+// "Live Set.wav", part 3, gives "Live Set_003.wav"; with the extension
+// ".flac", "Live Set_003.flac".
+std::string PartFileName(const std::string& sourceName, int partNumber, const std::string& extension = "");
 
 // The part's name joined to a folder: "Live Set.wav", part 3, into "/out"
 // gives "/out/Live Set_003.wav". A separator goes in only where the folder

@@ -50,6 +50,9 @@ int Run(int argc, const char* const* argv, Console& console, wave::FileApi& file
   split->add_option("-o,--output-dir", options.outputDir, "Folder for the parts (default: here)")
       ->type_name("DIR");
   split->add_flag("-q,--quiet", options.quiet, "Do not list the files written");
+  split->add_option("--to", options.to, "Write the parts as FLAC or WAV instead of the source's format")
+      ->check(CLI::IsMember({"flac", "wav"}))
+      ->type_name("flac|wav");
   split->add_flag("--keep-metadata", options.keepMetadata,
                   "Carry the source's bext, iXML and LIST-INFO chunks into every part, the "
                   "broadcast time reference moved on to the part's start");

@@ -14,7 +14,7 @@ int Count(Job& job) {
     int parts = 0;
     {
       Console::Bar bar(console, file);
-      std::unique_ptr<wave::WaveSource> source = job.Open(file);
+      std::unique_ptr<wave::Source> source = job.Open(file);
       failed = failed || !source;
       if (source) {
         detect::Scanner scanner(*source, options.Detection(), bar);

@@ -19,10 +19,11 @@ struct Job {
   wave::FileApi& files;
 
   // Opens `path` as given: nothing moves the process's folder, so a relative
-  // path means what it meant when the user typed it. Null after reporting
-  // the refusal as "corvella-cli: PATH: MESSAGE (reason)"; `refusal` then
-  // holds it.
-  std::unique_ptr<wave::WaveSource> Open(const std::string& path, wave::Error* refusal = nullptr);
+  // path means what it meant when the user typed it. A RIFF, RF64 or BW64
+  // file goes to Corvella's own WAV reader, anything else to libsndfile's.
+  // Null after reporting the refusal as "corvella-cli: PATH: MESSAGE
+  // (reason)"; `refusal` then holds it.
+  std::unique_ptr<wave::Source> Open(const std::string& path, wave::Error* refusal = nullptr);
 
   // The folder part names are shown in: --output-dir as given, or where the
   // kernel resolved it when it climbs with ".." (past a link that is not

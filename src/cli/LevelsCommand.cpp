@@ -27,7 +27,7 @@ int Levels(Job& job) {
   for (const std::string& file : job.options.files) {
     if (console.Stopped()) break;
     Console::Bar bar(console, file);
-    std::unique_ptr<wave::WaveSource> source = job.Open(file);
+    std::unique_ptr<wave::Source> source = job.Open(file);
     if (!source) {
       failed = true;
       continue;

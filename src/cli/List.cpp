@@ -29,7 +29,7 @@ int List(Job& job) {
     entry.padAfter = options.padAfter;
     Console::Bar bar(console, file);
     wave::Error refusal;
-    std::unique_ptr<wave::WaveSource> source = job.Open(file, &refusal);
+    std::unique_ptr<wave::Source> source = job.Open(file, &refusal);
     if (!source) {
       entry.error = wave::MessageOf(refusal);
       failed = true;

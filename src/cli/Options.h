@@ -25,6 +25,7 @@ struct Options {
   double padAfter = 0;
   bool mono = false;
   bool keepMetadata = false;
+  std::string to;  // "flac", "wav", or "" for the source's own format
   bool quiet = false;
   std::string outputDir;
   std::string format = "text";

@@ -16,6 +16,7 @@
 #include "batch/PartWalk.h"
 #include "batch/Plan.h"
 #include "cli/Commands.h"
+#include "sndfile/SndWriter.h"
 #include "wave/PartWriter.h"
 
 namespace corvella::cli {
@@ -23,10 +24,16 @@ namespace {
 
 // One part to write, and once written, what became of it.
 struct Task {
-  wave::WaveSource* source;
+  wave::Source* source;
   detect::PartSpan part;
   std::string name;   // in the destination folder
   std::string shown;  // as printed
+  // How: Corvella's own WAV writer (0), or libsndfile's in this format,
+  // tagged as part `track` of `tracks`.
+  int format = 0;
+  int track = 0;
+  int tracks = 0;
+  sndfile::Tags tags;
   wave::Error error;
 };
 
@@ -86,14 +93,29 @@ class Writer {
       task.error = wave::ErrorCode::Stopped;
       return;
     }
-    wave::WriteOptions options;
-    options.mono = job_.options.mono;
-    options.keepMetadata = job_.options.keepMetadata;
-    options.keep = &keep_;
-    options.stopRequested = [this] { return job_.console.Stopped(); };
     wave::FileId id;
-    task.error = wave::WritePart(*task.source, task.part.start, task.part.end, folder_, task.name,
-                                 options, &id);
+    auto stop = [this] { return job_.console.Stopped(); };
+    if (task.format == 0) {
+      wave::WriteOptions options;
+      options.mono = job_.options.mono;
+      options.keepMetadata = job_.options.keepMetadata;
+      options.keep = &keep_;
+      options.stopRequested = stop;
+      task.error = wave::WritePart(static_cast<wave::WaveSource&>(*task.source), task.part.start,
+                                   task.part.end, folder_, task.name, options, &id);
+    } else {
+      sndfile::SndWriteOptions options;
+      options.format = task.format;
+      options.mono = job_.options.mono;
+      options.keep = &keep_;
+      options.stopRequested = stop;
+      options.title = batch::SplitFileName(task.name).stem;
+      options.track = task.track;
+      options.tracks = task.tracks;
+      options.tags = task.tags;
+      task.error = sndfile::WritePart(*task.source, task.part.start, task.part.end, folder_, task.name,
+                                      options, &id);
+    }
     if (!task.error) keep_.push_back({id, "written earlier in this run"});
   }
 
@@ -119,17 +141,36 @@ class SplitRun {
 
   void File(const std::string& file) {
     Console::Bar bar(console_, file);
-    std::unique_ptr<wave::WaveSource> source = job_.Open(file);
+    std::unique_ptr<wave::Source> source = job_.Open(file);
     if (!source) {
       failed_ = true;
       return;
     }
     const Options& options = job_.options;
     const std::string name = std::filesystem::path(file).filename().string();
+    // WAV parts of a WAV source are Corvella's own; the rest libsndfile's.
+    const auto* snd = dynamic_cast<const sndfile::SndSource*>(source.get());
+    int format = 0;
+    if (snd || options.to == "flac") {
+      const wave::Error refusal = sndfile::PartFormat(source->Info(), snd ? snd->Format() : 0,
+                                                      snd && snd->Lossy(), options.to, format);
+      if (refusal) {
+        console_.Report(file, refusal);
+        failed_ = true;
+        return;
+      }
+    }
+    const std::string extension = options.to.empty() ? "" : "." + options.to;
+    int tracks = 0;  // known before writing where parts are tagged with their count
     auto write = [&](const detect::PartSpan& part, int number) {
-      const std::string partName = batch::PartFileName(name, number);
-      writer_.Add({source.get(), part, partName, batch::JoinPath(shownFolder_, partName), {}});
+      const std::string partName = batch::PartFileName(name, number, extension);
+      writer_.Add({source.get(), part, partName, batch::JoinPath(shownFolder_, partName), format, number,
+                   tracks, snd ? snd->tags() : sndfile::Tags{}, {}});
     };
+    // Parts are found first, and written after, where they are tagged with
+    // their count, and where the source is a decoder that the writer and the
+    // scanner cannot share.
+    const bool first = (format & SF_FORMAT_TYPEMASK) == SF_FORMAT_FLAC || source->Sequential();
     // The bar, and the names of the parts written meanwhile, once a block.
     struct Progress final : detect::Progress {
       SplitRun& run;
@@ -141,12 +182,13 @@ class SplitRun {
     } progress(*this, bar);
     detect::Scanner scanner(*source, options.Detection(), progress);
     batch::WalkResult walk;
-    if (!options.Planned()) {
+    if (!options.Planned() && !first) {
       walk = batch::WalkParts(scanner, write);
     } else {
       const auto found = batch::FindParts(scanner, walk);
       const auto parts =
           batch::PlanParts(found, source->Info().frames, options.Plan(source->Info().rate));
+      tracks = static_cast<int>(parts.size());
       for (std::size_t k = 0; !walk.readFailed && k < parts.size() && !console_.Stopped(); ++k) {
         write(parts[k], static_cast<int>(k) + 1);
       }

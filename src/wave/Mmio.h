@@ -66,6 +66,10 @@ class MmioFile {
   // FileApi::kCopyUnsupported when the caller must copy by blocks.
   std::int64_t CopyFrom(MmioFile& source, std::int64_t offset, std::int64_t count);
   std::int64_t Position() const { return position_; }
+  // The file system and descriptor underneath, for a library that writes
+  // the file its own way.
+  FileApi& Files() { return files_; }
+  int Descriptor() const { return fd_; }
   void Seek(std::int64_t offset) { position_ = offset; }
   // The file's length, or -1.
   std::int64_t Length();

@@ -170,20 +170,32 @@ Folder::~Folder() {
   files_.Close(fd_);
 }
 
-Error WritePart(WaveSource& source, std::int64_t startFrame, std::int64_t endFrame, Folder& folder,
-                const std::string& name, const WriteOptions& options, FileId* written) {
+std::unique_ptr<MmioFile> CreatePart(Folder& folder, const std::string& name, const KeptFiles* keep,
+                                     Error& error) {
   if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) {
-    return {ErrorCode::UnableToCreate, "not a file name"};
+    error = {ErrorCode::UnableToCreate, "not a file name"};
+    return nullptr;
   }
-  if (options.keep) {
+  if (keep) {
     const FileId existing = folder.Inspect(name).id;
-    for (const auto& [id, reason] : *options.keep) {
-      if (existing.Known() && existing == id) return {ErrorCode::UnableToCreate, reason};
+    for (const auto& [id, reason] : *keep) {
+      if (existing.Known() && existing == id) {
+        error = {ErrorCode::UnableToCreate, reason};
+        return nullptr;
+      }
     }
   }
   int why = 0;
   std::unique_ptr<MmioFile> out = MmioFile::Create(folder.Files(), folder.Descriptor(), name, why);
-  if (!out) return {ErrorCode::UnableToCreate, ReasonOf(why)};
+  if (!out) error = {ErrorCode::UnableToCreate, ReasonOf(why)};
+  return out;
+}
+
+Error WritePart(WaveSource& source, std::int64_t startFrame, std::int64_t endFrame, Folder& folder,
+                const std::string& name, const WriteOptions& options, FileId* written) {
+  Error error;
+  std::unique_ptr<MmioFile> out = CreatePart(folder, name, options.keep, error);
+  if (!out) return error;
 
   const SourceInfo& info = source.Info();
   const bool mix = options.mono && info.channels > 1;

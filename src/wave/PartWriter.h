@@ -10,6 +10,7 @@
 
 #include "wave/Error.h"
 #include "wave/FileApi.h"
+#include "wave/Mmio.h"
 #include "wave/WaveSource.h"
 
 namespace corvella::wave {
@@ -50,6 +51,12 @@ struct WriteOptions {
   // Asked between blocks of the copy: true abandons the part.
   std::function<bool()> stopRequested;
 };
+
+// Starts the part file `name` in `folder`, to take its name only when
+// published: null with UnableToCreate when the name is not a plain file
+// name, names a file that must be kept, or cannot be created.
+std::unique_ptr<MmioFile> CreatePart(Folder& folder, const std::string& name, const KeptFiles* keep,
+                                     Error& error);
 
 // Writes frames [startFrame, endFrame) of `source` as the file `name` in
 // `folder`. The file appears under its name only once it is complete; an

@@ -158,7 +158,7 @@ class PosixFiles final : public FileApi {
 #ifdef O_TMPFILE
     // Naming the file later goes through /proc; without it, use a name.
     if (::access("/proc/self/fd", X_OK) == 0) {
-      const int fd = ::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+      const int fd = ::openat(folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
       why = fd < 0 ? errno : 0;
       if (fd >= 0 || (why != EOPNOTSUPP && why != EISDIR && why != EINVAL)) return fd;
     }
@@ -169,7 +169,7 @@ class PosixFiles final : public FileApi {
   }
 
   int CreateNew(int folder, const std::string& name, int& why) override {
-    const int fd = ::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    const int fd = ::openat(folder, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     why = fd < 0 ? errno : 0;
     return fd;
   }
