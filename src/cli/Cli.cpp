@@ -16,6 +16,8 @@ const char kExamples[] =
     "  corvella-cli split --mono --threshold-db -45 --gap 1.5 session.wav\n"
     "  corvella-cli split --min-part 2 --pad-before 0.2 --pad-after 0.5 -o tracks lp.wav\n"
     "  corvella-cli split --threshold-db -110 --keep-metadata field-recording-24bit.wav\n"
+    "  corvella-cli split --to flac -o tracks side-a.wav\n"
+    "  corvella-cli split --to wav tape-3.flac\n"
     "  corvella-cli list --format cue lp.wav > lp.cue\n"
     "  corvella-cli levels tape.wav\n"
     "\nExit status: 0 when every file was processed and every part written, 1 when a file\n"
@@ -28,9 +30,10 @@ int Run(int argc, const char* const* argv, Console& console, wave::FileApi& file
   CLI::App app{
       "Corvella cuts recordings into parts at the silences between them.\n"
       "It reads WAV files as recorders write them: RIFF, RF64 and BW64; 8-, 16-, 24- and "
-      "32-bit PCM and 32- and 64-bit float, plain or extensible; 1 to 64 channels. The "
-      "parts are WAV files in the source's own format (byte for byte its frames), RF64 "
-      "where larger than 4 GiB.",
+      "32-bit PCM and 32- and 64-bit float, plain or extensible; 1 to 64 channels. Through "
+      "libsndfile it reads FLAC, AIFF, Wave64 and CAF too, and counts and lists Ogg, Opus "
+      "and MP3. Parts keep the source's format (a WAV part byte for byte its frames, RF64 "
+      "where larger than 4 GiB) unless --to says otherwise.",
       "corvella-cli"};
   app.footer(kExamples);
   app.require_subcommand(1);
