@@ -88,6 +88,28 @@ TEST_F(SourceFixture, ProgressAndCancelComeOncePerBlock) {
   EXPECT_FALSE(endOfData);
 }
 
+TEST_F(SourceFixture, ClicksAreSilenceOnlyWhenAskedAndOnlyWhenShortAndAlone) {
+  // Two passages 1 s apart, a 2 ms click every 0.3 s between them, and a
+  // 20 ms tap, which is no click.
+  Samples s(44100 * 4, 0);
+  auto loud = [&](int from, int frames, std::int16_t level) {
+    for (int f = from; f < from + frames; ++f) s[static_cast<std::size_t>(f)] = static_cast<std::int16_t>(f % 2 ? level : -level);
+  };
+  loud(0, 44100, 3000);
+  for (int f = 44100 + 13230; f < 2 * 44100 + 30000; f += 13230) loud(f, 88, 8000);
+  loud(2 * 44100 + 44100, 44100, 3000);
+  auto source = Open(SimpleWav(1, s));
+  EXPECT_EQ(Walk(*source).size(), 1u);  // the clicks bridge the pause
+  params.ignoreClicksMs = 5;
+  const std::vector<PartSpan> declicked = Walk(*source);
+  ASSERT_EQ(declicked.size(), 2u);
+  EXPECT_EQ(declicked[0], (PartSpan{0, 44100}));
+  EXPECT_EQ(declicked[1], (PartSpan{3 * 44100, 4 * 44100}));
+  loud(44100 + 22050, 882, 8000);  // a tap of 20 ms, half a second on
+  auto tapped = Open(SimpleWav(1, s), "tap.wav");
+  EXPECT_EQ(Walk(*tapped), (std::vector<PartSpan>{{0, 44100 + 22050 + 882}, {3 * 44100, 4 * 44100}}));
+}
+
 TEST(GapFrames, FollowTheSampleRate) {
   for (auto [rate, gap] : {std::pair<std::int64_t, std::int64_t>{44100, 22050},
                            {32000, 22050},

@@ -97,6 +97,126 @@ LevelEstimate EstimateLevels(const LevelHistogram& levels) {
   return estimate;
 }
 
+PartSurvey::PartSurvey(int lowestDb, std::int64_t windowFrames, std::int64_t gapFrames)
+    : lowest_(lowestDb), gapWindows_(gapFrames / std::max<std::int64_t>(1, windowFrames)) {
+  const auto steps = static_cast<std::size_t>(-lowestDb / kStepDb) + 1;
+  for (Sweep* sweep : {&raw_, &declicked_}) {
+    sweep->starts.assign(steps + 1, 0);
+    sweep->parts.assign(steps, 0);
+  }
+}
+
+void PartSurvey::Count(Sweep& sweep, std::int64_t window, double db) {
+  // The loudest of the gap's windows before this one: at thresholds from it
+  // up to this window's level, this window is loud after a gap.
+  auto& loudest = sweep.loudest;
+  while (!loudest.empty() && loudest.front().first < window - gapWindows_ - 1) loudest.pop_front();
+  const double before = loudest.empty() ? -1e9 : loudest.front().second;
+  auto step = [&](double level) {
+    return static_cast<std::size_t>(
+        std::clamp(std::ceil((level - lowest_) / kStepDb), 0.0, static_cast<double>(sweep.parts.size())));
+  };
+  // Thresholds t with before <= t < db: the steps from step(before) to step(db).
+  const std::size_t from = step(before), to = step(db);
+  if (from < to) {
+    ++sweep.starts[from];
+    --sweep.starts[to];
+  }
+  while (!loudest.empty() && loudest.back().second <= db) loudest.pop_back();
+  loudest.emplace_back(window, db);
+}
+
+// How far around a window the click test looks, in windows of 10 ms: from
+// the second next to the fifth, so a click that straddles two windows
+// stands alone in both.
+constexpr std::size_t kNear = 1;
+constexpr std::size_t kReach = 5;
+
+void PartSurvey::Judge(std::int64_t window) {
+  double around = lowest_;
+  for (std::int64_t other = window - static_cast<std::int64_t>(kReach);
+       other <= window + static_cast<std::int64_t>(kReach); ++other) {
+    const std::int64_t distance = other > window ? other - window : window - other;
+    if (distance > static_cast<std::int64_t>(kNear) && other >= first_ && other < seen_) {
+      around = std::max(around, recent_[static_cast<std::size_t>(other - first_)]);
+    }
+  }
+  const double db = recent_[static_cast<std::size_t>(window - first_)];
+  const bool click = db > around + 10.0;
+  if (click) ++clicks_;
+  Count(declicked_, window, click ? around : db);
+}
+
+void PartSurvey::Add(double peakDb) {
+  Count(raw_, seen_, peakDb);
+  recent_.push_back(peakDb);
+  ++seen_;
+  // A window is judged once the windows after it within reach are in.
+  const std::int64_t ready = seen_ - 1 - static_cast<std::int64_t>(kReach);
+  if (ready >= 0) Judge(ready);
+  while (recent_.size() > 2 * kReach + 1) {
+    recent_.erase(recent_.begin());
+    ++first_;
+  }
+}
+
+void PartSurvey::Finish() {
+  for (std::int64_t window = std::max<std::int64_t>(0, seen_ - static_cast<std::int64_t>(kReach)); window < seen_;
+       ++window) {
+    Judge(window);
+  }
+  for (Sweep* sweep : {&raw_, &declicked_}) {
+    int parts = 0;
+    for (std::size_t step = 0; step < sweep->parts.size(); ++step) sweep->parts[step] = parts += sweep->starts[step];
+  }
+}
+
+// Clicks in these numbers are a recording's crackle, not a stray tap.
+constexpr std::int64_t kManyClicks = 10;
+
+StableRange FindStableRange(const PartSurvey& survey, const LevelHistogram& levels) {
+  // The share of windows above each step's threshold: where nearly all of
+  // the recording is loud, the count says nothing.
+  const std::vector<std::int64_t>& counts = levels.Counts();
+  std::vector<std::int64_t> above(survey.Steps(), 0);
+  for (std::size_t i = 0; i < counts.size(); ++i) {
+    const double db = levels.LevelOf(i);
+    for (std::size_t step = 0; step < survey.Steps() && survey.ThresholdOf(step) < db; ++step) above[step] += counts[i];
+  }
+  const double windows = static_cast<double>(std::max<std::int64_t>(1, levels.Windows()));
+  StableRange best[2];
+  for (int d = 0; d < 2; ++d) {
+    StableRange range;
+    for (std::size_t step = 0; step < survey.Steps(); ++step) {
+      const int parts = survey.Parts(step, d == 1);
+      const bool usable = parts >= 1 && static_cast<double>(above[step]) / windows <= 0.98;
+      if (usable && range.found && parts == range.parts && range.highDb + PartSurvey::kStepDb >= survey.ThresholdOf(step) - 1e-9) {
+        range.highDb = survey.ThresholdOf(step);
+      } else if (usable) {
+        range = {true, survey.ThresholdOf(step), survey.ThresholdOf(step), parts, d == 1};
+      } else {
+        range.found = false;
+      }
+      if (range.found && (!best[d].found || range.Width() > best[d].Width())) best[d] = range;
+    }
+  }
+  // The clicks are worth taking out when that steadies the count clearly,
+  // or when, many of them bridging the pauses, they make fewer parts of a
+  // recording than it steadily holds without them.
+  const bool steadier = best[1].found && (!best[0].found || best[1].Width() >= best[0].Width() + 6.0);
+  const bool bridged = best[1].found && best[0].found && survey.Clicks() >= kManyClicks && best[1].Width() >= 6.0 &&
+                       best[1].parts > best[0].parts;
+  return steadier || bridged ? best[1] : best[0];
+}
+
+double SuggestThreshold(const LevelEstimate& estimate, const StableRange& range) {
+  if (!range.found) return -50.0;
+  if (estimate.found && estimate.thresholdDb >= range.lowDb + 1.0 && estimate.thresholdDb <= range.highDb - 1.0) {
+    return estimate.thresholdDb;
+  }
+  return (range.lowDb + range.highDb) / 2.0;
+}
+
 void WriteHistogram(std::ostream& out, const LevelHistogram& levels,
                     const LevelEstimate& estimate) {
   constexpr int kStep = 6;

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
+#include <utility>
 #include <ostream>
 #include <vector>
 
@@ -43,6 +45,61 @@ struct LevelEstimate {
   double thresholdDb = -50;  // the suggestion
 };
 
+// How many parts a recording falls into at each threshold of a grid of
+// 0.5 dB steps, counted on its windows as they stream past: a part goes on
+// while no more than the gap of silent windows lies between two loud ones.
+// A window starts a part at every threshold under its own level and at or
+// above the loudest of the gap's windows before it, so each window adds one
+// range to the counts: constant work a window, whatever the grid. Counted
+// twice: as the recording is, and with its clicks taken out, where a window
+// that peaks 10 dB above everything from 20 to 50 ms around it is taken for
+// that quiet. The memory is the grid's and the gap's, whatever the length.
+class PartSurvey {
+ public:
+  static constexpr double kStepDb = 0.5;
+  PartSurvey(int lowestDb, std::int64_t windowFrames, std::int64_t gapFrames);
+  void Add(double peakDb);
+  // Takes in the last windows held back to judge them against what follows.
+  void Finish();
+  std::size_t Steps() const { return raw_.parts.size(); }
+  double ThresholdOf(std::size_t step) const { return lowest_ + kStepDb * static_cast<double>(step); }
+  // Valid once Finish() has run.
+  int Parts(std::size_t step, bool declicked) const { return (declicked ? declicked_ : raw_).parts[step]; }
+  // Windows taken for clicks.
+  std::int64_t Clicks() const { return clicks_; }
+
+ private:
+  struct Sweep {
+    std::deque<std::pair<std::int64_t, double>> loudest;  // falling levels of the windows within the gap
+    std::vector<int> starts;  // +1 where a range of thresholds begins, -1 past its end
+    std::vector<int> parts;
+  };
+  void Count(Sweep& sweep, std::int64_t window, double db);
+  void Judge(std::int64_t window);
+
+  int lowest_;
+  std::int64_t gapWindows_;  // silent windows that do not end a part
+  Sweep raw_, declicked_;
+  std::vector<double> recent_;  // the last windows' levels, for the click test...
+  std::int64_t first_ = 0;      // ...from this window on
+  std::int64_t seen_ = 0;       // windows added
+  std::int64_t clicks_ = 0;
+};
+
+// The thresholds over which the part count holds still.
+struct StableRange {
+  bool found = false;
+  double lowDb = 0, highDb = 0;  // the first and last threshold of the range
+  int parts = 0;
+  bool declicked = false;        // found with the clicks taken out
+  double Width() const { return highDb - lowDb + PartSurvey::kStepDb; }
+};
+
+// The widest range of thresholds giving the same number of parts (at least
+// one), among those that leave some of the recording quiet; the one with
+// clicks taken out when it is clearly wider.
+StableRange FindStableRange(const PartSurvey& survey, const LevelHistogram& levels);
+
 // The window peaks, in dB, fall into two heaps: the quiet passages (tape
 // hiss, surface noise, room tone) low down, the music above. The boundary
 // between the heaps is the one that best separates them (Otsu's method on
@@ -55,6 +112,10 @@ struct LevelEstimate {
 // or the heaps less than 6 dB apart, there is no clear silence and the
 // suggestion stays at -50 dBFS.
 LevelEstimate EstimateLevels(const LevelHistogram& levels);
+
+// The threshold to suggest: the estimate's where it lies well inside the
+// stable range, else the middle of the range; -50 dBFS without a range.
+double SuggestThreshold(const LevelEstimate& estimate, const StableRange& range);
 
 // A small histogram of the window levels in 6 dB steps, with the noise,
 // music and suggested levels marked.

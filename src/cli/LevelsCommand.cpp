@@ -11,6 +11,11 @@
 namespace corvella::cli {
 namespace {
 
+// Clicks are bursts of at most 5 ms.
+constexpr int kClickMs = 5;
+// A range of thresholds this wide giving the same parts is a sure suggestion.
+constexpr double kSureDb = 6.0;
+
 // "10 ms", "10.02 ms", "1000 ms": a window's real length.
 std::string WindowLength(std::int64_t frames, std::int64_t rate) {
   std::string text = Fixed(1000.0 * detect::Seconds(frames, rate > 0 ? rate : 44100), 2);
@@ -38,17 +43,25 @@ int Levels(Job& job) {
         std::max<std::int64_t>(1, detect::FramesFromSeconds(0.01, info.rate));
     // Deeper recordings have their noise far below 16-bit silence.
     LevelHistogram levels(info.bits > 16 || wave::IsFloat(info.sampleType) ? -150 : -96);
-    const wave::Error error = detect::ForEachWindowPeak(
-        *source, windowFrames, bar, [&](double peak, std::int64_t) { levels.Add(peak); });
+    detect::DetectParams params = job.options.Detection();
+    PartSurvey survey(levels.Lowest(), windowFrames, detect::GapFrames(params.gapThreshold, info.rate));
+    const wave::Error error = detect::ForEachWindowPeak(*source, windowFrames, bar, [&](double peak, std::int64_t) {
+      levels.Add(peak);
+      survey.Add(levels.Db(peak));
+    });
     if (error) {
       if (error != wave::ErrorCode::Stopped) console.Report(file, error);
       failed = true;
       continue;
     }
+    survey.Finish();
     const LevelEstimate estimate = EstimateLevels(levels);
-    detect::DetectParams params = job.options.Detection();
-    params.noiseFloor = detect::NoiseFloorFromDb(estimate.thresholdDb);
-    params.thresholdDb = estimate.thresholdDb;
+    const StableRange range = FindStableRange(survey, levels);
+    const double suggestion = SuggestThreshold(estimate, range);
+    params.noiseFloor = detect::NoiseFloorFromDb(suggestion);
+    params.thresholdDb = suggestion;
+    if (range.declicked) params.ignoreClicksMs = kClickMs;
+    // The count the suggestion gives, exactly.
     detect::Scanner scanner(*source, params, bar);
     const int parts = batch::WalkParts(scanner, [](const detect::PartSpan&, int) {}).parts;
     if (console.Stopped()) break;
@@ -57,8 +70,8 @@ int Levels(Job& job) {
     std::ostream& out = console.out();
     out << Printable(file) << ": " << info.rate << " Hz, " << info.channels
         << (info.channels == 1 ? " channel, " : " channels, ")
-        << Fixed(detect::Seconds(info.frames, info.rate), 1) << " s, " << levels.Windows()
-        << " windows of " << WindowLength(windowFrames, info.rate) << "\n";
+        << Fixed(detect::Seconds(info.frames, info.rate), 1) << " s, " << levels.Windows() << " windows of "
+        << WindowLength(windowFrames, info.rate) << "\n";
     if (estimate.found) {
       out << "  noise floor: " << Fixed(estimate.noiseDb, 1) << " dBFS (quiet passages, "
           << Fixed(100.0 * estimate.quietShare, 1) << "% of the recording)\n"
@@ -67,10 +80,27 @@ int Levels(Job& job) {
       out << "  no clear silence: the quiet passages do not stand apart from the music\n";
     }
     WriteHistogram(out, levels, estimate);
-    out << "  suggested threshold: " << Fixed(estimate.thresholdDb, 1) << " dBFS (--noise-floor "
-        << params.noiseFloor << "), giving " << parts << (parts == 1 ? " part" : " parts")
-        << " with a " << Fixed(detect::GapSeconds(params.gapThreshold), 2) << " s gap\n"
-        << "suggested: --threshold-db " << Fixed(estimate.thresholdDb, 1) << "\n";
+    if (range.found) {
+      out << "  stable: " << range.parts << (range.parts == 1 ? " part" : " parts") << " for every threshold from "
+          << Fixed(range.lowDb, 1) << " to " << Fixed(range.highDb, 1) << " dBFS (" << Fixed(range.Width(), 1)
+          << " dB)" << (range.declicked ? ", with clicks taken for silence" : "") << "\n";
+    }
+    if (range.declicked) {
+      out << "  clicks: " << survey.Clicks() << " short bursts stand alone in the quiet; --ignore-clicks "
+          << kClickMs << " takes them for silence\n";
+    }
+    if (!range.found || range.Width() < kSureDb) {
+      out << "  warning: no threshold range gives the same parts for long" << (range.found ? "" : " (none at all)")
+          << "; the suggestion is a guess: check it with list before splitting\n";
+    }
+    out << "  suggested threshold: " << Fixed(suggestion, 1) << " dBFS (--noise-floor " << params.noiseFloor
+        << "), giving " << parts << (parts == 1 ? " part" : " parts") << " with a "
+        << Fixed(detect::GapSeconds(params.gapThreshold), 2) << " s gap\n";
+    // Options the other commands take as they stand.
+    out << "suggested: --threshold-db " << Fixed(suggestion, 1);
+    if (params.ignoreClicksMs > 0) out << " --ignore-clicks " << params.ignoreClicksMs;
+    if (params.gapThreshold != Options().gapThreshold) out << " --gap-threshold " << params.gapThreshold;
+    out << "\n";
     if (!console.Deliver()) return console.OutputStatus();
   }
   return job.Status(failed);

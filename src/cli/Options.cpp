@@ -51,6 +51,7 @@ detect::DetectParams Options::Detection() const {
   params.noiseFloor = thresholdDb ? detect::NoiseFloorFromDb(*thresholdDb) : noiseFloor;
   params.thresholdDb = thresholdDb;
   params.gapThreshold = gapSeconds ? detect::GapThresholdFromSeconds(*gapSeconds) : gapThreshold;
+  params.ignoreClicksMs = ignoreClicks;
   return params;
 }
 
@@ -91,6 +92,12 @@ void AddDetectionOptions(CLI::App& command, Options& options) {
       ->check(Number(0.00001, 3600.0))
       ->type_name("SECONDS")
       ->excludes(gap);
+  command
+      .add_option("--ignore-clicks", options.ignoreClicks,
+                  "Take loud bursts of at most MS milliseconds with nothing loud around them as "
+                  "silence: record crackle, taps (off by default)")
+      ->check(Integer(1, 50))
+      ->type_name("MS");
 }
 
 void AddPlanOptions(CLI::App& command, Options& options, bool padding) {

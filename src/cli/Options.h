@@ -20,6 +20,7 @@ struct Options {
   std::optional<double> thresholdDb;
   int gapThreshold = 22050;
   std::optional<double> gapSeconds;
+  int ignoreClicks = 0;  // milliseconds
   double minPart = 0;
   double padBefore = 0;
   double padAfter = 0;

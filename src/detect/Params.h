@@ -15,6 +15,9 @@ struct DetectParams {
   std::optional<double> thresholdDb;
   // The silence that ends a part, in 1/44100 second.
   int gapThreshold = 22050;
+  // When above 0, loud bursts of at most this many milliseconds with nothing
+  // loud around them for a while are judged as silence: clicks and crackle.
+  int ignoreClicksMs = 0;
 };
 
 // One part: its frames [start, end), and its loudest sample once measured,

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "detect/Declick.h"
 #include "detect/Units.h"
 
 namespace corvella::detect {
@@ -141,8 +142,22 @@ class Blocks {
 
 }  // namespace
 
+namespace {
+
+std::unique_ptr<wave::Source> Declick(wave::Source& source, const DetectParams& params) {
+  if (params.ignoreClicksMs <= 0) return nullptr;
+  const std::int64_t rate = source.Info().rate > 0 ? source.Info().rate : kGapUnitsPerSecond;
+  const std::int64_t click = std::max<std::int64_t>(1, rate * params.ignoreClicksMs / 1000);
+  // A click stands alone for at least 20 ms, and four times its own length.
+  const std::int64_t alone = std::max(rate / 50, 4 * click);
+  return std::make_unique<Declicked>(source, RuleFor(source.Info(), params), click, alone);
+}
+
+}  // namespace
+
 Scanner::Scanner(wave::Source& source, const DetectParams& params, Progress& progress)
-    : source_(source),
+    : declicked_(Declick(source, params)),
+      source_(declicked_ ? *declicked_ : source),
       progress_(progress),
       rule_(RuleFor(source.Info(), params)),
       frames_(source.Info().frames),

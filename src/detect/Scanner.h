@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "detect/LoudScan.h"
@@ -40,6 +41,8 @@ class Scanner {
  private:
   int ProgressOf(std::int64_t position) const;
 
+  // The source as judged: the one given, or it with its clicks taken out.
+  std::unique_ptr<wave::Source> declicked_;
   wave::Source& source_;
   Progress& progress_;
   LoudRule rule_;
