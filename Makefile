@@ -9,9 +9,9 @@ CMAKE_ARGS ?=
 
 PACKAGES := cmake ninja-build g++ make qt6-base-dev libcli11-dev libgtest-dev libgmock-dev \
             libbenchmark-dev libxcb1-dev xvfb xauth xdotool openbox fonts-liberation \
-            clang libclang-rt-14-dev nlohmann-json3-dev locales libsndfile1-dev pkg-config espeak-ng sox
+            clang libclang-rt-14-dev nlohmann-json3-dev locales libsndfile1-dev pkg-config espeak-ng sox chromium
 
-.PHONY: all run test deps build build-asan build-fuzz demo bench soak fuzz clean screenshots
+.PHONY: all run test deps build build-asan build-fuzz demo bench soak fuzz clean screenshots pictures
 
 all: build
 
@@ -74,6 +74,11 @@ clean:
 # on Xvfb), photographed into docs/ for the README.
 screenshots: build
 	tests/window/xvfb_test.sh $(BUILD) openbox docs
+
+# The pictures of the cuts of a demo recording, drawn by `list` into docs/
+# for the README.
+pictures: build
+	tools/draw-pictures $(BUILD) docs
 
 # Benchmarks: Corvella next to cat, dd, sox and ffmpeg on 1-hour recordings.
 bench: build

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
+#include <optional>
 #include <vector>
 
 #include "detect/Params.h"
@@ -15,10 +17,33 @@ struct PlanOptions {
   std::int64_t padAfter = 0;
 };
 
-// Drops the parts shorter than the minimum, then widens the others into the
-// silence around them: never before frame 0 or past `frames`, and never past
-// the middle of the silence a part shares with its neighbour, so no two parts
-// overlap. With no options the parts come back unchanged.
+// Plans parts as the scanner finds them. A part shorter than the minimum is
+// dropped; the others widen into the silence around them: never before
+// frame 0 or past `frames`, and never past the middle of the silence a part
+// shares with its neighbour, so no two parts overlap. A part's plan is
+// known once the next kept part has been found, or the scan has ended.
+class PartPlanner {
+ public:
+  PartPlanner(std::int64_t frames, const PlanOptions& options)
+      : frames_(frames), options_(options) {}
+  // The next part found, in order; false when it is dropped.
+  bool Add(const detect::PartSpan& found);
+  // No more parts will be found.
+  void Finish() { finished_ = true; }
+  // Next() can answer: a planned part is known, or none will ever be.
+  bool Ready() const { return kept_.size() >= 2 || finished_; }
+  // Once Ready(): the next planned part, or false when there is none left.
+  bool Next(detect::PartSpan& planned);
+
+ private:
+  std::int64_t frames_;
+  PlanOptions options_;
+  std::deque<detect::PartSpan> kept_;        // found and kept, not yet planned
+  std::optional<std::int64_t> previousEnd_;  // of the kept part planned last
+  bool finished_ = false;
+};
+
+// Every part planned at once. With no options the parts come back unchanged.
 std::vector<detect::PartSpan> PlanParts(const std::vector<detect::PartSpan>& parts,
                                         std::int64_t frames, const PlanOptions& options);
 

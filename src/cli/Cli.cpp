@@ -19,6 +19,7 @@ const char kExamples[] =
     "  corvella-cli split --to flac -o tracks side-a.wav\n"
     "  corvella-cli split --to wav tape-3.flac\n"
     "  corvella-cli list --format cue lp.wav > lp.cue\n"
+    "  corvella-cli list --format html side-a.wav side-b.wav > sides.html\n"
     "  corvella-cli levels tape.wav\n"
     "\nExit status: 0 when every file was processed and every part written, 1 when a file\n"
     "was refused, a part could not be written or the output failed, 2 for a usage error,\n"

@@ -1,15 +1,142 @@
 // `list`: the parts split would write, with their peaks, in one of the
 // listing formats.
+#include <algorithm>
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
+#include <thread>
 
 #include "batch/OutputName.h"
 #include "batch/PartWalk.h"
 #include "batch/Plan.h"
 #include "cli/Commands.h"
 #include "cli/Listing.h"
+#include "cli/Picture.h"
 #include "detect/Levels.h"
+#include "detect/Units.h"
 
 namespace corvella::cli {
+namespace {
+
+// The scan for a picture's parts. It runs on a thread of its own, ahead of
+// the pass that measures the picture, which takes each part as soon as its
+// plan is known: the recording is read about once instead of twice. A
+// decoder reads one way only: its scan runs first, in full.
+class ScanAhead {
+ public:
+  ScanAhead(wave::Source& source, const detect::DetectParams& params,
+            const batch::PlanOptions& plan, Console& console, detect::Progress& progress)
+      : source_(source), params_(params), planner_(source.Info().frames, plan), console_(console) {
+    if (source.Sequential()) {
+      Scan(progress);
+    } else {
+      thread_ = std::thread([this] { Scan(ownProgress_); });
+    }
+  }
+  ~ScanAhead() {
+    {
+      std::lock_guard lock(mutex_);
+      stop_ = true;
+    }
+    if (thread_.joinable()) thread_.join();
+  }
+  ScanAhead(const ScanAhead&) = delete;
+  ScanAhead& operator=(const ScanAhead&) = delete;
+
+  // The next planned part, once the scan has gone far enough to know it.
+  bool NextPart(detect::PartSpan& part) {
+    std::unique_lock lock(mutex_);
+    ready_.wait(lock, [&] { return planner_.Ready(); });
+    return planner_.Next(part);
+  }
+  // Once every part has been taken: what the scan found, dropped parts too.
+  const std::vector<detect::PartSpan>& Found() const { return found_; }
+  const batch::WalkResult& Result() const { return result_; }
+
+ private:
+  // The scan on its own thread reports nothing; it stops with the pass.
+  class OwnProgress final : public detect::Progress {
+   public:
+    explicit OwnProgress(ScanAhead& scan) : scan_(scan) {}
+    void Report(int) override {}
+    void Pump() override {}
+    bool StopRequested() override {
+      std::lock_guard lock(scan_.mutex_);
+      return scan_.stop_ || scan_.console_.Stopped();
+    }
+
+   private:
+    ScanAhead& scan_;
+  };
+
+  void Scan(detect::Progress& progress) {
+    detect::Scanner scanner(source_, params_, progress);
+    const batch::WalkResult result =
+        batch::WalkParts(scanner, [&](const detect::PartSpan& part, int) {
+          std::lock_guard lock(mutex_);
+          found_.push_back(part);
+          if (planner_.Add(part)) ready_.notify_all();
+        });
+    {
+      std::lock_guard lock(mutex_);
+      result_ = result;
+      planner_.Finish();
+    }
+    ready_.notify_all();
+  }
+
+  wave::Source& source_;
+  detect::DetectParams params_;
+  batch::PartPlanner planner_;
+  Console& console_;
+  OwnProgress ownProgress_{*this};
+  std::mutex mutex_;
+  std::condition_variable ready_;
+  std::vector<detect::PartSpan> found_;
+  batch::WalkResult result_;
+  bool stop_ = false;
+  std::thread thread_;  // last: it starts once everything else is in place
+};
+
+// The parts of a recording with the picture of them: its envelope, and the
+// levels of its 10 ms windows as `levels` gathers them. The memory is the
+// picture's, not the recording's.
+wave::Error Draw(Job& job, wave::Source& source, const detect::DetectParams& params,
+                 Console::Bar& bar, std::vector<detect::PartSpan>& parts, Picture& picture) {
+  const wave::SourceInfo& info = source.Info();
+  const batch::PlanOptions plan = job.options.Plan(info.rate);
+  const bool deep = info.bits > 16 || wave::IsFloat(info.sampleType);
+  picture.floorDb = params.thresholdDb && info.bits != 16 ? *params.thresholdDb
+                                                          : detect::AmplitudeDb(params.noiseFloor);
+  picture.columns.assign(
+      static_cast<std::size_t>(std::clamp<std::int64_t>(info.frames, 0, kPictureColumns)), 0.0);
+  picture.levels = LevelHistogram(deep ? -150 : -96);
+  const std::int64_t windowFrames =
+      std::max<std::int64_t>(1, detect::FramesFromSeconds(0.01, info.rate));
+  PartSurvey survey(picture.levels.Lowest(), windowFrames,
+                    detect::GapFrames(params.gapThreshold, info.rate));
+  ScanAhead scan(source, params, plan, job.console, bar);
+  const wave::Error error = detect::MeasureAll(
+      source, bar, picture.columns, windowFrames,
+      [&](double peak) {
+        picture.levels.Add(peak);
+        survey.Add(picture.levels.Db(peak));
+      },
+      [&](detect::PartSpan& part) { return scan.NextPart(part); }, parts);
+  if (error) return error;
+  if (scan.Result().readFailed) return {wave::ErrorCode::UnableToRead};
+  if (scan.Result().stopped) return {wave::ErrorCode::Stopped};
+  for (const detect::PartSpan& part : scan.Found()) {
+    (part.end - part.start >= plan.minFrames ? picture.found : picture.dropped).push_back(part);
+  }
+  survey.Finish();
+  picture.estimate = EstimateLevels(picture.levels);
+  picture.suggestionDb =
+      SuggestThreshold(picture.estimate, FindStableRange(survey, picture.levels));
+  return {};
+}
+
+}  // namespace
 
 int List(Job& job) {
   const Options& options = job.options;
@@ -18,6 +145,7 @@ int List(Job& job) {
   std::vector<ListedFile> listed;
   const detect::DetectParams params = options.Detection();
   const std::string folder = job.ShownFolder();
+  const bool drawn = options.Format() == ListFormat::Svg || options.Format() == ListFormat::Html;
   for (const std::string& file : options.files) {
     if (console.Stopped()) break;
     ListedFile entry;
@@ -39,12 +167,20 @@ int List(Job& job) {
     entry.channels = source->Info().channels;
     entry.rate = source->Info().rate;
     entry.frames = source->Info().frames;
-    detect::Scanner scanner(*source, params, bar);
-    batch::WalkResult walk;
-    auto parts = batch::PlanParts(batch::FindParts(scanner, walk), entry.frames, options.Plan(entry.rate));
-    const wave::Error error = walk.readFailed ? wave::ErrorCode::UnableToRead
-                              : walk.stopped  ? wave::ErrorCode::Stopped
-                                              : detect::MeasurePeaks(*source, parts);
+    std::vector<detect::PartSpan> parts;
+    wave::Error error;
+    if (drawn) {
+      entry.picture.emplace();
+      error = Draw(job, *source, params, bar, parts, *entry.picture);
+    } else {
+      detect::Scanner scanner(*source, params, bar);
+      batch::WalkResult walk;
+      parts =
+          batch::PlanParts(batch::FindParts(scanner, walk), entry.frames, options.Plan(entry.rate));
+      error = walk.readFailed ? wave::ErrorCode::UnableToRead
+              : walk.stopped  ? wave::ErrorCode::Stopped
+                              : detect::MeasurePeaks(*source, parts);
+    }
     if (error) {
       // A file that could not be measured whole lists no parts at all.
       if (error != wave::ErrorCode::Stopped) console.Report(file, error);

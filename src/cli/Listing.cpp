@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 
+#include "cli/Picture.h"
 #include "cli/Text.h"
 #include "detect/Units.h"
 
@@ -182,6 +183,10 @@ void WriteListing(std::ostream& out, ListFormat format, const std::vector<Listed
       return WriteJson(out, files);
     case ListFormat::Labels:
       return WriteLabels(out, files);
+    case ListFormat::Svg:
+      return WriteSvg(out, files);
+    case ListFormat::Html:
+      return WriteHtml(out, files);
     case ListFormat::Cue:
       return WriteCue(out, files);
   }

@@ -3,10 +3,12 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
+#include "cli/Levels.h"
 #include "cli/Options.h"
 #include "detect/Params.h"
 
@@ -16,6 +18,18 @@ struct ListedPart {
   int number = 0;
   detect::PartSpan span;
   std::string output;  // the file split would write
+};
+
+// What the pictures show beyond the parts.
+struct Picture {
+  std::vector<double> columns;            // the recording's peak in each column
+  std::vector<detect::PartSpan> found;    // each part as found, before padding
+  std::vector<detect::PartSpan> dropped;  // parts shorter than --min-part
+  double floorDb = 0;                     // the noise floor in dBFS
+  // The levels of its 10 ms windows, as `levels` reports them.
+  LevelHistogram levels;
+  LevelEstimate estimate;
+  double suggestionDb = -50;
 };
 
 struct ListedFile {
@@ -28,6 +42,7 @@ struct ListedFile {
   int gapThreshold = 0;
   double minPart = 0, padBefore = 0, padAfter = 0;  // seconds
   std::vector<ListedPart> parts;
+  std::optional<Picture> picture;  // for the svg and html formats
 };
 
 void WriteListing(std::ostream& out, ListFormat format, const std::vector<ListedFile>& files);

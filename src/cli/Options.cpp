@@ -65,6 +65,8 @@ ListFormat Options::Format() const {
   if (format == "json") return ListFormat::Json;
   if (format == "labels") return ListFormat::Labels;
   if (format == "cue") return ListFormat::Cue;
+  if (format == "svg") return ListFormat::Svg;
+  if (format == "html") return ListFormat::Html;
   return ListFormat::Text;
 }
 
@@ -126,8 +128,10 @@ void AddFiles(CLI::App& command, Options& options) {
 
 void AddFormatOption(CLI::App& command, Options& options) {
   command
-      .add_option("-f,--format", options.format, "text, csv, json, labels (a label track) or cue")
-      ->check(CLI::IsMember({"text", "csv", "json", "labels", "cue"}))
+      .add_option("-f,--format", options.format,
+                  "text, csv, json, labels (a label track), cue, svg (a picture of the cuts) or html "
+                  "(a page with the pictures, the parts and the levels)")
+      ->check(CLI::IsMember({"text", "csv", "json", "labels", "cue", "svg", "html"}))
       ->type_name("FORMAT");
 }
 

@@ -13,7 +13,7 @@
 
 namespace corvella::cli {
 
-enum class ListFormat { Text, Csv, Json, Labels, Cue };
+enum class ListFormat { Text, Csv, Json, Labels, Cue, Svg, Html };
 
 struct Options {
   int noiseFloor = 104;

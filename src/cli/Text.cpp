@@ -90,6 +90,56 @@ std::string Printable(const std::string& text) {
   return out;
 }
 
+std::string XmlText(const std::string& text) {
+  std::string out;
+  for (std::size_t at = 0; at < text.size();) {
+    const auto byte = static_cast<unsigned char>(text[at]);
+    const std::size_t length = Utf8Length(text, at);
+    // XML has no place for most control characters nor for U+FFFE and
+    // U+FFFF; tabs and line breaks stay as references, which attribute
+    // values would otherwise turn into spaces.
+    const bool nonCharacter = length == 3 && byte == 0xEF &&
+                              static_cast<unsigned char>(text[at + 1]) == 0xBF &&
+                              static_cast<unsigned char>(text[at + 2]) >= 0xBE;
+    if (length == 0 || nonCharacter ||
+        (byte < 0x20 && byte != '\t' && byte != '\n' && byte != '\r')) {
+      out += "\xEF\xBF\xBD";
+      at += nonCharacter ? 3 : 1;
+      continue;
+    }
+    switch (byte) {
+      case '\t':
+        out += "&#9;";
+        break;
+      case '\n':
+        out += "&#10;";
+        break;
+      case '\r':
+        out += "&#13;";
+        break;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&apos;";
+        break;
+      default:
+        out.append(text, at, length);
+    }
+    at += length;
+  }
+  return out;
+}
+
 bool IsUtf8(const std::string& text) {
   for (std::size_t at = 0; at < text.size();) {
     const std::size_t length = Utf8Length(text, at);

@@ -19,6 +19,10 @@ std::string ZeroFilled(long long value, int digits);
 // A name made safe for a terminal: control characters (C0, DEL and C1) and
 // bytes that are not UTF-8 become \xNN escapes.
 std::string Printable(const std::string& text);
+// `text` for XML, in text or in a quoted attribute: markup characters as
+// entities, and bytes that are not UTF-8, or characters XML does not allow,
+// as U+FFFD.
+std::string XmlText(const std::string& text);
 // Whether `text` is valid UTF-8.
 bool IsUtf8(const std::string& text);
 // The bytes of `text` as lower-case hexadecimal.

@@ -38,7 +38,8 @@ class Source {
 
   // Reads up to `count` bytes of samples from `offset` bytes past the first
   // frame, in host byte order. Returns the bytes read (fewer at the end of the
-  // extent) or -1 when they cannot be read.
+  // extent) or -1 when they cannot be read. A source that is not
+  // Sequential() takes reads from two threads at once.
   virtual std::int64_t ReadSamples(std::int64_t offset, void* out, std::int64_t count) = 0;
   // Announces that the bytes will be read soon.
   virtual void WillNeed(std::int64_t offset, std::int64_t count) {

@@ -1,0 +1,312 @@
+// The pictures of the cuts: read back with Qt's XML parser and held against
+// the JSON listing of the same run, and the HTML page rendered by headless
+// Chromium, its shaded bands looked for where the parts are.
+#include <sndfile.h>
+
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QXmlStreamReader>
+#include <cmath>
+#include <cstring>
+#include <map>
+
+#include "cli/Picture.h"
+#include "support/CliRun.h"
+
+namespace corvella::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct PicturedPart {
+  int number = 0;
+  qint64 start = 0, end = 0;
+};
+
+struct PicturedFile {
+  QString name, error;
+  std::vector<PicturedPart> parts, dropped;
+  int floorLines = 0;
+  double floorDb = 0;
+  bool envelope = false;
+};
+
+// Every file group of an SVG (or of the pictures in a page), as a program
+// would read them; fails the test where the document is not well formed.
+std::vector<PicturedFile> ReadPicture(const std::string& document) {
+  std::vector<PicturedFile> files;
+  QXmlStreamReader xml(QByteArray::fromStdString(document));
+  int depth = 0, fileDepth = -1;
+  while (!xml.atEnd()) {
+    const auto token = xml.readNext();
+    if (token == QXmlStreamReader::EndElement) {
+      if (--depth < fileDepth) fileDepth = -1;
+      continue;
+    }
+    if (token != QXmlStreamReader::StartElement) continue;
+    ++depth;
+    const QXmlStreamAttributes a = xml.attributes();
+    const QStringList classes = a.value("class").toString().split(' ');
+    if (xml.name() == u"g" && classes.contains("file")) {
+      files.push_back(
+          {a.value("data-file").toString(), a.value("data-error").toString(), {}, {}, 0, 0, false});
+      fileDepth = depth;
+    } else if (fileDepth < 0) {
+      continue;
+    } else if (xml.name() == u"g" && classes.contains("part")) {
+      files.back().parts.push_back({a.value("data-number").toInt(),
+                                    a.value("data-start-frame").toLongLong(),
+                                    a.value("data-end-frame").toLongLong()});
+    } else if (xml.name() == u"g" && classes.contains("dropped")) {
+      files.back().dropped.push_back(
+          {0, a.value("data-start-frame").toLongLong(), a.value("data-end-frame").toLongLong()});
+    } else if (xml.name() == u"g" && classes.contains("floor")) {
+      files.back().floorDb = a.value("data-db").toDouble();
+    } else if (xml.name() == u"line" && classes.contains("floor")) {
+      ++files.back().floorLines;
+    } else if (xml.name() == u"path" && classes.contains("envelope")) {
+      files.back().envelope = true;
+    }
+  }
+  EXPECT_FALSE(xml.hasError()) << xml.errorString().toStdString() << " at line "
+                               << xml.lineNumber();
+  return files;
+}
+
+// Samples of 16-bit stereo: sounds of the given lengths in frames, each
+// followed by 2 s of silence.
+Samples Sounds(std::initializer_list<std::pair<int, int>> sounds) {
+  Samples samples(2 * 44100, 0);  // a quiet start
+  for (auto [length, level] : sounds) {
+    for (int f = 0; f < length; ++f)
+      samples.insert(samples.end(), {std::int16_t(f % 2 ? level : -level), 0});
+    samples.insert(samples.end(), 2 * 88200, 0);
+  }
+  return samples;
+}
+
+class Pictures : public ::testing::Test {
+ protected:
+  void SetUp() override { fs::current_path(dir.path()); }
+  ShellResult Cli(std::vector<std::string> args) { return RunCli(std::move(args), stop); }
+  TempDir dir;
+  std::atomic<int> stop{0};
+};
+
+TEST_F(Pictures, PartGroupsAreTheJsonListingsParts) {
+  // 0.3 s, 2 s and 1 s of sound and a 5 ms click; the same in float at
+  // 48 kHz; a FLAC; a file that is no recording; names that are hostile.
+  const Samples samples = Sounds({{13230, 4000}, {88200, 12000}, {44100, 700}, {220, 30000}});
+  dir.Put("rec.wav", SimpleWav(2, samples));
+  dir.Put("a&b<\"c'>\t\x01.wav", SimpleWav(2, samples));
+  dir.Put("\xff\xfe name.wav", SimpleWav(2, Sounds({{30000, 9000}})));
+  Bytes floats;
+  for (std::size_t i = 0; i < samples.size(); i += 2) {
+    const float value = static_cast<float>(samples[i]) / 32768.0f;
+    std::uint32_t bits;
+    std::memcpy(&bits, &value, 4);
+    PutLe32(floats, bits);
+  }
+  dir.Put("float.wav",
+          WavBuilder().Chunk("fmt ", FormatBody(3, 1, 44100, 32)).Chunk("data", floats).Build());
+  {
+    SF_INFO info{};
+    info.samplerate = 44100;
+    info.channels = 2;
+    info.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
+    SNDFILE* sf = sf_open((dir / "rec.flac").c_str(), SFM_WRITE, &info);
+    ASSERT_TRUE(sf);
+    ASSERT_EQ(sf_writef_short(sf, samples.data(), static_cast<sf_count_t>(samples.size() / 2)),
+              static_cast<sf_count_t>(samples.size() / 2));
+    sf_close(sf);
+  }
+  dir.Put("bad.wav", Bytes(10, 1));
+  const std::vector<std::string> files{
+      "rec.wav", "a&b<\"c'>\t\x01.wav", "\xff\xfe name.wav", "float.wav", "rec.flac", "bad.wav"};
+
+  const std::string everything = Cli({"list", "-f", "json", "rec.wav"}).out;
+  const QJsonArray allParts = QJsonDocument::fromJson(QByteArray::fromStdString(everything))
+                                  .array()[0]
+                                  .toObject()["parts"]
+                                  .toArray();
+  ASSERT_EQ(allParts.size(), 4);
+  for (const std::vector<std::string>& options :
+       {std::vector<std::string>{},
+        {"--min-part", "0.5"},
+        {"--pad-before", "0.25", "--pad-after", "3", "--gap", "0.2"},
+        {"--threshold-db", "-40", "--min-part", "0.2", "--pad-after", "0.1"}}) {
+    SCOPED_TRACE(::testing::PrintToString(options));
+    auto run = [&](const char* format) {
+      std::vector<std::string> args{"list", "-f", format};
+      args.insert(args.end(), options.begin(), options.end());
+      args.insert(args.end(), files.begin(), files.end());
+      return Cli(args);
+    };
+    const ShellResult json = run("json"), svg = run("svg");
+    EXPECT_EQ(json.status, 1);
+    EXPECT_EQ(svg.status, 1);
+    EXPECT_EQ(svg.err, json.err);
+    const QJsonArray listed = QJsonDocument::fromJson(QByteArray::fromStdString(json.out)).array();
+    const std::vector<PicturedFile> pictured = ReadPicture(svg.out);
+    ASSERT_EQ(pictured.size(), files.size());
+    ASSERT_EQ(static_cast<std::size_t>(listed.size()), files.size());
+    for (std::size_t i = 0; i < files.size(); ++i) {
+      const QJsonObject f = listed[static_cast<int>(i)].toObject();
+      const PicturedFile& p = pictured[i];
+      // The name as the listing gives it; characters XML cannot carry
+      // become U+FFFD there too.
+      EXPECT_EQ(p.name, f["file"].toString().replace(QChar(1), QChar(0xFFFD)));
+      EXPECT_EQ(p.error, f["error"].toString());
+      if (f.contains("error")) {
+        EXPECT_TRUE(p.parts.empty());
+        continue;
+      }
+      const QJsonArray parts = f["parts"].toArray();
+      ASSERT_EQ(p.parts.size(), static_cast<std::size_t>(parts.size())) << files[i];
+      for (int k = 0; k < parts.size(); ++k) {
+        const QJsonObject part = parts[k].toObject();
+        EXPECT_EQ(p.parts[k].number, part["number"].toInt());
+        EXPECT_EQ(p.parts[k].start, part["start_frame"].toInteger());
+        EXPECT_EQ(p.parts[k].end, part["end_frame"].toInteger());
+      }
+      EXPECT_TRUE(p.envelope);
+      EXPECT_EQ(p.floorLines, 2);
+      // A float recording takes a floor given in dB exactly, a 16-bit one
+      // as its amplitude.
+      const bool exact =
+          files[i] == "float.wav" && !options.empty() && options[0] == "--threshold-db";
+      const double floor = exact ? -40.0 : 20 * std::log10(f["noise_floor"].toInt() / 32768.0);
+      EXPECT_NEAR(p.floorDb, floor, 0.006);
+    }
+    // The parts --min-part drops are outlined where the scan found them.
+    const PicturedFile& rec = pictured[0];
+    if (options.size() == 2 && options[0] == "--min-part") {
+      ASSERT_EQ(rec.dropped.size(), 2u);
+      EXPECT_EQ(rec.dropped[0].start, allParts[0].toObject()["start_frame"].toInteger());
+      EXPECT_EQ(rec.dropped[1].end, allParts[3].toObject()["end_frame"].toInteger());
+    } else if (options.empty()) {
+      EXPECT_TRUE(rec.dropped.empty());
+    }
+  }
+}
+
+TEST_F(Pictures, ShortEmptyAndStoppedRecordings) {
+  dir.Put("short.wav", SimpleWav(1, Samples{0, 5000, -5000, 0}));
+  dir.Put("empty.wav", SimpleWav(2, {}));
+  const ShellResult r = Cli({"list", "-f", "svg", "short.wav", "empty.wav"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "corvella-cli: empty.wav: Data chunk contains no data!\n");
+  const std::vector<PicturedFile> pictured = ReadPicture(r.out);
+  ASSERT_EQ(pictured.size(), 2u);
+  ASSERT_EQ(pictured[0].parts.size(), 1u);
+  EXPECT_EQ(pictured[0].parts[0].start, 1);
+  EXPECT_EQ(pictured[0].parts[0].end, 3);
+  EXPECT_TRUE(pictured[0].envelope);
+  EXPECT_EQ(pictured[1].error, "Data chunk contains no data!");
+  // A stop asked for before the run prints no half picture.
+  stop = 2;
+  const ShellResult stopped = Cli({"list", "-f", "svg", "short.wav"});
+  EXPECT_EQ(stopped.status, 130);
+  EXPECT_EQ(stopped.out, "");
+}
+
+// Runs headless Chromium on a page, as a user would from a shell.
+Ran Chromium(const std::vector<std::string>& options, const std::string& page,
+             const std::string& profile) {
+  std::vector<std::string> argv{"/usr/bin/chromium",
+                                "--headless",
+                                "--no-sandbox",
+                                "--disable-gpu",
+                                "--hide-scrollbars",
+                                "--no-first-run",
+                                "--user-data-dir=" + profile};
+  argv.insert(argv.end(), options.begin(), options.end());
+  argv.push_back("file://" + page);
+  return RunProgram(argv);
+}
+
+TEST_F(Pictures, ThePageReadsInABrowserWithItsBandsWhereThePartsAre) {
+  ASSERT_TRUE(fs::exists("/usr/bin/chromium")) << "chromium is needed: make test installs it";
+  // Parts of different lengths, one short enough for --min-part to drop.
+  dir.Put("side a.wav",
+          SimpleWav(2, Sounds({{200000, 12000}, {4000, 12000}, {150000, 9000}, {300000, 3000}})));
+  const ShellResult json = Cli({"list", "-f", "json", "--min-part", "0.5", "side a.wav"});
+  const ShellResult html = Cli({"list", "-f", "html", "--min-part", "0.5", "side a.wav"});
+  ASSERT_EQ(html.status, 0) << html.err;
+  dir.Put("page.html", Bytes(html.out.begin(), html.out.end()));
+  const QJsonObject file =
+      QJsonDocument::fromJson(QByteArray::fromStdString(json.out)).array()[0].toObject();
+  const QJsonArray parts = file["parts"].toArray();
+  ASSERT_EQ(parts.size(), 3);
+
+  // Well formed, self-contained, and with the table and histogram a reader wants.
+  EXPECT_EQ(ReadPicture(html.out).size(), 1u);
+  for (const char* outside : {"src=", "href=", "url(", "@import", "https:", "<link"}) {
+    EXPECT_EQ(html.out.find(outside), std::string::npos) << outside;
+  }
+  // The only address is the SVG namespace's, which names and fetches nothing.
+  const std::string space = "xmlns=\"http://www.w3.org/2000/svg\"";
+  std::string rest = html.out;
+  for (auto at = rest.find(space); at != std::string::npos; at = rest.find(space))
+    rest.erase(at, space.size());
+  EXPECT_EQ(rest.find("http:"), std::string::npos);
+  const Ran parsed = Chromium({"--dump-dom"}, dir / "page.html", dir / "profile");
+  ASSERT_EQ(parsed.status, 0) << parsed.err;
+  const std::string& dom = parsed.out;
+  for (int k = 0; k < parts.size(); ++k) {
+    const std::string output = parts[k].toObject()["output"].toString().toStdString();
+    EXPECT_NE(dom.find("<td class=\"name\">" + output + "</td>"), std::string::npos) << output;
+  }
+  EXPECT_NE(dom.find("class=\"histogram\""), std::string::npos);
+  EXPECT_NE(dom.find("suggested floor"), std::string::npos);
+
+  // The screenshot at 1280 px: the picture stands 40 px in, scaled to the
+  // 1200 px the page leaves it. Along a line just under its top edge, the
+  // shading is blue over the parts and nowhere else.
+  const Ran shown = Chromium({"--window-size=1280,1200", "--screenshot=" + dir / "page.png"},
+                             dir / "page.html", dir / "profile");
+  ASSERT_EQ(shown.status, 0) << shown.err;
+  const QImage shot(QString::fromStdString(dir / "page.png"));
+  ASSERT_FALSE(shot.isNull());
+  ASSERT_EQ(shot.width(), 1280);
+  const double scale = 1200.0 / cli::kPictureWidth;
+  const double frames = static_cast<double>(file["frames"].toInteger());
+  auto column = [&](qint64 frame) {
+    return 40 +
+           (cli::kPictureLeft + static_cast<double>(frame) / frames * cli::kPictureColumns) * scale;
+  };
+  auto shaded = [&](int x, int y) {  // light blue: the band over the frame
+    const QColor c = shot.pixelColor(x, y);
+    return c.blue() - c.red() > 30 && c.red() > 120;
+  };
+  const int left = static_cast<int>(std::ceil(column(0))) + 2;
+  const int right = static_cast<int>(column(static_cast<qint64>(frames))) - 2;
+  // The line: the first one down the page that is shaded over the first part.
+  const int firstPart = static_cast<int>((column(parts[0].toObject()["start_frame"].toInteger()) +
+                                          column(parts[0].toObject()["end_frame"].toInteger())) /
+                                         2);
+  int line = -1;
+  for (int y = 0; y < shot.height() && line < 0; ++y) {
+    if (shaded(firstPart, y) && shaded(firstPart + 5, y) && shaded(firstPart - 5, y)) line = y + 2;
+  }
+  ASSERT_GE(line, 0) << "no shading found";
+  int inside = 0;
+  for (int x = left; x <= right; ++x) {
+    bool inPart = false, nearEdge = false;
+    for (const QJsonValue& value : parts) {
+      const double start = column(value.toObject()["start_frame"].toInteger());
+      const double end = column(value.toObject()["end_frame"].toInteger());
+      inPart = inPart || (x > start + 2 && x < end - 2);
+      nearEdge = nearEdge || std::abs(x - start) <= 2 || std::abs(x - end) <= 2;
+    }
+    if (nearEdge) continue;
+    EXPECT_EQ(shaded(x, line), inPart) << "at x " << x << ", line " << line;
+    inside += inPart;
+  }
+  EXPECT_GT(inside, 300);
+}
+
+}  // namespace
+}  // namespace corvella::test
