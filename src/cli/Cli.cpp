@@ -20,6 +20,9 @@ const char kExamples[] =
     "  corvella-cli split --to wav tape-3.flac\n"
     "  corvella-cli list --format cue lp.wav > lp.cue\n"
     "  corvella-cli list --format html side-a.wav side-b.wav > sides.html\n"
+    "  corvella-cli list --format labels lp.wav > lp.txt    (edit the labels, then:)\n"
+    "  corvella-cli split --cuts lp.txt -o tracks lp.wav\n"
+    "  corvella-cli list -f json lp.wav | corvella-cli split --cuts - lp.wav\n"
     "  corvella-cli levels tape.wav\n"
     "\nExit status: 0 when every file was processed and every part written, 1 when a file\n"
     "was refused, a part could not be written or the output failed, 2 for a usage error,\n"
@@ -50,16 +53,27 @@ int Run(int argc, const char* const* argv, Console& console, wave::FileApi& file
       app.add_subcommand("split", "Write every part as NAME_001.wav, NAME_002.wav, ...");
   AddDetectionOptions(*split, options);
   AddPlanOptions(*split, options, true);
-  split->add_flag("-m,--mono", options.mono, "Mix stereo parts down to one channel");
+  split->add_flag("-m,--mono", options.mono, "Mix each part's channels down to one (their mean)");
   split->add_option("-o,--output-dir", options.outputDir, "Folder for the parts (default: here)")
       ->type_name("DIR");
   split->add_flag("-q,--quiet", options.quiet, "Do not list the files written");
-  split->add_option("--to", options.to, "Write the parts as FLAC or WAV instead of the source's format")
+  split
+      ->add_option("--to", options.to,
+                   "Write the parts as FLAC or WAV instead of the source's format")
       ->check(CLI::IsMember({"flac", "wav"}))
       ->type_name("flac|wav");
   split->add_flag("--keep-metadata", options.keepMetadata,
                   "Carry the source's bext, iXML and LIST-INFO chunks into every part, the "
                   "broadcast time reference moved on to the part's start");
+  auto* cuts = split->add_option("--cuts", options.cuts,
+                                 "Write the parts a cut list names instead of finding them: list's "
+                                 "JSON, CSV, label track or cue "
+                                 "sheet, edited or not; - reads it from stdin");
+  cuts->type_name("FILE");
+  for (const char* detection : {"--noise-floor", "--threshold-db", "--gap-threshold", "--gap",
+                                "--ignore-clicks", "--min-part", "--pad-before", "--pad-after"}) {
+    cuts->excludes(split->get_option(detection));
+  }
   AddFiles(*split, options);
 
   CLI::App* list = app.add_subcommand("list", "Print the parts that split would write");

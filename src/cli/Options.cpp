@@ -122,15 +122,19 @@ void AddPlanOptions(CLI::App& command, Options& options, bool padding) {
 }
 
 void AddFiles(CLI::App& command, Options& options) {
-  command.add_option("FILE", options.files, "WAV recordings (RIFF, RF64 or BW64; PCM or float)")
+  command
+      .add_option("FILE", options.files,
+                  "Recordings: WAV (RIFF, RF64, BW64), FLAC, AIFF, Wave64, CAF; Ogg, Opus and MP3 "
+                  "except for split")
       ->required();
 }
 
 void AddFormatOption(CLI::App& command, Options& options) {
   command
-      .add_option("-f,--format", options.format,
-                  "text, csv, json, labels (a label track), cue, svg (a picture of the cuts) or html "
-                  "(a page with the pictures, the parts and the levels)")
+      .add_option(
+          "-f,--format", options.format,
+          "text, csv, json, labels (a label track), cue, svg (a picture of the cuts) or html "
+          "(a page with the pictures, the parts and the levels)")
       ->check(CLI::IsMember({"text", "csv", "json", "labels", "cue", "svg", "html"}))
       ->type_name("FORMAT");
 }

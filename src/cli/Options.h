@@ -29,6 +29,7 @@ struct Options {
   std::string to;  // "flac", "wav", or "" for the source's own format
   bool quiet = false;
   std::string outputDir;
+  std::string cuts;  // split --cuts: a cut list's path, or "-" for stdin
   std::string format = "text";
   std::vector<std::string> files;
 

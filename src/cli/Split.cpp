@@ -6,9 +6,14 @@
 // looking for the next ones, so the copying (which the kernel does) and the
 // judging overlap. The writer takes the parts in order; what it did is told
 // back to the first thread, which alone speaks to the console.
+#include <cerrno>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
 #include <mutex>
 #include <thread>
 
@@ -16,6 +21,7 @@
 #include "batch/PartWalk.h"
 #include "batch/Plan.h"
 #include "cli/Commands.h"
+#include "cli/CutList.h"
 #include "sndfile/SndWriter.h"
 #include "wave/PartWriter.h"
 
@@ -44,6 +50,10 @@ class Writer {
     for (const std::string& file : job.options.files) {
       const wave::FileId id = job.files.InspectPath(file).id;
       if (id.Known()) keep_.push_back({id, "a source of this run"});
+    }
+    if (!job.options.cuts.empty() && job.options.cuts != "-") {
+      const wave::FileId id = job.files.InspectPath(job.options.cuts).id;
+      if (id.Known()) keep_.push_back({id, "the cut list of this run"});
     }
   }
   ~Writer() {
@@ -113,8 +123,8 @@ class Writer {
       options.track = task.track;
       options.tracks = task.tracks;
       options.tags = task.tags;
-      task.error = sndfile::WritePart(*task.source, task.part.start, task.part.end, folder_, task.name,
-                                      options, &id);
+      task.error = sndfile::WritePart(*task.source, task.part.start, task.part.end, folder_,
+                                      task.name, options, &id);
     }
     if (!task.error) keep_.push_back({id, "written earlier in this run"});
   }
@@ -139,38 +149,58 @@ class SplitRun {
   // than a closed pipe.
   bool failed() const { return failed_ || outputFailed_; }
 
-  void File(const std::string& file) {
-    Console::Bar bar(console_, file);
-    std::unique_ptr<wave::Source> source = job_.Open(file);
-    if (!source) {
+  // A recording opened, with how its parts are to be written.
+  struct Opened {
+    std::string file;
+    std::unique_ptr<wave::Source> source;
+    const sndfile::SndSource* snd = nullptr;
+    int format = 0;         // 0 for Corvella's own WAV writer, else libsndfile's format
+    std::string extension;  // of the parts, where --to sets it
+  };
+
+  // Opens a recording and settles how its parts are written; false after
+  // reporting why it cannot be split.
+  bool Open(const std::string& file, Opened& opened) {
+    opened.file = file;
+    opened.source = job_.Open(file);
+    if (!opened.source) {
       failed_ = true;
-      return;
+      return false;
     }
     const Options& options = job_.options;
-    const std::string name = std::filesystem::path(file).filename().string();
     // WAV parts of a WAV source are Corvella's own; the rest libsndfile's.
-    const auto* snd = dynamic_cast<const sndfile::SndSource*>(source.get());
-    int format = 0;
-    if (snd || options.to == "flac") {
-      const wave::Error refusal = sndfile::PartFormat(source->Info(), snd ? snd->Format() : 0,
-                                                      snd && snd->Lossy(), options.to, format);
+    opened.snd = dynamic_cast<const sndfile::SndSource*>(opened.source.get());
+    if (opened.snd || options.to == "flac") {
+      const wave::Error refusal =
+          sndfile::PartFormat(opened.source->Info(), opened.snd ? opened.snd->Format() : 0,
+                              opened.snd && opened.snd->Lossy(), options.to, opened.format);
       if (refusal) {
         console_.Report(file, refusal);
         failed_ = true;
-        return;
+        return false;
       }
     }
-    const std::string extension = options.to.empty() ? "" : "." + options.to;
+    opened.extension = options.to.empty() ? "" : "." + options.to;
+    return true;
+  }
+
+  // Finds the parts of a recording and writes them.
+  void File(const std::string& file) {
+    Console::Bar bar(console_, file);
+    Opened opened;
+    if (!Open(file, opened)) return;
+    const Options& options = job_.options;
+    wave::Source& source = *opened.source;
+    const std::string name = std::filesystem::path(file).filename().string();
     int tracks = 0;  // known before writing where parts are tagged with their count
     auto write = [&](const detect::PartSpan& part, int number) {
-      const std::string partName = batch::PartFileName(name, number, extension);
-      writer_.Add({source.get(), part, partName, batch::JoinPath(shownFolder_, partName), format, number,
-                   tracks, snd ? snd->tags() : sndfile::Tags{}, {}});
+      Add(opened, part, batch::PartFileName(name, number, opened.extension), number, tracks);
     };
     // Parts are found first, and written after, where they are tagged with
     // their count, and where the source is a decoder that the writer and the
     // scanner cannot share.
-    const bool first = (format & SF_FORMAT_TYPEMASK) == SF_FORMAT_FLAC || source->Sequential();
+    const bool first =
+        (opened.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_FLAC || source.Sequential();
     // The bar, and the names of the parts written meanwhile, once a block.
     struct Progress final : detect::Progress {
       SplitRun& run;
@@ -180,14 +210,14 @@ class SplitRun {
       void Pump() override { run.Tell(false); }
       bool StopRequested() override { return bar.StopRequested(); }
     } progress(*this, bar);
-    detect::Scanner scanner(*source, options.Detection(), progress);
+    detect::Scanner scanner(source, options.Detection(), progress);
     batch::WalkResult walk;
     if (!options.Planned() && !first) {
       walk = batch::WalkParts(scanner, write);
     } else {
       const auto found = batch::FindParts(scanner, walk);
       const auto parts =
-          batch::PlanParts(found, source->Info().frames, options.Plan(source->Info().rate));
+          batch::PlanParts(found, source.Info().frames, options.Plan(source.Info().rate));
       tracks = static_cast<int>(parts.size());
       for (std::size_t k = 0; !walk.readFailed && k < parts.size() && !console_.Stopped(); ++k) {
         write(parts[k], static_cast<int>(k) + 1);
@@ -201,7 +231,30 @@ class SplitRun {
     }
   }
 
+  // Writes the parts a cut list names for a recording.
+  void Cuts(Opened& opened, const std::vector<PlannedPart>& parts) {
+    const int tracks = static_cast<int>(parts.size());
+    for (std::size_t k = 0; k < parts.size() && !console_.Stopped(); ++k) {
+      Add(opened, parts[k].span, parts[k].name, static_cast<int>(k) + 1, tracks);
+      Tell(false);
+    }
+    Tell(true);
+  }
+
  private:
+  void Add(const Opened& opened, const detect::PartSpan& part, const std::string& name, int number,
+           int tracks) {
+    writer_.Add({opened.source.get(),
+                 part,
+                 name,
+                 batch::JoinPath(shownFolder_, name),
+                 opened.format,
+                 number,
+                 tracks,
+                 opened.snd ? opened.snd->tags() : sndfile::Tags{},
+                 {}});
+  }
+
   // Prints what the writer has done: the names written, the parts refused.
   void Tell(bool all) {
     for (const Task& task : writer_.Done(all)) {
@@ -229,6 +282,87 @@ class SplitRun {
   bool outputFailed_ = false;
 };
 
+// Reads the cut list named by --cuts ("-": stdin); "" or why not.
+std::string ReadCutList(const std::string& path, std::string& text) {
+  // Far more than any list of parts; a bound on what a mistaken file costs.
+  constexpr std::size_t kLargest = 64 << 20;
+  std::ifstream file;
+  std::istream* in = &std::cin;
+  if (path != "-") {
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error)) return "Is a directory";
+    file.open(path, std::ios::binary);
+    if (!file) return std::strerror(errno);
+    in = &file;
+  }
+  std::string block(65536, '\0');
+  while (*in) {
+    in->read(block.data(), static_cast<std::streamsize>(block.size()));
+    text.append(block, 0, static_cast<std::size_t>(in->gcount()));
+    if (text.size() > kLargest) return "larger than 64 MiB: not a cut list";
+  }
+  if (in->bad()) return "unable to read it";
+  return "";
+}
+
+// split --cuts: every recording opened and its parts settled before the
+// first is written, so that a list that does not fit writes nothing.
+int SplitByCuts(Job& job, SplitRun& run) {
+  const std::string& cuts = job.options.cuts;
+  const std::string shown = cuts == "-" ? "stdin" : cuts;
+  std::string text;
+  CutList list;
+  std::string error = ReadCutList(cuts, text);
+  if (error.empty()) error = ParseCutList(text, list);
+  if (!error.empty()) {
+    job.console.Report(shown, error);
+    return kExitFailed;
+  }
+  struct Planned {
+    SplitRun::Opened opened;
+    std::vector<PlannedPart> parts;
+  };
+  std::vector<Planned> planned;
+  std::map<std::string, std::string> names;  // each part's name, and whose part it is
+  bool failed = false;
+  for (const std::string& file : job.options.files) {
+    Planned plan;
+    if (!run.Open(file, plan.opened)) {
+      failed = true;
+      continue;
+    }
+    error = ResolveCuts(list, file, job.options.files.size(), plan.opened.source->Info(),
+                        plan.opened.extension, plan.parts);
+    for (std::size_t k = 0; error.empty() && k < plan.parts.size(); ++k) {
+      const auto [at, added] = names.emplace(plan.parts[k].name, file);
+      if (!added) {
+        error = "two parts are named \"" + Printable(plan.parts[k].name) + "\"" +
+                (at->second == file ? "" : " (one of " + Printable(at->second) + ")");
+      }
+    }
+    if (!error.empty()) {
+      job.console.Report(file, error + " (cut list " + shown + ")");
+      failed = true;
+      continue;
+    }
+    planned.push_back(std::move(plan));
+  }
+  if (failed) {
+    job.console.Report("split", "nothing written: the cut list does not fit the recordings");
+    return kExitFailed;
+  }
+  if (list.format == CutFormat::Cue && !job.options.quiet) {
+    job.console.Report(shown,
+                       "a cue sheet gives times to 1/75 s; each part runs from its track's "
+                       "INDEX 01 to the next track's, the last to the end of the recording");
+  }
+  for (Planned& plan : planned) {
+    if (job.console.Stopped()) break;
+    run.Cuts(plan.opened, plan.parts);
+  }
+  return job.Status(run.failed());
+}
+
 }  // namespace
 
 int Split(Job& job) {
@@ -240,6 +374,7 @@ int Split(Job& job) {
     return kExitFailed;
   }
   SplitRun run(job, *folder);
+  if (!job.options.cuts.empty()) return SplitByCuts(job, run);
   for (const std::string& file : job.options.files) {
     if (job.console.Stopped()) break;
     run.File(file);

@@ -1,0 +1,560 @@
+#include "cli/CutList.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <nlohmann/json.hpp>
+
+#include "batch/OutputName.h"
+#include "cli/Text.h"
+
+namespace corvella::cli {
+namespace {
+
+using Json = nlohmann::json;
+
+// Times beyond this many seconds (over 3000 years) are typing errors, and
+// would overflow a frame count.
+constexpr double kLongestSeconds = 1e11;
+
+std::string Quoted(const std::string& text) {
+  std::string quoted(1, '"');
+  quoted += Printable(text);
+  quoted += '"';
+  return quoted;
+}
+
+std::optional<std::int64_t> WholeNumber(std::string_view text) {
+  std::int64_t value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+std::optional<double> Number(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  double value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(value)) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+// The lines of a text, without their line breaks (LF or CR LF).
+std::vector<std::string_view> Lines(std::string_view text) {
+  std::vector<std::string_view> lines;
+  while (!text.empty()) {
+    const auto end = text.find('\n');
+    std::string_view line = text.substr(0, end);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    lines.push_back(line);
+    if (end == std::string_view::npos) break;
+    text.remove_prefix(end + 1);
+  }
+  return lines;
+}
+
+bool Blank(std::string_view line) {
+  return line.find_first_not_of(" \t") == std::string_view::npos;
+}
+
+std::string LineText(std::size_t index) {
+  return "line " + std::to_string(index + 1);
+}
+
+// --- JSON, as list --format json writes it ---------------------------------
+
+std::optional<std::string> FromHex(const std::string& hex) {
+  if (hex.size() % 2) return std::nullopt;
+  std::string bytes;
+  for (std::size_t i = 0; i < hex.size(); i += 2) {
+    unsigned value = 0;
+    const auto [end, error] = std::from_chars(hex.data() + i, hex.data() + i + 2, value, 16);
+    if (error != std::errc() || end != hex.data() + i + 2) return std::nullopt;
+    bytes += static_cast<char>(value);
+  }
+  return bytes;
+}
+
+// A name from `key`, or exactly from its hexadecimal bytes in `key_bytes`
+// where list gave them (names that are not UTF-8).
+std::string JsonName(const Json& object, const std::string& key, const std::string& where,
+                     std::optional<std::string>& name) {
+  const auto bytes = object.find(key + "_bytes");
+  if (bytes != object.end()) {
+    const auto decoded = bytes->is_string() ? FromHex(bytes->get<std::string>()) : std::nullopt;
+    if (!decoded) return where + ": " + key + "_bytes is not a string of hexadecimal bytes";
+    name = *decoded;
+    return "";
+  }
+  const auto text = object.find(key);
+  if (text == object.end() || text->is_null()) return "";
+  if (!text->is_string()) return where + ": " + key + " is not a string";
+  name = text->get<std::string>();
+  return "";
+}
+
+std::string JsonFrame(const Json& part, const char* key, const std::string& where,
+                      std::optional<std::int64_t>& frame) {
+  const auto value = part.find(key);
+  if (value == part.end() || value->is_null()) return "";
+  if (!value->is_number_integer() || value->get<std::int64_t>() < 0) {
+    return where + ": " + key + " is not a whole number of frames";
+  }
+  frame = value->get<std::int64_t>();
+  return "";
+}
+
+std::string JsonSeconds(const Json& part, const char* key, const std::string& where,
+                        std::optional<double>& seconds) {
+  const auto value = part.find(key);
+  if (value == part.end() || value->is_null()) return "";
+  if (!value->is_number()) return where + ": " + key + " is not a number of seconds";
+  seconds = value->get<double>();
+  return "";
+}
+
+std::string ParseJson(const std::string& text, CutList& list) {
+  Json document;
+  try {
+    document = Json::parse(text);
+  } catch (const Json::parse_error& e) {
+    const auto upTo = std::min<std::size_t>(e.byte > 0 ? e.byte - 1 : 0, text.size());
+    const auto line =
+        std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(upTo), '\n');
+    return LineText(static_cast<std::size_t>(line)) + ": not valid JSON";
+  }
+  const std::vector<Json> objects =
+      document.is_array() ? document.get<std::vector<Json>>() : std::vector<Json>{document};
+  for (std::size_t i = 0; i < objects.size(); ++i) {
+    const Json& object = objects[i];
+    const std::string entry = "entry " + std::to_string(i + 1);
+    if (!object.is_object()) return entry + ": not an object with the parts of a recording";
+    CutGroup group;
+    if (auto error = JsonName(object, "file", entry, group.file); !error.empty()) return error;
+    const std::string about = group.file ? "of " + Quoted(*group.file) : "of " + entry;
+    for (const char* key : {"frames", "rate"}) {
+      const auto value = object.find(key);
+      if (value == object.end()) continue;
+      if (!value->is_number_integer() || value->get<std::int64_t>() < 0) {
+        return entry + ": " + key + " is not a whole number";
+      }
+      (std::string(key) == "frames" ? group.frames : group.rate) = value->get<std::int64_t>();
+    }
+    if (const auto error = object.find("error"); error != object.end() && error->is_string()) {
+      group.error = error->get<std::string>();
+    }
+    const auto parts = object.find("parts");
+    if (parts == object.end() && !group.error) return entry + ": no \"parts\"";
+    if (parts != object.end() && !parts->is_array()) return entry + ": \"parts\" is not a list";
+    for (std::size_t k = 0; parts != object.end() && k < parts->size(); ++k) {
+      const Json& part = (*parts)[k];
+      Cut cut;
+      cut.where = "part " + std::to_string(k + 1) + " " + about;
+      if (!part.is_object()) return cut.where + ": not an object";
+      for (const std::string& error : {JsonFrame(part, "start_frame", cut.where, cut.startFrame),
+                                       JsonFrame(part, "end_frame", cut.where, cut.endFrame),
+                                       JsonSeconds(part, "start", cut.where, cut.start),
+                                       JsonSeconds(part, "end", cut.where, cut.end),
+                                       JsonName(part, "output", cut.where, cut.name)}) {
+        if (!error.empty()) return error;
+      }
+      if (!cut.startFrame && !cut.start) return cut.where + ": neither start_frame nor start";
+      if (!cut.endFrame && !cut.end) return cut.where + ": neither end_frame nor end";
+      group.cuts.push_back(std::move(cut));
+    }
+    list.groups.push_back(std::move(group));
+  }
+  return "";
+}
+
+// --- CSV (RFC 4180), as list --format csv writes it -------------------------
+
+struct CsvRecord {
+  std::vector<std::string> fields;
+  std::size_t line = 0;  // where it begins
+};
+
+std::string ReadCsv(const std::string& text, std::vector<CsvRecord>& records) {
+  std::size_t line = 0, at = 0;
+  while (at < text.size()) {
+    CsvRecord record;
+    record.line = line;
+    std::string field;
+    bool ended = false;
+    while (!ended) {
+      if (at < text.size() && text[at] == '"') {
+        const std::size_t opened = line;
+        for (++at;; ++at) {
+          if (at >= text.size()) return LineText(opened) + ": a quoted field is never closed";
+          if (text[at] == '"') {
+            if (at + 1 < text.size() && text[at + 1] == '"') {
+              field += '"';
+              ++at;
+              continue;
+            }
+            ++at;
+            break;
+          }
+          if (text[at] == '\n') ++line;
+          field += text[at];
+        }
+      }
+      for (; at < text.size() && text[at] != ',' && text[at] != '\n'; ++at) {
+        if (text[at] == '"') return LineText(line) + ": a quote inside a field that is not quoted";
+        if (text[at] != '\r' || (at + 1 < text.size() && text[at + 1] != '\n')) field += text[at];
+      }
+      record.fields.push_back(std::move(field));
+      field.clear();
+      if (at >= text.size() || text[at] == '\n') ended = true;
+      if (at < text.size() && text[at] == '\n') ++line;
+      ++at;
+    }
+    const bool empty = record.fields.size() == 1 && Blank(record.fields[0]);
+    if (!empty) records.push_back(std::move(record));
+  }
+  return "";
+}
+
+std::string ParseCsv(const std::string& text, CutList& list) {
+  std::vector<CsvRecord> records;
+  if (auto error = ReadCsv(text, records); !error.empty()) return error;
+  if (records.empty()) return "the cut list is empty";
+  const std::vector<std::string>& header = records[0].fields;
+  auto column = [&](const char* name) -> std::optional<std::size_t> {
+    const auto at = std::find(header.begin(), header.end(), name);
+    if (at == header.end()) return std::nullopt;
+    return static_cast<std::size_t>(at - header.begin());
+  };
+  const auto file = column("file"), output = column("output");
+  const auto startFrame = column("start_frame"), endFrame = column("end_frame");
+  const auto start = column("start"), end = column("end");
+  if (!(startFrame || start) || !(endFrame || end)) {
+    return "line 1: the header names no start_frame or start, or no end_frame or end column";
+  }
+  for (std::size_t r = 1; r < records.size(); ++r) {
+    const CsvRecord& record = records[r];
+    Cut cut;
+    cut.where = LineText(record.line);
+    if (record.fields.size() < header.size()) {
+      return cut.where + ": " + std::to_string(record.fields.size()) +
+             " fields where the header has " + std::to_string(header.size());
+    }
+    auto frame = [&](std::optional<std::size_t> c, const char* name,
+                     std::optional<std::int64_t>& value) -> std::string {
+      if (!c || Blank(record.fields[*c])) return "";
+      value = WholeNumber(record.fields[*c]);
+      if (!value || *value < 0) return cut.where + ": " + name + " is not a whole number of frames";
+      return "";
+    };
+    auto seconds = [&](std::optional<std::size_t> c, const char* name,
+                       std::optional<double>& value) -> std::string {
+      if (!c || Blank(record.fields[*c])) return "";
+      value = Number(record.fields[*c]);
+      if (!value) return cut.where + ": " + name + " is not a number of seconds";
+      return "";
+    };
+    for (const std::string& error :
+         {frame(startFrame, "start_frame", cut.startFrame),
+          frame(endFrame, "end_frame", cut.endFrame), seconds(start, "start", cut.start),
+          seconds(end, "end", cut.end)}) {
+      if (!error.empty()) return error;
+    }
+    if (!cut.startFrame && !cut.start) return cut.where + ": no start";
+    if (!cut.endFrame && !cut.end) return cut.where + ": no end";
+    if (output && !record.fields[*output].empty()) cut.name = record.fields[*output];
+    // Rows go to the group of their file, in the order the files come.
+    const std::optional<std::string> name =
+        file ? std::optional(record.fields[*file]) : std::nullopt;
+    auto group = std::find_if(list.groups.begin(), list.groups.end(),
+                              [&](const CutGroup& g) { return g.file == name; });
+    if (group == list.groups.end())
+      group = list.groups.insert(list.groups.end(), CutGroup{name, {}, {}, {}, {}});
+    group->cuts.push_back(std::move(cut));
+  }
+  if (list.groups.empty()) list.groups.emplace_back();
+  return "";
+}
+
+// --- Label tracks: START<TAB>END<TAB>NAME in seconds ------------------------
+
+std::string ParseLabels(const std::string& text, CutList& list) {
+  CutGroup group;
+  const auto lines = Lines(text);
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const std::string_view line = lines[i];
+    // A backslash starts the frequency line an editor adds to a label.
+    if (Blank(line) || line.front() == '\\') continue;
+    Cut cut;
+    cut.where = LineText(i);
+    const auto tab1 = line.find('\t');
+    const auto tab2 = tab1 == std::string_view::npos ? tab1 : line.find('\t', tab1 + 1);
+    if (tab1 == std::string_view::npos) return cut.where + ": not a label (START<TAB>END<TAB>NAME)";
+    cut.start = Number(line.substr(0, tab1));
+    cut.end = Number(line.substr(
+        tab1 + 1, tab2 == std::string_view::npos ? std::string_view::npos : tab2 - tab1 - 1));
+    if (!cut.start || !cut.end)
+      return cut.where + ": not a label (START<TAB>END<TAB>NAME, in seconds)";
+    if (tab2 != std::string_view::npos && tab2 + 1 < line.size())
+      cut.name = std::string(line.substr(tab2 + 1));
+    group.cuts.push_back(std::move(cut));
+  }
+  list.groups.push_back(std::move(group));
+  return "";
+}
+
+// --- Cue sheets: each track from its INDEX 01 to the next one's -------------
+
+// The next word of a cue sheet line, or its quoted string.
+std::string_view Word(std::string_view& line) {
+  while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
+  std::string_view word;
+  if (!line.empty() && line.front() == '"') {
+    const auto close = line.find('"', 1);
+    word = line.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1);
+    line.remove_prefix(close == std::string_view::npos ? line.size() : close + 1);
+  } else {
+    const auto end = line.find_first_of(" \t");
+    word = line.substr(0, end);
+    line.remove_prefix(end == std::string_view::npos ? line.size() : end);
+  }
+  return word;
+}
+
+std::string ParseCue(const std::string& text, CutList& list) {
+  const auto lines = Lines(text);
+  Cut* track = nullptr;
+  std::string trackLine;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    std::string_view rest = lines[i];
+    const std::string_view command = Word(rest);
+    if (command == "FILE") {
+      if (track && !track->cueStart) return trackLine + ": the track has no INDEX 01";
+      track = nullptr;
+      list.groups.push_back({std::string(Word(rest)), {}, {}, {}, {}});
+    } else if (command == "TRACK") {
+      if (list.groups.empty()) return LineText(i) + ": a TRACK before any FILE";
+      if (track && !track->cueStart) return trackLine + ": the track has no INDEX 01";
+      list.groups.back().cuts.emplace_back();
+      track = &list.groups.back().cuts.back();
+      track->where = trackLine = LineText(i);
+    } else if (command == "INDEX") {
+      if (!track) return LineText(i) + ": an INDEX outside a TRACK";
+      const std::string_view number = Word(rest), time = Word(rest);
+      if (WholeNumber(number) != 1) continue;  // a pregap, or a mark inside the track
+      // mm:ss:ff, frames of 1/75 s; the minutes may pass 99.
+      const auto colon1 = time.find(':'), colon2 = time.rfind(':');
+      const auto minutes = WholeNumber(time.substr(0, colon1));
+      const auto seconds = colon1 == colon2
+                               ? std::nullopt
+                               : WholeNumber(time.substr(colon1 + 1, colon2 - colon1 - 1));
+      const auto frames = colon1 == colon2 ? std::nullopt : WholeNumber(time.substr(colon2 + 1));
+      if (!minutes || !seconds || !frames || *minutes < 0 || *minutes > 99999 || *seconds < 0 ||
+          *seconds > 59 || *frames < 0 || *frames > 74) {
+        return LineText(i) + ": not a cue sheet time (mm:ss:ff, 75 frames a second)";
+      }
+      track->cueStart = (*minutes * 60 + *seconds) * 75 + *frames;
+    }
+  }
+  if (track && !track->cueStart) return trackLine + ": the track has no INDEX 01";
+  if (list.groups.empty()) return "the cue sheet names no FILE";
+  return "";
+}
+
+// --- Choosing a recording's cuts and making parts of them -------------------
+
+std::string BaseName(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string Choose(const CutList& list, const std::string& file, std::size_t files,
+                   const CutGroup*& chosen) {
+  std::vector<const CutGroup*> exact, named;
+  for (const CutGroup& group : list.groups) {
+    if (group.file && *group.file == file) exact.push_back(&group);
+    if (group.file && BaseName(*group.file) == BaseName(file)) named.push_back(&group);
+  }
+  const auto& found = exact.empty() ? named : exact;
+  if (found.size() > 1) return "the cut list names this recording more than once";
+  if (found.size() == 1) {
+    chosen = found[0];
+    return "";
+  }
+  if (list.groups.size() == 1 && !list.groups[0].file) {
+    if (files > 1)
+      return "the cut list names no recording, so it can serve only one: give one FILE";
+    chosen = &list.groups[0];
+    return "";
+  }
+  for (const CutGroup& group : list.groups) {
+    if (group.file) return "the cut list is for another recording (" + Quoted(*group.file) + ")";
+  }
+  return "the cut list has no parts for this recording";
+}
+
+// Seconds as the nearest frame.
+std::optional<std::int64_t> FrameAt(double seconds, std::int64_t rate) {
+  const double frames = seconds * static_cast<double>(rate);
+  if (!(seconds >= 0) || seconds > kLongestSeconds || frames > 4e18) return std::nullopt;
+  return std::llround(frames);
+}
+
+// A cut's edge: its frame, which its seconds (where the list gives both)
+// must agree with, or its seconds rounded to the nearest frame.
+std::string Edge(const std::optional<std::int64_t>& frame, const std::optional<double>& seconds,
+                 const char* name, const Cut& cut, std::int64_t rate, std::int64_t& edge) {
+  const std::optional<std::int64_t> fromSeconds = seconds ? FrameAt(*seconds, rate) : std::nullopt;
+  if (seconds && !fromSeconds) return cut.where + ": " + name + " is not a time in the recording";
+  if (frame && seconds) {
+    // The seconds list prints are rounded to the microsecond.
+    const double apart =
+        std::abs(*seconds * static_cast<double>(rate) - static_cast<double>(*frame));
+    if (apart > 0.5 + 1e-6 * static_cast<double>(rate)) {
+      return cut.where + ": " + name + " (" + Fixed(*seconds, 6) + " s) and " + name + "_frame (" +
+             std::to_string(*frame) + ") disagree: edit one and clear the other";
+    }
+  }
+  edge = frame ? *frame : *fromSeconds;
+  return "";
+}
+
+// A part's file name from the name the list gives: its last component,
+// which must be a name of its own.
+std::string FileName(const Cut& cut, const std::string& extension, bool label,
+                     const std::string& sourceExtension, std::string& name) {
+  name = BaseName(*cut.name);
+  if (name.empty() || name == "." || name == ".." || name.find('\0') != std::string::npos) {
+    return cut.where + ": " + Quoted(*cut.name) + " is not a file name";
+  }
+  const std::string wanted = extension.empty() ? sourceExtension : extension;
+  if (label) {
+    // A label is the name without its extension, as list writes them.
+    if (name.size() < wanted.size() ||
+        !std::equal(wanted.rbegin(), wanted.rend(), name.rbegin(),
+                    [](char a, char b) { return std::tolower(a) == std::tolower(b); })) {
+      name += wanted;
+    }
+  } else if (!extension.empty()) {
+    const batch::NameParts parts = batch::SplitFileName(name);
+    name = (parts.stem.empty() ? name : parts.stem) + extension;
+  }
+  if (name.size() > 255) return cut.where + ": " + Quoted(name) + " is too long for a file name";
+  return "";
+}
+
+}  // namespace
+
+std::string ParseCutList(const std::string& input, CutList& list) {
+  list = CutList{};
+  std::string text = input;
+  if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);  // a byte order mark
+  const auto first = text.find_first_not_of(" \t\r\n");
+  if (first == std::string::npos) return "the cut list is empty";
+  if (text[first] == '[' || text[first] == '{') {
+    list.format = CutFormat::Json;
+    return ParseJson(text, list);
+  }
+  const auto lines = Lines(std::string_view(text).substr(first));
+  std::string_view head = lines.front();
+  std::string_view words = head;
+  const std::string_view command = Word(words);
+  for (const char* cue :
+       {"FILE", "TRACK", "REM", "PERFORMER", "TITLE", "CATALOG", "SONGWRITER", "CDTEXTFILE"}) {
+    if (command == cue) {
+      list.format = CutFormat::Cue;
+      return ParseCue(text, list);
+    }
+  }
+  if (head.find('\t') != std::string_view::npos && Number(head.substr(0, head.find('\t')))) {
+    list.format = CutFormat::Labels;
+    return ParseLabels(text, list);
+  }
+  if (head.find(',') != std::string_view::npos && head.find("start") != std::string_view::npos) {
+    list.format = CutFormat::Csv;
+    return ParseCsv(text, list);
+  }
+  if (head.find(" Hz, ") != std::string_view::npos ||
+      head.find(": no parts") != std::string_view::npos) {
+    return "list's text table cannot be read back: list the parts with --format json, csv or "
+           "labels";
+  }
+  return "line " +
+         std::to_string(
+             std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(first), '\n') +
+             1) +
+         ": not a cut list (JSON, CSV, a label track or a cue sheet, as list writes them)";
+}
+
+std::string ResolveCuts(const CutList& list, const std::string& file, std::size_t files,
+                        const wave::SourceInfo& info, const std::string& extension,
+                        std::vector<PlannedPart>& parts) {
+  parts.clear();
+  const CutGroup* group = nullptr;
+  if (auto error = Choose(list, file, files, group); !error.empty()) return error;
+  if (group->error) return "the cut list has no parts for this recording: " + *group->error;
+  if ((group->frames && *group->frames != info.frames) ||
+      (group->rate && *group->rate != info.rate)) {
+    return "the cut list was made from a recording of " +
+           (group->frames ? std::to_string(*group->frames) : std::string("?")) + " frames at " +
+           (group->rate ? std::to_string(*group->rate) : std::string("?")) +
+           " Hz, and this one has " + std::to_string(info.frames) + " frames at " +
+           std::to_string(info.rate) + " Hz";
+  }
+  const std::int64_t rate = info.rate > 0 ? info.rate : 1;
+  const std::string name = BaseName(file);
+  const std::string sourceExtension = batch::SplitFileName(name).extension;
+  struct Placed {
+    PlannedPart part;
+    const Cut* cut;
+  };
+  std::vector<Placed> placed;
+  for (std::size_t k = 0; k < group->cuts.size(); ++k) {
+    const Cut& cut = group->cuts[k];
+    std::int64_t start = 0, end = 0;
+    if (cut.cueStart) {
+      // 1/75 s as the nearest frame, exactly; the track runs to the next one.
+      start = (*cut.cueStart * rate * 2 + 75) / 150;
+      const Cut* next = k + 1 < group->cuts.size() ? &group->cuts[k + 1] : nullptr;
+      end = next ? (*next->cueStart * rate * 2 + 75) / 150 : info.frames;
+    } else {
+      for (const std::string& error : {Edge(cut.startFrame, cut.start, "start", cut, rate, start),
+                                       Edge(cut.endFrame, cut.end, "end", cut, rate, end)}) {
+        if (!error.empty()) return error;
+      }
+    }
+    if (end < start) return cut.where + ": the cut ends before it starts";
+    if (end == start) return cut.where + ": the cut holds no frame";
+    if (end > info.frames) {
+      return cut.where + ": the cut runs past the end of the recording (to frame " +
+             std::to_string(end) + " of " + std::to_string(info.frames) + ")";
+    }
+    PlannedPart part{{start, end, 0}, ""};
+    if (cut.name && !cut.name->empty()) {
+      if (auto error = FileName(cut, extension, list.format == CutFormat::Labels, sourceExtension,
+                                part.name);
+          !error.empty()) {
+        return error;
+      }
+    }
+    placed.push_back({part, &cut});
+  }
+  std::stable_sort(placed.begin(), placed.end(), [](const Placed& a, const Placed& b) {
+    return a.part.span.start < b.part.span.start;
+  });
+  for (std::size_t k = 0; k < placed.size(); ++k) {
+    if (k > 0 && placed[k].part.span.start < placed[k - 1].part.span.end) {
+      return placed[k - 1].cut->where + " and " + placed[k].cut->where + ": the cuts overlap";
+    }
+    if (placed[k].part.name.empty()) {
+      placed[k].part.name = batch::PartFileName(name, static_cast<int>(k) + 1, extension);
+    }
+    parts.push_back(placed[k].part);
+  }
+  return "";
+}
+
+}  // namespace corvella::cli
