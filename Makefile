@@ -9,9 +9,10 @@ CMAKE_ARGS ?=
 
 PACKAGES := cmake ninja-build g++ make qt6-base-dev libcli11-dev libgtest-dev libgmock-dev \
             libbenchmark-dev libxcb1-dev xvfb xauth xdotool openbox fonts-liberation \
-            clang libclang-rt-14-dev nlohmann-json3-dev locales libsndfile1-dev pkg-config espeak-ng sox chromium
+            clang libclang-rt-14-dev nlohmann-json3-dev locales libsndfile1-dev pkg-config espeak-ng sox chromium \
+            dpkg-dev lintian desktop-file-utils appstream
 
-.PHONY: all run test deps build build-asan build-fuzz demo bench soak fuzz clean screenshots pictures
+.PHONY: all run test deps build build-asan build-fuzz demo bench soak fuzz clean screenshots pictures package
 
 all: build
 
@@ -79,6 +80,12 @@ screenshots: build
 # for the README.
 pictures: build
 	tools/draw-pictures $(BUILD) docs
+
+# The Debian package, corvella_VERSION-1_ARCH.deb, in this folder:
+# apt install ./corvella_*.deb
+package: build
+	cd $(BUILD) && cpack -G DEB -B package
+	cp $(BUILD)/package/corvella_*.deb .
 
 # Benchmarks: Corvella next to cat, dd, sox and ffmpeg on 1-hour recordings.
 bench: build

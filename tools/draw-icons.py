@@ -3,8 +3,11 @@
 
 Writes the 32 x 32 window icon and the 34 x 34 Logo picture as 16-colour
 XPM files (the Logo on the light pink that the button draws transparent),
-and the icon again as a PNG for desktop menus. Run from the repository root:
-    tools/draw-icons.py src/app/resources
+and the icon again as a PNG. For desktop menus, the same 32 x 32 drawing as
+a scalable SVG (one square per pixel) and as PNGs of 48, 128 and 256 pixels
+rendered from those squares, each pixel taking the colours that cover it.
+Run from the repository root:
+    tools/draw-icons.py src/app/resources packaging/icons
 """
 import math
 import struct
@@ -91,11 +94,78 @@ def write_png(path, grid):
                 chunk(b'IDAT', zlib.compress(raw, 9)) + chunk(b'IEND', b''))
 
 
+def squares(grid):
+    """The drawing as runs of same-coloured pixels down each column."""
+    runs = []
+    for x in range(len(grid[0])):
+        y = 0
+        while y < len(grid):
+            ch = grid[y][x]
+            end = y
+            while end < len(grid) and grid[end][x] == ch:
+                end += 1
+            if PALETTE[ch] is not None:
+                runs.append((x, y, end - y, PALETTE[ch]))
+            y = end
+    return runs
+
+
+def write_svg(path, grid):
+    size = len(grid)
+    rects = ['<rect x="%d" y="%d" width="1" height="%d" fill="#%02x%02x%02x"/>' % ((x, y, h) + rgb)
+             for x, y, h, rgb in squares(grid)]
+    with open(path, 'w') as f:
+        f.write('<svg xmlns="http://www.w3.org/2000/svg" width="%d" height="%d" viewBox="0 0 %d %d" '
+                'shape-rendering="crispEdges">\n%s\n</svg>\n' % (size, size, size, size, '\n'.join(rects)))
+
+
+def write_scaled_png(path, grid, pixels):
+    """The drawing at `pixels` square, exactly: each output pixel blends the
+    colours of the drawing's squares by the share of it they cover."""
+    size = len(grid)
+    scale = pixels / size
+    rows = []
+    for py in range(pixels):
+        row = b'\0'
+        for px in range(pixels):
+            # The output pixel covers [px, px+1) / scale of the drawing.
+            x0, x1, y0, y1 = px / scale, (px + 1) / scale, py / scale, (py + 1) / scale
+            r = g = b = a = 0.0
+            for gy in range(int(y0), min(size, math.ceil(y1))):
+                for gx in range(int(x0), min(size, math.ceil(x1))):
+                    rgb = PALETTE[grid[gy][gx]]
+                    if rgb is None:
+                        continue
+                    share = (min(x1, gx + 1) - max(x0, gx)) * (min(y1, gy + 1) - max(y0, gy)) * scale * scale
+                    r, g, b, a = r + rgb[0] * share, g + rgb[1] * share, b + rgb[2] * share, a + share
+            if a > 0:
+                row += bytes((round(r / a), round(g / a), round(b / a), round(255 * min(a, 1.0))))
+            else:
+                row += bytes(4)
+        rows.append(row)
+    write_rgba_png(path, pixels, b''.join(rows))
+
+
+def write_rgba_png(path, size, raw):
+    def chunk(kind, data):
+        return struct.pack('>I', len(data)) + kind + data + struct.pack('>I', zlib.crc32(kind + data))
+
+    header = struct.pack('>IIBBBBB', size, size, 8, 6, 0, 0, 0)
+    with open(path, 'wb') as f:
+        f.write(b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', header) +
+                chunk(b'IDAT', zlib.compress(raw, 9)) + chunk(b'IEND', b''))
+
+
 def main():
     out = sys.argv[1] if len(sys.argv) > 1 else 'src/app/resources'
     write_xpm(f'{out}/corvella-icon.xpm', 'corvella_icon', draw(32), None)
     write_xpm(f'{out}/corvella-logo.xpm', 'corvella_logo', draw(34), PINK)
     write_png(f'{out}/corvella.png', draw(32))
+    if len(sys.argv) > 2:
+        icons = sys.argv[2]
+        write_svg(f'{icons}/corvella.svg', draw(32))
+        for pixels in (48, 128, 256):
+            write_scaled_png(f'{icons}/corvella-{pixels}.png', draw(32), pixels)
 
 
 if __name__ == '__main__':
