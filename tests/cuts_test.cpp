@@ -1,7 +1,6 @@
 // split --cuts: every format list writes taken back, at several rates, to
 // the same bytes split writes; lists edited by hand; every refusal leaving
 // the destination empty; hostile names; a cue sheet past 100 minutes.
-#include <sndfile.h>
 
 #include <cmath>
 #include <cstring>
@@ -118,16 +117,7 @@ TEST_F(Cuts, FromStdinThroughAPipeAsAUserTypesIt) {
 TEST_F(Cuts, OtherSourcesAndOptionsGoThroughTheSameWriters) {
   std::mt19937 random(7);
   const Samples samples = Session(2, 48000, random);
-  {
-    SF_INFO info{};
-    info.samplerate = 48000;
-    info.channels = 2;
-    info.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
-    SNDFILE* sf = sf_open((dir / "tape.flac").c_str(), SFM_WRITE, &info);
-    ASSERT_TRUE(sf);
-    sf_writef_short(sf, samples.data(), static_cast<sf_count_t>(samples.size() / 2));
-    sf_close(sf);
-  }
+  WriteFlac16(dir / "tape.flac", 2, 48000, samples);
   dir.Put("tape.wav", SimpleWav(2, samples, 48000));
   for (const std::vector<std::string>& options :
        {std::vector<std::string>{}, {"--mono"}, {"--to", "flac"}, {"--to", "wav"}}) {
@@ -238,6 +228,27 @@ TEST_F(Cuts, EveryRefusalWritesNothing) {
       {"1\t2\t..\n", {"a.wav"}, "line 1: \"..\" is not a file name"},
       {"1\t2\tdir/\n", {"a.wav"}, "line 1: \"dir/\" is not a file name"},
       {"1\t2\t" + std::string(300, 'x') + "\n", {"a.wav"}, "is too long for a file name"},
+      // Found in review: each of these once wrote some parts, or none with status 0.
+      {std::string(5000, '[') + std::string(5000, ']'), {"a.wav"}, "line 1: nested too deeply"},
+      {"0\t1\tfirst\n2\t3\tb\n", {"a.wav", "b.wav"}, "the cut list names no recording"},
+      {"file,start,end\n", {"a.wav"}, "the cut list has no parts for this recording"},
+      {"[{\"file\": \"a.wav\", \"parts\": []}]", {"a.wav"}, "has no parts for this recording"},
+      {"file,start_frame,end_frame,output\na.wav,0,1000,a,b.wav\n",
+       {"a.wav"},
+       "line 2: 5 fields where the header has 4"},
+      {"start,end,output\n1,2,\"ab.wav\"x\n", {"a.wav"}, "line 2: text after the closing quote"},
+      {"start,start,end\n1,1,2\n", {"a.wav"}, "the column \"start\" stands twice"},
+      {"start,end,duration\n1,2,5\n", {"a.wav"}, "line 2: duration (5.000000 s) disagrees"},
+      {"0\t1\ta\tb\tc\n", {"a.wav"}, "line 1: more than three fields"},
+      {"FILE \"a.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 99999:00:00\n",
+       {"a.wav"},
+       "line 2: the cut starts past the end of the recording"},
+      {"FILE \"a.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:01:00\n    INDEX 01 00:02:00\n",
+       {"a.wav"},
+       "line 4: a second INDEX 01"},
+      {"FILE \"a.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 -0:01:00\n",
+       {"a.wav"},
+       "line 3: not a cue sheet time"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.list.substr(0, 200));
@@ -246,8 +257,29 @@ TEST_F(Cuts, EveryRefusalWritesNothing) {
     EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
     EXPECT_TRUE(dir.Names("cut").empty());
   }
-  // Detection options make no sense with a cut list.
+  // Parts that would replace the recording or the cut list, with the
+  // destination their folder: refused before the first part is written.
+  for (const auto& [list, message] : std::vector<std::pair<std::string, std::string>>{
+           {"1\t2\tfirst\n3\t4\ta\n", "part \"a.wav\" would replace a source of this run"},
+           {"[{\"parts\": [{\"start\": 1, \"end\": 2, \"output\": \"first.wav\"},"
+            "{\"start\": 3, \"end\": 4, \"output\": \"list.wav\"}]}]",
+            "part \"list.wav\" would replace the cut list of this run"}}) {
+    dir.Put("list.wav", Bytes(list.begin(), list.end()));
+    const ShellResult r = Cli({"split", "-q", "--cuts", "list.wav", "a.wav"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(dir / "first.wav"));
+    EXPECT_EQ(ReadFile(dir / "list.wav"), Bytes(list.begin(), list.end()));
+  }
+  // Detection options make no sense with a cut list, nor does a list without a name.
   EXPECT_EQ(SplitBy("1\t2\n", {"a.wav"}, {"--min-part", "1"}).status, 2);
+  EXPECT_EQ(Cli({"split", "--cuts", "", "-o", "cut", "a.wav"}).status, 2);
+  EXPECT_TRUE(dir.Names("cut").empty());
+  // A label track holds one recording's labels: list refuses more.
+  const ShellResult labels = Cli({"list", "-f", "labels", "a.wav", "b.wav"});
+  EXPECT_EQ(labels.status, 1);
+  EXPECT_EQ(labels.out, "");
+  EXPECT_NE(labels.err.find("a label track holds the labels of one recording"), std::string::npos);
   // A folder, a missing file.
   EXPECT_EQ(Cli({"split", "--cuts", "cut", "a.wav"}).err, "corvella-cli: cut: Is a directory\n");
   EXPECT_EQ(Cli({"split", "--cuts", "nothing.txt", "a.wav"}).err,
@@ -287,12 +319,72 @@ TEST_F(Cuts, HostileNamesStayInTheDestination) {
       SplitBy("[{\"parts\": [{\"start\": 0, \"end\": 1, \"output\": \"a\\u0000b\"}]}]", {"a.wav"})
           .err.find("is not a file name"),
       std::string::npos);
+  // A name from the list keeps its extension where it is the part's, and
+  // gets it added otherwise.
   const std::string own = "[{\"parts\": [{\"start\": 0, \"end\": 1, \"output\": \"cuts.txt\"}]}]";
   dir.Put("cuts.txt", Bytes(own.begin(), own.end()));
-  const ShellResult self = Cli({"split", "--cuts", "cuts.txt", "a.wav"});
-  EXPECT_EQ(self.status, 1);
-  EXPECT_NE(self.err.find("the cut list of this run"), std::string::npos) << self.err;
+  const ShellResult self = Cli({"split", "-q", "--cuts", "cuts.txt", "a.wav"});
+  EXPECT_EQ(self.status, 0) << self.err;
   EXPECT_EQ(ReadFile(dir / "cuts.txt"), Bytes(own.begin(), own.end()));
+  EXPECT_TRUE(fs::exists(dir / "cuts.txt.wav"));
+}
+
+TEST_F(Cuts, LineEndingsExtensionsAndManyRecordings) {
+  std::mt19937 random(17);
+  dir.Put("a.wav", SimpleWav(2, Session(2, 44100, random)));
+  ASSERT_EQ(Cli({"split", "-q", "-o", "found", "a.wav"}).status, 0);
+  // Lists whose lines end in CR alone (an old Mac editor), or CR LF.
+  for (const char* format : {"csv", "labels", "json"}) {
+    for (const char* ending : {"\r", "\r\n"}) {
+      std::string listed = Cli({"list", "-f", format, "a.wav"}).out;
+      for (auto at = listed.find('\n'); at != std::string::npos; at = listed.find('\n', at + 2)) {
+        listed.replace(at, 1, ending);
+      }
+      const ShellResult cut = SplitBy(listed, {"a.wav"});
+      EXPECT_EQ(cut.status, 0) << format << cut.err;
+      EXPECT_EQ(Contents("cut"), Contents("found")) << format;
+      fs::remove_all("cut");
+      fs::create_directory("cut");
+    }
+  }
+  // A part's extension is its format's: an audio one that is not gives way,
+  // anything else is kept and the part's added.
+  ASSERT_EQ(
+      SplitBy("start,end,output\n1,2,one.flac\n3,4,Take 1.5\n5,6,three.WAV\n", {"a.wav"}).status,
+      0);
+  EXPECT_EQ(dir.Names("cut"), (std::vector<std::string>{"Take 1.5.wav", "one.wav", "three.WAV"}));
+  fs::remove_all("cut");
+  fs::create_directory("cut");
+  ASSERT_EQ(SplitBy("1\t2\tone.wav\n3\t4\ttwo\n", {"a.wav"}, {"--to", "flac"}).status, 0);
+  EXPECT_EQ(dir.Names("cut"), (std::vector<std::string>{"one.flac", "two.flac"}));
+  // More recordings than the process may hold open at once: each is
+  // opened to be checked, then again to be split.
+  std::string names;
+  for (int i = 0; i < 40; ++i) {
+    std::string name = std::to_string(i);
+    name.insert(0, 1, 'f');
+    name += ".wav";
+    dir.Put(name, SimpleWav(1, Samples{0, 900, -900, 0}));
+    names += ' ';
+    names += name;
+  }
+  const std::string cli = CORVELLA_CLI;
+  std::string here = "cd '";
+  here += dir.path();
+  here += "' && ";
+  const ShellResult many =
+      Shell(here + cli + " list -f json" + names + " > many.json && (ulimit -n 24; " + cli +
+            " split -q --cuts many.json -o cut" + names + ")");
+  EXPECT_EQ(many.status, 0) << many.err;
+  EXPECT_EQ(dir.Names("cut").size(), 42u);
+  // A list read from stdin is kept like a named one.
+  const std::string own = "[{\"parts\": [{\"start\": 0, \"end\": 1, \"output\": \"piped.wav\"}]}]";
+  dir.Put("piped.wav", Bytes(own.begin(), own.end()));
+  const ShellResult piped = Shell(here + cli + " split --cuts - a.wav < piped.wav");
+  EXPECT_EQ(piped.status, 1);
+  EXPECT_NE(piped.err.find("would replace the cut list of this run"), std::string::npos)
+      << piped.err;
+  EXPECT_EQ(ReadFile(dir / "piped.wav"), Bytes(own.begin(), own.end()));
 }
 
 TEST_F(Cuts, ACueSheetPastOneHundredMinutes) {

@@ -1,7 +1,6 @@
 // The pictures of the cuts: read back with Qt's XML parser and held against
 // the JSON listing of the same run, and the HTML page rendered by headless
 // Chromium, its shaded bands looked for where the parts are.
-#include <sndfile.h>
 
 #include <QImage>
 #include <QJsonArray>
@@ -111,17 +110,7 @@ TEST_F(Pictures, PartGroupsAreTheJsonListingsParts) {
   }
   dir.Put("float.wav",
           WavBuilder().Chunk("fmt ", FormatBody(3, 1, 44100, 32)).Chunk("data", floats).Build());
-  {
-    SF_INFO info{};
-    info.samplerate = 44100;
-    info.channels = 2;
-    info.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
-    SNDFILE* sf = sf_open((dir / "rec.flac").c_str(), SFM_WRITE, &info);
-    ASSERT_TRUE(sf);
-    ASSERT_EQ(sf_writef_short(sf, samples.data(), static_cast<sf_count_t>(samples.size() / 2)),
-              static_cast<sf_count_t>(samples.size() / 2));
-    sf_close(sf);
-  }
+  WriteFlac16(dir / "rec.flac", 2, 44100, samples);
   dir.Put("bad.wav", Bytes(10, 1));
   const std::vector<std::string> files{
       "rec.wav", "a&b<\"c'>\t\x01.wav", "\xff\xfe name.wav", "float.wav", "rec.flac", "bad.wav"};

@@ -69,7 +69,9 @@ int Run(int argc, const char* const* argv, Console& console, wave::FileApi& file
                                  "Write the parts a cut list names instead of finding them: list's "
                                  "JSON, CSV, label track or cue "
                                  "sheet, edited or not; - reads it from stdin");
-  cuts->type_name("FILE");
+  cuts->type_name("FILE")->check([](const std::string& path) {
+    return path.empty() ? "a cut list's name, or - for stdin" : "";
+  });
   for (const char* detection : {"--noise-floor", "--threshold-db", "--gap-threshold", "--gap",
                                 "--ignore-clicks", "--min-part", "--pad-before", "--pad-after"}) {
     cuts->excludes(split->get_option(detection));

@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "batch/OutputName.h"
+#include "cli/Listing.h"
 #include "cli/Text.h"
 
 namespace corvella::cli {
@@ -24,7 +25,16 @@ std::string Quoted(const std::string& text) {
   return quoted;
 }
 
+std::string_view Trimmed(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  return text;
+}
+
+// A whole number as a person types it: no sign, digits only.
 std::optional<std::int64_t> WholeNumber(std::string_view text) {
+  text = Trimmed(text);
+  if (text.empty() || text.front() == '-') return std::nullopt;
   std::int64_t value = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
@@ -32,9 +42,7 @@ std::optional<std::int64_t> WholeNumber(std::string_view text) {
 }
 
 std::optional<double> Number(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  text = Trimmed(text);
   double value = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(value)) {
@@ -43,14 +51,12 @@ std::optional<double> Number(std::string_view text) {
   return value;
 }
 
-// The lines of a text, without their line breaks (LF or CR LF).
+// The lines of a text whose line breaks are all LF.
 std::vector<std::string_view> Lines(std::string_view text) {
   std::vector<std::string_view> lines;
   while (!text.empty()) {
     const auto end = text.find('\n');
-    std::string_view line = text.substr(0, end);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    lines.push_back(line);
+    lines.push_back(text.substr(0, end));
     if (end == std::string_view::npos) break;
     text.remove_prefix(end + 1);
   }
@@ -117,7 +123,37 @@ std::string JsonSeconds(const Json& part, const char* key, const std::string& wh
   return "";
 }
 
+// JSON nested deeper than any cut list is refused before it is parsed, so
+// that no input can drive the parser's recursion far.
+constexpr int kDeepestJson = 32;
+
+std::string JsonTooDeep(const std::string& text) {
+  int depth = 0;
+  bool inString = false, escaped = false;
+  std::size_t line = 0;
+  for (const char c : text) {
+    if (c == '\n') ++line;
+    if (inString) {
+      if (escaped) {
+        escaped = false;
+      } else if (c == '\\') {
+        escaped = true;
+      } else if (c == '"') {
+        inString = false;
+      }
+      continue;
+    }
+    if (c == '"') inString = true;
+    if ((c == '[' || c == '{') && ++depth > kDeepestJson) {
+      return LineText(line) + ": nested too deeply for a cut list";
+    }
+    if (c == ']' || c == '}') --depth;
+  }
+  return "";
+}
+
 std::string ParseJson(const std::string& text, CutList& list) {
+  if (auto error = JsonTooDeep(text); !error.empty()) return error;
   Json document;
   try {
     document = Json::parse(text);
@@ -127,10 +163,14 @@ std::string ParseJson(const std::string& text, CutList& list) {
         std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(upTo), '\n');
     return LineText(static_cast<std::size_t>(line)) + ": not valid JSON";
   }
-  const std::vector<Json> objects =
-      document.is_array() ? document.get<std::vector<Json>>() : std::vector<Json>{document};
+  std::vector<const Json*> objects;
+  if (document.is_array()) {
+    for (const Json& object : document) objects.push_back(&object);
+  } else {
+    objects.push_back(&document);
+  }
   for (std::size_t i = 0; i < objects.size(); ++i) {
-    const Json& object = objects[i];
+    const Json& object = *objects[i];
     const std::string entry = "entry " + std::to_string(i + 1);
     if (!object.is_object()) return entry + ": not an object with the parts of a recording";
     CutGroup group;
@@ -202,10 +242,13 @@ std::string ReadCsv(const std::string& text, std::vector<CsvRecord>& records) {
           if (text[at] == '\n') ++line;
           field += text[at];
         }
+        if (at < text.size() && text[at] != ',' && text[at] != '\n') {
+          return LineText(line) + ": text after the closing quote of a field";
+        }
       }
       for (; at < text.size() && text[at] != ',' && text[at] != '\n'; ++at) {
         if (text[at] == '"') return LineText(line) + ": a quote inside a field that is not quoted";
-        if (text[at] != '\r' || (at + 1 < text.size() && text[at + 1] != '\n')) field += text[at];
+        field += text[at];
       }
       record.fields.push_back(std::move(field));
       field.clear();
@@ -224,6 +267,12 @@ std::string ParseCsv(const std::string& text, CutList& list) {
   if (auto error = ReadCsv(text, records); !error.empty()) return error;
   if (records.empty()) return "the cut list is empty";
   const std::vector<std::string>& header = records[0].fields;
+  for (std::size_t c = 0; c < header.size(); ++c) {
+    if (std::find(header.begin(), header.begin() + static_cast<std::ptrdiff_t>(c), header[c]) !=
+        header.begin() + static_cast<std::ptrdiff_t>(c)) {
+      return "line 1: the column " + Quoted(header[c]) + " stands twice in the header";
+    }
+  }
   auto column = [&](const char* name) -> std::optional<std::size_t> {
     const auto at = std::find(header.begin(), header.end(), name);
     if (at == header.end()) return std::nullopt;
@@ -231,7 +280,7 @@ std::string ParseCsv(const std::string& text, CutList& list) {
   };
   const auto file = column("file"), output = column("output");
   const auto startFrame = column("start_frame"), endFrame = column("end_frame");
-  const auto start = column("start"), end = column("end");
+  const auto start = column("start"), end = column("end"), duration = column("duration");
   if (!(startFrame || start) || !(endFrame || end)) {
     return "line 1: the header names no start_frame or start, or no end_frame or end column";
   }
@@ -239,7 +288,7 @@ std::string ParseCsv(const std::string& text, CutList& list) {
     const CsvRecord& record = records[r];
     Cut cut;
     cut.where = LineText(record.line);
-    if (record.fields.size() < header.size()) {
+    if (record.fields.size() != header.size()) {
       return cut.where + ": " + std::to_string(record.fields.size()) +
              " fields where the header has " + std::to_string(header.size());
     }
@@ -260,7 +309,7 @@ std::string ParseCsv(const std::string& text, CutList& list) {
     for (const std::string& error :
          {frame(startFrame, "start_frame", cut.startFrame),
           frame(endFrame, "end_frame", cut.endFrame), seconds(start, "start", cut.start),
-          seconds(end, "end", cut.end)}) {
+          seconds(end, "end", cut.end), seconds(duration, "duration", cut.duration)}) {
       if (!error.empty()) return error;
     }
     if (!cut.startFrame && !cut.start) return cut.where + ": no start";
@@ -298,6 +347,9 @@ std::string ParseLabels(const std::string& text, CutList& list) {
         tab1 + 1, tab2 == std::string_view::npos ? std::string_view::npos : tab2 - tab1 - 1));
     if (!cut.start || !cut.end)
       return cut.where + ": not a label (START<TAB>END<TAB>NAME, in seconds)";
+    if (tab2 != std::string_view::npos && line.find('\t', tab2 + 1) != std::string_view::npos) {
+      return cut.where + ": more than three fields (START<TAB>END<TAB>NAME)";
+    }
     if (tab2 != std::string_view::npos && tab2 + 1 < line.size())
       cut.name = std::string(line.substr(tab2 + 1));
     group.cuts.push_back(std::move(cut));
@@ -345,6 +397,7 @@ std::string ParseCue(const std::string& text, CutList& list) {
       if (!track) return LineText(i) + ": an INDEX outside a TRACK";
       const std::string_view number = Word(rest), time = Word(rest);
       if (WholeNumber(number) != 1) continue;  // a pregap, or a mark inside the track
+      if (track->cueStart) return LineText(i) + ": a second INDEX 01 in the track";
       // mm:ss:ff, frames of 1/75 s; the minutes may pass 99.
       const auto colon1 = time.find(':'), colon2 = time.rfind(':');
       const auto minutes = WholeNumber(time.substr(0, colon1));
@@ -366,17 +419,25 @@ std::string ParseCue(const std::string& text, CutList& list) {
 
 // --- Choosing a recording's cuts and making parts of them -------------------
 
+// The last component of a path, after the system's separators.
 std::string BaseName(const std::string& path) {
-  const auto slash = path.find_last_of('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
+  const batch::NameParts parts = batch::SplitFileName(path);
+  return parts.stem + parts.extension;
 }
 
 std::string Choose(const CutList& list, const std::string& file, std::size_t files,
                    const CutGroup*& chosen) {
+  // A cue sheet names files as list quotes them there.
+  std::string cueName = CueQuoted(BaseName(file));
+  cueName = cueName.substr(1, cueName.size() - 2);
   std::vector<const CutGroup*> exact, named;
   for (const CutGroup& group : list.groups) {
-    if (group.file && *group.file == file) exact.push_back(&group);
-    if (group.file && BaseName(*group.file) == BaseName(file)) named.push_back(&group);
+    if (!group.file) continue;
+    if (*group.file == file) exact.push_back(&group);
+    const std::string base = BaseName(*group.file);
+    if (base == BaseName(file) || (list.format == CutFormat::Cue && base == cueName)) {
+      named.push_back(&group);
+    }
   }
   const auto& found = exact.empty() ? named : exact;
   if (found.size() > 1) return "the cut list names this recording more than once";
@@ -385,8 +446,9 @@ std::string Choose(const CutList& list, const std::string& file, std::size_t fil
     return "";
   }
   if (list.groups.size() == 1 && !list.groups[0].file) {
-    if (files > 1)
+    if (files > 1) {
       return "the cut list names no recording, so it can serve only one: give one FILE";
+    }
     chosen = &list.groups[0];
     return "";
   }
@@ -407,9 +469,16 @@ std::optional<std::int64_t> FrameAt(double seconds, std::int64_t rate) {
 // must agree with, or its seconds rounded to the nearest frame.
 std::string Edge(const std::optional<std::int64_t>& frame, const std::optional<double>& seconds,
                  const char* name, const Cut& cut, std::int64_t rate, std::int64_t& edge) {
-  const std::optional<std::int64_t> fromSeconds = seconds ? FrameAt(*seconds, rate) : std::nullopt;
-  if (seconds && !fromSeconds) return cut.where + ": " + name + " is not a time in the recording";
-  if (frame && seconds) {
+  if (rate <= 0 && !frame) {
+    return cut.where + ": the recording has no sample rate, so the list must give " + name +
+           "_frame";
+  }
+  const std::optional<std::int64_t> fromSeconds =
+      seconds && rate > 0 ? FrameAt(*seconds, rate) : std::nullopt;
+  if (seconds && rate > 0 && !fromSeconds) {
+    return cut.where + ": " + name + " is not a time in the recording";
+  }
+  if (frame && fromSeconds) {
     // The seconds list prints are rounded to the microsecond.
     const double apart =
         std::abs(*seconds * static_cast<double>(rate) - static_cast<double>(*frame));
@@ -424,25 +493,35 @@ std::string Edge(const std::optional<std::int64_t>& frame, const std::optional<d
 
 // A part's file name from the name the list gives: its last component,
 // which must be a name of its own.
-std::string FileName(const Cut& cut, const std::string& extension, bool label,
-                     const std::string& sourceExtension, std::string& name) {
+bool SameText(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+// A part's extension tells the format it is written in: a name keeps its
+// own where that is the part's, an audio extension that is not gives way
+// to the part's, and any other name (a label, "Take 1.5") gets it added.
+std::string WithExtension(const std::string& name, const std::string& wanted) {
+  if (wanted.empty()) return name;
+  const batch::NameParts parts = batch::SplitFileName(name);
+  if (SameText(parts.extension, wanted)) return name;
+  for (const char* audio : {".wav", ".wave", ".bwf", ".rf64", ".w64", ".flac", ".aif", ".aiff",
+                            ".aifc", ".caf", ".ogg", ".oga", ".opus", ".mp3"}) {
+    if (!parts.stem.empty() && SameText(parts.extension, audio)) return parts.stem + wanted;
+  }
+  return name + wanted;
+}
+
+// A part's file name from the name the list gives: its last component,
+// which must be a name of its own.
+std::string FileName(const Cut& cut, const std::string& wanted, std::string& name) {
   name = BaseName(*cut.name);
   if (name.empty() || name == "." || name == ".." || name.find('\0') != std::string::npos) {
     return cut.where + ": " + Quoted(*cut.name) + " is not a file name";
   }
-  const std::string wanted = extension.empty() ? sourceExtension : extension;
-  if (label) {
-    // A label is the name without its extension, as list writes them.
-    if (name.size() < wanted.size() ||
-        !std::equal(wanted.rbegin(), wanted.rend(), name.rbegin(),
-                    [](char a, char b) { return std::tolower(a) == std::tolower(b); })) {
-      name += wanted;
-    }
-  } else if (!extension.empty()) {
-    const batch::NameParts parts = batch::SplitFileName(name);
-    name = (parts.stem.empty() ? name : parts.stem) + extension;
-  }
-  if (name.size() > 255) return cut.where + ": " + Quoted(name) + " is too long for a file name";
+  name = WithExtension(name, wanted);
   return "";
 }
 
@@ -450,7 +529,16 @@ std::string FileName(const Cut& cut, const std::string& extension, bool label,
 
 std::string ParseCutList(const std::string& input, CutList& list) {
   list = CutList{};
-  std::string text = input;
+  // Line breaks as LF alone, whether written CR LF or CR.
+  std::string text;
+  text.reserve(input.size());
+  for (std::size_t i = 0; i < input.size(); ++i) {
+    if (input[i] != '\r') {
+      text += input[i];
+    } else if (i + 1 >= input.size() || input[i + 1] != '\n') {
+      text += '\n';
+    }
+  }
   if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);  // a byte order mark
   const auto first = text.find_first_not_of(" \t\r\n");
   if (first == std::string::npos) return "the cut list is empty";
@@ -504,9 +592,10 @@ std::string ResolveCuts(const CutList& list, const std::string& file, std::size_
            " Hz, and this one has " + std::to_string(info.frames) + " frames at " +
            std::to_string(info.rate) + " Hz";
   }
-  const std::int64_t rate = info.rate > 0 ? info.rate : 1;
+  if (group->cuts.empty()) return "the cut list has no parts for this recording";
+  const std::int64_t rate = info.rate;
   const std::string name = BaseName(file);
-  const std::string sourceExtension = batch::SplitFileName(name).extension;
+  const std::string wanted = extension.empty() ? batch::SplitFileName(name).extension : extension;
   struct Placed {
     PlannedPart part;
     const Cut* cut;
@@ -526,19 +615,28 @@ std::string ResolveCuts(const CutList& list, const std::string& file, std::size_
         if (!error.empty()) return error;
       }
     }
+    if (start >= info.frames) {
+      return cut.where + ": the cut starts past the end of the recording (at frame " +
+             std::to_string(start) + " of " + std::to_string(info.frames) + ")";
+    }
     if (end < start) return cut.where + ": the cut ends before it starts";
     if (end == start) return cut.where + ": the cut holds no frame";
     if (end > info.frames) {
       return cut.where + ": the cut runs past the end of the recording (to frame " +
              std::to_string(end) + " of " + std::to_string(info.frames) + ")";
     }
+    // A spreadsheet's duration column edited alone would go unheeded.
+    if (cut.duration && rate > 0 &&
+        std::abs(*cut.duration - static_cast<double>(end - start) / static_cast<double>(rate)) >
+            2e-6 + 1.0 / static_cast<double>(rate)) {
+      return cut.where + ": duration (" + Fixed(*cut.duration, 6) +
+             " s) disagrees with start and end (" +
+             Fixed(static_cast<double>(end - start) / static_cast<double>(rate), 6) +
+             " s): correct or clear it";
+    }
     PlannedPart part{{start, end, 0}, ""};
     if (cut.name && !cut.name->empty()) {
-      if (auto error = FileName(cut, extension, list.format == CutFormat::Labels, sourceExtension,
-                                part.name);
-          !error.empty()) {
-        return error;
-      }
+      if (auto error = FileName(cut, wanted, part.name); !error.empty()) return error;
     }
     placed.push_back({part, &cut});
   }
@@ -551,6 +649,10 @@ std::string ResolveCuts(const CutList& list, const std::string& file, std::size_
     }
     if (placed[k].part.name.empty()) {
       placed[k].part.name = batch::PartFileName(name, static_cast<int>(k) + 1, extension);
+    }
+    if (placed[k].part.name.size() > 255) {
+      return placed[k].cut->where + ": " + Quoted(placed[k].part.name) +
+             " is too long for a file name";
     }
     parts.push_back(placed[k].part);
   }

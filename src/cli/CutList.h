@@ -20,6 +20,7 @@ enum class CutFormat { Json, Csv, Labels, Cue };
 struct Cut {
   std::optional<std::int64_t> startFrame, endFrame;
   std::optional<double> start, end;      // seconds
+  std::optional<double> duration;        // seconds: must agree with the edges
   std::optional<std::int64_t> cueStart;  // 1/75 s; the track ends where the next begins
   std::optional<std::string> name;       // the part's file name as given
   std::string where;                     // "line 7", "part 3 of rec.wav": for messages

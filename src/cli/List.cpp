@@ -118,7 +118,7 @@ wave::Error Draw(Job& job, wave::Source& source, const detect::DetectParams& par
   ScanAhead scan(source, params, plan, job.console, bar);
   const wave::Error error = detect::MeasureAll(
       source, bar, picture.columns, windowFrames,
-      [&](double peak) {
+      [&](double peak, std::int64_t) {
         picture.levels.Add(peak);
         survey.Add(picture.levels.Db(peak));
       },

@@ -164,6 +164,10 @@ std::string LabelName(const std::string& text) {
 }
 
 std::string ListingRefusal(ListFormat format, const std::vector<ListedFile>& files) {
+  if (format == ListFormat::Labels && files.size() > 1) {
+    return "a label track holds the labels of one recording; list the recordings one at a time, "
+           "or as json or csv";
+  }
   if (format != ListFormat::Cue) return "";
   std::size_t tracks = 0;
   for (const ListedFile& f : files) tracks += f.parts.size();

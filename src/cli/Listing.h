@@ -47,7 +47,7 @@ struct ListedFile {
 
 void WriteListing(std::ostream& out, ListFormat format, const std::vector<ListedFile>& files);
 // Why the files cannot be listed in `format` at all ("" when they can): a
-// cue sheet numbers at most 99 tracks.
+// label track is one recording's, a cue sheet numbers at most 99 tracks.
 std::string ListingRefusal(ListFormat format, const std::vector<ListedFile>& files);
 
 // A cue sheet time: minutes, seconds and frames of 1/75 second, rounded down.

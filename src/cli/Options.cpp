@@ -125,7 +125,7 @@ void AddFiles(CLI::App& command, Options& options) {
   command
       .add_option("FILE", options.files,
                   "Recordings: WAV (RIFF, RF64, BW64), FLAC, AIFF, Wave64, CAF; Ogg, Opus and MP3 "
-                  "except for split")
+                  "(split writes those only with --to)")
       ->required();
 }
 

@@ -17,6 +17,8 @@
 #include <mutex>
 #include <thread>
 
+#include <unistd.h>
+
 #include "batch/OutputName.h"
 #include "batch/PartWalk.h"
 #include "batch/Plan.h"
@@ -43,19 +45,27 @@ struct Task {
   wave::Error error;
 };
 
+// The files no part of the run may replace: its sources, and its cut list
+// (also when it comes through stdin from a file).
+wave::KeptFiles KeptByRun(Job& job) {
+  wave::KeptFiles keep;
+  for (const std::string& file : job.options.files) {
+    const wave::FileId id = job.files.InspectPath(file).id;
+    if (id.Known()) keep.push_back({id, "a source of this run"});
+  }
+  const std::string& cuts = job.options.cuts;
+  const wave::FileId id = cuts.empty()  ? wave::FileId{}
+                          : cuts == "-" ? job.files.IdOf(STDIN_FILENO)
+                                        : job.files.InspectPath(cuts).id;
+  if (id.Known()) keep.push_back({id, "the cut list of this run"});
+  return keep;
+}
+
 // Writes parts, in the order given, on a thread of its own.
 class Writer {
  public:
-  Writer(Job& job, wave::Folder& folder) : job_(job), folder_(folder), thread_([this] { Run(); }) {
-    for (const std::string& file : job.options.files) {
-      const wave::FileId id = job.files.InspectPath(file).id;
-      if (id.Known()) keep_.push_back({id, "a source of this run"});
-    }
-    if (!job.options.cuts.empty() && job.options.cuts != "-") {
-      const wave::FileId id = job.files.InspectPath(job.options.cuts).id;
-      if (id.Known()) keep_.push_back({id, "the cut list of this run"});
-    }
-  }
+  Writer(Job& job, wave::Folder& folder)
+      : job_(job), folder_(folder), keep_(KeptByRun(job)), thread_([this] { Run(); }) {}
   ~Writer() {
     {
       std::lock_guard lock(mutex_);
@@ -305,9 +315,11 @@ std::string ReadCutList(const std::string& path, std::string& text) {
   return "";
 }
 
-// split --cuts: every recording opened and its parts settled before the
-// first is written, so that a list that does not fit writes nothing.
-int SplitByCuts(Job& job, SplitRun& run) {
+// split --cuts: every recording's parts settled and checked before the
+// first is written, so that a list that does not fit writes nothing. Each
+// recording is opened to be checked, and again to be split, so that no
+// more of them are open at once than in any split.
+int SplitByCuts(Job& job, wave::Folder& folder, SplitRun& run) {
   const std::string& cuts = job.options.cuts;
   const std::string shown = cuts == "-" ? "stdin" : cuts;
   std::string text;
@@ -319,29 +331,43 @@ int SplitByCuts(Job& job, SplitRun& run) {
     return kExitFailed;
   }
   struct Planned {
-    SplitRun::Opened opened;
+    std::string file;
+    wave::SourceInfo info;
     std::vector<PlannedPart> parts;
   };
   std::vector<Planned> planned;
+  const wave::KeptFiles kept = KeptByRun(job);
   std::map<std::string, std::string> names;  // each part's name, and whose part it is
   bool failed = false;
   for (const std::string& file : job.options.files) {
-    Planned plan;
-    if (!run.Open(file, plan.opened)) {
-      failed = true;
-      continue;
+    if (job.console.Stopped()) return job.console.StopStatus();
+    Planned plan{file, {}, {}};
+    {
+      SplitRun::Opened opened;
+      if (!run.Open(file, opened)) {
+        failed = true;
+        continue;
+      }
+      plan.info = opened.source->Info();
+      error = ResolveCuts(list, file, job.options.files.size(), plan.info, opened.extension,
+                          plan.parts);
     }
-    error = ResolveCuts(list, file, job.options.files.size(), plan.opened.source->Info(),
-                        plan.opened.extension, plan.parts);
     for (std::size_t k = 0; error.empty() && k < plan.parts.size(); ++k) {
-      const auto [at, added] = names.emplace(plan.parts[k].name, file);
+      const std::string& name = plan.parts[k].name;
+      const auto [at, added] = names.emplace(name, file);
       if (!added) {
-        error = "two parts are named \"" + Printable(plan.parts[k].name) + "\"" +
+        error = "two parts are named \"" + Printable(name) + "\"" +
                 (at->second == file ? "" : " (one of " + Printable(at->second) + ")");
+      }
+      const wave::FileId id = folder.Inspect(name).id;
+      for (const auto& [keptId, why] : kept) {
+        if (error.empty() && id.Known() && id == keptId) {
+          error = "part \"" + Printable(name) + "\" would replace " + why;
+        }
       }
     }
     if (!error.empty()) {
-      job.console.Report(file, error + " (cut list " + shown + ")");
+      job.console.Report(file, shown + ": " + error);
       failed = true;
       continue;
     }
@@ -356,11 +382,21 @@ int SplitByCuts(Job& job, SplitRun& run) {
                        "a cue sheet gives times to 1/75 s; each part runs from its track's "
                        "INDEX 01 to the next track's, the last to the end of the recording");
   }
-  for (Planned& plan : planned) {
+  bool changed = false;
+  for (const Planned& plan : planned) {
     if (job.console.Stopped()) break;
-    run.Cuts(plan.opened, plan.parts);
+    SplitRun::Opened opened;
+    if (!run.Open(plan.file, opened)) continue;
+    const wave::SourceInfo& info = opened.source->Info();
+    if (info.frames != plan.info.frames || info.rate != plan.info.rate ||
+        info.channels != plan.info.channels) {
+      job.console.Report(plan.file, "changed while the run went on: not split");
+      changed = true;
+      continue;
+    }
+    run.Cuts(opened, plan.parts);
   }
-  return job.Status(run.failed());
+  return job.Status(run.failed() || changed);
 }
 
 }  // namespace
@@ -374,7 +410,7 @@ int Split(Job& job) {
     return kExitFailed;
   }
   SplitRun run(job, *folder);
-  if (!job.options.cuts.empty()) return SplitByCuts(job, run);
+  if (!job.options.cuts.empty()) return SplitByCuts(job, *folder, run);
   for (const std::string& file : job.options.files) {
     if (job.console.Stopped()) break;
     run.File(file);

@@ -204,43 +204,15 @@ wave::Error MeasurePeaks(wave::Source& source, std::vector<PartSpan>& parts) {
 
 wave::Error ForEachWindowPeak(wave::Source& source, std::int64_t windowFrames, Progress& progress,
                               const std::function<void(double peak, std::int64_t frames)>& window) {
-  const wave::SourceInfo& info = source.Info();
-  const std::int64_t frames = info.frames;
-  const std::int64_t width =
-      info.channels * static_cast<std::int64_t>(wave::BytesOf(info.sampleType));
-  windowFrames = std::max<std::int64_t>(1, windowFrames);
-  double current = 0;
-  std::int64_t inWindow = 0;  // frames of the current window seen so far
-  bool stopped = false;
-  std::int64_t done = 0;
-  const bool read = ForEachBlock(source, 0, frames, true, [&](const void* s, std::int64_t count) {
-    const auto* bytes = static_cast<const char*>(s);
-    for (std::int64_t f = 0; f < count;) {
-      const std::int64_t take = std::min(count - f, windowFrames - inWindow);
-      current = std::max(
-          current, PeakOf(bytes + f * width, static_cast<std::size_t>(take * info.channels), info));
-      f += take;
-      inWindow += take;
-      if (inWindow == windowFrames) {
-        window(current, inWindow);
-        current = 0;
-        inWindow = 0;
-      }
-    }
-    done += count;
-    progress.Report(static_cast<int>(done * 100 / std::max<std::int64_t>(frames, 1)));
-    progress.Pump();
-    stopped = progress.StopRequested();
-    return !stopped;
-  });
-  if (!read) return {wave::ErrorCode::UnableToRead};
-  if (stopped) return {wave::ErrorCode::Stopped};
-  if (inWindow > 0) window(current, inWindow);
-  return {};
+  std::vector<double> noColumns;
+  std::vector<PartSpan> noParts;
+  return MeasureAll(
+      source, progress, noColumns, windowFrames, window, [](PartSpan&) { return false; }, noParts);
 }
 
 wave::Error MeasureAll(wave::Source& source, Progress& progress, std::vector<double>& columns,
-                       std::int64_t windowFrames, const std::function<void(double peak)>& window,
+                       std::int64_t windowFrames,
+                       const std::function<void(double peak, std::int64_t frames)>& window,
                        const std::function<bool(PartSpan& part)>& nextPart,
                        std::vector<PartSpan>& parts) {
   const wave::SourceInfo& info = source.Info();
@@ -283,7 +255,7 @@ wave::Error MeasureAll(wave::Source& source, Progress& progress, std::vector<dou
           f = next;
           if (count > 0 && f == columnEnd && column + 1 < count) ++column;
           if (f == windowEnd) {
-            window(windowPeak);
+            window(windowPeak, windowFrames);
             windowPeak = 0;
             windowEnd += windowFrames;
           }
@@ -296,7 +268,7 @@ wave::Error MeasureAll(wave::Source& source, Progress& progress, std::vector<dou
       });
   if (!whole) return {wave::ErrorCode::UnableToRead};
   if (stopped) return {wave::ErrorCode::Stopped};
-  if (windowEnd - windowFrames < frames) window(windowPeak);
+  if (windowEnd - windowFrames < frames) window(windowPeak, frames - (windowEnd - windowFrames));
   passed(frames);
   return {};
 }

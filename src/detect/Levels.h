@@ -29,13 +29,14 @@ wave::Error ForEachWindowPeak(wave::Source& source, std::int64_t windowFrames, P
 // One pass over every frame that measures, as it goes: the peak of each of
 // the `columns.size()` equal stretches of the recording (a picture's
 // columns, frames [c F/n, (c+1) F/n)), the peak of every `windowFrames`
-// frames (handed to `window` in order, the last window shorter), and the
+// frames (handed to `window` in order with its length, the last shorter), and the
 // peak of each part `nextPart` hands out (in order, without overlap; it may
 // wait for the part to be known; false when there is no more), appended to
 // `parts` once measured. Returns UnableToRead, or Stopped when the progress
 // asked.
 wave::Error MeasureAll(wave::Source& source, Progress& progress, std::vector<double>& columns,
-                       std::int64_t windowFrames, const std::function<void(double peak)>& window,
+                       std::int64_t windowFrames,
+                       const std::function<void(double peak, std::int64_t frames)>& window,
                        const std::function<bool(PartSpan& part)>& nextPart,
                        std::vector<PartSpan>& parts);
 

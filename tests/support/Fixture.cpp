@@ -1,5 +1,7 @@
 #include "support/Fixture.h"
 
+#include <sndfile.h>
+
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -153,7 +155,9 @@ int Start(const std::vector<std::string>& argv, const std::string& outputs, bool
   if (closedStdout && ::pipe(channel) != 0) return -1;
   const int pid = ::fork();
   if (pid == 0) {
-    const int out = closedStdout ? channel[1] : ::open((outputs + "/out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int out = closedStdout
+                        ? channel[1]
+                        : ::open((outputs + "/out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     const int err = ::open((outputs + "/err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     ::dup2(out, 1);
     ::dup2(err, 2);
@@ -198,6 +202,18 @@ ShellResult Shell(const std::string& commandLine) {
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1,
           {out.begin(), out.end()},
           {err.begin(), err.end()}};
+}
+
+void WriteFlac16(const std::string& path, int channels, int rate, const Samples& samples) {
+  SF_INFO info{};
+  info.samplerate = rate;
+  info.channels = channels;
+  info.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
+  SNDFILE* sf = sf_open(path.c_str(), SFM_WRITE, &info);
+  ASSERT_TRUE(sf) << sf_strerror(nullptr);
+  const auto frames = static_cast<sf_count_t>(samples.size() / static_cast<std::size_t>(channels));
+  EXPECT_EQ(sf_writef_short(sf, samples.data(), frames), frames);
+  sf_close(sf);
 }
 
 }  // namespace corvella::test

@@ -93,6 +93,9 @@ class ChildLock {
 // one at a time, so the whole path may be longer than the kernel takes.
 void WriteDeep(const std::string& base, const std::string& relative, const Bytes& bytes);
 
+// Writes 16-bit interleaved `samples` as a FLAC file, through libsndfile.
+void WriteFlac16(const std::string& path, int channels, int rate, const Samples& samples);
+
 // The identity of the file at `path`.
 wave::FileId IdOf(const std::string& path);
 
@@ -106,7 +109,8 @@ struct Ran {
 };
 // Starts `argv` with its output in files; `closedStdout` gives it a pipe
 // whose reader has already gone. Returns the process id.
-int Start(const std::vector<std::string>& argv, const std::string& outputs, bool closedStdout = false);
+int Start(const std::vector<std::string>& argv, const std::string& outputs,
+          bool closedStdout = false);
 // Waits for a program started by Start.
 Ran Finish(int pid, const std::string& outputs);
 inline Ran RunProgram(const std::vector<std::string>& argv, bool closedStdout = false) {

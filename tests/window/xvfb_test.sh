@@ -14,17 +14,34 @@ shots=${3:-}
 xtool=$build/tests/window/xtool
 work=$(mktemp -d)
 xvfb="" app="" manager=""
-trap '[ -n "$app" ] && kill "$app"; [ -n "$manager" ] && kill "$manager"; [ -n "$xvfb" ] && kill "$xvfb"; rm -rf "$work"' EXIT
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+# Every helper is stopped whatever happened, so that none keeps the test's
+# output open after it ends.
+cleanup() {
+  for pid in $app $manager $xvfb; do kill "$pid" 2>/dev/null || true; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
 xvfb=$!
-for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
+# A loaded machine (the suite runs in parallel) can take seconds to start it.
+for _ in $(seq 300); do [ -s "$work/display" ] && break; sleep 0.1; done
+[ -s "$work/display" ] || { echo "Xvfb did not start"; exit 1; }
 export DISPLAY=":$(cat "$work/display")"
 unset QT_QPA_PLATFORM
 if [ "$wm" = openbox ]; then
-  openbox --sm-disable >/dev/null 2>&1 &
-  manager=$!
-  for _ in $(seq 100); do "$xtool" wm && break; sleep 0.1; done
-  "$xtool" wm || { echo "openbox did not start"; exit 1; }
+  for attempt in 1 2 3; do
+    openbox --sm-disable >"$work/openbox.log" 2>&1 &
+    manager=$!
+    for _ in $(seq 300); do
+      "$xtool" wm && break
+      kill -0 "$manager" 2>/dev/null || break
+      sleep 0.1
+    done
+    "$xtool" wm && break
+    kill "$manager" 2>/dev/null || true
+    manager=""
+  done
+  "$xtool" wm || { echo "openbox did not start:"; cat "$work/openbox.log"; exit 1; }
 fi
 
 "$build/tools/corvella-demo" "$work/demo" --long 3
