@@ -26,10 +26,11 @@ xvfb=$!
 # A loaded machine (the suite runs in parallel) can take seconds to start it.
 for _ in $(seq 300); do [ -s "$work/display" ] && break; sleep 0.1; done
 [ -s "$work/display" ] || { echo "Xvfb did not start"; exit 1; }
-export DISPLAY=":$(cat "$work/display")"
+DISPLAY=":$(cat "$work/display")"
+export DISPLAY
 unset QT_QPA_PLATFORM
 if [ "$wm" = openbox ]; then
-  for attempt in 1 2 3; do
+  for _ in 1 2 3; do
     openbox --sm-disable >"$work/openbox.log" 2>&1 &
     manager=$!
     for _ in $(seq 300); do
