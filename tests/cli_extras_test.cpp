@@ -4,7 +4,9 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <random>
 
 #include "batch/Plan.h"
@@ -197,6 +199,79 @@ TEST_F(Extras, SuggestionLandsBetweenKnownNoiseAndMusic) {
   const std::string out = Cli({"levels", "tone.wav"}).out;
   EXPECT_NE(out.find("no clear silence"), std::string::npos) << out;
   EXPECT_NE(out.find("suggested: --threshold-db -50.0\n"), std::string::npos);
+}
+
+// The number after `label` in `text`, or NaN.
+double NumberAfter(const std::string& text, const std::string& label) {
+  const auto at = text.find(label);
+  return at == std::string::npos ? std::nan("") : std::stod(text.substr(at + label.size()));
+}
+
+// What levels says of a recording must agree with itself: the histogram
+// marks the threshold it suggests, and the parts it calls stable are those
+// its suggested options give.
+TEST_F(Extras, LevelsReportAgreesWithItself) {
+  // Digital silence, then tones with hiss between them: the stable range
+  // reaches down into the silence, far from the point between noise and
+  // music, and the suggestion is its middle.
+  std::mt19937 random(5);
+  std::normal_distribution<double> hiss(0, 65);
+  Samples marked(2400, 0);
+  bool tone = true;
+  for (int frames : {8000, 8000, 4000, 8000, 8000}) {
+    for (int f = 0; f < frames; ++f) {
+      const double v =
+          tone ? 9830 * std::sin(f * 0.3456) : std::clamp(hiss(random), -32768.0, 32767.0);
+      marked.push_back(static_cast<std::int16_t>(std::lround(v)));
+    }
+    tone = !tone;
+  }
+  dir.Put("marked.wav", SimpleWav(1, marked, 8000));
+
+  // A second of samples that are not numbers is loud, as the detection rule
+  // judges it, in the histogram and the peaks as everywhere.
+  Bytes nan;
+  auto put = [&](float v) {
+    std::uint32_t bits;
+    std::memcpy(&bits, &v, 4);
+    PutLe32(nan, bits);
+  };
+  for (int f = 0; f < 4000; ++f) put(0);
+  for (int f = 0; f < 8000; ++f) put(std::nanf(""));
+  for (int f = 0; f < 5600; ++f) put(0);
+  for (int f = 0; f < 2400; ++f) put(0.3F * std::sin(static_cast<float>(f) * 0.35F));
+  for (int f = 0; f < 8000; ++f) put(0);
+  dir.Put("nan.wav",
+          WavBuilder().Chunk("fmt ", FormatBody(3, 1, 8000, 32)).Chunk("data", nan).Build());
+
+  // Bursts of 30 ms are not clicks, however short the gap.
+  Samples bursts;
+  for (int k = 0; k < 40; ++k) {
+    bursts.insert(bursts.end(), 4410, 0);
+    for (int f = 0; f < 1323; ++f)
+      bursts.push_back(static_cast<std::int16_t>(16000 * std::sin(f * 0.06)));
+  }
+  bursts.insert(bursts.end(), 4410, 0);
+  dir.Put("bursts.wav", SimpleWav(1, bursts));
+
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"marked.wav"}, {"nan.wav"}, {"--gap", "0.005", "bursts.wav"}}) {
+    std::vector<std::string> command{"levels"};
+    command.insert(command.end(), args.begin(), args.end());
+    const std::string out = Cli(command).out;
+    SCOPED_TRACE(out);
+    const double suggested = NumberAfter(out, "suggested threshold: ");
+    const auto mark = out.find("suggested floor");
+    ASSERT_NE(mark, std::string::npos);
+    const double row = NumberAfter(out.substr(out.rfind('\n', mark) + 1), "");
+    EXPECT_TRUE(row <= suggested && suggested < row + 6) << "marked in the row of " << row;
+    const double stable = NumberAfter(out, "  stable: ");
+    EXPECT_EQ(stable, NumberAfter(out, "), giving "));
+    EXPECT_EQ(out.find("--ignore-clicks"), std::string::npos);
+  }
+  const std::string nanOut = Cli({"levels", "nan.wav"}).out;
+  EXPECT_NE(nanOut.find("   0 dB |#"), std::string::npos) << nanOut;
+  EXPECT_NE(Cli({"list", "nan.wav"}).out.find("1.000s        inf  nan_001.wav"), std::string::npos);
 }
 
 }  // namespace

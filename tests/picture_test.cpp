@@ -181,7 +181,7 @@ TEST_F(Pictures, PartGroupsAreTheJsonListingsParts) {
   }
 }
 
-TEST_F(Pictures, ShortEmptyAndStoppedRecordings) {
+TEST_F(Pictures, ShortLongEmptyAndStoppedRecordings) {
   dir.Put("short.wav", SimpleWav(1, Samples{0, 5000, -5000, 0}));
   dir.Put("empty.wav", SimpleWav(2, {}));
   const ShellResult r = Cli({"list", "-f", "svg", "short.wav", "empty.wav"});
@@ -194,6 +194,16 @@ TEST_F(Pictures, ShortEmptyAndStoppedRecordings) {
   EXPECT_EQ(pictured[0].parts[0].end, 3);
   EXPECT_TRUE(pictured[0].envelope);
   EXPECT_EQ(pictured[1].error, "Data chunk contains no data!");
+  // Two days of silence at 200 Hz (sparse): still about ten time ticks.
+  const std::uint32_t frames = 2 * 86400 * 200;
+  dir.Put("days.wav", WavBuilder().Fmt(1, 200).RawChunk("data", 2 * frames, {}).Build());
+  fs::resize_file(dir / "days.wav", 44 + std::uintmax_t{2} * frames);
+  const std::string days = Cli({"list", "-f", "svg", "days.wav"}).out;
+  std::size_t ticks = 0;
+  for (auto at = days.find("class=\"tick\""); at != std::string::npos;
+       at = days.find("class=\"tick\"", at + 1))
+    ++ticks;
+  EXPECT_TRUE(ticks >= 5 && ticks <= 13) << ticks << " ticks";
   // A stop asked for before the run prints no half picture.
   stop = 2;
   const ShellResult stopped = Cli({"list", "-f", "svg", "short.wav"});

@@ -113,8 +113,8 @@ void PartSurvey::Count(Sweep& sweep, std::int64_t window, double db) {
   while (!loudest.empty() && loudest.front().first < window - gapWindows_ - 1) loudest.pop_front();
   const double before = loudest.empty() ? -1e9 : loudest.front().second;
   auto step = [&](double level) {
-    return static_cast<std::size_t>(
-        std::clamp(std::ceil((level - lowest_) / kStepDb), 0.0, static_cast<double>(sweep.parts.size())));
+    return static_cast<std::size_t>(std::clamp(std::ceil((level - lowest_) / kStepDb), 0.0,
+                                               static_cast<double>(sweep.parts.size())));
   };
   // Thresholds t with before <= t < db: the steps from step(before) to step(db).
   const std::size_t from = step(before), to = step(db);
@@ -128,7 +128,8 @@ void PartSurvey::Count(Sweep& sweep, std::int64_t window, double db) {
 
 // How far around a window the click test looks, in windows of 10 ms: from
 // the second next to the fifth, so a click that straddles two windows
-// stands alone in both.
+// stands alone in both. One of the two next windows must be quiet too, or
+// the burst is longer than a click can be.
 constexpr std::size_t kNear = 1;
 constexpr std::size_t kReach = 5;
 
@@ -142,7 +143,11 @@ void PartSurvey::Judge(std::int64_t window) {
     }
   }
   const double db = recent_[static_cast<std::size_t>(window - first_)];
-  const bool click = db > around + 10.0;
+  auto quiet = [&](std::int64_t other) {
+    return other < first_ || other >= seen_ ||
+           recent_[static_cast<std::size_t>(other - first_)] <= around + 10.0;
+  };
+  const bool click = db > around + 10.0 && (quiet(window - 1) || quiet(window + 1));
   if (click) ++clicks_;
   Count(declicked_, window, click ? around : db);
 }
@@ -161,27 +166,30 @@ void PartSurvey::Add(double peakDb) {
 }
 
 void PartSurvey::Finish() {
-  for (std::int64_t window = std::max<std::int64_t>(0, seen_ - static_cast<std::int64_t>(kReach)); window < seen_;
-       ++window) {
+  for (std::int64_t window = std::max<std::int64_t>(0, seen_ - static_cast<std::int64_t>(kReach));
+       window < seen_; ++window) {
     Judge(window);
   }
   for (Sweep* sweep : {&raw_, &declicked_}) {
     int parts = 0;
-    for (std::size_t step = 0; step < sweep->parts.size(); ++step) sweep->parts[step] = parts += sweep->starts[step];
+    for (std::size_t step = 0; step < sweep->parts.size(); ++step)
+      sweep->parts[step] = parts += sweep->starts[step];
   }
 }
 
 // Clicks in these numbers are a recording's crackle, not a stray tap.
 constexpr std::int64_t kManyClicks = 10;
 
-StableRange FindStableRange(const PartSurvey& survey, const LevelHistogram& levels) {
+StableRange FindStableRange(const PartSurvey& survey, const LevelHistogram& levels,
+                            bool declicking) {
   // The share of windows above each step's threshold: where nearly all of
   // the recording is loud, the count says nothing.
   const std::vector<std::int64_t>& counts = levels.Counts();
   std::vector<std::int64_t> above(survey.Steps(), 0);
   for (std::size_t i = 0; i < counts.size(); ++i) {
     const double db = levels.LevelOf(i);
-    for (std::size_t step = 0; step < survey.Steps() && survey.ThresholdOf(step) < db; ++step) above[step] += counts[i];
+    for (std::size_t step = 0; step < survey.Steps() && survey.ThresholdOf(step) < db; ++step)
+      above[step] += counts[i];
   }
   const double windows = static_cast<double>(std::max<std::int64_t>(1, levels.Windows()));
   StableRange best[2];
@@ -190,7 +198,8 @@ StableRange FindStableRange(const PartSurvey& survey, const LevelHistogram& leve
     for (std::size_t step = 0; step < survey.Steps(); ++step) {
       const int parts = survey.Parts(step, d == 1);
       const bool usable = parts >= 1 && static_cast<double>(above[step]) / windows <= 0.98;
-      if (usable && range.found && parts == range.parts && range.highDb + PartSurvey::kStepDb >= survey.ThresholdOf(step) - 1e-9) {
+      if (usable && range.found && parts == range.parts &&
+          range.highDb + PartSurvey::kStepDb >= survey.ThresholdOf(step) - 1e-9) {
         range.highDb = survey.ThresholdOf(step);
       } else if (usable) {
         range = {true, survey.ThresholdOf(step), survey.ThresholdOf(step), parts, d == 1};
@@ -203,22 +212,25 @@ StableRange FindStableRange(const PartSurvey& survey, const LevelHistogram& leve
   // The clicks are worth taking out when that steadies the count clearly,
   // or when, many of them bridging the pauses, they make fewer parts of a
   // recording than it steadily holds without them.
-  const bool steadier = best[1].found && (!best[0].found || best[1].Width() >= best[0].Width() + 6.0);
-  const bool bridged = best[1].found && best[0].found && survey.Clicks() >= kManyClicks && best[1].Width() >= 6.0 &&
-                       best[1].parts > best[0].parts;
+  if (!declicking) return best[0];
+  const bool steadier =
+      best[1].found && (!best[0].found || best[1].Width() >= best[0].Width() + 6.0);
+  const bool bridged = best[1].found && best[0].found && survey.Clicks() >= kManyClicks &&
+                       best[1].Width() >= 6.0 && best[1].parts > best[0].parts;
   return steadier || bridged ? best[1] : best[0];
 }
 
 double SuggestThreshold(const LevelEstimate& estimate, const StableRange& range) {
   if (!range.found) return -50.0;
-  if (estimate.found && estimate.thresholdDb >= range.lowDb + 1.0 && estimate.thresholdDb <= range.highDb - 1.0) {
+  if (estimate.found && estimate.thresholdDb >= range.lowDb + 1.0 &&
+      estimate.thresholdDb <= range.highDb - 1.0) {
     return estimate.thresholdDb;
   }
   return (range.lowDb + range.highDb) / 2.0;
 }
 
-void WriteHistogram(std::ostream& out, const LevelHistogram& levels,
-                    const LevelEstimate& estimate) {
+void WriteHistogram(std::ostream& out, const LevelHistogram& levels, const LevelEstimate& estimate,
+                    double suggestionDb) {
   constexpr int kStep = 6;
   constexpr int kWidth = 40;
   const int lowest = levels.Lowest();
@@ -239,11 +251,9 @@ void WriteHistogram(std::ostream& out, const LevelHistogram& levels,
       if (db >= low && db < low + kStep)
         marks += std::string(marks.empty() ? "  <- " : ", ") + what;
     };
-    if (estimate.found) {
-      mark(estimate.musicDb, "music");
-      mark(estimate.thresholdDb, "suggested floor");
-      mark(estimate.noiseDb, "noise");
-    }
+    if (estimate.found) mark(estimate.musicDb, "music");
+    mark(suggestionDb, "suggested floor");
+    if (estimate.found) mark(estimate.noiseDb, "noise");
     out << PadLeft(std::to_string(low), 4) << " dB |" << bar << marks << '\n';
   }
 }

@@ -4,8 +4,8 @@
 
 #include <cstdint>
 #include <deque>
-#include <utility>
 #include <ostream>
+#include <utility>
 #include <vector>
 
 namespace corvella::cli {
@@ -62,15 +62,20 @@ class PartSurvey {
   // Takes in the last windows held back to judge them against what follows.
   void Finish();
   std::size_t Steps() const { return raw_.parts.size(); }
-  double ThresholdOf(std::size_t step) const { return lowest_ + kStepDb * static_cast<double>(step); }
+  double ThresholdOf(std::size_t step) const {
+    return lowest_ + kStepDb * static_cast<double>(step);
+  }
   // Valid once Finish() has run.
-  int Parts(std::size_t step, bool declicked) const { return (declicked ? declicked_ : raw_).parts[step]; }
+  int Parts(std::size_t step, bool declicked) const {
+    return (declicked ? declicked_ : raw_).parts[step];
+  }
   // Windows taken for clicks.
   std::int64_t Clicks() const { return clicks_; }
 
  private:
   struct Sweep {
-    std::deque<std::pair<std::int64_t, double>> loudest;  // falling levels of the windows within the gap
+    std::deque<std::pair<std::int64_t, double>>
+        loudest;              // falling levels of the windows within the gap
     std::vector<int> starts;  // +1 where a range of thresholds begins, -1 past its end
     std::vector<int> parts;
   };
@@ -91,14 +96,15 @@ struct StableRange {
   bool found = false;
   double lowDb = 0, highDb = 0;  // the first and last threshold of the range
   int parts = 0;
-  bool declicked = false;        // found with the clicks taken out
+  bool declicked = false;  // found with the clicks taken out
   double Width() const { return highDb - lowDb + PartSurvey::kStepDb; }
 };
 
 // The widest range of thresholds giving the same number of parts (at least
 // one), among those that leave some of the recording quiet; the one with
-// clicks taken out when it is clearly wider.
-StableRange FindStableRange(const PartSurvey& survey, const LevelHistogram& levels);
+// clicks taken out when it is clearly wider, unless `declicking` is false.
+StableRange FindStableRange(const PartSurvey& survey, const LevelHistogram& levels,
+                            bool declicking = true);
 
 // The window peaks, in dB, fall into two heaps: the quiet passages (tape
 // hiss, surface noise, room tone) low down, the music above. The boundary
@@ -119,6 +125,7 @@ double SuggestThreshold(const LevelEstimate& estimate, const StableRange& range)
 
 // A small histogram of the window levels in 6 dB steps, with the noise,
 // music and suggested levels marked.
-void WriteHistogram(std::ostream& out, const LevelHistogram& levels, const LevelEstimate& estimate);
+void WriteHistogram(std::ostream& out, const LevelHistogram& levels, const LevelEstimate& estimate,
+                    double suggestionDb);
 
 }  // namespace corvella::cli

@@ -13,14 +13,6 @@ namespace {
 
 using detect::Seconds;
 
-// A peak in dBFS: "-inf" for silence, "inf" for a float recording's
-// infinity or NaN.
-std::string PeakText(double peak) {
-  const double db = detect::LevelDb(peak);
-  if (std::isfinite(db)) return Fixed(db, 1);
-  return db < 0 ? "-inf" : "inf";
-}
-
 // The same in JSON, where only finite numbers exist.
 std::string PeakJson(double peak) {
   const double db = detect::LevelDb(peak);

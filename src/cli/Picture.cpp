@@ -123,11 +123,12 @@ void Row(std::ostream& out, const ListedFile& f, int top) {
   // The time axis: ticks at round steps, about ten of them, in m:ss.
   const double seconds = detect::Seconds(f.frames, f.rate);
   double tick = 1;
-  for (double s :
-       {1.0, 2.0, 5.0, 10.0, 15.0, 30.0, 60.0, 120.0, 300.0, 600.0, 900.0, 1800.0, 3600.0}) {
+  for (double s : {1.0, 2.0, 5.0, 10.0, 15.0, 30.0, 60.0, 120.0, 300.0, 600.0, 900.0, 1800.0,
+                   3600.0, 7200.0, 10800.0, 21600.0, 43200.0, 86400.0}) {
     tick = s;
     if (seconds / s <= 12) break;
   }
+  while (seconds / tick > 12) tick *= 2;  // recordings of weeks
   const int bottom = kEnvelopeTop + kEnvelopeHeight;
   out << "<g class=\"axis\">";
   for (double t = 0; t <= seconds + 1e-9 && f.rate > 0; t += tick) {
@@ -252,11 +253,9 @@ void WriteHtml(std::ostream& out, const std::vector<ListedFile>& files) {
     for (const ListedPart& part : f.parts) {
       const double start = detect::Seconds(part.span.start, f.rate),
                    end = detect::Seconds(part.span.end, f.rate);
-      const double peak = detect::LevelDb(part.span.peak);
       out << "<tr><td>" << part.number << "</td><td>" << Clock(start) << "</td><td>" << Clock(end)
-          << "</td><td>" << Fixed(end - start, 3) << " s</td><td>"
-          << (std::isfinite(peak) ? Fixed(peak, 1) : "-") << "</td><td class=\"name\">"
-          << XmlText(part.output) << "</td></tr>\n";
+          << "</td><td>" << Fixed(end - start, 3) << " s</td><td>" << PeakText(part.span.peak)
+          << "</td><td class=\"name\">" << XmlText(part.output) << "</td></tr>\n";
     }
     out << "</table>\n<p class=\"parameters\">Levels of its 10 ms windows; the suggested floor is "
         << Fixed(p.suggestionDb, 1) << " dBFS.</p>\n";

@@ -5,6 +5,8 @@
 #include <locale>
 #include <sstream>
 
+#include "detect/Units.h"
+
 namespace corvella::cli {
 namespace {
 
@@ -40,6 +42,12 @@ void Escape(std::string& out, unsigned char byte) {
 }
 
 }  // namespace
+
+std::string PeakText(double peak) {
+  const double db = detect::LevelDb(peak);
+  if (std::isfinite(db)) return Fixed(db, 1);
+  return db < 0 ? "-inf" : "inf";
+}
 
 std::string Fixed(double value, int decimals) {
   std::ostringstream text;

@@ -9,6 +9,9 @@ namespace corvella::cli {
 
 // `value` with `decimals` digits after a decimal point, as "%.Nf" prints it.
 std::string Fixed(double value, int decimals);
+// A peak (a share of full scale) in dBFS to a tenth: "-inf" for silence,
+// "inf" for a float recording's infinity or NaN.
+std::string PeakText(double peak);
 // Right-aligns `text` in `width` columns (counted in bytes).
 std::string PadLeft(const std::string& text, std::size_t width);
 // A time as m:ss.sss.

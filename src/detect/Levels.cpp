@@ -146,7 +146,9 @@ std::int64_t Peak32(const std::int32_t* s, std::size_t count) {
 
 // Float magnitudes, compared as the integers their bits make with the sign
 // cleared (IEEE 754 orders them alike), which vectorises where float
-// comparisons would not; a sample that is not a number never wins.
+// comparisons would not. A sample that is not a number counts as an
+// infinity: the detection rule judges it loud, so its window is as loud as
+// can be.
 template <typename Float, typename Bits>
 CORVELLA_VECTOR_CLONES double PeakFloat(const Float* s, std::size_t count) {
   static_assert(sizeof(Float) == sizeof(Bits));
@@ -157,7 +159,7 @@ CORVELLA_VECTOR_CLONES double PeakFloat(const Float* s, std::size_t count) {
     Bits bits;
     std::memcpy(&bits, s + i, sizeof bits);
     bits &= kMagnitude;
-    peak = std::max(peak, bits > infinity ? Bits{0} : bits);
+    peak = std::max(peak, std::min(bits, infinity));
   }
   return static_cast<double>(std::bit_cast<Float>(peak));
 }
