@@ -281,9 +281,10 @@ TEST_F(Cuts, EveryRefusalWritesNothing) {
   EXPECT_EQ(labels.out, "");
   EXPECT_NE(labels.err.find("a label track holds the labels of one recording"), std::string::npos);
   // A folder, a missing file.
-  EXPECT_EQ(Cli({"split", "--cuts", "cut", "a.wav"}).err, "corvella-cli: cut: Is a directory\n");
+  EXPECT_EQ(Cli({"split", "--cuts", "cut", "a.wav"}).err,
+            "corvella-cli: cut: a folder, not a file\n");
   EXPECT_EQ(Cli({"split", "--cuts", "nothing.txt", "a.wav"}).err,
-            "corvella-cli: nothing.txt: No such file or directory\n");
+            "corvella-cli: nothing.txt: no such file\n");
 }
 
 TEST_F(Cuts, HostileNamesStayInTheDestination) {

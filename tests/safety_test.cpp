@@ -25,7 +25,8 @@ using namespace std::chrono_literals;
 Samples Passages(int channels, int count, int length = 20000) {
   Samples s;
   for (int p = 0; p < count; ++p) {
-    for (int f = 0; f < length * channels; ++f) s.push_back(static_cast<std::int16_t>(2000 + f % 300 + p));
+    for (int f = 0; f < length * channels; ++f)
+      s.push_back(static_cast<std::int16_t>(2000 + f % 300 + p));
     s.insert(s.end(), static_cast<std::size_t>(30000 * channels), 0);
   }
   return s;
@@ -38,9 +39,12 @@ std::vector<std::vector<std::string>> ParseCsv(const std::string& text) {
   for (std::size_t i = 0; i < text.size(); ++i) {
     const char c = text[i];
     if (quoted) {
-      if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') rows.back().back() += text[++i];
-      else if (c == '"') quoted = false;
-      else rows.back().back() += c;
+      if (c == '"' && i + 1 < text.size() && text[i + 1] == '"')
+        rows.back().back() += text[++i];
+      else if (c == '"')
+        quoted = false;
+      else
+        rows.back().back() += c;
     } else if (c == '"') {
       quoted = true;
     } else if (c == ',') {
@@ -65,7 +69,8 @@ class Safety : public ::testing::Test {
     args.insert(args.begin(), CORVELLA_CLI);
     return RunProgram(args, closedStdout);
   }
-  ShellResult InProcess(const std::vector<std::string>& args, wave::FileApi& files = wave::PlatformFiles()) {
+  ShellResult InProcess(const std::vector<std::string>& args,
+                        wave::FileApi& files = wave::PlatformFiles()) {
     std::vector<std::string> all{"corvella-cli"};
     all.insert(all.end(), args.begin(), args.end());
     std::vector<const char*> argv;
@@ -92,7 +97,9 @@ TEST_F(Safety, SourcesOfTheRunAndPartsWrittenInItAreNeverReplaced) {
   dir.Put("a_001.wav", five);
   Ran r = Cli({"split", "a.wav", "a_001.wav"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("a_001.wav: Unable to create output file! (a source of this run)"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("a_001.wav: Unable to create output file! (a source of this run)"),
+            std::string::npos)
+      << r.err;
   EXPECT_EQ(ReadFile(dir / "a_001.wav"), five);
   EXPECT_EQ(PartData(dir / "a_002.wav").size(), 20000u * 4);
   EXPECT_TRUE(fs::exists(dir / "a_001_005.wav"));
@@ -113,8 +120,10 @@ TEST_F(Safety, SourcesOfTheRunAndPartsWrittenInItAreNeverReplaced) {
   dir.Put("d2/x.wav", SimpleWav(1, Passages(1, 3, 3000)));
   r = Cli({"split", "-o", "out", "d1/x.wav", "d2/x.wav"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("out/x_002.wav: Unable to create output file! (written earlier in this run)"),
-            std::string::npos) << r.err;
+  EXPECT_NE(
+      r.err.find("out/x_002.wav: Unable to create output file! (written earlier in this run)"),
+      std::string::npos)
+      << r.err;
   EXPECT_EQ(PartData(dir / "out/x_002.wav").size(), 1000u * 2);
   EXPECT_EQ(PartData(dir / "out/x_003.wav").size(), 3000u * 2);
 }
@@ -129,8 +138,10 @@ TEST_F(Safety, SignalsLeaveNoPartialAndNoHiddenFile) {
     fs::remove_all(dir / "out");
     fs::create_directory(dir / "out");
     TempDir outputs;
-    const int pid = Start({CORVELLA_CLI, "split", "--mono", "-o", "out", "big.wav"}, outputs.path());
-    for (int i = 0; i < 2000 && !fs::exists(dir / "out/big_001.wav"); ++i) std::this_thread::sleep_for(5ms);
+    const int pid =
+        Start({CORVELLA_CLI, "split", "--mono", "-o", "out", "big.wav"}, outputs.path());
+    for (int i = 0; i < 2000 && !fs::exists(dir / "out/big_001.wav"); ++i)
+      std::this_thread::sleep_for(5ms);
     for (int k = 0; k < times; ++k) {
       ::kill(pid, signal);
       std::this_thread::sleep_for(50ms);
@@ -150,10 +161,14 @@ TEST_F(Safety, SignalsLeaveNoPartialAndNoHiddenFile) {
 }
 
 TEST_F(Safety, AFailingStdoutIsReportedAndNeverStopsTheParts) {
-  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-           {"count", "a.wav"}, {"list", "-f", "json", "a.wav"}, {"levels", "a.wav"}, {"split", "-o", "out", "a.wav"}}) {
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{"count", "a.wav"},
+                                             {"list", "-f", "json", "a.wav"},
+                                             {"levels", "a.wav"},
+                                             {"split", "-o", "out", "a.wav"}}) {
     fs::create_directories(dir / "out");
-    std::vector<std::string> full{"/bin/sh", "-c", std::string(CORVELLA_CLI) + " \"$@\" >/dev/full", "sh"};
+    std::vector<std::string> full{"/bin/sh", "-c", std::string(CORVELLA_CLI) + " \"$@\" >/dev/full",
+                                  "sh"};
     full.insert(full.end(), args.begin(), args.end());
     const Ran r = RunProgram(full);
     EXPECT_EQ(r.status, 1) << args[0];
@@ -173,16 +188,27 @@ TEST_F(Safety, AFailingStdoutIsReportedAndNeverStopsTheParts) {
 }
 
 TEST_F(Safety, HostileNumbersAreRefusedAsUsageErrors) {
-  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-           {"--gap", "nan"}, {"--gap", "inf"}, {"--threshold-db", "nan"}, {"--threshold-db", "-inf"},
-           {"--pad-before", "nan"}, {"--min-part", "1e999"}, {"-f", "2"}, {"-f", "JSON "}}) {
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{"--gap", "nan"},
+                                             {"--gap", "inf"},
+                                             {"--threshold-db", "nan"},
+                                             {"--threshold-db", "-inf"},
+                                             {"--pad-before", "nan"},
+                                             {"--min-part", "1e999"},
+                                             {"-f", "2"},
+                                             {"-f", "JSON "}}) {
     std::vector<std::string> line{"list"};
     line.insert(line.end(), args.begin(), args.end());
     line.push_back("a.wav");
     const ShellResult r = InProcess(line);
     EXPECT_EQ(r.status, 2) << args[0] << " " << args[1];
     EXPECT_EQ(r.out, "") << args[0];
+    EXPECT_EQ(r.err.rfind("corvella-cli: ", 0), 0u) << r.err;
   }
+  // What the user typed comes back escaped: it cannot drive the terminal.
+  EXPECT_EQ(InProcess({"count", "--gap", "\x1b[2J", "a.wav"}).err,
+            "corvella-cli: --gap: a number is needed, not '\\x1b[2J'\n"
+            "Run 'corvella-cli --help' for more information.\n");
   for (const char* value : {"1e3", "104.7", "0x10"}) {
     const ShellResult r = InProcess({"count", "--noise-floor", value, "a.wav"});
     EXPECT_EQ(r.status, 2);
@@ -207,7 +233,8 @@ TEST_F(Safety, HeadersNamingHugeSizesCostNoMemory) {
   {
     std::fstream file(dir / "huge-fmt.wav", std::ios::in | std::ios::out | std::ios::binary);
     file.seekp(0, std::ios::end);
-    file.write(reinterpret_cast<const char*>(tail.data()), static_cast<std::streamsize>(tail.size()));
+    file.write(reinterpret_cast<const char*>(tail.data()),
+               static_cast<std::streamsize>(tail.size()));
   }
   Ran r = Cli({"count", "huge-fmt.wav"});
   EXPECT_EQ(r.out, "File \"huge-fmt.wav\" contains 1 parts!\n") << r.err;
@@ -241,7 +268,8 @@ TEST_F(Safety, EveryListingStaysValidForAnyName) {
   r = InProcess({"list", "-f", "labels", name});
   std::istringstream lines(r.out);
   int count = 0;
-  for (std::string line; std::getline(lines, line); ++count) EXPECT_EQ(std::count(line.begin(), line.end(), '\t'), 2) << line;
+  for (std::string line; std::getline(lines, line); ++count)
+    EXPECT_EQ(std::count(line.begin(), line.end(), '\t'), 2) << line;
   EXPECT_EQ(count, 2);
   // A cue sheet quotes names without escapes.
   r = InProcess({"list", "-f", "cue", name});
@@ -250,7 +278,9 @@ TEST_F(Safety, EveryListingStaysValidForAnyName) {
   r = InProcess({"count", name});
   EXPECT_EQ(r.out, "File \"q\"u,o\\x0ate\\x09\\x1b[31m\\xff\\xfe.wav\" contains 2 parts!\n");
   r = InProcess({"list", name + "/"});
-  EXPECT_NE(r.err.find("\\x1b[31m\\xff\\xfe.wav/: Unable to open file! (not a folder)"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("\\x1b[31m\\xff\\xfe.wav/: Unable to open file! (not a folder)"),
+            std::string::npos)
+      << r.err;
 }
 
 TEST_F(Safety, CueSheetsOfMoreThan99TracksAreRefused) {
@@ -298,12 +328,14 @@ TEST(WindowPeaks, TheLastShortWindowCounts) {
   Samples s(25, 0);
   s[22] = -8192;  // in the last window, which holds 5 frames
   dir.Put("w.wav", SimpleWav(1, s));
-  auto source = wave::OpenWave(wave::PlatformFiles(), dir / "w.wav", wave::Acceptance::WindowFormat).source;
+  auto source =
+      wave::OpenWave(wave::PlatformFiles(), dir / "w.wav", wave::Acceptance::WindowFormat).source;
   detect::NoProgress progress;
   std::vector<std::pair<double, std::int64_t>> windows;
-  EXPECT_FALSE(detect::ForEachWindowPeak(*source, 10, progress, [&](double peak, std::int64_t frames) {
-    windows.push_back({peak, frames});
-  }));
+  EXPECT_FALSE(
+      detect::ForEachWindowPeak(*source, 10, progress, [&](double peak, std::int64_t frames) {
+        windows.push_back({peak, frames});
+      }));
   EXPECT_EQ(windows, (std::vector<std::pair<double, std::int64_t>>{{0, 10}, {0, 10}, {0.25, 5}}));
 }
 

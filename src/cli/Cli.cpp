@@ -5,6 +5,7 @@
 #include "cli/Commands.h"
 #include "cli/Job.h"
 #include "cli/Options.h"
+#include "cli/Text.h"
 
 namespace corvella::cli {
 namespace {
@@ -41,6 +42,14 @@ int Run(int argc, const char* const* argv, Console& console, wave::FileApi& file
       "corvella-cli"};
   app.footer(kExamples);
   app.require_subcommand(1);
+  // As any command line says it: the program's name first, and what the
+  // user typed shown so that it cannot drive the terminal.
+  app.failure_message([](const CLI::App*, const CLI::Error& e) {
+    std::string message = "corvella-cli: ";
+    message += Printable(e.what());
+    message += "\nRun 'corvella-cli --help' for more information.\n";
+    return message;
+  });
   app.set_version_flag("--version", "corvella-cli 1.07");
 
   Options options;

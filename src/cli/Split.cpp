@@ -300,9 +300,9 @@ std::string ReadCutList(const std::string& path, std::string& text) {
   std::istream* in = &std::cin;
   if (path != "-") {
     std::error_code error;
-    if (std::filesystem::is_directory(path, error)) return "Is a directory";
+    if (std::filesystem::is_directory(path, error)) return wave::ReasonOf(EISDIR);
     file.open(path, std::ios::binary);
-    if (!file) return std::strerror(errno);
+    if (!file) return wave::ReasonOf(errno);
     in = &file;
   }
   std::string block(65536, '\0');

@@ -74,8 +74,13 @@ std::string ReasonOf(int errorNumber) {
       return "read-only file system";
     case EIO:
       return "input/output error";
-    default:
-      return std::strerror(errorNumber);
+    default: {
+      // The system's words, begun in lower case as the others are.
+      std::string reason = std::strerror(errorNumber);
+      if (!reason.empty() && reason[0] >= 'A' && reason[0] <= 'Z')
+        reason[0] = static_cast<char>(reason[0] - 'A' + 'a');
+      return reason;
+    }
   }
 }
 
