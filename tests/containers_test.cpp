@@ -56,7 +56,8 @@ void Write(const std::string& path, const Kind& kind, int rate, const Recording&
   const auto frames = static_cast<sf_count_t>(r.samples.size() / r.channels);
   if (kind.bits > 0) {
     std::vector<int> ints;
-    for (double v : r.samples) ints.push_back(static_cast<int>(static_cast<std::int64_t>(v) << (32 - kind.bits)));
+    for (double v : r.samples)
+      ints.push_back(static_cast<int>(static_cast<std::int64_t>(v) << (32 - kind.bits)));
     ASSERT_EQ(sf_writef_int(sf, ints.data(), frames), frames);
   } else {
     ASSERT_EQ(sf_writef_double(sf, r.samples.data(), frames), frames);
@@ -84,8 +85,8 @@ std::vector<double> Decode(const std::string& path, int bits, SF_INFO* about = n
 
 // Runs of loud and silent frames around the gap; loud samples just past the
 // floor or, unless `gentle`, at full scale.
-Recording Random(std::mt19937& random, int channels, int bits, std::int64_t frames, int floor, std::int64_t gap,
-                 bool gentle = false) {
+Recording Random(std::mt19937& random, int channels, int bits, std::int64_t frames, int floor,
+                 std::int64_t gap, bool gentle = false) {
   const double limit = bits > 0 ? std::floor(floor * std::ldexp(1.0, bits - 16)) : floor / 32768.0;
   const double full = bits > 0 ? std::ldexp(1.0, bits - 1) : 1.0;
   std::uniform_int_distribution<int> coin(0, 9);
@@ -94,13 +95,17 @@ Recording Random(std::mt19937& random, int channels, int bits, std::int64_t fram
   Recording r{channels, {}};
   const auto total = static_cast<std::size_t>(frames * channels);
   for (bool loud = coin(random) < 5; r.samples.size() < total; loud = !loud) {
-    const std::int64_t run = coin(random) < 6 ? std::max<std::int64_t>(1, gap + near(random)) : any(random);
+    const std::int64_t run =
+        coin(random) < 6 ? std::max<std::int64_t>(1, gap + near(random)) : any(random);
     for (std::int64_t i = 0; i < run * channels && r.samples.size() < total; ++i) {
       const int pick = coin(random);
       double v = bits > 0 ? std::trunc(quiet(random)) : quiet(random);
       if (loud && pick < 4 && !(gentle && pick < 2)) {
         const double above = bits > 0 ? limit + 1 : std::nextafter(static_cast<float>(limit), 2.0f);
-        v = pick == 0 ? -full : pick == 1 ? (bits > 0 ? full - 1 : 0.5) : pick == 2 ? above : -above;
+        v = pick == 0   ? -full
+            : pick == 1 ? (bits > 0 ? full - 1 : 0.5)
+            : pick == 2 ? above
+                        : -above;
       }
       r.samples.push_back(bits > 0 ? v : double{static_cast<float>(v)});
     }
@@ -115,7 +120,8 @@ bool Loud(double x, int bits, int floor) {
 
 class Containers : public SourceFixture {
  protected:
-  std::unique_ptr<sndfile::SndSource> OpenSnd(const std::string& name, wave::FileApi& files = wave::PlatformFiles()) {
+  std::unique_ptr<sndfile::SndSource> OpenSnd(const std::string& name,
+                                              wave::FileApi& files = wave::PlatformFiles()) {
     sndfile::OpenedSnd opened = sndfile::OpenSnd(files, dir / name);
     if (!opened.source) ADD_FAILURE() << name << ": " << wave::MessageOf(opened.error);
     return std::move(opened.source);
@@ -156,7 +162,8 @@ TEST_F(Containers, EveryContainerGivesThePartsOfThePlainRuleAndDecodesBackExactl
         sndfile::SndWriteOptions options;
         options.format = kind.format;
         options.mono = mono;
-        ASSERT_FALSE(sndfile::WritePart(*source, part.start, part.end, *folder, "part.x", options)) << kind.name;
+        ASSERT_FALSE(sndfile::WritePart(*source, part.start, part.end, *folder, "part.x", options))
+            << kind.name;
         SF_INFO info{};
         const std::vector<double> back = Decode(dir / "part.x", kind.bits, &info);
         EXPECT_EQ(info.format, kind.format) << kind.name;
@@ -172,8 +179,9 @@ TEST_F(Containers, EveryContainerGivesThePartsOfThePlainRuleAndDecodesBackExactl
           } else {
             double sum = 0;
             for (int c = 0; c < channels; ++c) sum += frame[c];
-            frames.push_back((kind.format & SF_FORMAT_SUBMASK) == SF_FORMAT_FLOAT ? double{static_cast<float>(sum / channels)}
-                                                                                    : sum / channels);
+            frames.push_back((kind.format & SF_FORMAT_SUBMASK) == SF_FORMAT_FLOAT
+                                 ? double{static_cast<float>(sum / channels)}
+                                 : sum / channels);
           }
         }
         ASSERT_EQ(back, frames) << kind.name << (mono ? " mono" : "") << " part " << part.start;
@@ -188,18 +196,21 @@ std::vector<std::string> FlacComments(const std::string& path) {
   std::vector<std::string> comments;
   for (std::size_t at = 4; at + 4 <= file.size();) {
     const bool last = file[at] & 0x80;
-    const std::size_t length = (std::size_t{file[at + 1]} << 16) | (std::size_t{file[at + 2]} << 8) | file[at + 3];
+    const std::size_t length =
+        (std::size_t{file[at + 1]} << 16) | (std::size_t{file[at + 2]} << 8) | file[at + 3];
     if ((file[at] & 0x7F) == 4) {
       std::size_t p = at + 4;
       auto le32 = [&] {
-        const std::uint32_t v = file[p] | (file[p + 1] << 8) | (file[p + 2] << 16) | (std::uint32_t{file[p + 3]} << 24);
+        const std::uint32_t v =
+            file[p] | (file[p + 1] << 8) | (file[p + 2] << 16) | (std::uint32_t{file[p + 3]} << 24);
         p += 4;
         return v;
       };
       p += le32();
       for (std::uint32_t n = le32(), k = 0; k < n; ++k) {
         const std::uint32_t size = le32();
-        comments.emplace_back(file.begin() + static_cast<std::ptrdiff_t>(p), file.begin() + static_cast<std::ptrdiff_t>(p + size));
+        comments.emplace_back(file.begin() + static_cast<std::ptrdiff_t>(p),
+                              file.begin() + static_cast<std::ptrdiff_t>(p + size));
         p += size;
       }
     }
@@ -216,7 +227,8 @@ class ContainersCli : public Containers {
     // Three tracks, 16-bit stereo.
     for (int track = 0; track < 3; ++track) {
       tape.samples.insert(tape.samples.end(), 2 * 30000, 0.0);
-      for (int f = 0; f < 20000; ++f) tape.samples.insert(tape.samples.end(), {f % 2 ? 3000.0 : -3000.0, 100.0 * track});
+      for (int f = 0; f < 20000; ++f)
+        tape.samples.insert(tape.samples.end(), {f % 2 ? 3000.0 : -3000.0, 100.0 * track});
     }
     tape.samples.insert(tape.samples.end(), 2 * 30000, 0.0);
   }
@@ -226,19 +238,24 @@ class ContainersCli : public Containers {
 };
 
 TEST_F(ContainersCli, FlacStaysFlacTaggedAndBothWaysConvert) {
-  Write(dir / "tape.flac", kKinds[0], 44100, tape, {{SF_STR_ARTIST, "The Band"}, {SF_STR_ALBUM, "Live"}});
+  Write(dir / "tape.flac", kKinds[0], 44100, tape,
+        {{SF_STR_ARTIST, "The Band"}, {SF_STR_ALBUM, "Live"}});
   ShellResult r = Cli({"split", "-o", ".", "tape.flac"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "./tape_001.flac\n./tape_002.flac\n./tape_003.flac\n");
   EXPECT_EQ(FlacComments(dir / "tape_002.flac"),
-            (std::vector<std::string>{"TITLE=tape_002", "TRACKNUMBER=2", "TRACKTOTAL=3", "ARTIST=The Band", "ALBUM=Live"}));
-  const std::vector<double> second(tape.samples.begin() + 2 * 80000, tape.samples.begin() + 2 * 100000);
+            (std::vector<std::string>{"TITLE=tape_002", "TRACKNUMBER=2", "TRACKTOTAL=3",
+                                      "ARTIST=The Band", "ALBUM=Live"}));
+  const std::vector<double> second(tape.samples.begin() + 2 * 80000,
+                                   tape.samples.begin() + 2 * 100000);
   EXPECT_EQ(Decode(dir / "tape_002.flac", 16), second);
 
   // FLAC to WAV for an editor: plain 16-bit WAV parts.
   r = Cli({"split", "-q", "--to", "wav", "tape.flac"});
   ASSERT_EQ(r.status, 0) << r.err;
-  auto wav = wave::OpenWave(wave::PlatformFiles(), dir / "tape_002.wav", wave::Acceptance::WindowFormat).source;
+  auto wav =
+      wave::OpenWave(wave::PlatformFiles(), dir / "tape_002.wav", wave::Acceptance::WindowFormat)
+          .source;
   ASSERT_TRUE(wav);
   Samples want;
   for (double v : second) want.push_back(static_cast<std::int16_t>(v));
@@ -251,9 +268,34 @@ TEST_F(ContainersCli, FlacStaysFlacTaggedAndBothWaysConvert) {
   r = Cli({"split", "-q", "--mono", "--to", "flac", "side.wav"});
   ASSERT_EQ(r.status, 0) << r.err;
   std::vector<double> mono;
-  for (std::size_t i = 2 * 80000; i < 2 * 100000; i += 2) mono.push_back(std::trunc((tape.samples[i] + tape.samples[i + 1]) / 2));
+  for (std::size_t i = 2 * 80000; i < 2 * 100000; i += 2)
+    mono.push_back(std::trunc((tape.samples[i] + tape.samples[i + 1]) / 2));
   EXPECT_EQ(Decode(dir / "side_002.flac", 16), mono);
   EXPECT_EQ(FlacComments(dir / "side_003.flac")[2], "TRACKTOTAL=3");
+
+  // A WAV tape's LIST-INFO tags become the tracks' tags, Latin-1 text as
+  // UTF-8; sub-chunks of odd size keep their pad byte.
+  Bytes info{'I', 'N', 'F', 'O'};
+  auto put = [&](const char* id, const std::string& text) {
+    info.insert(info.end(), id, id + 4);
+    PutLe32(info, static_cast<std::uint32_t>(text.size() + 1));
+    info.insert(info.end(), text.begin(), text.end());
+    info.push_back(0);
+    if (text.size() % 2 == 0) info.push_back(0);
+  };
+  put("IART", "Caf\xE9 Band");
+  put("ISFT", "Recorder 2");
+  put("IPRD", "Tapes");
+  put("ICRD", "1979");
+  put("IGNR", "Folk");
+  put("ICMT", "side A");
+  dir.Put("tagged.wav", WavBuilder().Fmt(2).Chunk("LIST", info).Data(pcm).Build());
+  r = Cli({"split", "-q", "--to", "flac", "tagged.wav"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(FlacComments(dir / "tagged_001.flac"),
+            (std::vector<std::string>{"TITLE=tagged_001", "TRACKNUMBER=1", "TRACKTOTAL=3",
+                                      "ARTIST=Caf\xC3\xA9 Band", "ALBUM=Tapes", "DATE=1979",
+                                      "GENRE=Folk", "COMMENT=side A"}));
 }
 
 TEST_F(ContainersCli, ListsLevelsAndCountsWorkOnEveryContainer) {
@@ -273,31 +315,52 @@ TEST_F(ContainersCli, RefusalsSayWhyAndLossySourcesNeedATarget) {
   Write(dir / "float.aif", kKinds[4], 44100, floats);
   ShellResult r = Cli({"split", "--to", "flac", "float.aif"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "corvella-cli: float.aif: a float recording cannot become FLAC, which holds integer samples "
-                   "only; give --to wav\n");
+  EXPECT_EQ(
+      r.err,
+      "corvella-cli: float.aif: a float recording cannot become FLAC, which holds integer samples "
+      "only; give --to wav\n");
   // Ogg Vorbis: counted, listed, split only into another format.
   Recording music{1, {}};
-  for (int i = 0; i < 44100 * 6; ++i) music.samples.push_back(i % 88200 < 44100 ? 0.4 * std::sin(i * 0.05) : 0.0);
+  for (int i = 0; i < 44100 * 6; ++i)
+    music.samples.push_back(i % 88200 < 44100 ? 0.4 * std::sin(i * 0.05) : 0.0);
   Write(dir / "take.ogg", {"Vorbis", SF_FORMAT_OGG | SF_FORMAT_VORBIS, 0}, 44100, music);
   r = Cli({"count", "take.ogg"});
   EXPECT_EQ(r.out, "File \"take.ogg\" contains 3 parts!\n") << r.err;
   r = Cli({"split", "take.ogg"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("a lossy Ogg Vorbis recording is not split into Ogg Vorbis again"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("a lossy Ogg Vorbis recording is not split into Ogg Vorbis again"),
+            std::string::npos)
+      << r.err;
   EXPECT_NE(r.err.find("--to flac"), std::string::npos);
   r = Cli({"split", "-q", "--to", "wav", "take.ogg"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(fs::exists(dir / "take_003.wav"));
+  // AIFF and Wave64 files cut off in a copy read on quietly in libsndfile
+  // as far as they go; they are refused as a cut-off WAV file is.
+  Write(dir / "cut.aif", kKinds[3], 48000, tape);
+  Write(dir / "cut.w64", {"Wave64 16-bit", SF_FORMAT_W64 | SF_FORMAT_PCM_16, 16}, 48000, tape);
+  for (const char* name : {"cut.aif", "cut.w64"}) {
+    fs::resize_file(dir / name, fs::file_size(dir / name) - 1000);
+    r = Cli({"split", "-q", name});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, std::string("corvella-cli: ") + name +
+                         ": Size of data chunk is wrong! (the file ends before its header says)\n");
+  }
+  EXPECT_FALSE(fs::exists(dir / "cut_001.aif"));
+  EXPECT_FALSE(fs::exists(dir / "cut_001.w64"));
   dir.Put("noise.bin", Bytes(1000, 7));
   r = Cli({"count", "noise.bin"});
-  EXPECT_EQ(r.err, "corvella-cli: noise.bin: not a recording Corvella reads (WAV, FLAC, AIFF, Wave64, CAF, Ogg, "
-                   "Opus or MP3)\n");
+  EXPECT_EQ(
+      r.err,
+      "corvella-cli: noise.bin: not a recording Corvella reads (WAV, FLAC, AIFF, Wave64, CAF, Ogg, "
+      "Opus or MP3)\n");
 }
 
 TEST_F(Containers, AWriteFailingPartWayKeepsTheOldFile) {
   Recording r{2, {}};
   std::mt19937 random(5);
-  for (int i = 0; i < 2 * 100000; ++i) r.samples.push_back(static_cast<double>(random() % 40000) - 20000);
+  for (int i = 0; i < 2 * 100000; ++i)
+    r.samples.push_back(static_cast<double>(random() % 40000) - 20000);
   Write(dir / "in.flac", kKinds[0], 44100, r);
   auto source = OpenSnd("in.flac");
   for (std::int64_t after : {std::int64_t{10}, std::int64_t{5000}, std::int64_t{60000}}) {
@@ -309,7 +372,8 @@ TEST_F(Containers, AWriteFailingPartWayKeepsTheOldFile) {
     sndfile::SndWriteOptions options;
     options.format = kKinds[0].format;
     EXPECT_EQ(sndfile::WritePart(*source, 0, 100000, *folder, "part.flac", options).code,
-              wave::ErrorCode::UnableToWrite) << after;
+              wave::ErrorCode::UnableToWrite)
+        << after;
     EXPECT_EQ(ReadFile(dir / "part.flac"), (Bytes{1, 2, 3}));
     EXPECT_EQ(dir.Names(), (std::vector<std::string>{"in.flac", "part.flac"}));
   }

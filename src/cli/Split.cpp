@@ -24,8 +24,10 @@
 #include "batch/Plan.h"
 #include "cli/Commands.h"
 #include "cli/CutList.h"
+#include "cli/Text.h"
 #include "sndfile/SndWriter.h"
 #include "wave/PartWriter.h"
+#include "wave/WaveSource.h"
 
 namespace corvella::cli {
 namespace {
@@ -165,6 +167,7 @@ class SplitRun {
     std::unique_ptr<wave::Source> source;
     const sndfile::SndSource* snd = nullptr;
     int format = 0;         // 0 for Corvella's own WAV writer, else libsndfile's format
+    sndfile::Tags tags;     // for FLAC parts
     std::string extension;  // of the parts, where --to sets it
   };
 
@@ -180,6 +183,16 @@ class SplitRun {
     const Options& options = job_.options;
     // WAV parts of a WAV source are Corvella's own; the rest libsndfile's.
     opened.snd = dynamic_cast<const sndfile::SndSource*>(opened.source.get());
+    if (opened.snd) {
+      opened.tags = opened.snd->tags();
+    } else if (auto* wave = dynamic_cast<wave::WaveSource*>(opened.source.get())) {
+      opened.tags = sndfile::TagsOfWave(*wave);
+    }
+    // Vorbis comments are UTF-8; INFO text from older programs is Latin-1.
+    for (std::string* tag : {&opened.tags.artist, &opened.tags.album, &opened.tags.date,
+                             &opened.tags.genre, &opened.tags.comment}) {
+      if (!IsUtf8(*tag)) *tag = Latin1ToUtf8(*tag);
+    }
     if (opened.snd || options.to == "flac") {
       const wave::Error refusal =
           sndfile::PartFormat(opened.source->Info(), opened.snd ? opened.snd->Format() : 0,
@@ -261,7 +274,7 @@ class SplitRun {
                  opened.format,
                  number,
                  tracks,
-                 opened.snd ? opened.snd->tags() : sndfile::Tags{},
+                 opened.tags,
                  {}});
   }
 

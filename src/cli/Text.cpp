@@ -43,6 +43,20 @@ void Escape(std::string& out, unsigned char byte) {
 
 }  // namespace
 
+std::string Latin1ToUtf8(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x80) {
+      out += c;
+    } else {
+      out += static_cast<char>(0xC0 | (byte >> 6));
+      out += static_cast<char>(0x80 | (byte & 0x3F));
+    }
+  }
+  return out;
+}
+
 std::string PeakText(double peak) {
   const double db = detect::LevelDb(peak);
   if (std::isfinite(db)) return Fixed(db, 1);

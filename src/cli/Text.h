@@ -28,6 +28,8 @@ std::string Printable(const std::string& text);
 std::string XmlText(const std::string& text);
 // Whether `text` is valid UTF-8.
 bool IsUtf8(const std::string& text);
+// Latin-1 text as UTF-8.
+std::string Latin1ToUtf8(const std::string& text);
 // The bytes of `text` as lower-case hexadecimal.
 std::string Hex(const std::string& text);
 

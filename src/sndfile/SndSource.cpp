@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "wave/ByteOrder.h"
+
 namespace corvella::sndfile {
 namespace {
 
@@ -17,7 +19,9 @@ sf_count_t Length(void* user) {
 
 sf_count_t Seek(sf_count_t offset, int whence, void* user) {
   auto* f = static_cast<VirtualFile*>(user);
-  const std::int64_t from = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? f->position : Length(user);
+  const std::int64_t from = whence == SEEK_SET   ? 0
+                            : whence == SEEK_CUR ? f->position
+                                                 : Length(user);
   if (from + offset < 0) return -1;
   f->position = from + offset;
   return f->position;
@@ -44,12 +48,18 @@ sf_count_t Write(const void* ptr, sf_count_t count, void* user) {
   return put;
 }
 
-sf_count_t Tell(void* user) { return static_cast<VirtualFile*>(user)->position; }
+sf_count_t Tell(void* user) {
+  return static_cast<VirtualFile*>(user)->position;
+}
 
 bool Accepted(int format) {
   switch (format & SF_FORMAT_TYPEMASK) {
-    case SF_FORMAT_FLAC: case SF_FORMAT_AIFF: case SF_FORMAT_W64: case SF_FORMAT_CAF:
-    case SF_FORMAT_OGG: case SF_FORMAT_MPEG:
+    case SF_FORMAT_FLAC:
+    case SF_FORMAT_AIFF:
+    case SF_FORMAT_W64:
+    case SF_FORMAT_CAF:
+    case SF_FORMAT_OGG:
+    case SF_FORMAT_MPEG:
       return true;
     default:
       return false;
@@ -60,13 +70,27 @@ bool Accepted(int format) {
 // the encodings not read.
 int BitsOf(int format) {
   switch (format & SF_FORMAT_SUBMASK) {
-    case SF_FORMAT_PCM_S8: case SF_FORMAT_PCM_U8: return 8;
-    case SF_FORMAT_PCM_16: case SF_FORMAT_ALAC_16: return 16;
-    case SF_FORMAT_ALAC_20: return 20;
-    case SF_FORMAT_PCM_24: case SF_FORMAT_ALAC_24: return 24;
-    case SF_FORMAT_PCM_32: case SF_FORMAT_ALAC_32: return 32;
-    case SF_FORMAT_FLOAT: case SF_FORMAT_DOUBLE: case SF_FORMAT_VORBIS: case SF_FORMAT_OPUS:
-    case SF_FORMAT_MPEG_LAYER_I: case SF_FORMAT_MPEG_LAYER_II: case SF_FORMAT_MPEG_LAYER_III:
+    case SF_FORMAT_PCM_S8:
+    case SF_FORMAT_PCM_U8:
+      return 8;
+    case SF_FORMAT_PCM_16:
+    case SF_FORMAT_ALAC_16:
+      return 16;
+    case SF_FORMAT_ALAC_20:
+      return 20;
+    case SF_FORMAT_PCM_24:
+    case SF_FORMAT_ALAC_24:
+      return 24;
+    case SF_FORMAT_PCM_32:
+    case SF_FORMAT_ALAC_32:
+      return 32;
+    case SF_FORMAT_FLOAT:
+    case SF_FORMAT_DOUBLE:
+    case SF_FORMAT_VORBIS:
+    case SF_FORMAT_OPUS:
+    case SF_FORMAT_MPEG_LAYER_I:
+    case SF_FORMAT_MPEG_LAYER_II:
+    case SF_FORMAT_MPEG_LAYER_III:
       return 0;
     default:
       return -1;
@@ -82,14 +106,22 @@ SF_VIRTUAL_IO* VirtualFile::Calls() {
 
 std::string ContainerName(int format) {
   switch (format & SF_FORMAT_TYPEMASK) {
-    case SF_FORMAT_FLAC: return "FLAC";
-    case SF_FORMAT_AIFF: return "AIFF";
-    case SF_FORMAT_W64: return "Wave64";
-    case SF_FORMAT_CAF: return "CAF";
-    case SF_FORMAT_OGG: return (format & SF_FORMAT_SUBMASK) == SF_FORMAT_OPUS ? "Opus" : "Ogg Vorbis";
-    case SF_FORMAT_MPEG: return "MP3";
-    case SF_FORMAT_WAV: return "WAV";
-    default: return "audio";
+    case SF_FORMAT_FLAC:
+      return "FLAC";
+    case SF_FORMAT_AIFF:
+      return "AIFF";
+    case SF_FORMAT_W64:
+      return "Wave64";
+    case SF_FORMAT_CAF:
+      return "CAF";
+    case SF_FORMAT_OGG:
+      return (format & SF_FORMAT_SUBMASK) == SF_FORMAT_OPUS ? "Opus" : "Ogg Vorbis";
+    case SF_FORMAT_MPEG:
+      return "MP3";
+    case SF_FORMAT_WAV:
+      return "WAV";
+    default:
+      return "audio";
   }
 }
 
@@ -112,25 +144,84 @@ bool LooksLikeWave(wave::FileApi& files, const std::string& path) {
   return outer && std::memcmp(head + 8, "WAVE", 4) == 0;
 }
 
+// Whether an AIFF or Wave64 file is shorter than its outer chunk says: cut
+// off in a copy or a download. libsndfile reads such a file quietly as far
+// as it goes; its parts would end at the break, so it is refused as a WAV
+// file with a wrong data size is.
+bool CutShort(wave::FileApi& files, int fd, int format) {
+  std::uint8_t head[24] = {};
+  if (files.ReadAt(fd, head, 24, 0) != 24) return true;
+  const std::int64_t length = files.Size(fd);
+  switch (format & SF_FORMAT_TYPEMASK) {
+    case SF_FORMAT_AIFF:  // "FORM", its size, "AIFF" or "AIFC" (a pad byte may be missing)
+      return std::memcmp(head, "FORM", 4) == 0 &&
+             std::int64_t{wave::ReadBe32(head + 4)} + 8 > length + 1;
+    case SF_FORMAT_W64:  // the riff GUID, then the whole file's size in 64 bits
+      return std::memcmp(head, "riff", 4) == 0 &&
+             wave::ReadLe64(head + 16) > static_cast<std::uint64_t>(length);
+    default:
+      return false;
+  }
+}
+
+Tags TagsOfWave(wave::WaveSource& source) {
+  constexpr std::int64_t kLargest = 1 << 20;  // as the chunks a part carries
+  Tags tags;
+  for (const wave::ChunkPlace& place : source.Metadata()) {
+    if (place.id != wave::FourCC("LIST") || place.size < 4 || place.size > kLargest) continue;
+    std::vector<std::uint8_t> body(static_cast<std::size_t>(place.size));
+    if (source.File().ReadAt(place.offset, body.data(), place.size) != place.size) continue;
+    if (std::memcmp(body.data(), "INFO", 4) != 0) continue;
+    // Sub-chunks: an id, a size, text ending in a zero byte, a pad byte.
+    for (std::size_t at = 4; body.size() - at >= 8;) {
+      const std::uint32_t id = wave::ReadLe32(&body[at]);
+      const std::size_t size = wave::ReadLe32(&body[at + 4]);
+      if (size > body.size() - at - 8) break;
+      std::string text(reinterpret_cast<const char*>(&body[at + 8]), size);
+      text.resize(std::min(text.size(), text.find('\0')));
+      std::string* field = id == wave::FourCC("IART")   ? &tags.artist
+                           : id == wave::FourCC("IPRD") ? &tags.album
+                           : id == wave::FourCC("ICRD") ? &tags.date
+                           : id == wave::FourCC("IGNR") ? &tags.genre
+                           : id == wave::FourCC("ICMT") ? &tags.comment
+                                                        : nullptr;
+      if (field && field->empty()) *field = text;
+      at += 8 + size + (size & 1);
+      if (at > body.size()) break;
+    }
+  }
+  return tags;
+}
+
 struct SndOpener {
   static OpenedSnd Open(wave::FileApi& files, const std::string& path) {
     auto source = std::unique_ptr<SndSource>(new SndSource());
     int why = 0;
     source->file_.files = &files;
     source->file_.fd = files.OpenExclusive(path, why);
-    if (source->file_.fd < 0) return {nullptr, {wave::ErrorCode::UnableToOpen, wave::ReasonOf(why)}};
+    if (source->file_.fd < 0)
+      return {nullptr, {wave::ErrorCode::UnableToOpen, wave::ReasonOf(why)}};
     source->sf_ = sf_open_virtual(VirtualFile::Calls(), SFM_READ, &source->sfInfo_, &source->file_);
     const SF_INFO& sf = source->sfInfo_;
     if (!source->sf_ || !Accepted(sf.format)) {
-      return {nullptr, {wave::ErrorCode::Unsupported,
-                        "not a recording Corvella reads (WAV, FLAC, AIFF, Wave64, CAF, Ogg, Opus or MP3)"}};
+      return {nullptr,
+              {wave::ErrorCode::Unsupported,
+               "not a recording Corvella reads (WAV, FLAC, AIFF, Wave64, CAF, Ogg, Opus or MP3)"}};
     }
     const int bits = BitsOf(sf.format);
-    if (bits < 0) return {nullptr, {wave::ErrorCode::Unsupported, "unsupported sample format in this " + ContainerName(sf.format)}};
+    if (bits < 0)
+      return {nullptr,
+              {wave::ErrorCode::Unsupported,
+               "unsupported sample format in this " + ContainerName(sf.format)}};
     if (sf.channels < 1 || sf.channels > 64) {
-      return {nullptr, {wave::ErrorCode::Unsupported, std::to_string(sf.channels) + " channels are not supported (1 to 64 are)"}};
+      return {nullptr,
+              {wave::ErrorCode::Unsupported,
+               std::to_string(sf.channels) + " channels are not supported (1 to 64 are)"}};
     }
     if (sf.frames <= 0 || sf.frames == SF_COUNT_MAX) return {nullptr, {wave::ErrorCode::EmptyData}};
+    if (CutShort(files, source->file_.fd, sf.format)) {
+      return {nullptr, {wave::ErrorCode::DataSizeWrong, "the file ends before its header says"}};
+    }
     wave::SourceInfo& info = source->info_;
     info.channels = sf.channels;
     info.rate = sf.samplerate;
@@ -143,12 +234,15 @@ struct SndOpener {
       const char* text = sf_get_string(source->sf_, type);
       return text ? std::string(text) : std::string();
     };
-    source->tags_ = {tag(SF_STR_ARTIST), tag(SF_STR_ALBUM), tag(SF_STR_DATE), tag(SF_STR_GENRE), tag(SF_STR_COMMENT)};
+    source->tags_ = {tag(SF_STR_ARTIST), tag(SF_STR_ALBUM), tag(SF_STR_DATE), tag(SF_STR_GENRE),
+                     tag(SF_STR_COMMENT)};
     return {std::move(source), {}};
   }
 };
 
-OpenedSnd OpenSnd(wave::FileApi& files, const std::string& path) { return SndOpener::Open(files, path); }
+OpenedSnd OpenSnd(wave::FileApi& files, const std::string& path) {
+  return SndOpener::Open(files, path);
+}
 
 SndSource::~SndSource() {
   if (sf_) sf_close(sf_);
@@ -163,9 +257,10 @@ bool SndSource::Refill(std::int64_t frame) {
   }
   const std::int64_t wanted = std::max<std::int64_t>(1, kBlockBytes / frameBytes);
   cache_.resize(static_cast<std::size_t>(wanted * frameBytes));
-  const sf_count_t got = info_.sampleType == wave::SampleType::S32
-                             ? sf_readf_int(sf_, reinterpret_cast<int*>(cache_.data()), wanted)
-                             : sf_readf_double(sf_, reinterpret_cast<double*>(cache_.data()), wanted);
+  const sf_count_t got =
+      info_.sampleType == wave::SampleType::S32
+          ? sf_readf_int(sf_, reinterpret_cast<int*>(cache_.data()), wanted)
+          : sf_readf_double(sf_, reinterpret_cast<double*>(cache_.data()), wanted);
   cacheFirst_ = frame;
   cacheFrames_ = got > 0 ? got : 0;
   decoderAt_ = frame + cacheFrames_;

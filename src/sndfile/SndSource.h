@@ -13,6 +13,7 @@
 #include "wave/Error.h"
 #include "wave/FileApi.h"
 #include "wave/Source.h"
+#include "wave/WaveSource.h"
 
 namespace corvella::sndfile {
 
@@ -71,6 +72,10 @@ struct OpenedSnd {
 // Whether the file's first bytes name a RIFF, RF64 or BW64 WAVE file: those
 // are Corvella's own to read.
 bool LooksLikeWave(wave::FileApi& files, const std::string& path);
+
+// The tags of a WAV file's LIST-INFO chunk (IART, IPRD, ICRD, IGNR, ICMT),
+// as the file holds them: in whatever character set its writer used.
+Tags TagsOfWave(wave::WaveSource& source);
 
 // Opens a recording in one of the containers above, held with exclusive
 // access while open.

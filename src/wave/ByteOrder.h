@@ -1,5 +1,6 @@
-// Little-endian field helpers for RIFF headers. Every multi-byte field of a
-// WAV file is decoded and encoded through these, never by overlaying structs.
+// Field helpers for RIFF headers (little-endian) and the few AIFF fields
+// read (big-endian). Every multi-byte field of a file is decoded and encoded
+// through these, never by overlaying structs.
 #pragma once
 
 #include <bit>
@@ -21,6 +22,12 @@ inline std::uint32_t ReadLe32(const std::uint8_t* p) {
 inline std::uint64_t ReadLe64(const std::uint8_t* p) {
   return static_cast<std::uint64_t>(ReadLe32(p)) |
          (static_cast<std::uint64_t>(ReadLe32(p + 4)) << 32);
+}
+
+// AIFF's fields are big-endian.
+inline std::uint32_t ReadBe32(const std::uint8_t* p) {
+  return (static_cast<std::uint32_t>(p[0]) << 24) | (static_cast<std::uint32_t>(p[1]) << 16) |
+         (static_cast<std::uint32_t>(p[2]) << 8) | static_cast<std::uint32_t>(p[3]);
 }
 
 // A signed 24-bit sample, widened.
