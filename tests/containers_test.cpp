@@ -308,6 +308,19 @@ TEST_F(ContainersCli, ListsLevelsAndCountsWorkOnEveryContainer) {
   r = Cli({"levels", "tape.w64"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("tape.w64: 48000 Hz, 2 channels"), std::string::npos) << r.out;
+
+  // A FLAC written as a stream, its length left out of STREAMINFO (36 bits
+  // from the low half of byte 21 on): counted, and split exactly.
+  Write(dir / "stream.flac", kKinds[0], 44100, tape);
+  Bytes flac = ReadFile(dir / "stream.flac");
+  flac[21] &= 0xF0;
+  std::fill(flac.begin() + 22, flac.begin() + 26, 0);
+  dir.Put("stream.flac", flac);
+  r = Cli({"split", "-q", "stream.flac"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(
+      Decode(dir / "stream_003.flac", 16),
+      std::vector<double>(tape.samples.begin() + 2 * 130000, tape.samples.begin() + 2 * 150000));
 }
 
 TEST_F(ContainersCli, RefusalsSayWhyAndLossySourcesNeedATarget) {

@@ -55,6 +55,22 @@ TEST_F(Faults, CommandLineUnderAFileSizeLimitOrInAReadOnlyFolder) {
     ++refusals;
   EXPECT_EQ(refusals, 3u) << r.err;
   EXPECT_TRUE(dir.Names("out").empty());
+
+  // In a folder anyone may write to, another user's file that this user may
+  // not write is not replaced either, though the folder would allow it.
+  if (::geteuid() == 0) {
+    fs::permissions(out, fs::perms::all);
+    WriteFile(out + "/tape_002.wav", Bytes{'O', 'L', 'D'});
+    fs::permissions(out + "/tape_002.wav", fs::perms::owner_read | fs::perms::owner_write |
+                                               fs::perms::group_read | fs::perms::others_read);
+    r = Shell("setpriv --reuid=65534 --regid=65534 --clear-groups " + split);
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("tape_002.wav: " + std::string(kUnableToCreate)), std::string::npos)
+        << r.err;
+    EXPECT_EQ(ReadFile(out + "/tape_002.wav"), (Bytes{'O', 'L', 'D'}));
+    EXPECT_EQ(dir.Names("out"),
+              (std::vector<std::string>{"tape_001.wav", "tape_002.wav", "tape_003.wav"}));
+  }
 }
 
 TEST_F(Faults, ReadsFailingPartWayEndTheWalkWithoutACutPart) {

@@ -193,6 +193,16 @@ Tags TagsOfWave(wave::WaveSource& source) {
   return tags;
 }
 
+// The frames a decoder gives from start to end, then back at the start;
+// -1 where it cannot go back.
+sf_count_t CountFrames(SNDFILE* sf, int channels) {
+  constexpr sf_count_t kFrames = 4096;
+  std::vector<int> block(static_cast<std::size_t>(kFrames * channels));
+  sf_count_t frames = 0;
+  for (sf_count_t got; (got = sf_readf_int(sf, block.data(), kFrames)) > 0;) frames += got;
+  return sf_seek(sf, 0, SEEK_SET) == 0 ? frames : -1;
+}
+
 struct SndOpener {
   static OpenedSnd Open(wave::FileApi& files, const std::string& path) {
     auto source = std::unique_ptr<SndSource>(new SndSource());
@@ -217,6 +227,11 @@ struct SndOpener {
       return {nullptr,
               {wave::ErrorCode::Unsupported,
                std::to_string(sf.channels) + " channels are not supported (1 to 64 are)"}};
+    }
+    // A FLAC written as a stream may leave its length out: count it.
+    if (sf.frames == SF_COUNT_MAX && (sf.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_FLAC) {
+      source->sfInfo_.frames = CountFrames(source->sf_, sf.channels);
+      if (source->sfInfo_.frames < 0) return {nullptr, {wave::ErrorCode::UnableToRead}};
     }
     if (sf.frames <= 0 || sf.frames == SF_COUNT_MAX) return {nullptr, {wave::ErrorCode::EmptyData}};
     if (CutShort(files, source->file_.fd, sf.format)) {

@@ -21,7 +21,7 @@ enum class PathKind { Missing, RegularFile, Folder, Other };
 
 struct PathInfo {
   PathKind kind = PathKind::Missing;
-  bool readOnly = false;  // no write permission for anyone: the user protected it
+  bool readOnly = false;  // no write permission for anyone, or not for this user
   bool locked = false;    // another opener holds an exclusive lock on it
   FileId id;
 };

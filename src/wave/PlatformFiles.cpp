@@ -141,7 +141,10 @@ class PosixFiles final : public FileApi {
       info.kind = PathKind::Folder;
     } else if (S_ISREG(st.st_mode)) {
       info.kind = PathKind::RegularFile;
-      info.readOnly = (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+      // Protected by its mode (which binds even root here), or not ours to
+      // write: another user's file in a folder anyone may write to.
+      info.readOnly = (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 ||
+                      ::faccessat(folder, name.c_str(), W_OK, AT_EACCESS) != 0;
       const int fd = ::openat(folder, name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
       if (fd >= 0) {
         // A shared lock is refused exactly when someone holds the file exclusively.
