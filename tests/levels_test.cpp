@@ -26,8 +26,10 @@ Signal Load(const std::string& path) {
   std::uint32_t rate = kRate;
   Signal s;
   while (at + 8 <= file.size()) {
-    const std::string id(file.begin() + static_cast<std::ptrdiff_t>(at), file.begin() + static_cast<std::ptrdiff_t>(at + 4));
-    std::uint32_t size = file[at + 4] | (file[at + 5] << 8) | (file[at + 6] << 16) | (std::uint32_t{file[at + 7]} << 24);
+    const std::string id(file.begin() + static_cast<std::ptrdiff_t>(at),
+                         file.begin() + static_cast<std::ptrdiff_t>(at + 4));
+    std::uint32_t size = file[at + 4] | (file[at + 5] << 8) | (file[at + 6] << 16) |
+                         (std::uint32_t{file[at + 7]} << 24);
     if (id == "fmt ") rate = file[at + 12] | (file[at + 13] << 8) | (file[at + 14] << 16);
     if (id == "data") {
       size = std::min<std::uint32_t>(size, static_cast<std::uint32_t>(file.size() - at - 8));
@@ -71,7 +73,8 @@ Signal Background(Noise noise, std::size_t length, double db, std::mt19937& rand
         s[i] = brown;
         break;
       case Noise::Hum:
-        s[i] = std::sin(2 * M_PI * 50 * i / kRate) + 0.4 * std::sin(2 * M_PI * 150 * i / kRate) + 0.02 * w;
+        s[i] = std::sin(2 * M_PI * 50 * i / kRate) + 0.4 * std::sin(2 * M_PI * 150 * i / kRate) +
+               0.02 * w;
         break;
       case Noise::Crackle:
         s[i] = 0.03 * w;  // surface noise under the clicks
@@ -85,9 +88,11 @@ Signal Background(Noise noise, std::size_t length, double db, std::mt19937& rand
     for (double t = 0.1; t < static_cast<double>(length) / kRate; t += gapSeconds(random)) {
       const double amplitude = std::pow(10.0, level(random) / 20);
       const auto start = static_cast<std::size_t>(t * kRate);
-      const auto span = static_cast<std::size_t>(kRate * (0.001 + 0.002 * std::fabs(uniform(random))));
+      const auto span =
+          static_cast<std::size_t>(kRate * (0.001 + 0.002 * std::fabs(uniform(random))));
       for (std::size_t k = 0; k < span && start + k < length; ++k) {
-        s[start + k] += amplitude * std::exp(-3.0 * k / span) * (k % 2 ? 1 : -1) * (0.7 + 0.3 * uniform(random));
+        s[start + k] += amplitude * std::exp(-3.0 * k / span) * (k % 2 ? 1 : -1) *
+                        (0.7 + 0.3 * uniform(random));
       }
     }
   }
@@ -110,8 +115,9 @@ const Material& Sources() {
   static Material material = [] {
     Material m;
     TempDir dir;
-    const char* sentences[] = {"The river was quiet that morning.", "We walked to the station in the rain.",
-                               "My grandfather kept bees behind the barn.", "Nobody remembers the old song now."};
+    const char* sentences[] = {
+        "The river was quiet that morning.", "We walked to the station in the rain.",
+        "My grandfather kept bees behind the barn.", "Nobody remembers the old song now."};
     int k = 0;
     for (const char* sentence : sentences) {
       const std::string path = dir / Name('s', k++);
@@ -119,7 +125,8 @@ const Material& Sources() {
       command.append(path).append(" '").append(sentence).append("'");
       if (std::system(command.c_str()) == 0) m.speech.push_back(Load(path));
     }
-    const char* tunes[] = {"C4 E4 G4 C5 G4 E4 C4", "A3 C4 E4 A4 E4 C4", "D4 F4 A4 D5 A4 F4 D4 F4", "G3 B3 D4 G4 D4"};
+    const char* tunes[] = {"C4 E4 G4 C5 G4 E4 C4", "A3 C4 E4 A4 E4 C4", "D4 F4 A4 D5 A4 F4 D4 F4",
+                           "G3 B3 D4 G4 D4"};
     k = 0;
     for (const char* tune : tunes) {
       const std::string path = dir / Name('t', k);
@@ -141,7 +148,8 @@ const Material& Sources() {
 }
 
 // Four segments with pauses of 1.5 to 2 s around them, over a background.
-Signal Recording(const std::vector<Signal>& segments, double segmentDb, Noise noise, double noiseDb, unsigned seed) {
+Signal Recording(const std::vector<Signal>& segments, double segmentDb, Noise noise, double noiseDb,
+                 unsigned seed) {
   std::mt19937 random(seed);
   std::uniform_real_distribution<double> pause(1.5, 2.0);
   Signal s;
@@ -159,7 +167,8 @@ Signal Recording(const std::vector<Signal>& segments, double segmentDb, Noise no
 
 Bytes Wav(const Signal& s) {
   Samples pcm;
-  for (double v : s) pcm.push_back(static_cast<std::int16_t>(std::clamp(std::lround(v * 32767), -32768l, 32767l)));
+  for (double v : s)
+    pcm.push_back(static_cast<std::int16_t>(std::clamp(std::lround(v * 32767), -32768l, 32767l)));
   return SimpleWav(1, pcm);
 }
 
@@ -181,15 +190,24 @@ TEST(Levels, SuggestionsGiveTheRightPartsOnSpeechAndMusicUnderNoise) {
     double noiseDb;
   };
   const Case cases[] = {
-      {"speech, pink hiss at -60", true, Noise::Pink, -60}, {"speech, pink hiss at -48", true, Noise::Pink, -48},
-      {"speech, pink hiss at -39", true, Noise::Pink, -39}, {"speech, brown noise at -50", true, Noise::Brown, -50},
-      {"speech, brown noise at -40", true, Noise::Brown, -40}, {"speech, hum at -52", true, Noise::Hum, -52},
-      {"speech, hum at -42", true, Noise::Hum, -42},        {"speech, crackle", true, Noise::Crackle, -55},
-      {"tunes, pink hiss at -60", false, Noise::Pink, -60}, {"tunes, pink hiss at -45", false, Noise::Pink, -45},
-      {"tunes, pink hiss at -39", false, Noise::Pink, -39}, {"tunes, brown noise at -50", false, Noise::Brown, -50},
-      {"tunes, brown noise at -40", false, Noise::Brown, -40}, {"tunes, hum at -52", false, Noise::Hum, -52},
-      {"tunes, hum at -42", false, Noise::Hum, -42},        {"tunes, crackle", false, Noise::Crackle, -55},
-      {"speech, crackle over hiss", true, Noise::Crackle, -48}, {"tunes, crackle over hiss", false, Noise::Crackle, -48},
+      {"speech, pink hiss at -60", true, Noise::Pink, -60},
+      {"speech, pink hiss at -48", true, Noise::Pink, -48},
+      {"speech, pink hiss at -39", true, Noise::Pink, -39},
+      {"speech, brown noise at -50", true, Noise::Brown, -50},
+      {"speech, brown noise at -40", true, Noise::Brown, -40},
+      {"speech, hum at -52", true, Noise::Hum, -52},
+      {"speech, hum at -42", true, Noise::Hum, -42},
+      {"speech, crackle", true, Noise::Crackle, -55},
+      {"tunes, pink hiss at -60", false, Noise::Pink, -60},
+      {"tunes, pink hiss at -45", false, Noise::Pink, -45},
+      {"tunes, pink hiss at -39", false, Noise::Pink, -39},
+      {"tunes, brown noise at -50", false, Noise::Brown, -50},
+      {"tunes, brown noise at -40", false, Noise::Brown, -40},
+      {"tunes, hum at -52", false, Noise::Hum, -52},
+      {"tunes, hum at -42", false, Noise::Hum, -42},
+      {"tunes, crackle", false, Noise::Crackle, -55},
+      {"speech, crackle over hiss", true, Noise::Crackle, -48},
+      {"tunes, crackle over hiss", false, Noise::Crackle, -48},
   };
   TempDir dir;
   std::atomic<int> stop{0};
@@ -198,7 +216,8 @@ TEST(Levels, SuggestionsGiveTheRightPartsOnSpeechAndMusicUnderNoise) {
   unsigned seed = 1;
   for (const Case& c : cases) {
     const std::string path = dir / "rec.wav";
-    WriteFile(path, Wav(Recording(c.speech ? material.speech : material.tunes, c.speech ? -12 : -10, c.noise, c.noiseDb, seed++)));
+    WriteFile(path, Wav(Recording(c.speech ? material.speech : material.tunes, c.speech ? -12 : -10,
+                                  c.noise, c.noiseDb, seed++)));
     const ShellResult levels = RunCli({"levels", path}, stop);
     const auto at = levels.out.rfind("suggested: ");
     ASSERT_NE(at, std::string::npos) << levels.out << levels.err;
@@ -208,12 +227,14 @@ TEST(Levels, SuggestionsGiveTheRightPartsOnSpeechAndMusicUnderNoise) {
     const std::string result = RunCli(count, stop).out;
     const bool ok = result.find("contains 4 parts!") != std::string::npos;
     right += ok;
-    std::printf("%-30s %-45s %s\n", c.name, levels.out.substr(at + 11, levels.out.size() - at - 12).c_str(),
+    std::printf("%-30s %-45s %s\n", c.name,
+                levels.out.substr(at + 11, levels.out.size() - at - 12).c_str(),
                 result.substr(result.find(path) + path.size() + 2).c_str());
     if (!ok) misses += std::string("\n  ") + c.name + ": " + result;
   }
   const int total = static_cast<int>(std::size(cases));
-  std::printf("levels suggested the right 4 parts for %d of %d recordings (%d%%)\n", right, total, 100 * right / total);
+  std::printf("levels suggested the right 4 parts for %d of %d recordings (%d%%)\n", right, total,
+              100 * right / total);
   EXPECT_GE(right * 10, total * 9) << "missed:" << misses;
 }
 

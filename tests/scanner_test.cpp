@@ -93,7 +93,8 @@ TEST_F(SourceFixture, ClicksAreSilenceOnlyWhenAskedAndOnlyWhenShortAndAlone) {
   // 20 ms tap, which is no click.
   Samples s(44100 * 4, 0);
   auto loud = [&](int from, int frames, std::int16_t level) {
-    for (int f = from; f < from + frames; ++f) s[static_cast<std::size_t>(f)] = static_cast<std::int16_t>(f % 2 ? level : -level);
+    for (int f = from; f < from + frames; ++f)
+      s[static_cast<std::size_t>(f)] = static_cast<std::int16_t>(f % 2 ? level : -level);
   };
   loud(0, 44100, 3000);
   for (int f = 44100 + 13230; f < 2 * 44100 + 30000; f += 13230) loud(f, 88, 8000);
@@ -107,7 +108,8 @@ TEST_F(SourceFixture, ClicksAreSilenceOnlyWhenAskedAndOnlyWhenShortAndAlone) {
   EXPECT_EQ(declicked[1], (PartSpan{3 * 44100, 4 * 44100}));
   loud(44100 + 22050, 882, 8000);  // a tap of 20 ms, half a second on
   auto tapped = Open(SimpleWav(1, s), "tap.wav");
-  EXPECT_EQ(Walk(*tapped), (std::vector<PartSpan>{{0, 44100 + 22050 + 882}, {3 * 44100, 4 * 44100}}));
+  EXPECT_EQ(Walk(*tapped),
+            (std::vector<PartSpan>{{0, 44100 + 22050 + 882}, {3 * 44100, 4 * 44100}}));
 }
 
 TEST(GapFrames, FollowTheSampleRate) {

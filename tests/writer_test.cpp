@@ -132,7 +132,8 @@ TEST_F(Writer, AStopRequestAbandonsALongPartBetweenBlocks) {
     int asked = 0;
     wave::WriteOptions options;
     options.stopRequested = [&] { return ++asked > 1; };
-    EXPECT_EQ(wave::WritePart(*source, 0, 6 << 20, *folder, "part.wav", options).code, wave::ErrorCode::Stopped);
+    EXPECT_EQ(wave::WritePart(*source, 0, 6 << 20, *folder, "part.wav", options).code,
+              wave::ErrorCode::Stopped);
     EXPECT_EQ(asked, 2);
     EXPECT_EQ(dir.Names(), std::vector<std::string>{"in.wav"});
   }

@@ -12,7 +12,9 @@ MessageBoxHandler& Handler() {
 
 }  // namespace
 
-void SetMessageBoxHandler(MessageBoxHandler handler) { Handler() = std::move(handler); }
+void SetMessageBoxHandler(MessageBoxHandler handler) {
+  Handler() = std::move(handler);
+}
 
 void ShowMessageBox(QWidget* parent, const QString& text, const QString& caption, BoxIcon icon) {
   if (Handler()) {

@@ -33,7 +33,8 @@ std::string PartNumberText(int partNumber) {
   return digits;
 }
 
-std::string PartFileName(const std::string& sourceName, int partNumber, const std::string& extension) {
+std::string PartFileName(const std::string& sourceName, int partNumber,
+                         const std::string& extension) {
   const NameParts name = SplitFileName(sourceName);
   std::string file = name.stem + '_' + PartNumberText(partNumber);
   const std::string& ending = extension.empty() ? name.extension : extension;

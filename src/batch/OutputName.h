@@ -19,7 +19,8 @@ std::string PartNumberText(int partNumber);
 
 // "Live Set.wav", part 3, gives "Live Set_003.wav"; with the extension
 // ".flac", "Live Set_003.flac".
-std::string PartFileName(const std::string& sourceName, int partNumber, const std::string& extension = "");
+std::string PartFileName(const std::string& sourceName, int partNumber,
+                         const std::string& extension = "");
 
 // The part's name joined to a folder: "Live Set.wav", part 3, into "/out"
 // gives "/out/Live Set_003.wav". A separator goes in only where the folder

@@ -20,8 +20,8 @@ std::unique_ptr<wave::Source> Job::Open(const std::string& path, wave::Error* re
     // What is no recording at all but is named as a WAV file is refused in
     // the WAV reader's words, as the window refuses it.
     const std::string name = path.size() >= 4 ? path.substr(path.size() - 4) : "";
-    const bool wavName = name.size() == 4 && name[0] == '.' && (name[1] | 0x20) == 'w' && (name[2] | 0x20) == 'a' &&
-                         (name[3] | 0x20) == 'v';
+    const bool wavName = name.size() == 4 && name[0] == '.' && (name[1] | 0x20) == 'w' &&
+                         (name[2] | 0x20) == 'a' && (name[3] | 0x20) == 'v';
     if (!source && wavName && error.code == wave::ErrorCode::Unsupported) {
       error = wave::OpenWave(files, path, wave::Acceptance::AnyWave).error;
     }

@@ -5,7 +5,8 @@
 
 namespace corvella::detect {
 
-Declicked::Declicked(wave::Source& inner, const LoudRule& rule, std::int64_t clickFrames, std::int64_t aloneFrames)
+Declicked::Declicked(wave::Source& inner, const LoudRule& rule, std::int64_t clickFrames,
+                     std::int64_t aloneFrames)
     : inner_(inner), rule_(rule), click_(clickFrames), alone_(aloneFrames) {
   info_ = inner.Info();
 }
@@ -22,7 +23,8 @@ std::int64_t Declicked::ReadSamples(std::int64_t offset, void* out, std::int64_t
   const std::int64_t to = std::min(extentFrames, last + margin);
   const std::int64_t frames = to - from;
   buffer_.resize(static_cast<std::size_t>(frames * frameBytes));
-  const std::int64_t got = inner_.ReadSamples(from * frameBytes, buffer_.data(), frames * frameBytes);
+  const std::int64_t got =
+      inner_.ReadSamples(from * frameBytes, buffer_.data(), frames * frameBytes);
   if (got < 0) return -1;
   const std::int64_t have = got / frameBytes;
 
@@ -30,7 +32,9 @@ std::int64_t Declicked::ReadSamples(std::int64_t offset, void* out, std::int64_t
   next_.assign(static_cast<std::size_t>(have), have);
   for (std::int64_t f = 0, seen = -1; f < have; ++f) {
     const std::uint8_t* frame = buffer_.data() + f * frameBytes;
-    if (FirstLoudSample(frame, static_cast<std::size_t>(channels), rule_) < static_cast<std::size_t>(channels)) seen = f;
+    if (FirstLoudSample(frame, static_cast<std::size_t>(channels), rule_) <
+        static_cast<std::size_t>(channels))
+      seen = f;
     previous_[static_cast<std::size_t>(f)] = seen;
   }
   for (std::int64_t f = have - 1, seen = have; f >= 0; --f) {
@@ -47,7 +51,8 @@ std::int64_t Declicked::ReadSamples(std::int64_t offset, void* out, std::int64_t
     const std::int64_t lastLoud = previous_[static_cast<std::size_t>(hi)];
     if (lastLoud - firstLoud < click_) {
       std::uint8_t* frame = buffer_.data() + f * frameBytes;
-      std::memset(frame, info_.sampleType == wave::SampleType::U8 ? 128 : 0, static_cast<std::size_t>(frameBytes));
+      std::memset(frame, info_.sampleType == wave::SampleType::U8 ? 128 : 0,
+                  static_cast<std::size_t>(frameBytes));
     }
   }
   const std::int64_t skip = offset - from * frameBytes;

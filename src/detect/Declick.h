@@ -16,7 +16,8 @@ class Declicked final : public wave::Source {
  public:
   // Bursts of at most `clickFrames` frames, alone within `aloneFrames`
   // frames on either side, are silence.
-  Declicked(wave::Source& inner, const LoudRule& rule, std::int64_t clickFrames, std::int64_t aloneFrames);
+  Declicked(wave::Source& inner, const LoudRule& rule, std::int64_t clickFrames,
+            std::int64_t aloneFrames);
 
   std::int64_t ReadSamples(std::int64_t offset, void* out, std::int64_t count) override;
   bool Sequential() const override { return true; }

@@ -18,23 +18,36 @@ constexpr std::int64_t kFlacPadding = 8192;
 
 // Samples of any delivered type as 32-bit integers, each b-bit value shifted
 // to the top, or as doubles.
-void ToIntegers(const std::uint8_t* in, wave::SampleType type, std::size_t count, std::int32_t* out) {
+void ToIntegers(const std::uint8_t* in, wave::SampleType type, std::size_t count,
+                std::int32_t* out) {
   for (std::size_t i = 0; i < count; ++i) {
     switch (type) {
-      case wave::SampleType::U8: out[i] = static_cast<std::int32_t>((in[i] - 128) * 16777216); break;
-      case wave::SampleType::S16: out[i] = static_cast<std::int32_t>(static_cast<std::int16_t>(wave::ReadLe16(in + 2 * i)) * 65536); break;
-      case wave::SampleType::S24: out[i] = static_cast<std::int32_t>(static_cast<std::uint32_t>(wave::ReadLe24(in + 3 * i)) << 8); break;
-      case wave::SampleType::S32: std::memcpy(&out[i], in + 4 * i, 4); break;
+      case wave::SampleType::U8:
+        out[i] = static_cast<std::int32_t>((in[i] - 128) * 16777216);
+        break;
+      case wave::SampleType::S16:
+        out[i] = static_cast<std::int32_t>(static_cast<std::int16_t>(wave::ReadLe16(in + 2 * i)) *
+                                           65536);
+        break;
+      case wave::SampleType::S24:
+        out[i] =
+            static_cast<std::int32_t>(static_cast<std::uint32_t>(wave::ReadLe24(in + 3 * i)) << 8);
+        break;
+      case wave::SampleType::S32:
+        std::memcpy(&out[i], in + 4 * i, 4);
+        break;
       case wave::SampleType::F32: {
         float f;
         std::memcpy(&f, in + 4 * i, 4);
-        out[i] = static_cast<std::int32_t>(std::lrint(std::clamp(double{f}, -1.0, 1.0) * 2147483647.0));
+        out[i] =
+            static_cast<std::int32_t>(std::lrint(std::clamp(double{f}, -1.0, 1.0) * 2147483647.0));
         break;
       }
       case wave::SampleType::F64: {
         double d;
         std::memcpy(&d, in + 8 * i, 8);
-        out[i] = static_cast<std::int32_t>(std::lrint((std::isnan(d) ? 0.0 : std::clamp(d, -1.0, 1.0)) * 2147483647.0));
+        out[i] = static_cast<std::int32_t>(
+            std::lrint((std::isnan(d) ? 0.0 : std::clamp(d, -1.0, 1.0)) * 2147483647.0));
         break;
       }
     }
@@ -84,11 +97,14 @@ void PutLe32(Bytes& out, std::size_t value) {
 
 // The Vorbis comment block's body: the vendor, then "FIELD=value" entries.
 Bytes Comments(const std::string& vendor, const SndWriteOptions& options) {
-  std::vector<std::string> entries{"TITLE=" + options.title, "TRACKNUMBER=" + std::to_string(options.track),
+  std::vector<std::string> entries{"TITLE=" + options.title,
+                                   "TRACKNUMBER=" + std::to_string(options.track),
                                    "TRACKTOTAL=" + std::to_string(options.tracks)};
-  const std::pair<const char*, const std::string*> carried[] = {
-      {"ARTIST", &options.tags.artist}, {"ALBUM", &options.tags.album}, {"DATE", &options.tags.date},
-      {"GENRE", &options.tags.genre}, {"COMMENT", &options.tags.comment}};
+  const std::pair<const char*, const std::string*> carried[] = {{"ARTIST", &options.tags.artist},
+                                                                {"ALBUM", &options.tags.album},
+                                                                {"DATE", &options.tags.date},
+                                                                {"GENRE", &options.tags.genre},
+                                                                {"COMMENT", &options.tags.comment}};
   for (const auto& [field, value] : carried) {
     if (!value->empty()) entries.push_back(std::string(field) + "=" + *value);
   }
@@ -108,8 +124,9 @@ Bytes Comments(const std::string& vendor, const SndWriteOptions& options) {
 // part's own Vorbis comment, and padding up to where the audio starts.
 bool TagFlac(wave::FileApi& files, int fd, std::int64_t base, const SndWriteOptions& options) {
   Bytes head(static_cast<std::size_t>(std::min<std::int64_t>(files.Size(fd) - base, 1 << 20)));
-  if (head.size() < 8 || files.ReadAt(fd, head.data(), static_cast<std::int64_t>(head.size()), base) !=
-                             static_cast<std::int64_t>(head.size()) ||
+  if (head.size() < 8 ||
+      files.ReadAt(fd, head.data(), static_cast<std::int64_t>(head.size()), base) !=
+          static_cast<std::int64_t>(head.size()) ||
       std::memcmp(head.data(), "fLaC", 4) != 0) {
     return false;
   }
@@ -120,11 +137,13 @@ bool TagFlac(wave::FileApi& files, int fd, std::int64_t base, const SndWriteOpti
     if (at + 4 > head.size()) return false;
     last = (head[at] & 0x80) != 0;
     const int type = head[at] & 0x7F;
-    const std::size_t length = (std::size_t{head[at + 1]} << 16) | (std::size_t{head[at + 2]} << 8) | head[at + 3];
+    const std::size_t length =
+        (std::size_t{head[at + 1]} << 16) | (std::size_t{head[at + 2]} << 8) | head[at + 3];
     if (at + 4 + length > head.size()) return false;
     if (type == 4 && length >= 4) {  // VORBIS_COMMENT: keep its vendor
       const std::size_t size = wave::ReadLe32(head.data() + at + 4);
-      if (size <= length - 4) vendor.assign(reinterpret_cast<const char*>(head.data() + at + 8), size);
+      if (size <= length - 4)
+        vendor.assign(reinterpret_cast<const char*>(head.data() + at + 8), size);
     } else if (type != 1) {  // PADDING goes
       blocks.insert(blocks.end(), head.begin() + static_cast<std::ptrdiff_t>(at),
                     head.begin() + static_cast<std::ptrdiff_t>(at + 4 + length));
@@ -138,7 +157,8 @@ bool TagFlac(wave::FileApi& files, int fd, std::int64_t base, const SndWriteOpti
   metadata.push_back(4);
   PutBe24(metadata, comments.size());
   metadata.insert(metadata.end(), comments.begin(), comments.end());
-  const std::int64_t room = base + static_cast<std::int64_t>(at) - static_cast<std::int64_t>(metadata.size()) - 4;
+  const std::int64_t room =
+      base + static_cast<std::int64_t>(at) - static_cast<std::int64_t>(metadata.size()) - 4;
   if (room < 0 || room >= (1 << 24)) return false;
   metadata.push_back(0x80 | 1);  // the last block: padding
   PutBe24(metadata, static_cast<std::size_t>(room));
@@ -149,19 +169,24 @@ bool TagFlac(wave::FileApi& files, int fd, std::int64_t base, const SndWriteOpti
 
 int SubtypeFor(const wave::SourceInfo& info, bool lossy) {
   if (lossy) return SF_FORMAT_PCM_24;
-  if (wave::IsFloat(info.sampleType)) return info.sampleType == wave::SampleType::F32 ? SF_FORMAT_FLOAT : SF_FORMAT_DOUBLE;
-  return info.bits <= 8 ? SF_FORMAT_PCM_S8 : info.bits <= 16 ? SF_FORMAT_PCM_16 : info.bits <= 24 ? SF_FORMAT_PCM_24 : SF_FORMAT_PCM_32;
+  if (wave::IsFloat(info.sampleType))
+    return info.sampleType == wave::SampleType::F32 ? SF_FORMAT_FLOAT : SF_FORMAT_DOUBLE;
+  return info.bits <= 8    ? SF_FORMAT_PCM_S8
+         : info.bits <= 16 ? SF_FORMAT_PCM_16
+         : info.bits <= 24 ? SF_FORMAT_PCM_24
+                           : SF_FORMAT_PCM_32;
 }
 
 }  // namespace
 
-wave::Error PartFormat(const wave::SourceInfo& info, int sourceFormat, bool lossy, const std::string& target,
-                       int& format) {
+wave::Error PartFormat(const wave::SourceInfo& info, int sourceFormat, bool lossy,
+                       const std::string& target, int& format) {
   if (target.empty()) {
     if (lossy) {
-      return {wave::ErrorCode::Unsupported, "a lossy " + ContainerName(sourceFormat) +
-                                                " recording is not split into " + ContainerName(sourceFormat) +
-                                                " again (a second lossy generation); give --to flac or --to wav"};
+      return {wave::ErrorCode::Unsupported,
+              "a lossy " + ContainerName(sourceFormat) + " recording is not split into " +
+                  ContainerName(sourceFormat) +
+                  " again (a second lossy generation); give --to flac or --to wav"};
     }
     format = sourceFormat;
     return {};
@@ -169,15 +194,19 @@ wave::Error PartFormat(const wave::SourceInfo& info, int sourceFormat, bool loss
   const bool floats = wave::IsFloat(info.sampleType) && !lossy;
   if (target == "flac") {
     if (floats) {
-      return {wave::ErrorCode::Unsupported,
-              "a float recording cannot become FLAC, which holds integer samples only; give --to wav"};
+      return {
+          wave::ErrorCode::Unsupported,
+          "a float recording cannot become FLAC, which holds integer samples only; give --to wav"};
     }
     if (!lossy && info.bits > 24) {
-      return {wave::ErrorCode::Unsupported, "a " + std::to_string(info.bits) +
-                                                "-bit recording cannot become FLAC here (libsndfile writes FLAC of "
-                                                "up to 24 bits); give --to wav"};
+      return {wave::ErrorCode::Unsupported,
+              "a " + std::to_string(info.bits) +
+                  "-bit recording cannot become FLAC here (libsndfile writes FLAC of "
+                  "up to 24 bits); give --to wav"};
     }
-    format = SF_FORMAT_FLAC | (info.bits <= 8 && !lossy ? SF_FORMAT_PCM_S8 : info.bits <= 16 && !lossy ? SF_FORMAT_PCM_16 : SF_FORMAT_PCM_24);
+    format = SF_FORMAT_FLAC | (info.bits <= 8 && !lossy    ? SF_FORMAT_PCM_S8
+                               : info.bits <= 16 && !lossy ? SF_FORMAT_PCM_16
+                                                           : SF_FORMAT_PCM_24);
     return {};
   }
   // Plain WAV: 8-bit samples are unsigned there, and a lossy recording's
@@ -188,8 +217,9 @@ wave::Error PartFormat(const wave::SourceInfo& info, int sourceFormat, bool loss
   return {};
 }
 
-wave::Error WritePart(wave::Source& source, std::int64_t start, std::int64_t end, wave::Folder& folder,
-                      const std::string& name, const SndWriteOptions& options, wave::FileId* written) {
+wave::Error WritePart(wave::Source& source, std::int64_t start, std::int64_t end,
+                      wave::Folder& folder, const std::string& name, const SndWriteOptions& options,
+                      wave::FileId* written) {
   wave::Error error;
   std::unique_ptr<wave::MmioFile> out = wave::CreatePart(folder, name, options.keep, error);
   if (!out) return error;
@@ -200,14 +230,20 @@ wave::Error WritePart(wave::Source& source, std::int64_t start, std::int64_t end
   const bool flac = (options.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_FLAC;
   const int sub = options.format & SF_FORMAT_SUBMASK;
   const bool floats = sub == SF_FORMAT_FLOAT || sub == SF_FORMAT_DOUBLE;
-  VirtualFile file{&out->Files(), out->Descriptor(), flac ? static_cast<std::int64_t>(Comments("", options).size()) + 4 + kFlacPadding : 0};
+  VirtualFile file{
+      &out->Files(), out->Descriptor(),
+      flac ? static_cast<std::int64_t>(Comments("", options).size()) + 4 + kFlacPadding : 0};
   SF_INFO sfInfo{};
   sfInfo.samplerate = static_cast<int>(info.rate);
   sfInfo.channels = channels;
   sfInfo.format = options.format;
   // A WAV part too large for RIFF's sizes is RF64.
-  const std::int64_t sampleBytes = sub == SF_FORMAT_DOUBLE ? 8 : sub == SF_FORMAT_PCM_16 ? 2 : sub == SF_FORMAT_PCM_U8 ? 1 : 4;
-  if ((sfInfo.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV && (end - start) * channels * sampleBytes > 0xFFFF0000LL) {
+  const std::int64_t sampleBytes = sub == SF_FORMAT_DOUBLE   ? 8
+                                   : sub == SF_FORMAT_PCM_16 ? 2
+                                   : sub == SF_FORMAT_PCM_U8 ? 1
+                                                             : 4;
+  if ((sfInfo.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV &&
+      (end - start) * channels * sampleBytes > 0xFFFF0000LL) {
     sfInfo.format = SF_FORMAT_RF64 | sub;
   }
   SNDFILE* sf = sf_open_virtual(VirtualFile::Calls(), SFM_WRITE, &sfInfo, &file);
@@ -215,7 +251,8 @@ wave::Error WritePart(wave::Source& source, std::int64_t start, std::int64_t end
 
   const std::int64_t frameBytes = info.FrameBytes();
   Bytes raw(static_cast<std::size_t>(kBlockFrames * frameBytes));
-  std::vector<std::int32_t> ints(floats ? 0 : static_cast<std::size_t>(kBlockFrames * info.channels));
+  std::vector<std::int32_t> ints(floats ? 0
+                                        : static_cast<std::size_t>(kBlockFrames * info.channels));
   std::vector<double> doubles(floats ? static_cast<std::size_t>(kBlockFrames * info.channels) : 0);
   const int shift = 32 - info.bits;
   bool ok = true;
@@ -238,7 +275,9 @@ wave::Error WritePart(wave::Source& source, std::int64_t start, std::int64_t end
       put = sf_writef_double(sf, doubles.data(), count);
     } else {
       ToIntegers(raw.data(), info.sampleType, samples, ints.data());
-      if (mix) MixDown(ints.data(), static_cast<std::size_t>(count), info.channels, wave::IsFloat(info.sampleType) ? 0 : shift);
+      if (mix)
+        MixDown(ints.data(), static_cast<std::size_t>(count), info.channels,
+                wave::IsFloat(info.sampleType) ? 0 : shift);
       put = sf_writef_int(sf, ints.data(), count);
     }
     ok = put == count && !file.failed;

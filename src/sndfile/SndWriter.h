@@ -30,11 +30,12 @@ struct SndWriteOptions {
 // the source's own (`sourceFormat`, 0 for a WAV source). Unsupported, saying
 // why, when the samples cannot go there: float samples into FLAC, samples
 // of more than 24 bits into FLAC, a lossy recording back into itself.
-wave::Error PartFormat(const wave::SourceInfo& info, int sourceFormat, bool lossy, const std::string& target,
-                       int& format);
+wave::Error PartFormat(const wave::SourceInfo& info, int sourceFormat, bool lossy,
+                       const std::string& target, int& format);
 
 // Writes frames [start, end) of `source` as `name` in `folder`.
-wave::Error WritePart(wave::Source& source, std::int64_t start, std::int64_t end, wave::Folder& folder,
-                      const std::string& name, const SndWriteOptions& options, wave::FileId* written = nullptr);
+wave::Error WritePart(wave::Source& source, std::int64_t start, std::int64_t end,
+                      wave::Folder& folder, const std::string& name, const SndWriteOptions& options,
+                      wave::FileId* written = nullptr);
 
 }  // namespace corvella::sndfile

@@ -70,7 +70,9 @@ int MemoryFiles::OpenFolder(const std::string& path, int& why) {
   return Add({nullptr, "", true, path});
 }
 
-PathInfo MemoryFiles::Inspect(int folder, const std::string& name) { return InspectPath(PathIn(folder, name)); }
+PathInfo MemoryFiles::Inspect(int folder, const std::string& name) {
+  return InspectPath(PathIn(folder, name));
+}
 
 PathInfo MemoryFiles::InspectPath(const std::string& path) {
   PathInfo info;

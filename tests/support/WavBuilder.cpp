@@ -72,7 +72,8 @@ Bytes ReadFile(const std::string& path) {
 
 void WriteFile(const std::string& path, const Bytes& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
   if (!out) throw std::runtime_error("cannot write " + path);
 }
 
@@ -81,6 +82,8 @@ Bytes PartData(const std::string& path) {
   return file.size() < 44 ? Bytes{} : Bytes(file.begin() + 44, file.end());
 }
 
-int PartChannels(const std::string& path) { return ReadFile(path).at(22); }
+int PartChannels(const std::string& path) {
+  return ReadFile(path).at(22);
+}
 
 }  // namespace corvella::test
