@@ -149,10 +149,12 @@ bool LooksLikeWave(wave::FileApi& files, const std::string& path) {
 // as it goes; its parts would end at the break, so it is refused as a WAV
 // file with a wrong data size is.
 bool CutShort(wave::FileApi& files, int fd, int format) {
+  const int type = format & SF_FORMAT_TYPEMASK;
+  if (type != SF_FORMAT_AIFF && type != SF_FORMAT_W64) return false;
   std::uint8_t head[24] = {};
   if (files.ReadAt(fd, head, 24, 0) != 24) return true;
   const std::int64_t length = files.Size(fd);
-  switch (format & SF_FORMAT_TYPEMASK) {
+  switch (type) {
     case SF_FORMAT_AIFF:  // "FORM", its size, "AIFF" or "AIFC" (a pad byte may be missing)
       return std::memcmp(head, "FORM", 4) == 0 &&
              std::int64_t{wave::ReadBe32(head + 4)} + 8 > length + 1;
