@@ -183,16 +183,6 @@ class SplitRun {
     const Options& options = job_.options;
     // WAV parts of a WAV source are Corvella's own; the rest libsndfile's.
     opened.snd = dynamic_cast<const sndfile::SndSource*>(opened.source.get());
-    if (opened.snd) {
-      opened.tags = opened.snd->tags();
-    } else if (auto* wave = dynamic_cast<wave::WaveSource*>(opened.source.get())) {
-      opened.tags = sndfile::TagsOfWave(*wave);
-    }
-    // Vorbis comments are UTF-8; INFO text from older programs is Latin-1.
-    for (std::string* tag : {&opened.tags.artist, &opened.tags.album, &opened.tags.date,
-                             &opened.tags.genre, &opened.tags.comment}) {
-      if (!IsUtf8(*tag)) *tag = Latin1ToUtf8(*tag);
-    }
     if (opened.snd || options.to == "flac") {
       const wave::Error refusal =
           sndfile::PartFormat(opened.source->Info(), opened.snd ? opened.snd->Format() : 0,
@@ -201,6 +191,17 @@ class SplitRun {
         console_.Report(file, refusal);
         failed_ = true;
         return false;
+      }
+      // The tags libsndfile's parts carry.
+      if (opened.snd) {
+        opened.tags = opened.snd->tags();
+      } else if (auto* wave = dynamic_cast<wave::WaveSource*>(opened.source.get())) {
+        opened.tags = sndfile::TagsOfWave(*wave);
+      }
+      // Vorbis comments are UTF-8; INFO text from older programs is Latin-1.
+      for (std::string* tag : {&opened.tags.artist, &opened.tags.album, &opened.tags.date,
+                               &opened.tags.genre, &opened.tags.comment}) {
+        if (!IsUtf8(*tag)) *tag = Latin1ToUtf8(*tag);
       }
     }
     opened.extension = options.to.empty() ? "" : "." + options.to;
