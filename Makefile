@@ -9,7 +9,8 @@ CMAKE_ARGS ?=
 
 PACKAGES := cmake ninja-build g++ make qt6-base-dev libcli11-dev libgtest-dev libgmock-dev \
             libbenchmark-dev libxcb1-dev xvfb xauth xdotool openbox fonts-liberation \
-            clang libclang-rt-14-dev nlohmann-json3-dev locales libsndfile1-dev pkg-config espeak-ng sox chromium \
+            clang libclang-rt-14-dev nlohmann-json3-dev locales libsndfile1-dev libflac-dev flac pkg-config \
+            espeak-ng sox chromium \
             dpkg-dev lintian desktop-file-utils appstream
 
 .PHONY: all run test deps build build-asan build-fuzz demo bench soak fuzz clean screenshots pictures package

@@ -8,8 +8,7 @@
 #include <cstring>
 #include <random>
 
-#include "sndfile/SndSource.h"
-#include "sndfile/SndWriter.h"
+#include "formats/Formats.h"
 #include "support/CliRun.h"
 #include "support/FaultyFiles.h"
 #include "support/Fixture.h"
@@ -120,11 +119,26 @@ bool Loud(double x, int bits, int floor) {
 
 class Containers : public SourceFixture {
  protected:
-  std::unique_ptr<sndfile::SndSource> OpenSnd(const std::string& name,
-                                              wave::FileApi& files = wave::PlatformFiles()) {
-    sndfile::OpenedSnd opened = sndfile::OpenSnd(files, dir / name);
+  std::unique_ptr<wave::Source> OpenAny(const std::string& name,
+                                        wave::FileApi& files = wave::PlatformFiles()) {
+    formats::OpenedSource opened = formats::OpenSource(files, dir / name);
     if (!opened.source) ADD_FAILURE() << name << ": " << wave::MessageOf(opened.error);
     return std::move(opened.source);
+  }
+  // Writes frames [start, end) of `source` as `name`, in the source's own format.
+  wave::Error WriteAsSource(wave::Source& source, std::int64_t start, std::int64_t end,
+                            const std::string& name, bool mono,
+                            wave::FileApi& files = wave::PlatformFiles()) {
+    formats::PartPlan plan;
+    std::vector<std::string> notes;
+    formats::PartSettings settings;
+    settings.mono = mono;
+    if (wave::Error refusal = formats::PartPlan::Make(source, settings, plan, notes))
+      return refusal;
+    wave::Error error;
+    auto folder = wave::Folder::Open(files, dir.path(), error);
+    if (!folder) return error;
+    return plan.Write(source, {start, end, name, 1, 1}, *folder, nullptr, {});
   }
 };
 
@@ -141,7 +155,7 @@ TEST_F(Containers, EveryContainerGivesThePartsOfThePlainRuleAndDecodesBackExactl
     Write(dir / "in.x", kind, 44100, r);
     ASSERT_EQ(Decode(dir / "in.x", kind.bits), r.samples) << kind.name << " as libsndfile wrote it";
     // Detected by content: the name says nothing.
-    auto source = OpenSnd("in.x");
+    auto source = OpenAny("in.x");
     ASSERT_TRUE(source) << kind.name;
     ASSERT_EQ(source->Info().frames, 30000) << kind.name;
     std::vector<bool> loud(30000, false);
@@ -155,15 +169,9 @@ TEST_F(Containers, EveryContainerGivesThePartsOfThePlainRuleAndDecodesBackExactl
     const std::vector<PartSpan> found = Walk(*source);
     ASSERT_EQ(found, want) << kind.name;
 
-    wave::Error error;
-    auto folder = wave::Folder::Open(wave::PlatformFiles(), dir.path(), error);
     for (bool mono : {false, true}) {
       for (const PartSpan& part : found) {
-        sndfile::SndWriteOptions options;
-        options.format = kind.format;
-        options.mono = mono;
-        ASSERT_FALSE(sndfile::WritePart(*source, part.start, part.end, *folder, "part.x", options))
-            << kind.name;
+        ASSERT_FALSE(WriteAsSource(*source, part.start, part.end, "part.x", mono)) << kind.name;
         SF_INFO info{};
         const std::vector<double> back = Decode(dir / "part.x", kind.bits, &info);
         EXPECT_EQ(info.format, kind.format) << kind.name;
@@ -348,16 +356,18 @@ TEST_F(ContainersCli, RefusalsSayWhyAndLossySourcesNeedATarget) {
   r = Cli({"split", "-q", "--to", "wav", "take.ogg"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(fs::exists(dir / "take_003.wav"));
-  // AIFF and Wave64 files cut off in a copy read on quietly in libsndfile
-  // as far as they go; they are refused as a cut-off WAV file is.
+  // AIFF and Wave64 files cut off in a copy are refused as a cut-off WAV
+  // file is.
   Write(dir / "cut.aif", kKinds[3], 48000, tape);
   Write(dir / "cut.w64", {"Wave64 16-bit", SF_FORMAT_W64 | SF_FORMAT_PCM_16, 16}, 48000, tape);
   for (const char* name : {"cut.aif", "cut.w64"}) {
     fs::resize_file(dir / name, fs::file_size(dir / name) - 1000);
     r = Cli({"split", "-q", name});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, std::string("corvella-cli: ") + name +
-                         ": Size of data chunk is wrong! (the file ends before its header says)\n");
+    EXPECT_NE(r.err.find(std::string("corvella-cli: ") + name +
+                         ": Size of data chunk is wrong! (the file ends before its header says: "),
+              std::string::npos)
+        << r.err;
   }
   EXPECT_FALSE(fs::exists(dir / "cut_001.aif"));
   EXPECT_FALSE(fs::exists(dir / "cut_001.w64"));
@@ -375,18 +385,14 @@ TEST_F(Containers, AWriteFailingPartWayKeepsTheOldFile) {
   for (int i = 0; i < 2 * 100000; ++i)
     r.samples.push_back(static_cast<double>(random() % 40000) - 20000);
   Write(dir / "in.flac", kKinds[0], 44100, r);
-  auto source = OpenSnd("in.flac");
+  auto source = OpenAny("in.flac");
   for (std::int64_t after : {std::int64_t{10}, std::int64_t{5000}, std::int64_t{60000}}) {
     dir.Put("part.flac", Bytes{1, 2, 3});
     FaultyFiles files;
     files.failWritesAfter = after;
-    wave::Error error;
-    auto folder = wave::Folder::Open(files, dir.path(), error);
-    sndfile::SndWriteOptions options;
-    options.format = kKinds[0].format;
-    EXPECT_EQ(sndfile::WritePart(*source, 0, 100000, *folder, "part.flac", options).code,
-              wave::ErrorCode::UnableToWrite)
-        << after;
+    const wave::Error error = WriteAsSource(*source, 0, 100000, "part.flac", false, files);
+    EXPECT_EQ(error.code, wave::ErrorCode::UnableToWrite) << after;
+    EXPECT_EQ(error.detail, "no space left on the device") << after;
     EXPECT_EQ(ReadFile(dir / "part.flac"), (Bytes{1, 2, 3}));
     EXPECT_EQ(dir.Names(), (std::vector<std::string>{"in.flac", "part.flac"}));
   }

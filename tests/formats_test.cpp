@@ -397,7 +397,7 @@ TEST_F(Formats, APartOfMoreThanFourGigabytesIsAValidRf64File) {
   auto part =
       wave::OpenWave(wave::PlatformFiles(), dir / "part.wav", wave::Acceptance::AnyWave).source;
   ASSERT_TRUE(part);
-  EXPECT_TRUE(part->Rf64());
+  EXPECT_EQ(part->Layout(), wave::Layout::Rf64);
   EXPECT_EQ(part->Info().frames, static_cast<std::int64_t>(bytes));
   EXPECT_EQ(fs::file_size(dir / "part.wav"), part->DataOffset() + bytes);
   std::uint8_t sample = 1;
@@ -462,7 +462,7 @@ TEST_F(Formats, TheCommandLineReadsThemAll) {
   std::atomic<int> stop{0};
   ShellResult r = RunCli({"count", "take.wav", "alaw.wav"}, stop);
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, "File \"take.wav\" contains 3 parts!\nNo parts in file \"alaw.wav\" found!\n");
+  EXPECT_EQ(r.out, "File \"take.wav\" contains 3 parts!\n");
   EXPECT_EQ(r.err, "corvella-cli: alaw.wav: unsupported sample format: A-law\n");
   // -110 dBFS lets the hiss (at most 20 of 2^23) through as silence; -130 does not.
   EXPECT_EQ(RunCli({"count", "--threshold-db", "-130", "take.wav"}, stop).out,

@@ -1,7 +1,8 @@
 #!/bin/sh
 # The engine's layers include only what lies below them, and nothing in the
 # engine or the command line moves the process's current folder:
-#   wave <- detect <- batch <- (cli, app); wave <- sndfile <- cli; browse <- app.
+#   wave <- detect <- batch <- (cli, app); wave <- (flac, sndfile) <- formats <- cli;
+#   browse <- app.
 #   layers_test.sh SRC_DIR
 set -u
 src=$1
@@ -21,13 +22,16 @@ allowed() {  # folder, then the folders its files may include from
 allowed wave wave
 allowed detect wave detect
 allowed batch wave detect batch
+allowed flac wave flac
 allowed sndfile wave sndfile
-allowed cli wave detect batch sndfile cli
+allowed formats wave flac sndfile formats
+allowed cli wave detect batch formats cli
 allowed browse browse
 allowed app wave detect batch browse app
 
 moved=$(grep -nE 'chdir|SetCurrentFolder|current_path\(|QDir::setCurrent|SetCurrentDirectory' \
-        "$src"/wave/* "$src"/detect/* "$src"/batch/* "$src"/sndfile/* "$src"/cli/* || true)
+        "$src"/wave/* "$src"/detect/* "$src"/batch/* "$src"/flac/* "$src"/sndfile/* \
+        "$src"/formats/* "$src"/cli/* || true)
 if [ -n "$moved" ]; then
   echo "the engine or the command line moves the current folder:"
   echo "$moved"

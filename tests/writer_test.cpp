@@ -35,7 +35,7 @@ class Writer : public SourceFixture {
   // Writes frames [start, end) of `source` as `name` in the scratch folder.
   wave::Error Write(wave::WaveSource& source, std::int64_t start, std::int64_t end,
                     const std::string& name, wave::FileApi& files = wave::PlatformFiles(),
-                    const wave::KeptFiles* keep = nullptr) {
+                    wave::KeptFiles* keep = nullptr) {
     wave::Error error;
     auto folder = wave::Folder::Open(files, dir.path(), error);
     if (!folder) return error;
@@ -107,7 +107,8 @@ TEST_F(Writer, ProtectedLockedOrFolderDestinationsAreLeftAlone) {
   std::filesystem::permissions(dir / "readonly.wav", std::filesystem::perms::owner_read);
   std::filesystem::create_directory(dir / "folder.wav");
   dir.Put("kept.wav", Bytes{4, 5});
-  const wave::KeptFiles keep{{IdOf(dir / "kept.wav"), "kept"}};
+  wave::KeptFiles keep;
+  keep.Add(IdOf(dir / "kept.wav"), "kept");
   for (const char* name :
        {"readonly.wav", "folder.wav", "in.wav", "kept.wav", "sub/out.wav", "..", ""}) {
     EXPECT_EQ(Write(*source, 0, 10, name, wave::PlatformFiles(), &keep).code,

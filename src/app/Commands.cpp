@@ -35,14 +35,13 @@ std::string TMainForm::SourcePath(const std::string& name) const {
   return batch::JoinPath(SourceFiles->Path().toStdString(), name);
 }
 
-wave::KeptFiles TMainForm::SelectedSources() const {
-  wave::KeptFiles sources;
+void TMainForm::KeepSelectedSources(wave::KeptFiles& sources) const {
+  sources.Clear();
   for (const QListWidgetItem* item : SourceFiles->selectedItems()) {
     const std::string name = item->data(Qt::UserRole).toByteArray().toStdString();
     const wave::FileId id = wave::PlatformFiles().InspectPath(SourcePath(name)).id;
-    if (id.Known()) sources.push_back({id, "a source of this run"});
+    if (id.Known()) sources.Add(id, "a source of this run");
   }
-  return sources;
 }
 
 void TMainForm::CloseWave() {
@@ -171,9 +170,9 @@ void TMainForm::SplitButtonClick() {
       if (!SourceFiles->item(i)->isSelected() || !BeginEntry(i, "Splitting ", name, bytes))
         continue;
       const int listing = SourceFiles->Generation();
-      keep_ = SelectedSources();
+      KeepSelectedSources(keep_);
       ProcessParts(bytes, DestFolder(), true);
-      keep_.clear();
+      keep_.Clear();
       if (SourceFiles->Generation() == listing) SourceFiles->item(i)->setSelected(false);
     }
   });

@@ -110,8 +110,8 @@ class TMainForm : public QWidget, private detect::Progress {
   std::string DestFolder() const;
   // The full path of the source list's entry `name`.
   std::string SourcePath(const std::string& name) const;
-  // The files of the entries selected now.
-  wave::KeptFiles SelectedSources() const;
+  // Keeps the files of the entries selected now.
+  void KeepSelectedSources(wave::KeptFiles& sources) const;
 
   // Source wave reader: opens the named file of the source list's folder;
   // on failure it has shown why and holds nothing.

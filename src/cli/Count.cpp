@@ -12,6 +12,7 @@ int Count(Job& job) {
   for (const std::string& file : options.files) {
     if (console.Stopped()) break;
     int parts = 0;
+    bool counted = false;
     {
       Console::Bar bar(console, file);
       std::unique_ptr<wave::Source> source = job.Open(file);
@@ -28,11 +29,14 @@ int Count(Job& job) {
           walk = batch::WalkParts(scanner, [](const detect::PartSpan&, int) {});
           parts = walk.parts;
         }
-        if (walk.readFailed) console.Report(file, wave::ErrorCode::UnableToRead);
+        if (walk.readFailed) console.Report(file, Job::ReadFailure(*source));
         failed = failed || walk.readFailed;
+        counted = !walk.readFailed;
       }
     }
     if (console.Stopped()) break;
+    // A file that could not be read whole has no count to give.
+    if (!counted) continue;
     const std::string name = Printable(file);
     if (parts < 1) {
       console.out() << "No parts in file \"" << name << "\" found!\n";

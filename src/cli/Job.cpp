@@ -2,33 +2,22 @@
 
 #include <stdlib.h>
 
-#include "sndfile/SndSource.h"
+#include "formats/Formats.h"
 
 namespace corvella::cli {
 
 std::unique_ptr<wave::Source> Job::Open(const std::string& path, wave::Error* refusal) {
-  std::unique_ptr<wave::Source> source;
-  wave::Error error;
-  if (sndfile::LooksLikeWave(files, path)) {
-    wave::OpenedWave opened = wave::OpenWave(files, path, wave::Acceptance::AnyWave);
-    source = std::move(opened.source);
-    error = opened.error;
-  } else {
-    sndfile::OpenedSnd opened = sndfile::OpenSnd(files, path);
-    source = std::move(opened.source);
-    error = opened.error;
-    // What is no recording at all but is named as a WAV file is refused in
-    // the WAV reader's words, as the window refuses it.
-    const std::string name = path.size() >= 4 ? path.substr(path.size() - 4) : "";
-    const bool wavName = name.size() == 4 && name[0] == '.' && (name[1] | 0x20) == 'w' &&
-                         (name[2] | 0x20) == 'a' && (name[3] | 0x20) == 'v';
-    if (!source && wavName && error.code == wave::ErrorCode::Unsupported) {
-      error = wave::OpenWave(files, path, wave::Acceptance::AnyWave).error;
-    }
+  formats::OpenedSource opened = formats::OpenSource(files, path, {options.salvage});
+  if (!opened.source) console.Report(path, opened.error);
+  if (refusal) *refusal = opened.error;
+  if (opened.source) {
+    for (const std::string& note : opened.source->Notes()) console.Report(path, note);
   }
-  if (!source) console.Report(path, error);
-  if (refusal) *refusal = error;
-  return source;
+  return std::move(opened.source);
+}
+
+wave::Error Job::ReadFailure(const wave::Source& source) {
+  return {wave::ErrorCode::UnableToRead, source.Failure()};
 }
 
 std::string Job::ShownFolder() const {

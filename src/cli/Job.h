@@ -19,11 +19,14 @@ struct Job {
   wave::FileApi& files;
 
   // Opens `path` as given: nothing moves the process's folder, so a relative
-  // path means what it meant when the user typed it. A RIFF, RF64 or BW64
-  // file goes to Corvella's own WAV reader, anything else to libsndfile's.
-  // Null after reporting the refusal as "corvella-cli: PATH: MESSAGE
-  // (reason)"; `refusal` then holds it.
+  // path means what it meant when the user typed it. Null after reporting
+  // the refusal as "corvella-cli: PATH: MESSAGE (reason)"; `refusal` then
+  // holds it. What the reader noted about the file (a wrong header read
+  // past, bytes left out) is said on stderr too.
   std::unique_ptr<wave::Source> Open(const std::string& path, wave::Error* refusal = nullptr);
+
+  // A failed read of `source` as an error, with what the reader knows of it.
+  static wave::Error ReadFailure(const wave::Source& source);
 
   // The folder part names are shown in: --output-dir as given, or where the
   // kernel resolved it when it climbs with ".." (past a link that is not

@@ -51,11 +51,12 @@ int Levels(Job& job) {
     detect::DetectParams params = job.options.Detection();
     PartSurvey survey(levels.Lowest(), windowFrames,
                       detect::GapFrames(params.gapThreshold, info.rate));
-    const wave::Error error =
+    wave::Error error =
         detect::ForEachWindowPeak(*source, windowFrames, bar, [&](double peak, std::int64_t) {
           levels.Add(peak);
           survey.Add(levels.Db(peak));
         });
+    if (error == wave::ErrorCode::UnableToRead) error = Job::ReadFailure(*source);
     if (error) {
       if (error != wave::ErrorCode::Stopped) console.Report(file, error);
       failed = true;

@@ -181,6 +181,8 @@ int List(Job& job) {
               : walk.stopped  ? wave::ErrorCode::Stopped
                               : detect::MeasurePeaks(*source, parts);
     }
+    if (error == wave::ErrorCode::UnableToRead && error.detail.empty())
+      error = Job::ReadFailure(*source);
     if (error) {
       // A file that could not be measured whole lists no parts at all.
       if (error != wave::ErrorCode::Stopped) console.Report(file, error);

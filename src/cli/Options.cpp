@@ -122,6 +122,9 @@ void AddPlanOptions(CLI::App& command, Options& options, bool padding) {
 }
 
 void AddFiles(CLI::App& command, Options& options) {
+  command.add_flag("--salvage", options.salvage,
+                   "Read a recording whose data run past the end of its file (a recorder that "
+                   "stopped, a copy cut short) up to its last whole frame, instead of refusing it");
   command
       .add_option("FILE", options.files,
                   "Recordings: WAV (RIFF, RF64, BW64), FLAC, AIFF, Wave64, CAF; Ogg, Opus and MP3 "

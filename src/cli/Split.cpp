@@ -2,11 +2,15 @@
 // in one destination folder, each name printed once its file is complete.
 // No part replaces a source of the run or a part written earlier in it.
 //
-// The parts are written on a second thread while the scanner goes on
-// looking for the next ones, so the copying (which the kernel does) and the
-// judging overlap. The writer takes the parts in order; what it did is told
-// back to the first thread, which alone speaks to the console.
+// The parts are written by a pool of threads while the scanner goes on
+// looking for the next ones: copies (which the kernel does) overlap the
+// judging, and encoded parts (FLAC) use every core, one part per thread. A
+// decoder is not shared: each writer reads through a fork of it. What the
+// writers did is told back to the first thread in the parts' order, and it
+// alone speaks to the console.
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -25,71 +29,90 @@
 #include "cli/Commands.h"
 #include "cli/CutList.h"
 #include "cli/Text.h"
-#include "sndfile/SndWriter.h"
+#include "formats/Formats.h"
 #include "wave/PartWriter.h"
-#include "wave/WaveSource.h"
 
 namespace corvella::cli {
 namespace {
 
+// A recording opened for splitting, with how its parts are written.
+struct Recording {
+  std::string file;
+  std::unique_ptr<wave::Source> source;
+  formats::PartPlan plan;
+  // One writer at a time reads a decoder that cannot be forked.
+  std::mutex reading;
+};
+
 // One part to write, and once written, what became of it.
 struct Task {
-  wave::Source* source;
-  detect::PartSpan part;
-  std::string name;   // in the destination folder
-  std::string shown;  // as printed
-  // How: Corvella's own WAV writer (0), or libsndfile's in this format,
-  // tagged as part `track` of `tracks`.
-  int format = 0;
-  int track = 0;
-  int tracks = 0;
-  sndfile::Tags tags;
+  std::size_t index = 0;  // its place in the run's order
+  Recording* recording = nullptr;
+  formats::PartPlan::Part part;
+  std::string shown;  // the name as printed
   wave::Error error;
 };
 
 // The files no part of the run may replace: its sources, and its cut list
 // (also when it comes through stdin from a file).
-wave::KeptFiles KeptByRun(Job& job) {
-  wave::KeptFiles keep;
+void KeepRunFiles(Job& job, wave::KeptFiles& keep) {
   for (const std::string& file : job.options.files) {
     const wave::FileId id = job.files.InspectPath(file).id;
-    if (id.Known()) keep.push_back({id, "a source of this run"});
+    if (id.Known()) keep.Add(id, "a source of this run");
   }
   const std::string& cuts = job.options.cuts;
   const wave::FileId id = cuts.empty()  ? wave::FileId{}
                           : cuts == "-" ? job.files.IdOf(STDIN_FILENO)
                                         : job.files.InspectPath(cuts).id;
-  if (id.Known()) keep.push_back({id, "the cut list of this run"});
-  return keep;
+  if (id.Known()) keep.Add(id, "the cut list of this run");
 }
 
-// Writes parts, in the order given, on a thread of its own.
+// The writers of one run: a thread per core, each taking the next part.
 class Writer {
  public:
-  Writer(Job& job, wave::Folder& folder)
-      : job_(job), folder_(folder), keep_(KeptByRun(job)), thread_([this] { Run(); }) {}
+  Writer(Job& job, wave::Folder& folder) : job_(job), folder_(folder) {
+    KeepRunFiles(job, keep_);
+    const unsigned cores = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
+    for (unsigned i = 0; i < cores; ++i) threads_.emplace_back([this] { Run(); });
+  }
   ~Writer() {
     {
       std::lock_guard lock(mutex_);
       closing_ = true;
     }
     wake_.notify_all();
-    thread_.join();
+    for (std::thread& thread : threads_) thread.join();
   }
+
+  const wave::KeptFiles& Kept() const { return keep_; }
 
   void Add(Task task) {
     {
       std::lock_guard lock(mutex_);
+      task.index = added_++;
+      frames_ += task.part.end - task.part.start;
       waiting_.push_back(std::move(task));
     }
     wake_.notify_all();
   }
-  // The parts written (or refused) since the last call, in order; with
-  // `all`, after waiting for every part given so far.
-  std::deque<Task> Done(bool all) {
+  // The parts written (or refused) since the last call, in the order they
+  // were added; with `all`, after waiting for every part given so far,
+  // telling `progress` meanwhile how much of them is written.
+  std::vector<Task> Done(bool all, detect::Progress* progress = nullptr) {
     std::unique_lock lock(mutex_);
-    if (all) wake_.wait(lock, [this] { return waiting_.empty() && !busy_; });
-    return std::exchange(done_, {});
+    if (all) {
+      while (!wake_.wait_for(lock, std::chrono::milliseconds(200),
+                             [this] { return waiting_.empty() && busy_ == 0; })) {
+        if (progress && frames_ > 0) progress->Report(static_cast<int>(written_ * 100 / frames_));
+      }
+    }
+    std::vector<Task> ready;
+    for (auto it = done_.find(released_); it != done_.end(); it = done_.find(++released_)) {
+      ready.push_back(std::move(it->second));
+      done_.erase(it);
+    }
+    if (all) frames_ = written_ = 0;
+    return ready;
   }
 
  private:
@@ -100,12 +123,13 @@ class Writer {
       if (waiting_.empty()) return;
       Task task = std::move(waiting_.front());
       waiting_.pop_front();
-      busy_ = true;
+      ++busy_;
       lock.unlock();
       Write(task);
       lock.lock();
-      busy_ = false;
-      done_.push_back(std::move(task));
+      --busy_;
+      written_ += task.part.end - task.part.start;
+      done_.emplace(task.index, std::move(task));
       wake_.notify_all();
     }
   }
@@ -115,41 +139,34 @@ class Writer {
       task.error = wave::ErrorCode::Stopped;
       return;
     }
-    wave::FileId id;
-    auto stop = [this] { return job_.console.Stopped(); };
-    if (task.format == 0) {
-      wave::WriteOptions options;
-      options.mono = job_.options.mono;
-      options.keepMetadata = job_.options.keepMetadata;
-      options.keep = &keep_;
-      options.stopRequested = stop;
-      task.error = wave::WritePart(static_cast<wave::WaveSource&>(*task.source), task.part.start,
-                                   task.part.end, folder_, task.name, options, &id);
-    } else {
-      sndfile::SndWriteOptions options;
-      options.format = task.format;
-      options.mono = job_.options.mono;
-      options.keep = &keep_;
-      options.stopRequested = stop;
-      options.title = batch::SplitFileName(task.name).stem;
-      options.track = task.track;
-      options.tracks = task.tracks;
-      options.tags = task.tags;
-      task.error = sndfile::WritePart(*task.source, task.part.start, task.part.end, folder_,
-                                      task.name, options, &id);
+    Recording& recording = *task.recording;
+    wave::Source* reader = recording.source.get();
+    std::unique_ptr<wave::Source> fork;
+    std::unique_lock<std::mutex> alone;
+    if (reader->Sequential()) {
+      fork = reader->Fork();
+      if (fork) {
+        reader = fork.get();
+      } else {
+        alone = std::unique_lock(recording.reading);
+      }
     }
-    if (!task.error) keep_.push_back({id, "written earlier in this run"});
+    task.error = recording.plan.Write(*reader, task.part, folder_, &keep_,
+                                      [this] { return job_.console.Stopped(); });
   }
 
   Job& job_;
   wave::Folder& folder_;
-  wave::KeptFiles keep_;  // the writer's own
+  wave::KeptFiles keep_;
   std::mutex mutex_;
   std::condition_variable wake_;
-  std::deque<Task> waiting_, done_;
-  bool busy_ = false;
+  std::deque<Task> waiting_;
+  std::map<std::size_t, Task> done_;
+  std::size_t added_ = 0, released_ = 0;
+  int busy_ = 0;
+  std::int64_t frames_ = 0, written_ = 0;  // of the parts given since the last full wait
   bool closing_ = false;
-  std::thread thread_;
+  std::vector<std::thread> threads_;  // last: they start once everything else is in place
 };
 
 class SplitRun {
@@ -160,71 +177,50 @@ class SplitRun {
   // A part refused or not written, or stdout failing for another reason
   // than a closed pipe.
   bool failed() const { return failed_ || outputFailed_; }
-
-  // A recording opened, with how its parts are to be written.
-  struct Opened {
-    std::string file;
-    std::unique_ptr<wave::Source> source;
-    const sndfile::SndSource* snd = nullptr;
-    int format = 0;         // 0 for Corvella's own WAV writer, else libsndfile's format
-    sndfile::Tags tags;     // for FLAC parts
-    std::string extension;  // of the parts, where --to sets it
-  };
+  const wave::KeptFiles& Kept() const { return writer_.Kept(); }
 
   // Opens a recording and settles how its parts are written; false after
   // reporting why it cannot be split.
-  bool Open(const std::string& file, Opened& opened) {
-    opened.file = file;
-    opened.source = job_.Open(file);
-    if (!opened.source) {
+  bool Open(const std::string& file, Recording& recording) {
+    recording.file = file;
+    recording.source = job_.Open(file);
+    if (!recording.source) {
       failed_ = true;
       return false;
     }
     const Options& options = job_.options;
-    // WAV parts of a WAV source are Corvella's own; the rest libsndfile's.
-    opened.snd = dynamic_cast<const sndfile::SndSource*>(opened.source.get());
-    if (opened.snd || options.to == "flac") {
-      const wave::Error refusal =
-          sndfile::PartFormat(opened.source->Info(), opened.snd ? opened.snd->Format() : 0,
-                              opened.snd && opened.snd->Lossy(), options.to, opened.format);
-      if (refusal) {
-        console_.Report(file, refusal);
-        failed_ = true;
-        return false;
-      }
-      // The tags libsndfile's parts carry.
-      if (opened.snd) {
-        opened.tags = opened.snd->tags();
-      } else if (auto* wave = dynamic_cast<wave::WaveSource*>(opened.source.get())) {
-        opened.tags = sndfile::TagsOfWave(*wave);
-      }
-      // Vorbis comments are UTF-8; INFO text from older programs is Latin-1.
-      for (std::string* tag : {&opened.tags.artist, &opened.tags.album, &opened.tags.date,
-                               &opened.tags.genre, &opened.tags.comment}) {
-        if (!IsUtf8(*tag)) *tag = Latin1ToUtf8(*tag);
-      }
+    formats::PartSettings settings;
+    settings.target = options.to == "flac"  ? formats::PartTarget::Flac
+                      : options.to == "wav" ? formats::PartTarget::Wave
+                                            : formats::PartTarget::Source;
+    settings.mono = options.mono;
+    settings.keepMetadata = options.keepMetadata;
+    std::vector<std::string> notes;
+    const wave::Error refusal =
+        formats::PartPlan::Make(*recording.source, settings, recording.plan, notes);
+    if (refusal) {
+      console_.Report(file, refusal);
+      failed_ = true;
+      return false;
     }
-    opened.extension = options.to.empty() ? "" : "." + options.to;
+    for (const std::string& note : notes) console_.Report(file, note);
     return true;
   }
 
   // Finds the parts of a recording and writes them.
   void File(const std::string& file) {
     Console::Bar bar(console_, file);
-    Opened opened;
-    if (!Open(file, opened)) return;
+    Recording recording;
+    if (!Open(file, recording)) return;
     const Options& options = job_.options;
-    wave::Source& source = *opened.source;
+    wave::Source& source = *recording.source;
     const std::string name = std::filesystem::path(file).filename().string();
-    int tracks = 0;  // known before writing where parts are tagged with their count
+    const std::string extension = recording.plan.Extension();
+    int count = 0;  // known before writing where parts are tagged with their count
     auto write = [&](const detect::PartSpan& part, int number) {
-      Add(opened, part, batch::PartFileName(name, number, opened.extension), number, tracks);
+      Add(recording,
+          {part.start, part.end, batch::PartFileName(name, number, extension), number, count});
     };
-    // Parts are found first, and written after, where they are tagged with
-    // their count, and where the source is a decoder that the writer and the
-    // scanner cannot share.
-    const bool first =
-        (opened.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_FLAC || source.Sequential();
     // The bar, and the names of the parts written meanwhile, once a block.
     struct Progress final : detect::Progress {
       SplitRun& run;
@@ -236,52 +232,54 @@ class SplitRun {
     } progress(*this, bar);
     detect::Scanner scanner(source, options.Detection(), progress);
     batch::WalkResult walk;
-    if (!options.Planned() && !first) {
+    // Parts are found first, and written after, where they are tagged with
+    // their count, where --min-part or padding need the neighbours, and
+    // where the source is a decoder that reads one way only.
+    if (!options.Planned() && !recording.plan.Tagged() && !source.Sequential()) {
       walk = batch::WalkParts(scanner, write);
     } else {
       const auto found = batch::FindParts(scanner, walk);
-      const auto parts =
-          batch::PlanParts(found, source.Info().frames, options.Plan(source.Info().rate));
-      tracks = static_cast<int>(parts.size());
-      for (std::size_t k = 0; !walk.readFailed && k < parts.size() && !console_.Stopped(); ++k) {
+      auto parts = batch::PlanParts(found, source.Info().frames, options.Plan(source.Info().rate));
+      // A recording that cannot be read to its end keeps the parts whose
+      // ends were found before the damage; padded, the last of them may
+      // reach into it, and is left out.
+      if (walk.readFailed && options.Planned() && !parts.empty()) parts.pop_back();
+      count = static_cast<int>(parts.size());
+      for (std::size_t k = 0; k < parts.size() && !console_.Stopped(); ++k) {
         write(parts[k], static_cast<int>(k) + 1);
       }
     }
     // Every part of the file is written before its source is let go.
-    Tell(true);
+    Tell(true, &bar);
     if (walk.readFailed) {
-      console_.Report(file, wave::ErrorCode::UnableToRead);
+      console_.Report(file, Job::ReadFailure(source));
       failed_ = true;
     }
   }
 
   // Writes the parts a cut list names for a recording.
-  void Cuts(Opened& opened, const std::vector<PlannedPart>& parts) {
-    const int tracks = static_cast<int>(parts.size());
+  void Cuts(Recording& recording, const std::vector<PlannedPart>& parts) {
+    const int count = static_cast<int>(parts.size());
     for (std::size_t k = 0; k < parts.size() && !console_.Stopped(); ++k) {
-      Add(opened, parts[k].span, parts[k].name, static_cast<int>(k) + 1, tracks);
+      Add(recording,
+          {parts[k].span.start, parts[k].span.end, parts[k].name, static_cast<int>(k) + 1, count});
       Tell(false);
     }
     Tell(true);
   }
 
  private:
-  void Add(const Opened& opened, const detect::PartSpan& part, const std::string& name, int number,
-           int tracks) {
-    writer_.Add({opened.source.get(),
-                 part,
-                 name,
-                 batch::JoinPath(shownFolder_, name),
-                 opened.format,
-                 number,
-                 tracks,
-                 opened.tags,
-                 {}});
+  void Add(Recording& recording, const formats::PartPlan::Part& part) {
+    Task task;
+    task.recording = &recording;
+    task.part = part;
+    task.shown = batch::JoinPath(shownFolder_, part.name);
+    writer_.Add(std::move(task));
   }
 
-  // Prints what the writer has done: the names written, the parts refused.
-  void Tell(bool all) {
-    for (const Task& task : writer_.Done(all)) {
+  // Prints what the writers have done: the names written, the parts refused.
+  void Tell(bool all, detect::Progress* progress = nullptr) {
+    for (const Task& task : writer_.Done(all, progress)) {
       if (task.error == wave::ErrorCode::Stopped) continue;
       if (task.error) {
         console_.Report(task.shown, task.error);
@@ -350,21 +348,20 @@ int SplitByCuts(Job& job, wave::Folder& folder, SplitRun& run) {
     std::vector<PlannedPart> parts;
   };
   std::vector<Planned> planned;
-  const wave::KeptFiles kept = KeptByRun(job);
   std::map<std::string, std::string> names;  // each part's name, and whose part it is
   bool failed = false;
   for (const std::string& file : job.options.files) {
     if (job.console.Stopped()) return job.console.StopStatus();
     Planned plan{file, {}, {}};
     {
-      SplitRun::Opened opened;
-      if (!run.Open(file, opened)) {
+      Recording recording;
+      if (!run.Open(file, recording)) {
         failed = true;
         continue;
       }
-      plan.info = opened.source->Info();
-      error = ResolveCuts(list, file, job.options.files.size(), plan.info, opened.extension,
-                          plan.parts);
+      plan.info = recording.source->Info();
+      error = ResolveCuts(list, file, job.options.files.size(), plan.info,
+                          recording.plan.Extension(), plan.parts);
     }
     for (std::size_t k = 0; error.empty() && k < plan.parts.size(); ++k) {
       const std::string& name = plan.parts[k].name;
@@ -373,11 +370,9 @@ int SplitByCuts(Job& job, wave::Folder& folder, SplitRun& run) {
         error = "two parts are named \"" + Printable(name) + "\"" +
                 (at->second == file ? "" : " (one of " + Printable(at->second) + ")");
       }
-      const wave::FileId id = folder.Inspect(name).id;
-      for (const auto& [keptId, why] : kept) {
-        if (error.empty() && id.Known() && id == keptId) {
-          error = "part \"" + Printable(name) + "\" would replace " + why;
-        }
+      const std::string why = run.Kept().ReasonFor(folder, name);
+      if (error.empty() && !why.empty()) {
+        error = "part \"" + Printable(name) + "\" would replace " + why;
       }
     }
     if (!error.empty()) {
@@ -399,16 +394,16 @@ int SplitByCuts(Job& job, wave::Folder& folder, SplitRun& run) {
   bool changed = false;
   for (const Planned& plan : planned) {
     if (job.console.Stopped()) break;
-    SplitRun::Opened opened;
-    if (!run.Open(plan.file, opened)) continue;
-    const wave::SourceInfo& info = opened.source->Info();
+    Recording recording;
+    if (!run.Open(plan.file, recording)) continue;
+    const wave::SourceInfo& info = recording.source->Info();
     if (info.frames != plan.info.frames || info.rate != plan.info.rate ||
         info.channels != plan.info.channels) {
       job.console.Report(plan.file, "changed while the run went on: not split");
       changed = true;
       continue;
     }
-    run.Cuts(opened, plan.parts);
+    run.Cuts(recording, plan.parts);
   }
   return job.Status(run.failed() || changed);
 }

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <string>
 
+#include "wave/Utf8.h"
+
 namespace corvella::cli {
 
 // `value` with `decimals` digits after a decimal point, as "%.Nf" prints it.
@@ -26,10 +28,8 @@ std::string Printable(const std::string& text);
 // entities, and bytes that are not UTF-8, or characters XML does not allow,
 // as U+FFFD.
 std::string XmlText(const std::string& text);
-// Whether `text` is valid UTF-8.
-bool IsUtf8(const std::string& text);
-// Latin-1 text as UTF-8.
-std::string Latin1ToUtf8(const std::string& text);
+using wave::IsUtf8;
+using wave::Latin1ToUtf8;
 // The bytes of `text` as lower-case hexadecimal.
 std::string Hex(const std::string& text);
 

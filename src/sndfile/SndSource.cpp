@@ -1,7 +1,9 @@
 #include "sndfile/SndSource.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <optional>
 
 #include "wave/ByteOrder.h"
 
@@ -41,7 +43,10 @@ sf_count_t Read(void* ptr, sf_count_t count, void* user) {
 sf_count_t Write(const void* ptr, sf_count_t count, void* user) {
   auto* f = static_cast<VirtualFile*>(user);
   const std::int64_t put = f->files->WriteAt(f->fd, ptr, count, f->base + f->position);
-  if (put != count) f->failed = true;
+  if (put != count) {
+    if (!f->failed) f->failure = errno;
+    f->failed = true;
+  }
   if (put < 0) return 0;
   f->position += put;
   f->length = std::max(f->length, f->base + f->position);
@@ -52,11 +57,14 @@ sf_count_t Tell(void* user) {
   return static_cast<VirtualFile*>(user)->position;
 }
 
+bool IsFloatFormat(int format) {
+  const int sub = format & SF_FORMAT_SUBMASK;
+  return sub == SF_FORMAT_FLOAT || sub == SF_FORMAT_DOUBLE;
+}
+
 bool Accepted(int format) {
   switch (format & SF_FORMAT_TYPEMASK) {
-    case SF_FORMAT_FLAC:
     case SF_FORMAT_AIFF:
-    case SF_FORMAT_W64:
     case SF_FORMAT_CAF:
     case SF_FORMAT_OGG:
     case SF_FORMAT_MPEG:
@@ -66,8 +74,8 @@ bool Accepted(int format) {
   }
 }
 
-// The sample width a subformat holds, 0 for float and lossy ones, -1 for
-// the encodings not read.
+// The sample width a subformat holds: the integer width, 32 or 64 for
+// float ones, 0 for lossy ones, -1 for the encodings not read.
 int BitsOf(int format) {
   switch (format & SF_FORMAT_SUBMASK) {
     case SF_FORMAT_PCM_S8:
@@ -85,7 +93,9 @@ int BitsOf(int format) {
     case SF_FORMAT_ALAC_32:
       return 32;
     case SF_FORMAT_FLOAT:
+      return 32;
     case SF_FORMAT_DOUBLE:
+      return 64;
     case SF_FORMAT_VORBIS:
     case SF_FORMAT_OPUS:
     case SF_FORMAT_MPEG_LAYER_I:
@@ -131,120 +141,148 @@ bool SndSource::Lossy() const {
          sub == SF_FORMAT_MPEG_LAYER_II || sub == SF_FORMAT_MPEG_LAYER_III;
 }
 
-bool LooksLikeWave(wave::FileApi& files, const std::string& path) {
-  int why = 0;
-  const int fd = files.OpenExclusive(path, why);
-  if (fd < 0) return true;  // the WAV reader says why it cannot be opened
-  std::uint8_t head[12] = {};
-  const bool read = files.ReadAt(fd, head, 12, 0) == 12;
-  files.Close(fd);
-  if (!read) return true;
-  const bool outer = std::memcmp(head, "RIFF", 4) == 0 || std::memcmp(head, "RF64", 4) == 0 ||
-                     std::memcmp(head, "BW64", 4) == 0;
-  return outer && std::memcmp(head + 8, "WAVE", 4) == 0;
-}
-
-// Whether an AIFF or Wave64 file is shorter than its outer chunk says: cut
-// off in a copy or a download. libsndfile reads such a file quietly as far
-// as it goes; its parts would end at the break, so it is refused as a WAV
-// file with a wrong data size is.
-bool CutShort(wave::FileApi& files, int fd, int format) {
-  const int type = format & SF_FORMAT_TYPEMASK;
-  if (type != SF_FORMAT_AIFF && type != SF_FORMAT_W64) return false;
-  std::uint8_t head[24] = {};
-  if (files.ReadAt(fd, head, 24, 0) != 24) return true;
+// An AIFF or AIFC file's sound data judged against the file, as a WAV
+// file's data chunk is: the frames COMM promises must lie in the file.
+// Returns the refusal, or nothing; with `salvage`, `frames` becomes the
+// whole frames there are instead.
+std::optional<wave::Error> CheckAiff(wave::FileApi& files, int fd, bool salvage,
+                                     std::int64_t& frames, std::vector<std::string>& notes) {
   const std::int64_t length = files.Size(fd);
-  switch (type) {
-    case SF_FORMAT_AIFF:  // "FORM", its size, "AIFF" or "AIFC" (a pad byte may be missing)
-      return std::memcmp(head, "FORM", 4) == 0 &&
-             std::int64_t{wave::ReadBe32(head + 4)} + 8 > length + 1;
-    case SF_FORMAT_W64:  // the riff GUID, then the whole file's size in 64 bits
-      return std::memcmp(head, "riff", 4) == 0 &&
-             wave::ReadLe64(head + 16) > static_cast<std::uint64_t>(length);
-    default:
-      return false;
-  }
-}
-
-Tags TagsOfWave(wave::WaveSource& source) {
-  constexpr std::int64_t kLargest = 1 << 20;  // as the chunks a part carries
-  Tags tags;
-  for (const wave::ChunkPlace& place : source.Metadata()) {
-    if (place.id != wave::FourCC("LIST") || place.size < 4 || place.size > kLargest) continue;
-    std::vector<std::uint8_t> body(static_cast<std::size_t>(place.size));
-    if (source.File().ReadAt(place.offset, body.data(), place.size) != place.size) continue;
-    if (std::memcmp(body.data(), "INFO", 4) != 0) continue;
-    // Sub-chunks: an id, a size, text ending in a zero byte, a pad byte.
-    for (std::size_t at = 4; body.size() - at >= 8;) {
-      const std::uint32_t id = wave::ReadLe32(&body[at]);
-      const std::size_t size = wave::ReadLe32(&body[at + 4]);
-      if (size > body.size() - at - 8) break;
-      std::string text(reinterpret_cast<const char*>(&body[at + 8]), size);
-      text.resize(std::min(text.size(), text.find('\0')));
-      std::string* field = id == wave::FourCC("IART")   ? &tags.artist
-                           : id == wave::FourCC("IPRD") ? &tags.album
-                           : id == wave::FourCC("ICRD") ? &tags.date
-                           : id == wave::FourCC("IGNR") ? &tags.genre
-                           : id == wave::FourCC("ICMT") ? &tags.comment
-                                                        : nullptr;
-      if (field && field->empty()) *field = text;
-      at += 8 + size + (size & 1);
-      if (at > body.size()) break;
+  std::uint8_t head[12] = {};
+  if (files.ReadAt(fd, head, 12, 0) != 12 || std::memcmp(head, "FORM", 4) != 0) return std::nullopt;
+  const bool aifc = std::memcmp(head + 8, "AIFC", 4) == 0;
+  int frameBytes = 0;
+  std::int64_t promised = -1;
+  std::int64_t dataStart = -1;
+  for (std::int64_t at = 12; at + 8 <= length;) {
+    std::uint8_t chunk[8];
+    if (files.ReadAt(fd, chunk, 8, at) != 8) break;
+    const std::int64_t size = wave::ReadBe32(chunk + 4);
+    if (std::memcmp(chunk, "COMM", 4) == 0 && size >= 18) {
+      std::uint8_t comm[22] = {};
+      const std::int64_t got = files.ReadAt(fd, comm, std::min<std::int64_t>(size, 22), at + 8);
+      if (got < 18) break;
+      const int channels = (comm[0] << 8) | comm[1];
+      promised = wave::ReadBe32(comm + 2);
+      const int bits = (comm[6] << 8) | comm[7];
+      // The compressions whose frames have a fixed size.
+      const std::string type = aifc && got >= 22 ? std::string(comm + 18, comm + 22) : "NONE";
+      const int width = type == "NONE" || type == "twos" || type == "sowt" || type == "raw "
+                            ? (bits + 7) / 8
+                        : type == "fl32" || type == "FL32" || type == "in32" || type == "23ni" ? 4
+                        : type == "fl64" || type == "FL64"                                     ? 8
+                        : type == "in24" || type == "42ni"                                     ? 3
+                        : type == "ulaw" || type == "ULAW" || type == "alaw" || type == "ALAW" ? 1
+                                                                                               : 0;
+      frameBytes = channels * width;
+    } else if (std::memcmp(chunk, "SSND", 4) == 0 && size >= 8) {
+      std::uint8_t offset[4];
+      if (files.ReadAt(fd, offset, 4, at + 8) != 4) break;
+      dataStart = at + 16 + wave::ReadBe32(offset);
     }
+    at += 8 + size + (size & 1);
   }
-  return tags;
+  if (frameBytes <= 0 || promised < 0 || dataStart < 0) return std::nullopt;
+  const std::int64_t there = std::max<std::int64_t>(length - dataStart, 0) / frameBytes;
+  if (there >= promised) return std::nullopt;
+  if (!salvage) {
+    return wave::Error{wave::ErrorCode::DataSizeWrong,
+                       "the file ends before its header says: " + std::to_string(there) + " of " +
+                           std::to_string(promised) + " frames are there; --salvage reads them"};
+  }
+  if (there == 0) return wave::Error{wave::ErrorCode::EmptyData};
+  frames = there;
+  notes.push_back("salvaged: the header promises " + std::to_string(promised) +
+                  " frames, the file holds " + std::to_string(there));
+  return std::nullopt;
 }
 
-// The frames a decoder gives from start to end, then back at the start;
-// -1 where it cannot go back.
-sf_count_t CountFrames(SNDFILE* sf, int channels) {
-  constexpr sf_count_t kFrames = 4096;
-  std::vector<int> block(static_cast<std::size_t>(kFrames * channels));
-  sf_count_t frames = 0;
-  for (sf_count_t got; (got = sf_readf_int(sf, block.data(), kFrames)) > 0;) frames += got;
-  return sf_seek(sf, 0, SEEK_SET) == 0 ? frames : -1;
+// What a CAF file's audio is, from its description chunk: "ALAC", "AAC", ...
+std::string CafEncoding(wave::FileApi& files, int fd) {
+  const std::int64_t length = files.Size(fd);
+  for (std::int64_t at = 8; at + 12 <= length;) {
+    std::uint8_t chunk[12];
+    if (files.ReadAt(fd, chunk, 12, at) != 12) break;
+    std::uint64_t size = 0;
+    for (int i = 4; i < 12; ++i) size = (size << 8) | chunk[i];
+    if (std::memcmp(chunk, "desc", 4) == 0) {
+      std::uint8_t id[4];
+      if (files.ReadAt(fd, id, 4, at + 12 + 8) != 4) break;
+      std::string name(id, id + 4);
+      if (name == "lpcm") return "PCM";
+      if (name == "alac") return "ALAC";
+      if (name == "aac ") return "AAC";
+      while (!name.empty() && name.back() == ' ') name.pop_back();
+      return name;
+    }
+    if (size > static_cast<std::uint64_t>(length)) break;
+    at += 12 + static_cast<std::int64_t>(size);
+  }
+  return "";
 }
 
 struct SndOpener {
-  static OpenedSnd Open(wave::FileApi& files, const std::string& path) {
+  static OpenedSnd Open(wave::FileApi& files, const std::string& path, const std::string& container,
+                        const SndOpenOptions& options) {
     auto source = std::unique_ptr<SndSource>(new SndSource());
     int why = 0;
     source->file_.files = &files;
     source->file_.fd = files.OpenExclusive(path, why);
     if (source->file_.fd < 0)
       return {nullptr, {wave::ErrorCode::UnableToOpen, wave::ReasonOf(why)}};
+    source->descriptor_ = std::shared_ptr<int>(new int(source->file_.fd), [&files](int* fd) {
+      files.Close(*fd);
+      delete fd;
+    });
     source->sf_ = sf_open_virtual(VirtualFile::Calls(), SFM_READ, &source->sfInfo_, &source->file_);
     const SF_INFO& sf = source->sfInfo_;
     if (!source->sf_ || !Accepted(sf.format)) {
+      if (container.empty()) {
+        return {
+            nullptr,
+            {wave::ErrorCode::Unsupported,
+             "not a recording Corvella reads (WAV, FLAC, AIFF, Wave64, CAF, Ogg, Opus or MP3)"}};
+      }
+      const std::string encoding = container == "CAF" ? CafEncoding(files, source->file_.fd) : "";
       return {nullptr,
               {wave::ErrorCode::Unsupported,
-               "not a recording Corvella reads (WAV, FLAC, AIFF, Wave64, CAF, Ogg, Opus or MP3)"}};
+               "libsndfile cannot read this " + container +
+                   (encoding.empty() ? "" : " (" + encoding + ")") + " file" +
+                   (sf_error(nullptr) != SF_ERR_NO_ERROR ? std::string(": ") + sf_strerror(nullptr)
+                                                         : "")}};
     }
     const int bits = BitsOf(sf.format);
-    if (bits < 0)
+    if (bits < 0) {
+      const std::string encoding = (sf.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_CAF
+                                       ? CafEncoding(files, source->file_.fd)
+                                       : "";
       return {nullptr,
-              {wave::ErrorCode::Unsupported,
-               "unsupported sample format in this " + ContainerName(sf.format)}};
+              {wave::ErrorCode::Unsupported, "unsupported sample format" +
+                                                 (encoding.empty() ? "" : " (" + encoding + ")") +
+                                                 " in this " + ContainerName(sf.format)}};
+    }
     if (sf.channels < 1 || sf.channels > 64) {
       return {nullptr,
               {wave::ErrorCode::Unsupported,
                std::to_string(sf.channels) + " channels are not supported (1 to 64 are)"}};
     }
-    // A FLAC written as a stream may leave its length out: count it.
-    if (sf.frames == SF_COUNT_MAX && (sf.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_FLAC) {
-      source->sfInfo_.frames = CountFrames(source->sf_, sf.channels);
-      if (source->sfInfo_.frames < 0) return {nullptr, {wave::ErrorCode::UnableToRead}};
-    }
     if (sf.frames <= 0 || sf.frames == SF_COUNT_MAX) return {nullptr, {wave::ErrorCode::EmptyData}};
-    if (CutShort(files, source->file_.fd, sf.format)) {
-      return {nullptr, {wave::ErrorCode::DataSizeWrong, "the file ends before its header says"}};
+    std::int64_t frames = sf.frames;
+    if ((sf.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_AIFF) {
+      if (auto refusal =
+              CheckAiff(files, source->file_.fd, options.salvage, frames, source->notes_)) {
+        return {nullptr, *refusal};
+      }
     }
     wave::SourceInfo& info = source->info_;
+    const bool lossy = bits == 0;
     info.channels = sf.channels;
     info.rate = sf.samplerate;
-    info.frames = sf.frames;
-    info.sampleType = bits > 0 ? wave::SampleType::S32 : wave::SampleType::F64;
-    info.bits = bits > 0 ? bits : 32;
+    info.frames = frames;
+    source->sfInfo_.frames = frames;
+    info.sampleType = bits > 0 && bits <= 32 && !IsFloatFormat(sf.format) ? wave::SampleType::S32
+                                                                          : wave::SampleType::F64;
+    info.bits = lossy ? 32 : bits;
     info.extentBytes = info.frames * info.FrameBytes();
     info.container = ContainerName(sf.format);
     auto tag = [&](int type) {
@@ -257,13 +295,26 @@ struct SndOpener {
   }
 };
 
-OpenedSnd OpenSnd(wave::FileApi& files, const std::string& path) {
-  return SndOpener::Open(files, path);
+OpenedSnd OpenSnd(wave::FileApi& files, const std::string& path, const std::string& container,
+                  const SndOpenOptions& options) {
+  return SndOpener::Open(files, path, container, options);
 }
 
 SndSource::~SndSource() {
   if (sf_) sf_close(sf_);
-  if (file_.fd >= 0) file_.files->Close(file_.fd);
+}
+
+std::unique_ptr<wave::Source> SndSource::Fork() {
+  std::unique_ptr<SndSource> fork(new SndSource());
+  fork->descriptor_ = descriptor_;
+  fork->file_ = VirtualFile{file_.files, file_.fd, file_.base, 0, 0, false};
+  SF_INFO sfInfo{};
+  fork->sf_ = sf_open_virtual(VirtualFile::Calls(), SFM_READ, &sfInfo, &fork->file_);
+  if (!fork->sf_) return nullptr;
+  fork->sfInfo_ = sfInfo_;
+  fork->info_ = info_;
+  fork->tags_ = tags_;
+  return fork;
 }
 
 bool SndSource::Refill(std::int64_t frame) {
@@ -296,7 +347,11 @@ std::int64_t SndSource::ReadSamples(std::int64_t offset, void* out, std::int64_t
       if (!Refill(frame)) {
         // A lossy decoder may end a few frames short of what it announced:
         // the rest is silence. Anything else is a failed read.
-        if (!Lossy() || file_.failed) return done > 0 ? done : -1;
+        if (!Lossy() || file_.failed) {
+          Fail(file_.failed ? "the file could not be read"
+                            : "libsndfile stopped decoding at sample " + std::to_string(frame));
+          return done > 0 ? done : -1;
+        }
         std::memset(bytes + done, 0, static_cast<std::size_t>(count - done));
         return count;
       }

@@ -1,6 +1,7 @@
-// Recordings in the containers libsndfile reads: FLAC, AIFF and AIFC,
-// Sony Wave64, CAF (PCM, float, ALAC), and the lossy Ogg Vorbis, Opus and
-// MP3. Detected by their content, read through the same file seam as WAV.
+// Recordings in the containers libsndfile reads: AIFF and AIFC, CAF (PCM,
+// float, ALAC), and the lossy Ogg Vorbis, Opus and MP3. Read through the
+// same file seam as WAV; an AIFF file's sound data are judged against the
+// file's length as a WAV file's data chunk is.
 #pragma once
 
 #include <sndfile.h>
@@ -13,14 +14,9 @@
 #include "wave/Error.h"
 #include "wave/FileApi.h"
 #include "wave/Source.h"
-#include "wave/WaveSource.h"
+#include "wave/Tags.h"
 
 namespace corvella::sndfile {
-
-// Tags a part may carry over.
-struct Tags {
-  std::string artist, album, date, genre, comment;
-};
 
 // libsndfile's reads and writes over a file of ours: the FileApi seam for
 // sources, a part under way for writes. Positions start `base` bytes in.
@@ -31,7 +27,14 @@ struct VirtualFile {
   std::int64_t position = 0;
   std::int64_t length = 0;  // for writes: how far the file reaches
   bool failed = false;
+  int failure = 0;  // the errno of the first failed write
   static SF_VIRTUAL_IO* Calls();
+};
+
+struct SndOpenOptions {
+  // Read an AIFF file whose sound data run past the end of the file up to
+  // its last whole frame, instead of refusing it.
+  bool salvage = false;
 };
 
 class SndSource final : public wave::Source {
@@ -42,11 +45,12 @@ class SndSource final : public wave::Source {
   // float and lossy ones as doubles.
   std::int64_t ReadSamples(std::int64_t offset, void* out, std::int64_t count) override;
   bool Sequential() const override { return true; }
+  std::unique_ptr<wave::Source> Fork() override;
 
   // libsndfile's format word: container and encoding.
   int Format() const { return sfInfo_.format; }
   bool Lossy() const;
-  const Tags& tags() const { return tags_; }
+  const wave::Tags& tags() const { return tags_; }
   wave::FileId Id() { return file_.files->IdOf(file_.fd); }
 
  private:
@@ -54,10 +58,11 @@ class SndSource final : public wave::Source {
   // Decodes from `frame` on into the cache; false at the end or on failure.
   bool Refill(std::int64_t frame);
 
+  std::shared_ptr<int> descriptor_;  // the open file, closed by the last reader
   VirtualFile file_;
   SNDFILE* sf_ = nullptr;
   SF_INFO sfInfo_{};
-  Tags tags_;
+  wave::Tags tags_;
   std::vector<std::uint8_t> cache_;
   std::int64_t cacheFirst_ = 0;
   std::int64_t cacheFrames_ = 0;
@@ -69,19 +74,13 @@ struct OpenedSnd {
   wave::Error error;
 };
 
-// Whether the file's first bytes name a RIFF, RF64 or BW64 WAVE file: those
-// are Corvella's own to read.
-bool LooksLikeWave(wave::FileApi& files, const std::string& path);
-
-// The tags of a WAV file's LIST-INFO chunk (IART, IPRD, ICRD, IGNR, ICMT),
-// as the file holds them: in whatever character set its writer used.
-Tags TagsOfWave(wave::WaveSource& source);
-
 // Opens a recording in one of the containers above, held with exclusive
-// access while open.
-OpenedSnd OpenSnd(wave::FileApi& files, const std::string& path);
+// access while open. `container` is what the file's first bytes say it is
+// ("AIFF", "CAF", ...), for the refusal when libsndfile cannot read it.
+OpenedSnd OpenSnd(wave::FileApi& files, const std::string& path, const std::string& container,
+                  const SndOpenOptions& options = {});
 
-// "FLAC", "AIFF", ...: a container's name.
+// "AIFF", "CAF", ...: a container's name.
 std::string ContainerName(int format);
 
 }  // namespace corvella::sndfile

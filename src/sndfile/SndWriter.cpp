@@ -87,90 +87,37 @@ void MixDown(T* samples, std::size_t frames, int channels, int shift) {
   }
 }
 
-void PutBe24(Bytes& out, std::size_t value) {
-  for (int shift : {16, 8, 0}) out.push_back(static_cast<std::uint8_t>(value >> shift));
-}
-
-void PutLe32(Bytes& out, std::size_t value) {
-  for (int shift : {0, 8, 16, 24}) out.push_back(static_cast<std::uint8_t>(value >> shift));
-}
-
-// The Vorbis comment block's body: the vendor, then "FIELD=value" entries.
-Bytes Comments(const std::string& vendor, const SndWriteOptions& options) {
-  std::vector<std::string> entries{"TITLE=" + options.title,
-                                   "TRACKNUMBER=" + std::to_string(options.track),
-                                   "TRACKTOTAL=" + std::to_string(options.tracks)};
-  const std::pair<const char*, const std::string*> carried[] = {{"ARTIST", &options.tags.artist},
-                                                                {"ALBUM", &options.tags.album},
-                                                                {"DATE", &options.tags.date},
-                                                                {"GENRE", &options.tags.genre},
-                                                                {"COMMENT", &options.tags.comment}};
-  for (const auto& [field, value] : carried) {
-    if (!value->empty()) entries.push_back(std::string(field) + "=" + *value);
+// libsndfile counts the pad byte of an odd-sized SSND chunk as a sample
+// of 8-bit mono AIFF: the header is set right afterwards, the chunk's size
+// and COMM's frame count, with the pad byte kept as a pad byte.
+bool FixAiffSize(wave::FileApi& files, int fd, std::int64_t frames, int frameBytes) {
+  const std::int64_t length = files.Size(fd);
+  std::uint8_t chunk[8];
+  std::int64_t comm = -1, ssnd = -1;
+  for (std::int64_t at = 12; at + 8 <= length;) {
+    if (files.ReadAt(fd, chunk, 8, at) != 8) return false;
+    const std::int64_t size = wave::ReadBe32(chunk + 4);
+    if (std::memcmp(chunk, "COMM", 4) == 0) comm = at;
+    if (std::memcmp(chunk, "SSND", 4) == 0) ssnd = at;
+    at += 8 + size + (size & 1);
   }
-  Bytes body;
-  PutLe32(body, vendor.size());
-  body.insert(body.end(), vendor.begin(), vendor.end());
-  PutLe32(body, entries.size());
-  for (const std::string& entry : entries) {
-    PutLe32(body, entry.size());
-    body.insert(body.end(), entry.begin(), entry.end());
-  }
-  return body;
-}
-
-// Rewrites the metadata libsndfile wrote `base` bytes into the file, so the
-// file starts with it: STREAMINFO and the other blocks as they were, the
-// part's own Vorbis comment, and padding up to where the audio starts.
-bool TagFlac(wave::FileApi& files, int fd, std::int64_t base, const SndWriteOptions& options) {
-  Bytes head(static_cast<std::size_t>(std::min<std::int64_t>(files.Size(fd) - base, 1 << 20)));
-  if (head.size() < 8 ||
-      files.ReadAt(fd, head.data(), static_cast<std::int64_t>(head.size()), base) !=
-          static_cast<std::int64_t>(head.size()) ||
-      std::memcmp(head.data(), "fLaC", 4) != 0) {
-    return false;
-  }
-  Bytes blocks;  // all but the Vorbis comment and padding, headers included
-  std::string vendor = "Corvella 1.07";
-  std::size_t at = 4;
-  for (bool last = false; !last;) {
-    if (at + 4 > head.size()) return false;
-    last = (head[at] & 0x80) != 0;
-    const int type = head[at] & 0x7F;
-    const std::size_t length =
-        (std::size_t{head[at + 1]} << 16) | (std::size_t{head[at + 2]} << 8) | head[at + 3];
-    if (at + 4 + length > head.size()) return false;
-    if (type == 4 && length >= 4) {  // VORBIS_COMMENT: keep its vendor
-      const std::size_t size = wave::ReadLe32(head.data() + at + 4);
-      if (size <= length - 4)
-        vendor.assign(reinterpret_cast<const char*>(head.data() + at + 8), size);
-    } else if (type != 1) {  // PADDING goes
-      blocks.insert(blocks.end(), head.begin() + static_cast<std::ptrdiff_t>(at),
-                    head.begin() + static_cast<std::ptrdiff_t>(at + 4 + length));
-      blocks[blocks.size() - 4 - length] &= 0x7F;
-    }
-    at += 4 + length;
-  }
-  const Bytes comments = Comments(vendor, options);
-  Bytes metadata{'f', 'L', 'a', 'C'};
-  metadata.insert(metadata.end(), blocks.begin(), blocks.end());
-  metadata.push_back(4);
-  PutBe24(metadata, comments.size());
-  metadata.insert(metadata.end(), comments.begin(), comments.end());
-  const std::int64_t room =
-      base + static_cast<std::int64_t>(at) - static_cast<std::int64_t>(metadata.size()) - 4;
-  if (room < 0 || room >= (1 << 24)) return false;
-  metadata.push_back(0x80 | 1);  // the last block: padding
-  PutBe24(metadata, static_cast<std::size_t>(room));
-  metadata.resize(metadata.size() + static_cast<std::size_t>(room), 0);
-  return files.WriteAt(fd, metadata.data(), static_cast<std::int64_t>(metadata.size()), 0) ==
-         static_cast<std::int64_t>(metadata.size());
+  if (comm < 0 || ssnd < 0) return false;
+  std::uint8_t offset[4];
+  if (files.ReadAt(fd, offset, 4, ssnd + 8) != 4) return false;
+  const std::int64_t size = 8 + wave::ReadBe32(offset) + frames * frameBytes;
+  auto be32 = [](std::int64_t v, std::uint8_t* p) {
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
+  };
+  std::uint8_t field[4];
+  be32(size, field);
+  if (files.WriteAt(fd, field, 4, ssnd + 4) != 4) return false;
+  be32(frames, field);
+  return files.WriteAt(fd, field, 4, comm + 10) == 4;
 }
 
 int SubtypeFor(const wave::SourceInfo& info, bool lossy) {
   if (lossy) return SF_FORMAT_PCM_24;
-  if (wave::IsFloat(info.sampleType))
-    return info.sampleType == wave::SampleType::F32 ? SF_FORMAT_FLOAT : SF_FORMAT_DOUBLE;
+  if (wave::IsFloat(info.sampleType)) return info.bits == 64 ? SF_FORMAT_DOUBLE : SF_FORMAT_FLOAT;
   return info.bits <= 8    ? SF_FORMAT_PCM_S8
          : info.bits <= 16 ? SF_FORMAT_PCM_16
          : info.bits <= 24 ? SF_FORMAT_PCM_24
@@ -179,42 +126,11 @@ int SubtypeFor(const wave::SourceInfo& info, bool lossy) {
 
 }  // namespace
 
-wave::Error PartFormat(const wave::SourceInfo& info, int sourceFormat, bool lossy,
-                       const std::string& target, int& format) {
-  if (target.empty()) {
-    if (lossy) {
-      return {wave::ErrorCode::Unsupported,
-              "a lossy " + ContainerName(sourceFormat) + " recording is not split into " +
-                  ContainerName(sourceFormat) +
-                  " again (a second lossy generation); give --to flac or --to wav"};
-    }
-    format = sourceFormat;
-    return {};
-  }
-  const bool floats = wave::IsFloat(info.sampleType) && !lossy;
-  if (target == "flac") {
-    if (floats) {
-      return {
-          wave::ErrorCode::Unsupported,
-          "a float recording cannot become FLAC, which holds integer samples only; give --to wav"};
-    }
-    if (!lossy && info.bits > 24) {
-      return {wave::ErrorCode::Unsupported,
-              "a " + std::to_string(info.bits) +
-                  "-bit recording cannot become FLAC here (libsndfile writes FLAC of "
-                  "up to 24 bits); give --to wav"};
-    }
-    format = SF_FORMAT_FLAC | (info.bits <= 8 && !lossy    ? SF_FORMAT_PCM_S8
-                               : info.bits <= 16 && !lossy ? SF_FORMAT_PCM_16
-                                                           : SF_FORMAT_PCM_24);
-    return {};
-  }
-  // Plain WAV: 8-bit samples are unsigned there, and a lossy recording's
-  // decoded samples are kept as they are, in float.
-  format = SF_FORMAT_WAV | SubtypeFor(info, lossy);
+int WaveFormatFor(const wave::SourceInfo& info, bool lossy) {
+  int format = SF_FORMAT_WAV | SubtypeFor(info, lossy);
   if ((format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_S8) format = SF_FORMAT_WAV | SF_FORMAT_PCM_U8;
   if (lossy) format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-  return {};
+  return format;
 }
 
 wave::Error WritePart(wave::Source& source, std::int64_t start, std::int64_t end,
@@ -227,12 +143,9 @@ wave::Error WritePart(wave::Source& source, std::int64_t start, std::int64_t end
   const wave::SourceInfo& info = source.Info();
   const bool mix = options.mono && info.channels > 1;
   const int channels = mix ? 1 : info.channels;
-  const bool flac = (options.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_FLAC;
   const int sub = options.format & SF_FORMAT_SUBMASK;
   const bool floats = sub == SF_FORMAT_FLOAT || sub == SF_FORMAT_DOUBLE;
-  VirtualFile file{
-      &out->Files(), out->Descriptor(),
-      flac ? static_cast<std::int64_t>(Comments("", options).size()) + 4 + kFlacPadding : 0};
+  VirtualFile file{&out->Files(), out->Descriptor()};
   SF_INFO sfInfo{};
   sfInfo.samplerate = static_cast<int>(info.rate);
   sfInfo.channels = channels;
@@ -264,8 +177,8 @@ wave::Error WritePart(wave::Source& source, std::int64_t start, std::int64_t end
     const std::int64_t count = std::min(end - frame, kBlockFrames);
     const std::int64_t bytes = count * frameBytes;
     if (source.ReadSamples(frame * frameBytes, raw.data(), bytes) != bytes) {
-      ok = false;
-      break;
+      sf_close(sf);
+      return {wave::ErrorCode::UnableToWrite, source.Failure()};
     }
     const auto samples = static_cast<std::size_t>(count * info.channels);
     sf_count_t put = 0;
@@ -284,12 +197,16 @@ wave::Error WritePart(wave::Source& source, std::int64_t start, std::int64_t end
     frame += count;
   }
   ok = sf_close(sf) == 0 && ok && !file.failed;
-  if (ok && flac) ok = TagFlac(out->Files(), out->Descriptor(), file.base, options);
-  if (!ok) return {wave::ErrorCode::UnableToWrite};
-  const wave::FileId id = out->Id();
-  if (!out->Publish()) return {wave::ErrorCode::UnableToWrite};
-  if (written) *written = id;
-  return {};
+  const int width = sub == SF_FORMAT_PCM_S8 || sub == SF_FORMAT_PCM_U8 ? 1
+                    : sub == SF_FORMAT_PCM_24                          ? 3
+                                                                       : 2;
+  if (ok && (options.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_AIFF &&
+      ((end - start) * channels * width) % 2 == 1) {
+    ok = FixAiffSize(out->Files(), out->Descriptor(), end - start, channels * width);
+  }
+  if (file.failure != 0) out->Fail(file.failure);
+  if (!ok) return wave::WriteFailure(*out);
+  return wave::PublishPart(*out, folder, name, options.keep, written);
 }
 
 }  // namespace corvella::sndfile

@@ -106,19 +106,23 @@ bool MmioFile::Publish() {
     const int linked = files_.Link(fd_, folder_, name_);
     if (linked == 0) {
       const bool closed = files_.Close(fd_);
+      if (!closed) Fail(errno);
       fd_ = -1;
       output_ = false;
       if (!closed) files_.Remove(folder_, name_);
       return closed;
     }
+    if (linked != EEXIST) Fail(linked);
     if (linked != EEXIST || !LinkTemporary()) {
       Discard();
       return false;
     }
   }
   const bool closed = files_.Close(fd_);
+  if (!closed) Fail(errno);
   fd_ = -1;
   if (!closed || !files_.Rename(folder_, tempName_, name_)) {
+    if (closed) Fail(errno);
     Discard();
     return false;
   }
@@ -154,7 +158,7 @@ std::int64_t MmioFile::Write(const void* buffer, std::int64_t count) {
   if (count == 0) return 0;
   const std::int64_t put = files_.WriteAt(fd_, buffer, count, position_);
   if (put > 0) position_ += put;
-  if (put != count) failed_ = true;
+  if (put != count) Fail(errno);
   windowStart_ = -1;
   return put;
 }
@@ -164,7 +168,7 @@ std::int64_t MmioFile::CopyFrom(MmioFile& source, std::int64_t offset, std::int6
   const std::int64_t put = files_.CopyRange(source.fd_, offset, fd_, position_, count);
   if (put == FileApi::kCopyUnsupported) return put;
   if (put > 0) position_ += put;
-  if (put != count) failed_ = true;
+  if (put != count) Fail(errno);
   windowStart_ = -1;
   return put;
 }

@@ -78,6 +78,14 @@ class MmioFile {
   // Output only: gives the file its name. False when anything failed on the
   // way; the name then keeps what it held before and nothing is left behind.
   bool Publish();
+  // Output only: the errno of the first write, copy or naming that failed,
+  // or 0 when none said why.
+  int Failure() const { return failure_; }
+  // Notes a failure met by someone writing the file its own way.
+  void Fail(int errorNumber) {
+    failed_ = true;
+    if (failure_ == 0) failure_ = errorNumber;
+  }
 
  private:
   MmioFile(FileApi& files, int fd) : files_(files), fd_(fd) {}
@@ -91,6 +99,7 @@ class MmioFile {
   int fd_ = -1;
   std::int64_t position_ = 0;
   bool failed_ = false;  // a write of an output went wrong
+  int failure_ = 0;      // its errno
   bool output_ = false;  // created here and not yet published
   int folder_ = -1;
   std::string name_;      // the final name

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <string>
 #include <vector>
 
 #include "wave/ByteOrder.h"
@@ -16,8 +17,6 @@ using Bytes = std::vector<std::uint8_t>;
 constexpr std::int64_t kCopyStep = 8 << 20;
 // Bytes read at a time where frames pass through the program.
 constexpr std::int64_t kBlockBytes = 131072;
-// A metadata chunk larger than this is not carried into parts.
-constexpr std::int64_t kLargestMetadata = 1 << 20;
 // bext: where the 64-bit time reference (in frames) lies.
 constexpr std::size_t kTimeReference = 338;
 
@@ -85,9 +84,9 @@ void PutChunk(Bytes& out, std::uint32_t id, const Bytes& body) {
   if (body.size() & 1) out.push_back(0);
 }
 
-// The fmt body of a part: the window's own 16 bytes for its format, else
-// the source's as stored, with the fields of one channel when mixed.
-Bytes FormatOf(const WaveSource& source, bool mix) {
+}  // namespace
+
+Bytes PartFormatBody(const WaveSource& source, bool mix) {
   const WaveFormat& format = source.Format();
   const SourceInfo& info = source.Info();
   if (!info.windowFormat && !mix) return format.bytes;
@@ -107,19 +106,68 @@ Bytes FormatOf(const WaveSource& source, bool mix) {
   return body;
 }
 
+namespace {
+
+// A Wave64 chunk: its GUID, its size with the 24 bytes of header, the body,
+// and zero bytes up to a multiple of 8.
+void PutW64Chunk(Bytes& out, std::uint32_t id, const Bytes& body) {
+  if (id == FourCC("LIST")) {
+    out.insert(out.end(), kW64List, kW64List + 16);
+  } else {
+    PutLe(out, id, 4);
+    out.insert(out.end(), kW64Tail, kW64Tail + 12);
+  }
+  PutLe(out, body.size() + 24, 8);
+  out.insert(out.end(), body.begin(), body.end());
+  out.resize(out.size() + (8 - out.size() % 8) % 8, 0);
+}
+
+}  // namespace
+
+Error ChunkBody(WaveSource& source, const ChunkPlace& place, std::int64_t startFrame,
+                std::vector<std::uint8_t>& body) {
+  body.resize(static_cast<std::size_t>(place.size));
+  if (source.File().ReadAt(place.offset, body.data(), place.size) != place.size)
+    return {ErrorCode::UnableToRead, "a metadata chunk could not be read"};
+  if (place.id == FourCC("bext") && body.size() >= kTimeReference + 8) {
+    WriteLe64(body.data() + kTimeReference,
+              ReadLe64(body.data() + kTimeReference) + static_cast<std::uint64_t>(startFrame));
+  }
+  return {};
+}
+
+namespace {
+
 // The chunks a part carries from its source, read afresh for each part.
-bool MetadataOf(WaveSource& source, std::int64_t startFrame, Bytes& out) {
+bool MetadataOf(WaveSource& source, std::int64_t startFrame, bool w64, Bytes& out) {
+  Bytes body;
   for (const ChunkPlace& place : source.Metadata()) {
-    if (place.size > kLargestMetadata) continue;
-    Bytes body(static_cast<std::size_t>(place.size));
-    if (source.File().ReadAt(place.offset, body.data(), place.size) != place.size) return false;
-    if (place.id == FourCC("bext") && body.size() >= kTimeReference + 8) {
-      WriteLe64(body.data() + kTimeReference,
-                ReadLe64(body.data() + kTimeReference) + static_cast<std::uint64_t>(startFrame));
+    if (ChunkBody(source, place, startFrame, body)) return false;
+    if (w64) {
+      PutW64Chunk(out, place.id, body);
+    } else {
+      PutChunk(out, place.id, body);
     }
-    PutChunk(out, place.id, body);
   }
   return true;
+}
+
+// Everything before the samples of a Wave64 part.
+Bytes W64Header(const Bytes& format, const Bytes& metadata, std::uint64_t dataBytes) {
+  Bytes header(kW64Riff, kW64Riff + 16);
+  Bytes fmt;
+  PutW64Chunk(fmt, FourCC("fmt "), format);
+  // The data chunk comes last and needs no padding after it (other readers
+  // would take the padding for samples).
+  PutLe(header, 40 + fmt.size() + metadata.size() + 24 + dataBytes, 8);
+  PutLe(header, FourCC("wave"), 4);
+  header.insert(header.end(), kW64Tail, kW64Tail + 12);
+  header.insert(header.end(), fmt.begin(), fmt.end());
+  header.insert(header.end(), metadata.begin(), metadata.end());
+  PutLe(header, FourCC("data"), 4);
+  header.insert(header.end(), kW64Tail, kW64Tail + 12);
+  PutLe(header, dataBytes + 24, 8);
+  return header;
 }
 
 // Everything before the samples: RIFF or RF64 with its ds64, fmt, the
@@ -170,6 +218,64 @@ Folder::~Folder() {
   files_.Close(fd_);
 }
 
+void KeptFiles::Add(const FileId& id, const std::string& reason) {
+  std::lock_guard lock(mutex_);
+  files_.push_back({id, reason});
+}
+
+void KeptFiles::Clear() {
+  std::lock_guard lock(mutex_);
+  files_.clear();
+}
+
+std::string KeptFiles::ReasonFor(Folder& folder, const std::string& name) const {
+  std::lock_guard lock(mutex_);
+  return ReasonForLocked(folder, name);
+}
+
+std::string KeptFiles::ReasonForLocked(Folder& folder, const std::string& name) const {
+  const FileId existing = folder.Inspect(name).id;
+  for (const auto& [id, reason] : files_) {
+    if (existing.Known() && existing == id) return reason;
+  }
+  return "";
+}
+
+bool KeptFiles::Publish(MmioFile& out, Folder& folder, const std::string& name, FileId* written,
+                        Error& error) {
+  std::lock_guard lock(mutex_);
+  const std::string reason = ReasonForLocked(folder, name);
+  if (!reason.empty()) {
+    error = {ErrorCode::UnableToCreate, reason};
+    return false;
+  }
+  const FileId id = out.Id();
+  if (!out.Publish()) {
+    error = WriteFailure(out);
+    return false;
+  }
+  files_.push_back({id, "written earlier in this run"});
+  if (written) *written = id;
+  return true;
+}
+
+Error WriteFailure(const MmioFile& out) {
+  return {ErrorCode::UnableToWrite, out.Failure() != 0 ? ReasonOf(out.Failure()) : ""};
+}
+
+Error PublishPart(MmioFile& out, Folder& folder, const std::string& name, KeptFiles* keep,
+                  FileId* written) {
+  Error error;
+  if (keep) {
+    keep->Publish(out, folder, name, written, error);
+    return error;
+  }
+  const FileId id = out.Id();
+  if (!out.Publish()) return WriteFailure(out);
+  if (written) *written = id;
+  return {};
+}
+
 std::unique_ptr<MmioFile> CreatePart(Folder& folder, const std::string& name, const KeptFiles* keep,
                                      Error& error) {
   if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) {
@@ -177,12 +283,10 @@ std::unique_ptr<MmioFile> CreatePart(Folder& folder, const std::string& name, co
     return nullptr;
   }
   if (keep) {
-    const FileId existing = folder.Inspect(name).id;
-    for (const auto& [id, reason] : *keep) {
-      if (existing.Known() && existing == id) {
-        error = {ErrorCode::UnableToCreate, reason};
-        return nullptr;
-      }
+    const std::string reason = keep->ReasonFor(folder, name);
+    if (!reason.empty()) {
+      error = {ErrorCode::UnableToCreate, reason};
+      return nullptr;
     }
   }
   int why = 0;
@@ -201,15 +305,17 @@ Error WritePart(WaveSource& source, std::int64_t startFrame, std::int64_t endFra
   const bool mix = options.mono && info.channels > 1;
   const std::int64_t frames = std::max<std::int64_t>(endFrame - startFrame, 0);
   const std::int64_t dataBytes = frames * (mix ? BytesOf(info.sampleType) : info.FrameBytes());
+  const bool w64 = source.Layout() == Layout::Wave64 && !options.wave;
   Bytes metadata;
-  if (options.keepMetadata && !MetadataOf(source, startFrame, metadata))
-    return {ErrorCode::UnableToWrite};
+  if (options.keepMetadata && !MetadataOf(source, startFrame, w64, metadata))
+    return {ErrorCode::UnableToWrite, "the recording's metadata could not be read"};
   const Bytes header =
-      Header(FormatOf(source, mix), metadata, static_cast<std::uint64_t>(dataBytes),
-             static_cast<std::uint64_t>(frames), options.riffLimit);
+      w64 ? W64Header(PartFormatBody(source, mix), metadata, static_cast<std::uint64_t>(dataBytes))
+          : Header(PartFormatBody(source, mix), metadata, static_cast<std::uint64_t>(dataBytes),
+                   static_cast<std::uint64_t>(frames), options.riffLimit);
   if (out->Write(header.data(), static_cast<std::int64_t>(header.size())) !=
       static_cast<std::int64_t>(header.size())) {
-    return {ErrorCode::UnableToWrite};
+    return WriteFailure(*out);
   }
 
   Copy copy = Copy::Unsupported;
@@ -220,13 +326,12 @@ Error WritePart(WaveSource& source, std::int64_t startFrame, std::int64_t endFra
   if (copy == Copy::Unsupported)
     copy = BlockCopy(source, startFrame, startFrame + frames, mix, *out, options);
   if (copy == Copy::Stopped) return {ErrorCode::Stopped};
+  if (copy == Copy::Failed && source.Failure().size() > 0 && out->Failure() == 0)
+    return {ErrorCode::UnableToWrite, source.Failure()};
   const std::uint8_t pad = 0;
-  if (copy != Copy::Done || ((dataBytes & 1) && out->Write(&pad, 1) != 1))
-    return {ErrorCode::UnableToWrite};
-  const FileId id = out->Id();
-  if (!out->Publish()) return {ErrorCode::UnableToWrite};
-  if (written) *written = id;
-  return {};
+  if (copy != Copy::Done || (!w64 && (dataBytes & 1) && out->Write(&pad, 1) != 1))
+    return WriteFailure(*out);
+  return PublishPart(*out, folder, name, options.keep, written);
 }
 
 }  // namespace corvella::wave

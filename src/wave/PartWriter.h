@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -35,8 +36,37 @@ class Folder {
   int fd_;
 };
 
-// Files no part may replace, each with the reason given when one would.
-using KeptFiles = std::vector<std::pair<FileId, std::string>>;
+// Files no part may replace, each with the reason given when one would:
+// the run's sources, and each part once written. Shared by the writers of a
+// run, which may work on several threads.
+class KeptFiles {
+ public:
+  KeptFiles() = default;
+  KeptFiles(const KeptFiles&) = delete;
+  KeptFiles& operator=(const KeptFiles&) = delete;
+
+  void Add(const FileId& id, const std::string& reason);
+  void Clear();
+  // Why the file `name` in `folder` must be kept, or "" when it need not.
+  std::string ReasonFor(Folder& folder, const std::string& name) const;
+  // Gives `out` its name, unless the name holds by now a file that must be
+  // kept; the new file is kept from then on as "written earlier in this
+  // run". One part at a time is named, so two writers cannot both take a
+  // name. False with `error` set when the part was not named.
+  bool Publish(MmioFile& out, Folder& folder, const std::string& name, FileId* written,
+               Error& error);
+
+ private:
+  std::string ReasonForLocked(Folder& folder, const std::string& name) const;
+  mutable std::mutex mutex_;
+  std::vector<std::pair<FileId, std::string>> files_;
+};
+
+// UnableToWrite, with the system's reason where the file knows it.
+Error WriteFailure(const MmioFile& out);
+// Gives a finished part its name, through `keep` when there is one.
+Error PublishPart(MmioFile& out, Folder& folder, const std::string& name, KeptFiles* keep,
+                  FileId* written);
 
 struct WriteOptions {
   // Mix the frames down to one channel.
@@ -44,10 +74,12 @@ struct WriteOptions {
   // Carry the source's bext, iXML and LIST-INFO chunks into the part, with
   // bext's time reference moved on to the part's first frame.
   bool keepMetadata = false;
+  // Write a Wave64 recording's parts as RIFF (or RF64) WAV files.
+  bool wave = false;
   // A part whose RIFF size would pass this is written as RF64; only tests
   // lower it.
   std::uint64_t riffLimit = 0xFFFFFFFF;
-  const KeptFiles* keep = nullptr;
+  KeptFiles* keep = nullptr;
   // Asked between blocks of the copy: true abandons the part.
   std::function<bool()> stopRequested;
 };
@@ -58,13 +90,23 @@ struct WriteOptions {
 std::unique_ptr<MmioFile> CreatePart(Folder& folder, const std::string& name, const KeptFiles* keep,
                                      Error& error);
 
+// The fmt body of a part: the window's own 16 bytes for its format, else
+// the source's as stored, with the fields of one channel when mixed.
+std::vector<std::uint8_t> PartFormatBody(const WaveSource& source, bool mix);
+
+// The body of a chunk of `source` as a part beginning at `startFrame`
+// carries it: a broadcast chunk's time reference moved on to that frame.
+Error ChunkBody(WaveSource& source, const ChunkPlace& place, std::int64_t startFrame,
+                std::vector<std::uint8_t>& body);
+
 // Writes frames [startFrame, endFrame) of `source` as the file `name` in
 // `folder`. The file appears under its name only once it is complete; an
 // existing file of that name is replaced then, and kept on any failure.
 // A part of a recording in the window's format has the window's 44-byte
 // header; any other repeats the source's fmt chunk (patched for one channel
 // when mixed), and is an RF64 file (RF64, WAVE, ds64, fmt, data) when it
-// would not fit the 32-bit sizes of RIFF.
+// would not fit the 32-bit sizes of RIFF. A part of a Wave64 recording is a
+// Wave64 file, unless `wave` asks for RIFF.
 // Returns UnableToCreate, UnableToWrite or Stopped on failure; on success
 // `written`, when given, receives the new file's identity.
 Error WritePart(WaveSource& source, std::int64_t startFrame, std::int64_t endFrame, Folder& folder,

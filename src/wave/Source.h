@@ -3,7 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "wave/Format.h"
 
@@ -16,13 +19,17 @@ struct SourceInfo {
   std::int64_t frames = 0;
   // How ReadSamples delivers samples (host byte order).
   SampleType sampleType = SampleType::S16;
-  // The recording's own sample width, 8 to 32, for integer samples: its full
-  // scale. A decoder may deliver them widened to 32 bits.
+  // The recording's own sample width, 4 to 32, for integer samples: its full
+  // scale. A decoder may deliver them widened to 32 bits. For float samples
+  // the width they are stored in, 32 or 64, whatever they are delivered as.
   int bits = 16;
   // The bytes from the first frame on that the searches read. A recording in
   // the window's own format is read to the end of its file, chunks after the
   // data included, as the window reads it; any other only to its last frame.
   std::int64_t extentBytes = 0;
+  // The speakers of the channels, as WAVE_FORMAT_EXTENSIBLE's mask gives
+  // them; 0 when the recording does not say.
+  std::uint32_t channelMask = 0;
   // The window's format: 16-bit PCM, mono or stereo, in a plain RIFF file.
   bool windowFormat = false;
   // "WAV", "FLAC", ...: what the file is, for listings.
@@ -48,9 +55,34 @@ class Source {
   }
   // A decoder reads forward: its blocks are best fetched whole, in order.
   virtual bool Sequential() const { return false; }
+  // A second reader of the same open recording, for another thread: for a
+  // Sequential() source, which takes reads from one thread at a time. Null
+  // where there is none (the source then serves one thread).
+  virtual std::unique_ptr<Source> Fork() { return nullptr; }
+
+  // Why the last read failed, in a few words with where ("bad frame CRC at
+  // 1:02.500"); empty when nothing more is known than that it failed.
+  virtual std::string Failure() const {
+    std::lock_guard lock(failureMutex_);
+    return failure_;
+  }
+  // What a front end should tell the user about the recording, beyond its
+  // parts: a header that was wrong and was read past, bytes ignored.
+  const std::vector<std::string>& Notes() const { return notes_; }
 
  protected:
+  // Keeps why a read failed; reads may fail on two threads at once.
+  void Fail(std::string why) {
+    std::lock_guard lock(failureMutex_);
+    if (failure_.empty()) failure_ = std::move(why);
+  }
+
   SourceInfo info_;
+  std::vector<std::string> notes_;
+
+ private:
+  mutable std::mutex failureMutex_;
+  std::string failure_;
 };
 
 }  // namespace corvella::wave

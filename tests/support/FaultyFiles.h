@@ -62,9 +62,14 @@ class FaultyFiles : public wave::FileApi {
   }
   std::int64_t WriteAt(int fd, const void* buffer, std::int64_t count,
                        std::int64_t offset) override {
+    const std::int64_t wanted = count;
     if (failWritesAfter >= 0) count = std::min(count, failWritesAfter - written);
-    if (count <= 0) return -1;
+    if (count <= 0) {
+      errno = ENOSPC;  // as a full disk says it
+      return -1;
+    }
     const std::int64_t put = real().WriteAt(fd, buffer, count, offset);
+    if (count < wanted) errno = ENOSPC;
     written += std::max<std::int64_t>(put, 0);
     return put;
   }

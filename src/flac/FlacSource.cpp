@@ -1,0 +1,630 @@
+#include "flac/FlacSource.h"
+
+#include <FLAC/stream_decoder.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <functional>
+#include <mutex>
+#include <optional>
+
+namespace corvella::flac {
+namespace {
+
+// What STREAMINFO says the stream is.
+struct Shape {
+  int channels = 0;
+  int bits = 0;
+  std::uint32_t rate = 0;
+  std::uint64_t total = 0;  // frames; 0 when not given
+  bool md5 = false;         // the encoder stored an MD5 signature
+};
+
+// Where a frame begins: its first frame of audio and its first byte.
+struct SeekPoint {
+  std::int64_t frame = 0;
+  std::int64_t byte = 0;
+};
+
+std::string Upper(std::string text) {
+  for (char& c : text) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return text;
+}
+
+const char* ErrorName(FLAC__StreamDecoderErrorStatus status) {
+  switch (status) {
+    case FLAC__STREAM_DECODER_ERROR_STATUS_LOST_SYNC:
+      return "lost sync";
+    case FLAC__STREAM_DECODER_ERROR_STATUS_BAD_HEADER:
+      return "a damaged frame header";
+    case FLAC__STREAM_DECODER_ERROR_STATUS_FRAME_CRC_MISMATCH:
+      return "a bad frame CRC";
+    case FLAC__STREAM_DECODER_ERROR_STATUS_UNPARSEABLE_STREAM:
+      return "a frame that cannot be parsed";
+    default:
+      return "a damaged metadata block";
+  }
+}
+
+std::string At(std::int64_t frame, std::int64_t byte) {
+  return " at sample " + std::to_string(frame) + ", byte " + std::to_string(byte);
+}
+
+}  // namespace
+
+// What every reader of one open file shares: the file, and the frame starts
+// learned while decoding, so that a reader can go back to any frame.
+struct FlacShared {
+  wave::FileApi* files = nullptr;
+  int fd = -1;
+  std::int64_t length = 0;
+  Shape shape;
+  std::mutex mutex;
+  std::vector<SeekPoint> points;  // sorted, the first at frame 0
+  bool verified = false;          // the MD5 signature was checked, or there is none
+  ~FlacShared() {
+    if (fd >= 0) files->Close(fd);
+  }
+  void AddPoint(std::int64_t frame, std::int64_t byte, std::int64_t spacing) {
+    std::lock_guard lock(mutex);
+    if (points.empty() || frame >= points.back().frame + spacing) points.push_back({frame, byte});
+  }
+  SeekPoint PointAtOrBefore(std::int64_t frame) {
+    std::lock_guard lock(mutex);
+    auto it = std::upper_bound(points.begin(), points.end(), frame,
+                               [](std::int64_t f, const SeekPoint& p) { return f < p.frame; });
+    return it == points.begin() ? SeekPoint{} : *(it - 1);
+  }
+};
+
+// One libFLAC decoder over a file of ours, reading through the FileApi seam
+// and handing each frame to `sink`.
+class FlacDecoder {
+ public:
+  using Sink = std::function<bool(const FLAC__Frame&, const FLAC__int32* const*)>;
+
+  FlacDecoder(wave::FileApi& files, int fd, std::int64_t length)
+      : files_(files), fd_(fd), length_(length), decoder_(FLAC__stream_decoder_new()) {}
+  ~FlacDecoder() {
+    if (decoder_) FLAC__stream_decoder_delete(decoder_);
+  }
+  FlacDecoder(const FlacDecoder&) = delete;
+  FlacDecoder& operator=(const FlacDecoder&) = delete;
+
+  // Starts at the beginning and reads the metadata; false when the stream
+  // cannot be begun (`failure` says why).
+  bool Start(bool md5) {
+    if (!decoder_) {
+      failure = "out of memory";
+      return false;
+    }
+    if (FLAC__stream_decoder_get_state(decoder_) != FLAC__STREAM_DECODER_UNINITIALIZED)
+      FLAC__stream_decoder_finish(decoder_);
+    position_ = 0;
+    error_.reset();
+    FLAC__stream_decoder_set_md5_checking(decoder_, md5);
+    FLAC__stream_decoder_set_metadata_respond(decoder_, FLAC__METADATA_TYPE_VORBIS_COMMENT);
+    if (FLAC__stream_decoder_init_stream(decoder_, Read, Seek, Tell, Length, Eof, Write, Metadata,
+                                         Error, this) != FLAC__STREAM_DECODER_INIT_STATUS_OK) {
+      failure = "libFLAC cannot start decoding";
+      return false;
+    }
+    if (!FLAC__stream_decoder_process_until_end_of_metadata(decoder_) || error_ || !haveInfo) {
+      failure = error_            ? std::string(ErrorName(*error_)) + " in its metadata"
+                : readErrno_ != 0 ? wave::ReasonOf(readErrno_)
+                                  : "its STREAMINFO block is missing or damaged";
+      return false;
+    }
+    return true;
+  }
+
+  // Decodes the next frame. False when the decoder met an error (Error()
+  // then tells it) or could not go on.
+  bool Step() {
+    if (!FLAC__stream_decoder_process_single(decoder_)) return false;
+    return !error_;
+  }
+  bool Ended() const {
+    return FLAC__stream_decoder_get_state(decoder_) == FLAC__STREAM_DECODER_END_OF_STREAM;
+  }
+  bool Aborted() const {
+    return FLAC__stream_decoder_get_state(decoder_) == FLAC__STREAM_DECODER_ABORTED;
+  }
+  // Forgets what was read ahead and goes on from `byte`, where a frame begins.
+  bool Reposition(std::int64_t byte) {
+    if (!FLAC__stream_decoder_flush(decoder_)) return false;
+    position_ = byte;
+    error_.reset();
+    return true;
+  }
+  // libFLAC's own search for a frame.
+  bool SeekTo(std::uint64_t frame) {
+    error_.reset();
+    return FLAC__stream_decoder_seek_absolute(decoder_, frame) != 0;
+  }
+  // Ends decoding: false when the MD5 signature did not match.
+  bool Finish() { return FLAC__stream_decoder_finish(decoder_) != 0; }
+  // The first byte not yet decoded: after a frame, in the sink, the next one's.
+  std::int64_t Position() const {
+    FLAC__uint64 at = 0;
+    return FLAC__stream_decoder_get_decode_position(decoder_, &at) ? static_cast<std::int64_t>(at)
+                                                                   : -1;
+  }
+  // The error the last step met, with the byte where it was noticed.
+  bool HadError() const { return error_.has_value(); }
+  std::string ErrorText() const {
+    if (readErrno_ != 0) return wave::ReasonOf(readErrno_);
+    return error_ ? ErrorName(*error_) : "an error";
+  }
+  std::int64_t ErrorByte() const { return errorByte_; }
+  void ClearError() { error_.reset(); }
+
+  Sink sink;
+  Shape shape;
+  bool haveInfo = false;
+  wave::Tags tags;
+  std::uint32_t channelMask = 0;
+  std::string failure;
+
+ private:
+  static FLAC__StreamDecoderReadStatus Read(const FLAC__StreamDecoder*, FLAC__byte buffer[],
+                                            size_t* bytes, void* self) {
+    auto* d = static_cast<FlacDecoder*>(self);
+    const std::int64_t got =
+        d->files_.ReadAt(d->fd_, buffer, static_cast<std::int64_t>(*bytes), d->position_);
+    if (got < 0) {
+      d->readErrno_ = errno != 0 ? errno : EIO;
+      *bytes = 0;
+      return FLAC__STREAM_DECODER_READ_STATUS_ABORT;
+    }
+    *bytes = static_cast<size_t>(got);
+    d->position_ += got;
+    return got == 0 ? FLAC__STREAM_DECODER_READ_STATUS_END_OF_STREAM
+                    : FLAC__STREAM_DECODER_READ_STATUS_CONTINUE;
+  }
+  static FLAC__StreamDecoderSeekStatus Seek(const FLAC__StreamDecoder*, FLAC__uint64 offset,
+                                            void* self) {
+    auto* d = static_cast<FlacDecoder*>(self);
+    if (offset > static_cast<FLAC__uint64>(d->length_))
+      return FLAC__STREAM_DECODER_SEEK_STATUS_ERROR;
+    d->position_ = static_cast<std::int64_t>(offset);
+    return FLAC__STREAM_DECODER_SEEK_STATUS_OK;
+  }
+  static FLAC__StreamDecoderTellStatus Tell(const FLAC__StreamDecoder*, FLAC__uint64* offset,
+                                            void* self) {
+    *offset = static_cast<FLAC__uint64>(static_cast<FlacDecoder*>(self)->position_);
+    return FLAC__STREAM_DECODER_TELL_STATUS_OK;
+  }
+  static FLAC__StreamDecoderLengthStatus Length(const FLAC__StreamDecoder*, FLAC__uint64* length,
+                                                void* self) {
+    *length = static_cast<FLAC__uint64>(static_cast<FlacDecoder*>(self)->length_);
+    return FLAC__STREAM_DECODER_LENGTH_STATUS_OK;
+  }
+  static FLAC__bool Eof(const FLAC__StreamDecoder*, void* self) {
+    auto* d = static_cast<FlacDecoder*>(self);
+    return d->position_ >= d->length_;
+  }
+  static FLAC__StreamDecoderWriteStatus Write(const FLAC__StreamDecoder*, const FLAC__Frame* frame,
+                                              const FLAC__int32* const buffer[], void* self) {
+    auto* d = static_cast<FlacDecoder*>(self);
+    return !d->sink || d->sink(*frame, buffer) ? FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE
+                                               : FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
+  }
+  static void Metadata(const FLAC__StreamDecoder*, const FLAC__StreamMetadata* block, void* self) {
+    auto* d = static_cast<FlacDecoder*>(self);
+    if (block->type == FLAC__METADATA_TYPE_STREAMINFO) {
+      const FLAC__StreamMetadata_StreamInfo& info = block->data.stream_info;
+      d->haveInfo = true;
+      d->shape.channels = static_cast<int>(info.channels);
+      d->shape.bits = static_cast<int>(info.bits_per_sample);
+      d->shape.rate = info.sample_rate;
+      d->shape.total = info.total_samples;
+      d->shape.md5 = std::any_of(info.md5sum, info.md5sum + 16, [](FLAC__byte b) { return b; });
+    } else if (block->type == FLAC__METADATA_TYPE_VORBIS_COMMENT) {
+      const FLAC__StreamMetadata_VorbisComment& comments = block->data.vorbis_comment;
+      for (FLAC__uint32 i = 0; i < comments.num_comments; ++i) {
+        const std::string entry(reinterpret_cast<const char*>(comments.comments[i].entry),
+                                comments.comments[i].length);
+        const std::size_t equals = entry.find('=');
+        if (equals == std::string::npos) continue;
+        const std::string field = Upper(entry.substr(0, equals));
+        const std::string value = entry.substr(equals + 1);
+        std::string* tag = field == "ARTIST"                              ? &d->tags.artist
+                           : field == "ALBUM"                             ? &d->tags.album
+                           : field == "DATE"                              ? &d->tags.date
+                           : field == "GENRE"                             ? &d->tags.genre
+                           : field == "COMMENT" || field == "DESCRIPTION" ? &d->tags.comment
+                                                                          : nullptr;
+        if (tag && tag->empty()) *tag = value;
+        if (field == "WAVEFORMATEXTENSIBLE_CHANNEL_MASK")
+          d->channelMask = static_cast<std::uint32_t>(std::strtoul(value.c_str(), nullptr, 0));
+      }
+    }
+  }
+  static void Error(const FLAC__StreamDecoder* decoder, FLAC__StreamDecoderErrorStatus status,
+                    void* self) {
+    auto* d = static_cast<FlacDecoder*>(self);
+    if (d->error_) return;
+    d->error_ = status;
+    FLAC__uint64 at = 0;
+    d->errorByte_ = FLAC__stream_decoder_get_decode_position(decoder, &at)
+                        ? static_cast<std::int64_t>(at)
+                        : d->position_;
+  }
+
+  wave::FileApi& files_;
+  int fd_;
+  std::int64_t length_;
+  FLAC__StreamDecoder* decoder_;
+  std::int64_t position_ = 0;
+  std::optional<FLAC__StreamDecoderErrorStatus> error_;
+  std::int64_t errorByte_ = 0;
+  int readErrno_ = 0;
+};
+
+namespace {
+
+// Why a frame does not belong to the stream, or "" when it does: the shape
+// of every frame is STREAMINFO's, frames follow one another without a gap,
+// and every sample fits the stream's width.
+std::string CheckFrame(const Shape& shape, std::int64_t expected, const FLAC__Frame& frame,
+                       const FLAC__int32* const* samples) {
+  const FLAC__FrameHeader& h = frame.header;
+  const std::string at = " at sample " + std::to_string(expected);
+  if (static_cast<int>(h.channels) != shape.channels) {
+    return "the stream changes from " + std::to_string(shape.channels) + " to " +
+           std::to_string(h.channels) + " channels" + at;
+  }
+  if (h.sample_rate != shape.rate) {
+    return "the stream changes from " + std::to_string(shape.rate) + " to " +
+           std::to_string(h.sample_rate) + " Hz" + at;
+  }
+  if (static_cast<int>(h.bits_per_sample) != shape.bits) {
+    return "its header declares " + std::to_string(shape.bits) + " bits, but a frame holds " +
+           std::to_string(h.bits_per_sample) + at;
+  }
+  if (static_cast<std::int64_t>(h.number.sample_number) != expected) {
+    return "a frame is missing or out of place" + at + " (the next frame says sample " +
+           std::to_string(h.number.sample_number) + ")";
+  }
+  if (shape.bits < 32) {
+    const FLAC__int32 high = (FLAC__int32{1} << (shape.bits - 1)) - 1;
+    const FLAC__int32 low = -high - 1;
+    for (int c = 0; c < shape.channels; ++c) {
+      FLAC__int32 most = 0, least = 0;
+      for (std::uint32_t i = 0; i < h.blocksize; ++i) {
+        most = std::max(most, samples[c][i]);
+        least = std::min(least, samples[c][i]);
+      }
+      if (most > high || least < low)
+        return "a sample does not fit the stream's " + std::to_string(shape.bits) + " bits" + at;
+    }
+  }
+  return "";
+}
+
+// What follows the last whole frame: nothing, an ID3v1 tag, a frame cut off
+// by the file's end, or bytes that are not FLAC.
+enum class Tail { None, Id3, CutFrame, Junk };
+
+Tail TailOf(wave::FileApi& files, int fd, std::int64_t end, std::int64_t length) {
+  if (end >= length) return Tail::None;
+  std::uint8_t head[3] = {};
+  const std::int64_t got = files.ReadAt(fd, head, 3, end);
+  if (length - end == 128 && got == 3 && std::memcmp(head, "TAG", 3) == 0) return Tail::Id3;
+  if (got >= 2 && head[0] == 0xFF && (head[1] & 0xFE) == 0xF8) return Tail::CutFrame;
+  return Tail::Junk;
+}
+
+}  // namespace
+
+struct FlacOpener {
+  wave::FileApi& files;
+  FlacOpenOptions options;
+  std::unique_ptr<FlacSource> source{new FlacSource()};
+
+  OpenedFlac Refuse(wave::Error error) { return {nullptr, std::move(error)}; }
+  static wave::Error Why(const std::string& why) { return {wave::ErrorCode::UnableToRead, why}; }
+  OpenedFlac Damaged(const std::string& why) { return Refuse(Why(why)); }
+
+  // Whether the stream ends exactly where STREAMINFO says: the frame that
+  // holds its last sample ends there and no frame follows it. `end`
+  // receives the byte after that frame.
+  bool LengthConfirmed(FlacShared& shared, std::int64_t& end) {
+    FlacDecoder probe(files, shared.fd, shared.length);
+    if (!probe.Start(false)) return false;
+    std::int64_t frames = 0;
+    std::int64_t reach = 0;
+    probe.sink = [&](const FLAC__Frame& frame, const FLAC__int32* const*) {
+      ++frames;
+      reach = static_cast<std::int64_t>(frame.header.number.sample_number + frame.header.blocksize);
+      end = probe.Position();
+      return true;
+    };
+    const auto total = static_cast<std::int64_t>(shared.shape.total);
+    if (!probe.SeekTo(shared.shape.total - 1) || frames != 1 || reach != total) return false;
+    while (!probe.Ended() && !probe.Aborted()) {
+      probe.Step();
+      if (frames != 1) return false;  // more audio than the header says
+      if (probe.HadError()) probe.ClearError();
+    }
+    return probe.Ended();
+  }
+
+  // Decodes the whole stream once to learn its real length, checking
+  // everything on the way; the refusal when it is damaged. An error with no
+  // audio after it is left in `errorAfter`: bytes after the stream, or its
+  // last frame cut off.
+  std::optional<wave::Error> Count(FlacShared& shared, std::int64_t& frames, std::int64_t& end,
+                                   bool& md5Matched, std::string& errorAfter) {
+    FlacDecoder counter(files, shared.fd, shared.length);
+    if (!counter.Start(shared.shape.md5)) return Why(counter.failure);
+    const std::int64_t spacing = std::max<std::int64_t>(shared.shape.rate, 4096);
+    std::string bad;
+    bool audioAfterError = false;
+    end = counter.Position();
+    counter.sink = [&](const FLAC__Frame& frame, const FLAC__int32* const* samples) {
+      if (counter.HadError() || !errorAfter.empty()) {
+        audioAfterError = true;
+        return false;
+      }
+      bad = CheckFrame(shared.shape, frames, frame, samples);
+      if (!bad.empty()) return false;
+      frames += frame.header.blocksize;
+      end = counter.Position();
+      shared.AddPoint(frames, end, spacing);
+      return true;
+    };
+    while (!counter.Ended() && !counter.Aborted()) {
+      counter.Step();
+      if (!bad.empty()) return Why(bad);
+      if (counter.HadError() && errorAfter.empty())
+        errorAfter = counter.ErrorText() + At(frames, counter.ErrorByte());
+      if (audioAfterError) return Why(errorAfter);
+      counter.ClearError();
+    }
+    if (counter.Aborted()) return Why(counter.ErrorText() + At(frames, counter.Position()));
+    md5Matched = counter.Finish();
+    return std::nullopt;
+  }
+
+  OpenedFlac Open(const std::string& path) {
+    auto shared = std::make_shared<FlacShared>();
+    shared->files = &files;
+    int why = 0;
+    shared->fd = files.OpenExclusive(path, why);
+    if (shared->fd < 0) return Refuse({wave::ErrorCode::UnableToOpen, wave::ReasonOf(why)});
+    shared->length = files.Size(shared->fd);
+    source->shared_ = shared;
+
+    FlacDecoder header(files, shared->fd, shared->length);
+    if (!header.Start(false)) return Damaged(header.failure);
+    const Shape shape = header.shape;
+    shared->shape = shape;
+    if (shape.bits < 4 || shape.bits > 32)
+      return Refuse(
+          {wave::ErrorCode::Unsupported, "a FLAC stream of " + std::to_string(shape.bits) +
+                                             " bits per sample is not valid (4 to 32 are)"});
+    if (shape.rate == 0) return Damaged("its STREAMINFO gives a sample rate of 0");
+    const std::int64_t first = header.Position();
+    shared->points.push_back({0, first});
+    source->tags_ = header.tags;
+
+    std::int64_t frames = static_cast<std::int64_t>(shape.total);
+    std::int64_t end = 0;
+    const auto total = static_cast<std::int64_t>(shape.total);
+    bool verified = !shape.md5;
+    Tail tail = Tail::None;
+    if (total > 0 && LengthConfirmed(*shared, end)) {
+      tail = TailOf(files, shared->fd, end, shared->length);
+    } else {
+      frames = 0;
+      bool md5Matched = false;
+      std::string errorAfter;
+      if (auto refusal = Count(*shared, frames, end, md5Matched, errorAfter))
+        return Refuse(*refusal);
+      tail = TailOf(files, shared->fd, end, shared->length);
+      if (!errorAfter.empty() && tail == Tail::None) return Damaged(errorAfter);
+      if (frames == 0) return Refuse(wave::ErrorCode::EmptyData);
+      const bool matched = shape.md5 && md5Matched && tail != Tail::CutFrame;
+      const std::string promised =
+          total > 0 ? " of the " + std::to_string(total) + " its header gives" : "";
+      if (tail == Tail::CutFrame || (frames < total && !matched)) {
+        const std::string where = tail == Tail::CutFrame
+                                      ? "the file ends in the middle of a frame, after sample "
+                                      : "the stream ends after sample ";
+        if (!options.salvage) {
+          return Damaged(where + std::to_string(frames) + promised +
+                         "; --salvage reads the frames before");
+        }
+        source->notes_.push_back("salvaged: " + where + std::to_string(frames) + promised);
+        verified = true;  // the signature is of a longer stream
+      } else {
+        if (shape.md5 && !md5Matched)
+          return Damaged("the decoded audio does not match its MD5 signature: the file is damaged");
+        verified = true;
+        if (total > 0 && frames != total) {
+          source->notes_.push_back("its header gives " + std::to_string(total) +
+                                   " frames, but the stream holds " + std::to_string(frames) +
+                                   ": read to its end");
+        }
+      }
+    }
+    if (tail == Tail::Junk) {
+      source->notes_.push_back(std::to_string(shared->length - end) +
+                               " bytes after its last frame are not FLAC; they were left out");
+    }
+    shared->verified = verified;
+
+    wave::SourceInfo& info = source->info_;
+    info.channels = shape.channels;
+    info.rate = shape.rate;
+    info.frames = frames;
+    info.sampleType = wave::SampleType::S32;
+    info.bits = shape.bits;
+    info.extentBytes = frames * info.FrameBytes();
+    info.container = "FLAC";
+    info.channelMask = header.channelMask;
+    source->keep_ = std::max<std::int64_t>(shape.rate / 2, 2 * 131072 / info.FrameBytes());
+    if (!source->StartDecoder(!verified)) return Damaged(source->Failure());
+    return {std::move(source), {}};
+  }
+};
+
+FlacSource::FlacSource() = default;
+FlacSource::~FlacSource() = default;
+
+OpenedFlac OpenFlac(wave::FileApi& files, const std::string& path, const FlacOpenOptions& options) {
+  return FlacOpener{files, options}.Open(path);
+}
+
+wave::FileId FlacSource::Id() {
+  return shared_->files->IdOf(shared_->fd);
+}
+
+bool FlacSource::StartDecoder(bool md5) {
+  decoder_ = std::make_unique<FlacDecoder>(*shared_->files, shared_->fd, shared_->length);
+  decoder_->sink = [this](const FLAC__Frame& frame, const FLAC__int32* const* samples) {
+    // Audio after an error in the same step is not trusted: the error fails the read.
+    if (decoder_->HadError()) return false;
+    const std::string bad = CheckFrame(shared_->shape, next_, frame, samples);
+    if (!bad.empty()) {
+      Fail(bad);
+      return false;
+    }
+    const int channels = info_.channels;
+    const int shift = 32 - info_.bits;
+    const std::size_t blocksize = frame.header.blocksize;
+    const std::size_t at = cache_.size();
+    cache_.resize(at + blocksize * static_cast<std::size_t>(channels));
+    std::int32_t* out = cache_.data() + at;
+    for (int c = 0; c < channels; ++c) {
+      const FLAC__int32* in = samples[c];
+      for (std::size_t i = 0; i < blocksize; ++i) {
+        out[i * static_cast<std::size_t>(channels) + static_cast<std::size_t>(c)] =
+            static_cast<std::int32_t>(static_cast<std::uint32_t>(in[i]) << shift);
+      }
+    }
+    next_ += static_cast<std::int64_t>(blocksize);
+    shared_->AddPoint(next_, decoder_->Position(), std::max<std::int64_t>(info_.rate, 4096));
+    return true;
+  };
+  if (!decoder_->Start(md5)) {
+    Fail(decoder_->failure);
+    return false;
+  }
+  next_ = 0;
+  fromStart_ = md5;
+  return true;
+}
+
+std::unique_ptr<wave::Source> FlacSource::Fork() {
+  std::unique_ptr<FlacSource> fork(new FlacSource());
+  fork->shared_ = shared_;
+  fork->info_ = info_;
+  fork->tags_ = tags_;
+  fork->keep_ = keep_;
+  if (!fork->StartDecoder(false)) return nullptr;
+  return fork;
+}
+
+bool FlacSource::Step() {
+  const std::int64_t before = next_;
+  if (!decoder_->Step() || decoder_->Aborted()) {
+    if (Failure().empty()) {
+      Fail(decoder_->HadError() ? decoder_->ErrorText() + At(before, decoder_->ErrorByte())
+                                : decoder_->ErrorText() + At(before, decoder_->Position()));
+    }
+    return false;
+  }
+  if (decoder_->Ended() && next_ < info_.frames) {
+    Fail("the stream ends after sample " + std::to_string(next_) + ", before its " +
+         std::to_string(info_.frames) + " frames: the file changed while it was read");
+    return false;
+  }
+  return true;
+}
+
+bool FlacSource::Reposition(std::int64_t frame) {
+  const SeekPoint point = shared_->PointAtOrBefore(frame);
+  if (!decoder_->Reposition(point.byte)) {
+    Fail("libFLAC cannot go back in the stream");
+    return false;
+  }
+  next_ = point.frame;
+  cache_.clear();
+  cacheFirst_ = point.frame;
+  fromStart_ = false;
+  return true;
+}
+
+bool FlacSource::Bring(std::int64_t frame) {
+  const int channels = info_.channels;
+  auto cacheEnd = [&] { return cacheFirst_ + static_cast<std::int64_t>(cache_.size()) / channels; };
+  if (frame >= cacheFirst_ && frame < cacheEnd()) return true;
+  // Far ahead, or behind what is kept: go to the nearest frame start known.
+  const std::int64_t ahead = std::max<std::int64_t>(info_.rate, 65536);
+  if (frame < cacheFirst_ || next_ != cacheEnd() || frame > cacheEnd() + ahead) {
+    if (!Reposition(frame)) return false;
+  }
+  // Keeps what lies shortly before the frame, for a read that steps back.
+  if (frame - cacheFirst_ > 2 * keep_) {
+    const std::int64_t drop = std::min(frame - keep_, cacheEnd()) - cacheFirst_;
+    cache_.erase(cache_.begin(), cache_.begin() + drop * channels);
+    cacheFirst_ += drop;
+  }
+  while (cacheEnd() <= frame) {
+    if (!Step()) return false;
+  }
+  return true;
+}
+
+bool FlacSource::VerifyEnd() {
+  if (shared_->verified || !fromStart_) return true;
+  while (!decoder_->Ended() && !decoder_->Aborted()) {
+    const std::int64_t before = next_;
+    decoder_->Step();
+    decoder_->ClearError();  // what follows the last frame was judged when the file was opened
+    if (next_ > before) {
+      Fail("more audio follows the stream's end" + At(before, decoder_->Position()));
+      return false;
+    }
+  }
+  if (!decoder_->Finish()) {
+    Fail("the decoded audio does not match its MD5 signature: the file is damaged");
+    return false;
+  }
+  shared_->verified = true;
+  // The cache stays; a read past it starts the decoder again.
+  std::vector<std::int32_t> cache = std::move(cache_);
+  const std::int64_t first = cacheFirst_;
+  if (!StartDecoder(false)) return false;
+  cache_ = std::move(cache);
+  cacheFirst_ = first;
+  return true;
+}
+
+std::int64_t FlacSource::ReadSamples(std::int64_t offset, void* out, std::int64_t count) {
+  const std::int64_t frameBytes = info_.FrameBytes();
+  count = std::clamp<std::int64_t>(info_.extentBytes - offset, 0, count);
+  auto* bytes = static_cast<std::uint8_t*>(out);
+  std::int64_t done = 0;
+  while (done < count) {
+    const std::int64_t at = offset + done;
+    const std::int64_t frame = at / frameBytes;
+    if (!Bring(frame)) return done > 0 ? done : -1;
+    const std::int64_t from = (frame - cacheFirst_) * frameBytes + at % frameBytes;
+    const std::int64_t have = static_cast<std::int64_t>(cache_.size()) * 4 - from;
+    const std::int64_t take = std::min(count - done, have);
+    std::memcpy(bytes + done, reinterpret_cast<const std::uint8_t*>(cache_.data()) + from,
+                static_cast<std::size_t>(take));
+    done += take;
+  }
+  if (count > 0 && offset + done >= info_.extentBytes && !VerifyEnd()) return -1;
+  return done;
+}
+
+}  // namespace corvella::flac

@@ -1,0 +1,295 @@
+#include "formats/Formats.h"
+
+#include <cstring>
+#include <optional>
+
+#include "flac/FlacSource.h"
+#include "flac/FlacWriter.h"
+#include "sndfile/SndSource.h"
+#include "sndfile/SndWriter.h"
+#include "wave/ByteOrder.h"
+#include "wave/Utf8.h"
+#include "wave/WaveSource.h"
+
+namespace corvella::formats {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+enum class Kind { Unknown, Wave, Flac, Aiff, Caf, Ogg, Mp3 };
+
+// What the first bytes of the file say it is.
+Kind Sniff(wave::FileApi& files, const std::string& path, int& why) {
+  const int fd = files.OpenExclusive(path, why);
+  if (fd < 0) return Kind::Wave;  // the WAV reader says why it cannot be opened
+  std::uint8_t head[64] = {};
+  const std::int64_t got = std::max<std::int64_t>(files.ReadAt(fd, head, sizeof head, 0), 0);
+  auto is = [&](std::size_t at, const char* text) {
+    const std::size_t n = std::strlen(text);
+    return static_cast<std::size_t>(got) >= at + n && std::memcmp(head + at, text, n) == 0;
+  };
+  Kind kind = Kind::Unknown;
+  if (wave::LooksLikeWave(head, static_cast<std::size_t>(got))) {
+    kind = Kind::Wave;
+  } else if (is(0, "fLaC")) {
+    kind = Kind::Flac;
+  } else if (is(0, "ID3") && got >= 10) {
+    // An ID3v2 tag before FLAC or MP3: its size is in seven-bit bytes.
+    std::int64_t size = 10 + ((head[6] & 0x7F) << 21 | (head[7] & 0x7F) << 14 |
+                              (head[8] & 0x7F) << 7 | (head[9] & 0x7F));
+    if (head[5] & 0x10) size += 10;
+    std::uint8_t magic[4] = {};
+    kind = files.ReadAt(fd, magic, 4, size) == 4 && std::memcmp(magic, "fLaC", 4) == 0 ? Kind::Flac
+                                                                                       : Kind::Mp3;
+  } else if (is(0, "FORM") && (is(8, "AIFF") || is(8, "AIFC"))) {
+    kind = Kind::Aiff;
+  } else if (is(0, "caff")) {
+    kind = Kind::Caf;
+  } else if (is(0, "OggS")) {
+    kind = Kind::Ogg;
+  } else if (got >= 2 && head[0] == 0xFF && (head[1] & 0xE0) == 0xE0) {
+    kind = Kind::Mp3;
+  }
+  files.Close(fd);
+  return kind;
+}
+
+bool NamedWav(const std::string& path) {
+  if (path.size() < 4) return false;
+  const std::string end = path.substr(path.size() - 4);
+  return end[0] == '.' && (end[1] | 0x20) == 'w' && (end[2] | 0x20) == 'a' &&
+         (end[3] | 0x20) == 'v';
+}
+
+std::string Stem(const std::string& name) {
+  const std::size_t dot = name.rfind('.');
+  return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+}
+
+std::string ChunkName(std::uint32_t id) {
+  std::string name(4, ' ');
+  for (int i = 0; i < 4; ++i) name[static_cast<std::size_t>(i)] = static_cast<char>(id >> (8 * i));
+  return name;
+}
+
+void PutLe(Bytes& out, std::uint64_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+}
+
+Bytes Chunk(std::uint32_t id, const Bytes& body) {
+  Bytes chunk;
+  PutLe(chunk, id, 4);
+  PutLe(chunk, body.size(), 4);
+  chunk.insert(chunk.end(), body.begin(), body.end());
+  if (body.size() & 1) chunk.push_back(0);
+  return chunk;
+}
+
+// The chunks of a WAV file around a part's samples, as the APPLICATION
+// blocks "riff" of flac --keep-foreign-metadata hold them: the outer
+// header, every chunk in the source's order (the part's own fmt in its
+// place, a broadcast chunk's time reference moved on to the part), the
+// data chunk's header where the samples go, and the chunks after them.
+// Chunks too large for a block are left out (the plan said so).
+std::optional<wave::Error> RiffBlocks(wave::WaveSource& source, std::int64_t start,
+                                      std::int64_t frames, bool mono, std::vector<Bytes>& blocks) {
+  const wave::SourceInfo& info = source.Info();
+  const bool mix = mono && info.channels > 1;
+  const std::uint64_t dataBytes =
+      static_cast<std::uint64_t>(frames) *
+      static_cast<std::uint64_t>(mix ? wave::BytesOf(info.sampleType) : info.FrameBytes());
+  std::vector<Bytes> before, after;
+  Bytes body;
+  for (const wave::ChunkPlace& place : source.Chunks()) {
+    if (place.id == wave::FourCC("fmt ")) {
+      before.push_back(Chunk(place.id, wave::PartFormatBody(source, mix)));
+      continue;
+    }
+    if (static_cast<std::uint64_t>(place.size) + 9 > flac::kLargestBlock) continue;
+    if (wave::Error error = wave::ChunkBody(source, place, start, body)) return error;
+    (place.afterData ? after : before).push_back(Chunk(place.id, body));
+  }
+  std::uint64_t riff = 4 + 8 + dataBytes + (dataBytes & 1);
+  for (const auto* list : {&before, &after}) {
+    for (const Bytes& chunk : *list) riff += chunk.size();
+  }
+  const bool rf64 = riff > 0xFFFFFFFF || dataBytes > 0xFFFFFFFF;
+  Bytes outer;
+  PutLe(outer, wave::FourCC(rf64 ? "RF64" : "RIFF"), 4);
+  PutLe(outer, rf64 ? 0xFFFFFFFF : riff, 4);
+  PutLe(outer, wave::FourCC("WAVE"), 4);
+  blocks.push_back(outer);
+  if (rf64) {
+    Bytes ds64;
+    PutLe(ds64, riff + 36, 8);
+    PutLe(ds64, dataBytes, 8);
+    PutLe(ds64, static_cast<std::uint64_t>(frames), 8);
+    PutLe(ds64, 0, 4);
+    blocks.push_back(Chunk(wave::FourCC("ds64"), ds64));
+  }
+  blocks.insert(blocks.end(), before.begin(), before.end());
+  Bytes data;
+  PutLe(data, wave::FourCC("data"), 4);
+  PutLe(data, rf64 ? 0xFFFFFFFF : dataBytes, 4);
+  blocks.push_back(data);
+  blocks.insert(blocks.end(), after.begin(), after.end());
+  return std::nullopt;
+}
+
+}  // namespace
+
+OpenedSource OpenSource(wave::FileApi& files, const std::string& path, const OpenOptions& options) {
+  int why = 0;
+  const Kind kind = Sniff(files, path, why);
+  OpenedSource opened;
+  switch (kind) {
+    case Kind::Wave: {
+      wave::OpenedWave wave =
+          wave::OpenWave(files, path, {wave::Acceptance::AnyWave, options.salvage});
+      return {std::move(wave.source), wave.error};
+    }
+    case Kind::Flac: {
+      flac::OpenedFlac flac = flac::OpenFlac(files, path, {options.salvage});
+      return {std::move(flac.source), flac.error};
+    }
+    default: {
+      static const char* const kNames[] = {"", "WAV", "FLAC", "AIFF", "CAF", "Ogg", "MP3"};
+      sndfile::OpenedSnd snd =
+          sndfile::OpenSnd(files, path, kNames[static_cast<int>(kind)], {options.salvage});
+      opened = {std::move(snd.source), snd.error};
+    }
+  }
+  // What is no recording at all but is named as a WAV file is refused in
+  // the WAV reader's words, as the window refuses it.
+  if (!opened.source && kind == Kind::Unknown && NamedWav(path) &&
+      opened.error.code == wave::ErrorCode::Unsupported) {
+    opened.error = wave::OpenWave(files, path, wave::Acceptance::AnyWave).error;
+  }
+  return opened;
+}
+
+wave::Error PartPlan::Make(wave::Source& source, const PartSettings& settings, PartPlan& plan,
+                           std::vector<std::string>& notes) {
+  plan = PartPlan();
+  plan.settings_ = settings;
+  plan.source_ = &source;
+  auto* wave = dynamic_cast<wave::WaveSource*>(&source);
+  auto* flacSource = dynamic_cast<flac::FlacSource*>(&source);
+  auto* snd = dynamic_cast<sndfile::SndSource*>(&source);
+  const bool lossy = snd && snd->Lossy();
+  const wave::SourceInfo& info = source.Info();
+  const std::string container = info.container;
+
+  switch (settings.target) {
+    case PartTarget::Source:
+      if (wave) {
+        plan.writer_ = Writer::Copy;
+      } else if (flacSource) {
+        plan.writer_ = Writer::Flac;
+      } else if (lossy) {
+        return {wave::ErrorCode::Unsupported,
+                "a lossy " + container + " recording is not split into " + container +
+                    " again (a second lossy generation); give --to flac or --to wav"};
+      } else {
+        plan.writer_ = Writer::Sndfile;
+        plan.sndFormat_ = snd ? snd->Format() : 0;
+      }
+      break;
+    case PartTarget::Flac:
+      if (wave::Error refusal = flac::FlacRefusal(info, lossy, settings.mono)) return refusal;
+      plan.writer_ = Writer::Flac;
+      plan.extension_ = ".flac";
+      break;
+    case PartTarget::Wave:
+      plan.extension_ = ".wav";
+      if (wave) {
+        plan.writer_ = Writer::Copy;
+      } else {
+        plan.writer_ = Writer::Sndfile;
+        plan.sndFormat_ = sndfile::WaveFormatFor(info, lossy);
+      }
+      break;
+  }
+
+  if (plan.writer_ == Writer::Flac) {
+    plan.tags_ = flacSource ? flacSource->tags() : snd ? snd->tags() : wave::TagsOfWave(*wave);
+    // Vorbis comments are UTF-8; INFO text from older programs is Latin-1.
+    for (std::string* tag : {&plan.tags_.artist, &plan.tags_.album, &plan.tags_.date,
+                             &plan.tags_.genre, &plan.tags_.comment}) {
+      if (!wave::IsUtf8(*tag)) *tag = wave::Latin1ToUtf8(*tag);
+    }
+    plan.channelMask_ = info.channelMask;
+  }
+
+  if (!settings.keepMetadata) return {};
+  // Say what is not carried: nothing is dropped without a word.
+  if (wave && wave->Layout() != wave::Layout::Wave64 && plan.writer_ == Writer::Flac) {
+    plan.riffMetadata_ = true;
+    for (const wave::ChunkPlace& place : wave->Chunks()) {
+      if (place.id != wave::FourCC("fmt ") &&
+          static_cast<std::uint64_t>(place.size) + 9 > flac::kLargestBlock) {
+        notes.push_back("its " + ChunkName(place.id) + " chunk of " + std::to_string(place.size) +
+                        " bytes is too large for a FLAC metadata block and is not kept");
+      }
+    }
+  } else if (wave && plan.writer_ == Writer::Copy) {
+    notes.insert(notes.end(), wave->LeftOut().begin(), wave->LeftOut().end());
+  } else if (wave) {
+    notes.push_back("the chunks of a Wave64 file are not kept in FLAC parts");
+  } else if (flacSource && plan.writer_ == Writer::Flac) {
+    // Its tags go with every part in any case.
+  } else {
+    notes.push_back("--keep-metadata carries the chunks of WAV files; this " + container +
+                    " recording's parts carry none");
+  }
+  if (wave && wave->Layout() != wave::Layout::Wave64 && plan.writer_ == Writer::Flac) {
+    notes.insert(notes.end(), wave->LeftOut().begin(), wave->LeftOut().end());
+  }
+  return {};
+}
+
+wave::Error PartPlan::Write(wave::Source& reader, const Part& part, wave::Folder& folder,
+                            wave::KeptFiles* keep, const std::function<bool()>& stop,
+                            wave::FileId* written) const {
+  switch (writer_) {
+    case Writer::Copy: {
+      wave::WriteOptions options;
+      options.mono = settings_.mono;
+      options.keepMetadata = settings_.keepMetadata;
+      options.wave = settings_.target == PartTarget::Wave;
+      options.keep = keep;
+      options.stopRequested = stop;
+      return wave::WritePart(static_cast<wave::WaveSource&>(reader), part.start, part.end, folder,
+                             part.name, options, written);
+    }
+    case Writer::Flac: {
+      flac::FlacPartOptions options;
+      options.mono = settings_.mono;
+      options.keep = keep;
+      options.stopRequested = stop;
+      options.title = Stem(part.name);
+      options.track = part.number;
+      options.tracks = part.count;
+      options.tags = tags_;
+      options.channelMask = channelMask_;
+      if (riffMetadata_) {
+        if (auto error = RiffBlocks(static_cast<wave::WaveSource&>(*source_), part.start,
+                                    part.end - part.start, settings_.mono, options.riffBlocks)) {
+          return {wave::ErrorCode::UnableToWrite, error->detail};
+        }
+      }
+      return flac::WritePart(reader, part.start, part.end, folder, part.name, options, written);
+    }
+    case Writer::Sndfile: {
+      sndfile::SndWriteOptions options;
+      options.format = sndFormat_;
+      options.mono = settings_.mono;
+      options.keep = keep;
+      options.stopRequested = stop;
+      return sndfile::WritePart(reader, part.start, part.end, folder, part.name, options, written);
+    }
+  }
+  return {};
+}
+
+}  // namespace corvella::formats
