@@ -43,9 +43,12 @@ test: build build-asan build-fuzz
 	ctest --test-dir $(FUZZ_BUILD) --output-on-failure
 	ctest --test-dir $(BUILD) -j2 --output-on-failure
 
-# A long fuzz run: FUZZ_SECONDS (default 1800), keeping what it finds.
+# A long fuzz run of each target: FUZZ_SECONDS (default 1800), keeping what
+# it finds.
 fuzz: build-fuzz
-	fuzz/run-fuzz $(FUZZ_BUILD)/fuzz/engine_fuzz $(FUZZ_SECONDS) $(FUZZ_BUILD)/fuzz/corpus
+	fuzz/run-fuzz $(FUZZ_BUILD)/fuzz/engine_fuzz $(FUZZ_SECONDS) $(FUZZ_BUILD)/fuzz/corpus fuzz/corpus
+	fuzz/run-fuzz $(FUZZ_BUILD)/fuzz/formats_fuzz $(FUZZ_SECONDS) $(FUZZ_BUILD)/fuzz/formats-corpus \
+	  fuzz/formats-corpus
 
 # A 2-hour recording of 2000 parts split and checked part by part.
 soak: build

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -40,26 +41,51 @@ std::uint16_t Le16(const Bytes& b, std::size_t at) {
   return static_cast<std::uint16_t>(b[at] | (b[at + 1] << 8));
 }
 
+std::uint64_t Le64(const Bytes& b, std::size_t at) {
+  return Le32(b, at) | (static_cast<std::uint64_t>(Le32(b, at + 4)) << 32);
+}
+
 // Checks a written part: RIFF, WAVE, a fmt chunk, a data chunk holding the
-// part's frames; for the window's format the 44-byte header of the window.
+// part's frames (or the same in Wave64's GUIDs for a Wave64 source); for
+// the window's format the 44-byte header of the window.
 void CheckPart(const Bytes& part, const corvella::wave::WaveSource& source,
                const std::uint8_t* frames, std::int64_t start, std::int64_t end, bool mono) {
+  using corvella::wave::kW64Riff;
+  using corvella::wave::kW64Tail;
   const auto& info = source.Info();
   const int width = corvella::wave::BytesOf(info.sampleType);
   const bool mixed = mono && info.channels > 1;
   const int out = mixed ? 1 : info.channels;
   const std::size_t dataBytes = static_cast<std::size_t>((end - start) * out * width);
-  CHECK(part.size() >= 44 && std::string(part.begin(), part.begin() + 4) == "RIFF");
-  CHECK(Le32(part, 4) == part.size() - 8);
-  CHECK(std::string(part.begin() + 8, part.begin() + 16) == "WAVEfmt ");
-  const std::uint32_t formatSize = Le32(part, 16);
-  const std::size_t dataAt = 20 + formatSize + (formatSize & 1) + 8;
-  CHECK(dataAt + dataBytes + (dataBytes & 1) == part.size());
-  CHECK(std::string(part.begin() + static_cast<std::ptrdiff_t>(dataAt) - 8,
-                    part.begin() + static_cast<std::ptrdiff_t>(dataAt) - 4) == "data");
-  CHECK(Le32(part, dataAt - 4) == dataBytes);
-  CHECK(Le16(part, 22) == out && Le16(part, 32) == out * width);
-  CHECK(Le32(part, 24) == static_cast<std::uint32_t>(info.rate));
+  std::size_t fmtAt = 20, dataAt = 0;
+  std::uint64_t formatSize = 0;
+  if (source.Layout() == corvella::wave::Layout::Wave64) {
+    auto guid = [&](std::size_t at, const char* id) {
+      return std::memcmp(part.data() + at, id, 4) == 0 &&
+             std::memcmp(part.data() + at + 4, kW64Tail, 12) == 0;
+    };
+    CHECK(part.size() >= 40 + 24 + 24 && std::memcmp(part.data(), kW64Riff, 16) == 0);
+    CHECK(Le64(part, 16) == part.size() && guid(24, "wave") && guid(40, "fmt "));
+    formatSize = Le64(part, 56) - 24;
+    fmtAt = 64;
+    const std::size_t next = (64 + formatSize + 7) / 8 * 8;
+    CHECK(next + 24 <= part.size() && guid(next, "data"));
+    CHECK(Le64(part, next + 16) == dataBytes + 24);
+    dataAt = next + 24;
+    CHECK(dataAt + dataBytes == part.size());
+  } else {
+    CHECK(part.size() >= 44 && std::string(part.begin(), part.begin() + 4) == "RIFF");
+    CHECK(Le32(part, 4) == part.size() - 8);
+    CHECK(std::string(part.begin() + 8, part.begin() + 16) == "WAVEfmt ");
+    formatSize = Le32(part, 16);
+    dataAt = 20 + formatSize + (formatSize & 1) + 8;
+    CHECK(dataAt + dataBytes + (dataBytes & 1) == part.size());
+    CHECK(std::string(part.begin() + static_cast<std::ptrdiff_t>(dataAt) - 8,
+                      part.begin() + static_cast<std::ptrdiff_t>(dataAt) - 4) == "data");
+    CHECK(Le32(part, dataAt - 4) == dataBytes);
+  }
+  CHECK(Le16(part, fmtAt + 2) == out && Le16(part, fmtAt + 12) == out * width);
+  CHECK(Le32(part, fmtAt + 4) == static_cast<std::uint32_t>(info.rate));
   if (info.windowFormat) {
     CHECK(formatSize == 16 && Le16(part, 20) == 1 && Le16(part, 34) == 16);
     CHECK(Le32(part, 28) == static_cast<std::uint32_t>(info.rate * out * 2));
@@ -70,7 +96,7 @@ void CheckPart(const Bytes& part, const corvella::wave::WaveSource& source,
     for (std::size_t i = 0; i < format.size(); ++i) {
       const bool patched =
           mixed && ((i >= 2 && i < 4) || (i >= 8 && i < 14) || (i >= 20 && i < 24));
-      CHECK(patched || part[20 + i] == format[i]);
+      CHECK(patched || part[fmtAt + i] == format[i]);
     }
   }
   const std::size_t frameBytes = static_cast<std::size_t>(info.channels * width);

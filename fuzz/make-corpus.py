@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
-"""Writes the fuzzer's seed corpus: small valid and broken recordings.
-Run from the repository root: fuzz/make-corpus.py fuzz/corpus"""
+"""Writes the fuzzers' seed corpora: small valid and broken recordings.
+Run from the repository root: fuzz/make-corpus.py fuzz/corpus fuzz/formats-corpus
+(the second needs flac, the command-line encoder, for its FLAC streams)."""
 import os
 import struct
+import subprocess
 import sys
 
 
@@ -47,6 +49,106 @@ def rf64(*chunks):
 
 def samples(values):
     return struct.pack('<%dh' % len(values), *values)
+
+
+W64_TAIL = bytes([0xF3, 0xAC, 0xD3, 0x11, 0x8C, 0xD1, 0x00, 0xC0, 0x4F, 0x8E, 0xDB, 0x8A])
+W64_RIFF = b'riff' + bytes([0x2E, 0x91, 0xCF, 0x11, 0xA5, 0xD6, 0x28, 0xDB, 0x04, 0xC1, 0x00, 0x00])
+
+
+def w64_chunk(cid, body, unknown=False, last=False):
+    out = cid + W64_TAIL + struct.pack('<Q', 0xFFFFFFFFFFFFFFFF if unknown else len(body) + 24) + body
+    return out if last else out + b'\0' * (-len(out) % 8)
+
+
+def w64(fmt_body, data, unknown=False):
+    chunks = w64_chunk(b'fmt ', fmt_body) + w64_chunk(b'data', data, unknown, last=True)
+    return W64_RIFF + struct.pack('<Q', len(chunks) + 40) + b'wave' + W64_TAIL + chunks
+
+
+def aiff(channels, frames_bytes, frames, bits=16, cut=0):
+    comm = struct.pack('>hIh', channels, frames, bits) + bytes([0x40, 0x0E, 0xAC, 0x44, 0, 0, 0, 0, 0, 0])
+    ssnd = struct.pack('>II', 0, 0) + frames_bytes
+    body = b'AIFF' + b'COMM' + struct.pack('>I', len(comm)) + comm + b'SSND' + struct.pack('>I', len(ssnd)) + ssnd
+    out = b'FORM' + struct.pack('>I', len(body)) + body
+    return out[:len(out) - cut]
+
+
+def flac(raw, channels, bits, rate, extra=()):
+    """A FLAC stream of little-endian signed samples of `bits` bits in whole
+    bytes, through flac (from an extensible WAV whose valid bits say the width)."""
+    import tempfile
+    width = (bits + 7) // 8
+    shift = 8 * width - bits
+    values = [int.from_bytes(raw[i:i + width], 'little', signed=True) for i in range(0, len(raw), width)]
+    data = b''.join((v << shift).to_bytes(width, 'little', signed=True) for v in values)
+    wav = riff(extensible(channels, rate, 8 * width, 1, 0) .replace(
+        struct.pack('<H', 8 * width) + struct.pack('<I', 0), struct.pack('<H', bits) + struct.pack('<I', 0), 1),
+        chunk(b'data', data))
+    with tempfile.TemporaryDirectory() as scratch:
+        source, out = os.path.join(scratch, 'in.wav'), os.path.join(scratch, 'out.flac')
+        with open(source, 'wb') as f:
+            f.write(wav)
+        subprocess.run(['flac', '-s', '--no-seektable', '--no-padding', '--lax', '--channel-map=none', *extra,
+                        '-o', out, source],
+                       check=True)
+        with open(out, 'rb') as f:
+            return f.read()
+
+
+def patched_total(stream, total):
+    """STREAMINFO's 36-bit total frame count set to `total`."""
+    b = bytearray(stream)
+    b[21] = (b[21] & 0xF0) | ((total >> 32) & 0x0F)
+    b[22:26] = struct.pack('>I', total & 0xFFFFFFFF)
+    return bytes(b)
+
+
+def formats_corpus(folder):
+    os.makedirs(folder, exist_ok=True)
+    music = [(True, 40), (False, 70), (True, 5), (False, 3), (True, 20), (False, 80), (True, 1)]
+    stereo = passages(2, music)
+    float_ext = struct.pack('<HHIIHHHHI', 0xFFFE, 2, 48000, 384000, 8, 32, 22, 32, 3) + \
+        struct.pack('<H', 3) + bytes([0, 0, 0, 0, 0x10, 0, 0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71])
+    floats = struct.pack('<%df' % 200, *([0.0] * 60 + [0.5, -0.25] * 40 + [0.0] * 60))
+    files = {
+        'pcm.w64': w64(struct.pack('<HHIIHH', 1, 2, 44100, 176400, 4, 16), stereo),
+        'float-extensible.w64': w64(float_ext, floats),
+        'unknown-size.w64': w64(float_ext, floats + b'\1\2\3', unknown=True),
+        'cut.w64': w64(float_ext, floats)[:-13],
+        'pcm.aif': aiff(2, struct.pack('>%dh' % (len(stereo) // 2), *struct.unpack('<%dh' % (len(stereo) // 2), stereo)),
+                        len(stereo) // 4),
+        'cut.aif': aiff(1, b'\x10\x00' * 99, 100),
+        'unknown-size.wav': b'RIFF\xff\xff\xff\xffWAVE' + fmt(2) + b'data\xff\xff\xff\xff' + stereo + b'\1',
+        'rf64-table.wav': b'RF64\xff\xff\xff\xffWAVE' + chunk(b'ds64', struct.pack('<QQQI', 0, len(stereo), 0, 1) +
+                                                              b'junk' + struct.pack('<Q', 0)) +
+        fmt(2) + chunk(b'data', stereo),
+    }
+    streams = {
+        'sixteen.flac': flac(stereo, 2, 16, 44100, ['-b', '192']),
+        'eight-mono.flac': flac(bytes(b & 0xFF for b in stereo[::2]), 1, 8, 8000, ['-b', '192']),
+        'twelve.flac': flac(b''.join(v.to_bytes(2, 'little', signed=True) for v in range(-1500, 1500, 6)), 2, 12,
+                            22050, ['-b', '576']),
+        'twenty.flac': flac(b''.join(v.to_bytes(3, 'little', signed=True) for v in range(-300, 300)), 2, 20,
+                            96000, ['-b', '192']),
+        'thirty-two.flac': flac(b''.join(v.to_bytes(4, 'little', signed=True) for v in range(-2 ** 31, 2 ** 31, 2 ** 25)),
+                                1, 32, 48000, ['-b', '192']),
+        'six-channels.flac': flac(stereo * 3, 6, 16, 48000, ['-b', '192']),
+    }
+    streams['no-length.flac'] = patched_total(streams['sixteen.flac'], 0)
+    streams['short-length.flac'] = patched_total(streams['sixteen.flac'], 100)
+    streams['long-length.flac'] = patched_total(streams['sixteen.flac'], 5000)
+    damaged = bytearray(streams['sixteen.flac'])
+    damaged[len(damaged) // 2:len(damaged) // 2 + 8] = bytes(8)
+    streams['damaged.flac'] = bytes(damaged)
+    streams['cut.flac'] = streams['sixteen.flac'][:len(streams['sixteen.flac']) * 2 // 3]
+    bad_md5 = bytearray(streams['sixteen.flac'])
+    bad_md5[30] ^= 0xFF
+    streams['bad-md5.flac'] = bytes(bad_md5)
+    streams['id3v1.flac'] = streams['sixteen.flac'] + b'TAG' + bytes(125)
+    files.update(streams)
+    for name, content in files.items():
+        with open(os.path.join(folder, name), 'wb') as f:
+            f.write(content)
 
 
 def passages(channels, pattern):
@@ -112,6 +214,12 @@ def main():
         'metadata.wav': riff(chunk(b'bext', b'\0' * 346), fmt(1), chunk(b'iXML', b'<x/>'), chunk(b'LIST', b'INFOINAM\4\0\0\0name'),
                              chunk(b'data', passages(1, music))),
     }
+    float_ext = struct.pack('<HHIIHHHHI', 0xFFFE, 2, 48000, 384000, 8, 32, 22, 32, 3) + \
+        struct.pack('<H', 3) + bytes([0, 0, 0, 0, 0x10, 0, 0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71])
+    files['wave64-parts.w64'] = w64(struct.pack('<HHIIHH', 1, 2, 44100, 176400, 4, 16), passages(2, music))
+    files['wave64-float.w64'] = w64(float_ext, struct.pack('<%df' % 40, *([0.0] * 10 + [0.5, -0.25] * 5 + [0.0] * 20)))
+    files['ds64-table.wav'] = b'RF64\xff\xff\xff\xffWAVE' + chunk(b'ds64', struct.pack('<QQQI', 0, 2, 0, 1) + b'junk' +
+                                                                   struct.pack('<Q', 0)) + fmt(1) + chunk(b'data', b'\1\2')
     for name, content in files.items():
         with open(os.path.join(folder, name), 'wb') as f:
             f.write(content)
@@ -119,3 +227,5 @@ def main():
 
 if __name__ == '__main__':
     main()
+    if len(sys.argv) > 2:
+        formats_corpus(sys.argv[2])

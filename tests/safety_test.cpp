@@ -258,14 +258,17 @@ TEST_F(Safety, EveryListingStaysValidForAnyName) {
   EXPECT_EQ(json[0]["file"], "q\"u,o\nte\t\x1b[31m\xef\xbf\xbd\xef\xbf\xbd.wav");
   EXPECT_EQ(json[0]["file_bytes"], "7122752c6f0a7465091b5b33316dfffe2e776176");
   EXPECT_EQ(json[0]["parts"].size(), 2u);
-  // CSV: a standard reader gets the fields back.
+  // CSV: a standard reader gets the fields back, control characters and
+  // stray bytes as the terminal shows them (JSON has them exactly).
   r = InProcess({"list", "-f", "csv", name});
   const auto rows = ParseCsv(r.out);
   ASSERT_EQ(rows.size(), 3u) << r.out;
-  EXPECT_EQ(rows[1][0], name);
-  EXPECT_EQ(rows[2][8], "q\"u,o\nte\t\x1b[31m\xff\xfe_002.wav");
-  // A label track keeps one label a line, three fields each.
+  EXPECT_EQ(rows[1][0], "q\"u,o\\x0ate\\x09\\x1b[31m\\xff\\xfe.wav");
+  EXPECT_EQ(rows[2][8], "q\"u,o\\x0ate\\x09\\x1b[31m\\xff\\xfe_002.wav");
+  EXPECT_EQ(r.out.find('\x1b'), std::string::npos);
+  // A label track keeps one label a line, three fields each, no control bytes.
   r = InProcess({"list", "-f", "labels", name});
+  EXPECT_EQ(r.out.find('\x1b'), std::string::npos);
   std::istringstream lines(r.out);
   int count = 0;
   for (std::string line; std::getline(lines, line); ++count)

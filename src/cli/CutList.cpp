@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <nlohmann/json.hpp>
+#include <set>
 
 #include "batch/OutputName.h"
 #include "cli/Listing.h"
@@ -155,14 +156,30 @@ std::string JsonTooDeep(const std::string& text) {
 std::string ParseJson(const std::string& text, CutList& list) {
   if (auto error = JsonTooDeep(text); !error.empty()) return error;
   Json document;
+  // A key given twice in one object would leave one of its values unread:
+  // such a list is refused, as one with a number too large for a double.
+  std::vector<std::set<std::string>> keys;  // of each object open
+  std::string twice;
+  const Json::parser_callback_t noteKeys = [&](int, Json::parse_event_t event, Json& parsed) {
+    if (event == Json::parse_event_t::object_start) keys.emplace_back();
+    if (event == Json::parse_event_t::object_end && !keys.empty()) keys.pop_back();
+    if (event == Json::parse_event_t::key && !keys.empty() && twice.empty()) {
+      const std::string key = parsed.get<std::string>();
+      if (!keys.back().insert(key).second) twice = key;
+    }
+    return true;
+  };
   try {
-    document = Json::parse(text);
+    document = Json::parse(text, noteKeys);
   } catch (const Json::parse_error& e) {
     const auto upTo = std::min<std::size_t>(e.byte > 0 ? e.byte - 1 : 0, text.size());
     const auto line =
         std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(upTo), '\n');
     return LineText(static_cast<std::size_t>(line)) + ": not valid JSON";
+  } catch (const Json::exception&) {
+    return "not valid JSON: a number too large to read";
   }
+  if (!twice.empty()) return "not valid JSON: the key " + Quoted(twice) + " is given twice";
   std::vector<const Json*> objects;
   if (document.is_array()) {
     for (const Json& object : document) objects.push_back(&object);
@@ -314,10 +331,11 @@ std::string ParseCsv(const std::string& text, CutList& list) {
     }
     if (!cut.startFrame && !cut.start) return cut.where + ": no start";
     if (!cut.endFrame && !cut.end) return cut.where + ": no end";
-    if (output && !record.fields[*output].empty()) cut.name = record.fields[*output];
+    if (output && !record.fields[*output].empty())
+      cut.name = FromSpreadsheetText(record.fields[*output]);
     // Rows go to the group of their file, in the order the files come.
     const std::optional<std::string> name =
-        file ? std::optional(record.fields[*file]) : std::nullopt;
+        file ? std::optional(FromSpreadsheetText(record.fields[*file])) : std::nullopt;
     auto group = std::find_if(list.groups.begin(), list.groups.end(),
                               [&](const CutGroup& g) { return g.file == name; });
     if (group == list.groups.end())
@@ -431,11 +449,14 @@ std::string Choose(const CutList& list, const std::string& file, std::size_t fil
   std::string cueName = CueQuoted(BaseName(file));
   cueName = cueName.substr(1, cueName.size() - 2);
   std::vector<const CutGroup*> exact, named;
+  // A CSV list names files as a terminal would show them.
+  const bool shown = list.format == CutFormat::Csv;
   for (const CutGroup& group : list.groups) {
     if (!group.file) continue;
-    if (*group.file == file) exact.push_back(&group);
+    if (*group.file == file || (shown && *group.file == Printable(file))) exact.push_back(&group);
     const std::string base = BaseName(*group.file);
-    if (base == BaseName(file) || (list.format == CutFormat::Cue && base == cueName)) {
+    if (base == BaseName(file) || (shown && base == Printable(BaseName(file))) ||
+        (list.format == CutFormat::Cue && base == cueName)) {
       named.push_back(&group);
     }
   }

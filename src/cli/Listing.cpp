@@ -1,6 +1,7 @@
 #include "cli/Listing.h"
 
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 
@@ -19,7 +20,8 @@ std::string PeakJson(double peak) {
   return std::isfinite(db) ? Fixed(db, 2) : "null";
 }
 
-std::string CsvField(const std::string& text) {
+std::string CsvField(const std::string& raw) {
+  const std::string text = SpreadsheetText(raw);
   if (text.find_first_of(",\"\n\r") == std::string::npos) return text;
   std::string quoted = "\"";
   for (char c : text) {
@@ -152,7 +154,24 @@ std::string LabelName(const std::string& text) {
   for (char& c : line) {
     if (c == '\t' || c == '\n' || c == '\r') c = ' ';
   }
-  return line;
+  return Printable(line);
+}
+
+// A cell that begins like a formula (=, +, -, @), after any apostrophes,
+// gets one apostrophe more: spreadsheets show it as text and never run it.
+// Reading a list back takes one off again.
+std::string SpreadsheetText(const std::string& text) {
+  const std::string shown = Printable(text);
+  const std::size_t first = shown.find_first_not_of('\'');
+  const bool formula = first != std::string::npos && std::strchr("=+-@", shown[first]) != nullptr;
+  return formula ? "'" + shown : shown;
+}
+
+std::string FromSpreadsheetText(const std::string& cell) {
+  const std::size_t first = cell.find_first_not_of('\'');
+  const bool formula =
+      first != std::string::npos && first > 0 && std::strchr("=+-@", cell[first]) != nullptr;
+  return formula ? cell.substr(1) : cell;
 }
 
 std::string ListingRefusal(ListFormat format, const std::vector<ListedFile>& files) {

@@ -57,7 +57,12 @@ std::string JsonString(const std::string& text);
 // A name as a cue sheet quotes it: no quotes or control characters inside.
 std::string CueQuoted(const std::string& text);
 // A label's name on one line of a label track: tabs and line breaks become
-// spaces.
+// spaces, other control characters \xNN escapes.
 std::string LabelName(const std::string& text);
+// A name as a CSV cell holds it, safe in a terminal and a spreadsheet:
+// control characters as \xNN, and a cell that would begin like a formula
+// (=, +, -, @) behind an apostrophe. FromSpreadsheetText undoes the latter.
+std::string SpreadsheetText(const std::string& text);
+std::string FromSpreadsheetText(const std::string& cell);
 
 }  // namespace corvella::cli

@@ -244,6 +244,7 @@ class SplitRun {
       // ends were found before the damage; padded, the last of them may
       // reach into it, and is left out.
       if (walk.readFailed && options.Planned() && !parts.empty()) parts.pop_back();
+      if (walk.readFailed && source.WholeInDoubt()) parts.clear();
       count = static_cast<int>(parts.size());
       for (std::size_t k = 0; k < parts.size() && !console_.Stopped(); ++k) {
         write(parts[k], static_cast<int>(k) + 1);

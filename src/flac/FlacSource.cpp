@@ -594,6 +594,7 @@ bool FlacSource::VerifyEnd() {
     }
   }
   if (!decoder_->Finish()) {
+    signatureFailed_ = true;
     Fail("the decoded audio does not match its MD5 signature: the file is damaged");
     return false;
   }

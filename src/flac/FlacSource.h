@@ -39,6 +39,7 @@ class FlacSource final : public wave::Source {
   std::int64_t ReadSamples(std::int64_t offset, void* out, std::int64_t count) override;
   bool Sequential() const override { return true; }
   std::unique_ptr<wave::Source> Fork() override;
+  bool WholeInDoubt() const override { return signatureFailed_; }
 
   const wave::Tags& tags() const { return tags_; }
   wave::FileId Id();
@@ -66,6 +67,7 @@ class FlacSource final : public wave::Source {
   std::int64_t next_ = 0;   // the frame the decoder gives next
   bool fromStart_ = false;  // decoding on from the first frame, with MD5 checking
   std::int64_t keep_ = 0;   // frames kept behind the latest read
+  bool signatureFailed_ = false;
 };
 
 struct OpenedFlac {

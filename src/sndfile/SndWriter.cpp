@@ -13,8 +13,6 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 constexpr std::int64_t kBlockFrames = 16384;
-// Room left in a FLAC part's metadata for tags a user adds later.
-constexpr std::int64_t kFlacPadding = 8192;
 
 // Samples of any delivered type as 32-bit integers, each b-bit value shifted
 // to the top, or as doubles.

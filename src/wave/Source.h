@@ -66,6 +66,9 @@ class Source {
     std::lock_guard lock(failureMutex_);
     return failure_;
   }
+  // Whether the last failure puts every sample read before it in doubt (a
+  // signature that does not match): then no part of the recording is kept.
+  virtual bool WholeInDoubt() const { return false; }
   // What a front end should tell the user about the recording, beyond its
   // parts: a header that was wrong and was read past, bytes ignored.
   const std::vector<std::string>& Notes() const { return notes_; }

@@ -86,6 +86,8 @@ struct WaveOpener {
   FileApi& files;
   WaveOpenOptions options;
   std::unique_ptr<WaveSource> source = std::make_unique<WaveSource>();
+  std::uint32_t formatSize_ = 0;
+  bool checkedAsWindow_ = false;  // the format was taken for the window's
 
   OpenedWave Refuse(Error error) { return {nullptr, std::move(error)}; }
   bool AnyWave() const { return options.acceptance == Acceptance::AnyWave; }
@@ -200,16 +202,24 @@ struct WaveOpener {
     info.bits = 16;
     info.windowFormat = source->layout_ == Layout::Riff && format.bits == 16 &&
                         format.tag == kTagPcm && (format.channels == 1 || format.channels == 2);
+    checkedAsWindow_ = info.windowFormat;
     if (!AnyWave()) {
       if (format.bits != 16) return ErrorCode::Not16Bits;
       if (format.tag != kTagPcm) return ErrorCode::NotPcm;
       if (format.channels != 1 && format.channels != 2) return ErrorCode::NotMonoStereo;
       return {};
     }
+    formatSize_ = static_cast<std::uint32_t>(std::min<std::uint64_t>(formatSize, 0xFFFFFFFF));
     if (info.windowFormat) return {};
-    const std::uint32_t size =
-        static_cast<std::uint32_t>(std::min<std::uint64_t>(formatSize, 0xFFFFFFFF));
-    return CheckFormat(format, size, info.sampleType, info.bits);
+    return CheckFormat(format, formatSize_, info.sampleType, info.bits);
+  }
+
+  // A recording that looked like the window's but is read as any other (its
+  // size unknown or past the end) is checked as any other.
+  Error CheckAsAnyWave() {
+    SourceInfo& info = source->info_;
+    if (info.windowFormat || !checkedAsWindow_) return {};
+    return CheckFormat(source->format_, formatSize_, info.sampleType, info.bits);
   }
 
   // The chunks parts carry: broadcast, iXML and LIST-INFO, up to a size.
@@ -286,6 +296,8 @@ struct WaveOpener {
     } else if (Error error =
                    SettleData(declared, unknown, fileLength, source->info_.FrameBytes())) {
       return Refuse(error);
+    } else if (Error refusal = CheckAsAnyWave()) {
+      return Refuse(refusal);
     }
     if (AnyWave()) FindChunks(file, bodyStart, std::min(riffEnd, fileLength));
     return Finish(fileLength);

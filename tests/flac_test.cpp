@@ -1,0 +1,462 @@
+// FLAC through libFLAC: the kinds of stream the FLAC test vectors hold, made
+// here (4 to 32 bits, 1 to 8 channels, odd rates, variable block sizes, no
+// length), read back sample for sample against libFLAC's own decoding and
+// split as the plain rule says; damaged, cut, mislabelled and spliced
+// streams refused with where; parts encoded at every width with their
+// layout, signature, seek table and a WAV source's chunks.
+#include <cmath>
+#include <random>
+
+#include "detect/Units.h"
+#include "formats/Formats.h"
+#include "support/CliRun.h"
+#include "support/Fixture.h"
+#include "support/FlacMaker.h"
+#include "support/Model.h"
+
+namespace corvella::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Whether a b-bit sample is loud for the noise floor N: |x| * 2^16 > N * 2^b.
+bool Loud(std::int32_t x, int bits, int floor) {
+  return std::abs(std::int64_t{x}) * 65536 > (std::int64_t{floor} << bits);
+}
+
+std::vector<PartSpan> ModelOf(const std::vector<std::int32_t>& samples, int channels, int bits,
+                              int floor, std::int64_t gap) {
+  std::vector<bool> loud(samples.size() / static_cast<std::size_t>(channels), false);
+  for (std::size_t i = 0; i < samples.size(); ++i)
+    if (Loud(samples[i], bits, floor)) loud[i / static_cast<std::size_t>(channels)] = true;
+  std::vector<PartSpan> parts;
+  for (const Span& span : ModelParts(loud, gap)) parts.push_back({span.start, span.end});
+  return parts;
+}
+
+class Flac : public SourceFixture {
+ protected:
+  void SetUp() override { fs::current_path(dir.path()); }
+  ShellResult Cli(const std::vector<std::string>& args) { return RunCli(args, stop); }
+
+  std::unique_ptr<wave::Source> OpenAny(const std::string& name, wave::Error* error = nullptr,
+                                        bool salvage = false) {
+    formats::OpenedSource opened =
+        formats::OpenSource(wave::PlatformFiles(), dir / name, {salvage});
+    if (error) *error = opened.error;
+    return std::move(opened.source);
+  }
+  // Every sample of a source, right-aligned; empty when a read failed.
+  static std::vector<std::int32_t> ReadAll(wave::Source& source) {
+    const wave::SourceInfo& info = source.Info();
+    std::vector<std::int32_t> samples(static_cast<std::size_t>(info.frames * info.channels));
+    const std::int64_t bytes = info.frames * info.FrameBytes();
+    if (source.ReadSamples(0, samples.data(), bytes) != bytes) return {};
+    for (std::int32_t& s : samples) s >>= 32 - info.bits;
+    return samples;
+  }
+
+  std::atomic<int> stop{0};
+};
+
+TEST_F(Flac, EveryValidStreamReadsBackExactlyAndSplitsAsTheRuleSays) {
+  struct Kind {
+    int bits, channels, rate, blocksize;
+  };
+  const Kind kinds[] = {{4, 1, 8000, 192},    {8, 2, 22050, 1152},   {12, 2, 44100, 4096},
+                        {16, 6, 48000, 4608}, {20, 2, 96000, 16384}, {24, 8, 192000, 4096},
+                        {32, 2, 44100, 4096}, {16, 1, 37, 576},      {24, 3, 705600, 8192}};
+  std::mt19937 random(11);
+  for (const Kind& k : kinds) {
+    const std::string name = std::to_string(k.bits) + "-bit, " + std::to_string(k.channels) +
+                             " channels, " + std::to_string(k.rate) + " Hz";
+    FlacStream stream;
+    stream.bits = k.bits;
+    stream.channels = k.channels;
+    stream.rate = k.rate;
+    stream.blocksize = k.blocksize;
+    const std::int64_t frames = 40000;
+    stream.samples =
+        Passages(k.channels, k.bits, frames, {{1000, 9000}, {9100, 15000}, {30000, 39990}},
+                 static_cast<unsigned>(random()));
+    dir.Put("in.flac", EncodeFlac(stream));
+    const DecodedFlac yardstick = DecodeFlac(ReadFile(dir / "in.flac"));
+    ASSERT_TRUE(yardstick.clean && yardstick.md5Matched) << name;
+    ASSERT_EQ(yardstick.samples, stream.samples) << name;
+
+    wave::Error error;
+    auto source = OpenAny("in.flac", &error);
+    ASSERT_TRUE(source) << name << ": " << wave::MessageOf(error);
+    EXPECT_EQ(source->Info().container, "FLAC");
+    EXPECT_EQ(source->Info().bits, k.bits) << name;
+    EXPECT_EQ(source->Info().frames, frames) << name;
+    // The scanner's parts are the plain rule's, whatever the width.
+    const int floor = 1 + static_cast<int>(random() % 3000);
+    params.noiseFloor = floor;
+    params.gapThreshold = 2000;
+    const std::int64_t gap = detect::GapFrames(2000, k.rate);
+    EXPECT_EQ(Walk(*source), ModelOf(stream.samples, k.channels, k.bits, floor, gap)) << name;
+    EXPECT_EQ(ReadAll(*source), stream.samples) << name;
+  }
+}
+
+TEST_F(Flac, VariableBlockSizesAndStreamsWithoutALengthAreReadWhole) {
+  // Three runs of one recording encoded with different block sizes, their
+  // frames renumbered by sample as a variable block size encoder numbers them.
+  const auto samples = Passages(2, 16, 60000, {{500, 8000}, {40000, 59000}});
+  Bytes joined;
+  std::uint64_t first = 0;
+  const std::pair<std::size_t, int> runs[] = {{0, 1152}, {20000, 4096}, {42000, 576}};
+  for (std::size_t r = 0; r < 3; ++r) {
+    const std::size_t from = runs[r].first;
+    const std::size_t to = r + 1 < 3 ? runs[r + 1].first : 60000;
+    FlacStream piece;
+    piece.blocksize = runs[r].second;
+    piece.samples.assign(samples.begin() + static_cast<std::ptrdiff_t>(2 * from),
+                         samples.begin() + static_cast<std::ptrdiff_t>(2 * to));
+    const Bytes flac = EncodeFlac(piece);
+    const std::vector<FrameSpan> frames = FramesOf(flac);
+    if (r == 0)
+      joined.assign(flac.begin(), flac.begin() + static_cast<std::ptrdiff_t>(frames[0].start));
+    std::uint64_t at = from;
+    for (const FrameSpan& frame : frames) {
+      const Bytes renumbered = Renumbered(flac, frame, true, at);
+      joined.insert(joined.end(), renumbered.begin(), renumbered.end());
+      // Frames are as long as their block size, the last shorter.
+      at += std::min<std::uint64_t>(static_cast<std::uint64_t>(runs[r].second), to - at);
+    }
+    first = at;
+  }
+  ASSERT_EQ(first, 60000u);
+  SetBlockSizes(joined, 576, 4096);
+  SetTotal(joined, 60000);
+  const std::uint8_t none[16] = {};
+  SetMd5(joined, none);
+  const DecodedFlac yardstick = DecodeFlac(joined);
+  ASSERT_TRUE(yardstick.clean);
+  ASSERT_EQ(yardstick.samples, samples);
+  dir.Put("variable.flac", joined);
+  auto source = OpenAny("variable.flac");
+  ASSERT_TRUE(source);
+  EXPECT_EQ(ReadAll(*source), samples);
+  // Written as a stream: no length in STREAMINFO. Counted, then read whole.
+  SetTotal(joined, 0);
+  dir.Put("stream.flac", joined);
+  source = OpenAny("stream.flac");
+  ASSERT_TRUE(source);
+  EXPECT_EQ(source->Info().frames, 60000);
+  EXPECT_EQ(ReadAll(*source), samples);
+  source.reset();
+  // And split exactly, part 2 from its first loud frame to its last.
+  ShellResult r = Cli({"split", "-q", "stream.flac"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const DecodedFlac part = DecodeFlac(ReadFile(dir / "stream_002.flac"));
+  EXPECT_EQ(part.samples,
+            std::vector<std::int32_t>(samples.begin() + 2 * 40000, samples.begin() + 2 * 59000));
+}
+
+TEST_F(Flac, AWrongLengthIsReadToTheStreamsEndAndSaidOnStderr) {
+  FlacStream stream;
+  stream.samples = Passages(2, 16, 109487, {{1000, 30000}, {55000, 80000}, {105000, 109400}});
+  Bytes flac = EncodeFlac(stream);
+  dir.Put("right.flac", flac);
+  ShellResult right = Cli({"list", "-f", "csv", "right.flac"});
+  ASSERT_EQ(right.status, 0) << right.err;
+  for (std::uint64_t total : {std::uint64_t{39842}, std::uint64_t{200000}}) {
+    SetTotal(flac, total);
+    dir.Put("wrong.flac", flac);
+    ShellResult r = Cli({"list", "-f", "csv", "wrong.flac"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "corvella-cli: wrong.flac: its header gives " + std::to_string(total) +
+                         " frames, but the stream holds 109487: read to its end\n");
+    // The same parts as the right file's, to the last one.
+    std::string parts = right.out;
+    for (std::size_t at; (at = parts.find("right")) != std::string::npos;)
+      parts.replace(at, 5, "wrong");
+    EXPECT_EQ(r.out, parts);
+    r = Cli({"split", "-q", "wrong.flac"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(DecodeFlac(ReadFile(dir / "wrong_003.flac")).samples,
+              std::vector<std::int32_t>(stream.samples.begin() + 2 * 105000,
+                                        stream.samples.begin() + 2 * 109400));
+  }
+}
+
+TEST_F(Flac, DamageStopsTheFileSayingWhereAndKeepsOnlyWholeParts) {
+  FlacStream stream;
+  stream.samples = Passages(2, 16, 200000, {{1000, 30000}, {60000, 90000}, {150000, 190000}});
+  const Bytes flac = EncodeFlac(stream);
+  const std::vector<FrameSpan> frames = FramesOf(flac);
+  // Fifty damaged bytes in a frame of the third part.
+  Bytes damaged = flac;
+  const FrameSpan hit = frames[160000 / 4096];
+  std::fill(damaged.begin() + static_cast<std::ptrdiff_t>(hit.start + 20),
+            damaged.begin() + static_cast<std::ptrdiff_t>(hit.start + 70), 0);
+  dir.Put("damaged.flac", damaged);
+  fs::create_directory(dir / "out");
+  ShellResult r = Cli({"split", "-o", "out", "damaged.flac"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("corvella-cli: damaged.flac: Unable to read file! ("), std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find(" at sample 159744, byte "), std::string::npos) << r.err;
+  // The parts before the damage are whole and exact; nothing else is left.
+  EXPECT_EQ(dir.Names("out"), (std::vector<std::string>{"damaged_001.flac", "damaged_002.flac"}));
+  EXPECT_EQ(DecodeFlac(ReadFile(dir / "out/damaged_002.flac")).samples,
+            std::vector<std::int32_t>(stream.samples.begin() + 2 * 60000,
+                                      stream.samples.begin() + 2 * 90000));
+  // count, list and levels agree: an error, exit 1, no count.
+  r = Cli({"count", "damaged.flac"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(Cli({"list", "damaged.flac"}).status, 1);
+  EXPECT_EQ(Cli({"levels", "damaged.flac"}).status, 1);
+
+  // A signature that does not match: damage that decodes, found at the end.
+  Bytes signed_ = flac;
+  const std::uint8_t wrong[16] = {1, 2, 3};
+  SetMd5(signed_, wrong);
+  dir.Put("md5.flac", signed_);
+  for (const char* command : {"count", "list", "levels", "split"}) {
+    r = Cli({command, "md5.flac"});
+    EXPECT_EQ(r.status, 1) << command;
+    EXPECT_NE(r.err.find("Unable to read file! (the decoded audio does not match its MD5 "
+                         "signature: the file is damaged)"),
+              std::string::npos)
+        << command << ": " << r.err;
+  }
+  EXPECT_EQ(Cli({"count", "md5.flac"}).out, "");
+  // Where the damage is nobody knows: no part of it is written.
+  EXPECT_FALSE(fs::exists(dir / "md5_001.flac"));
+
+  // Cut off in a copy, in the middle of a frame: refused, or salvaged.
+  dir.Put("cut.flac",
+          Bytes(flac.begin(), flac.begin() + static_cast<std::ptrdiff_t>(hit.start + 100)));
+  r = Cli({"count", "cut.flac"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err,
+            "corvella-cli: cut.flac: Unable to read file! (the file ends in the middle of a "
+            "frame, after sample 159744 of the 200000 its header gives; --salvage reads the "
+            "frames before)\n");
+  r = Cli({"count", "--salvage", "cut.flac"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "File \"cut.flac\" contains 3 parts!\n");
+  EXPECT_NE(r.err.find("salvaged: the file ends in the middle of a frame, after sample 159744"),
+            std::string::npos);
+}
+
+TEST_F(Flac, AStreamWhoseShapeChangesOrWhoseHeaderLiesIsRefused) {
+  FlacStream a;
+  a.samples = Passages(2, 16, 20000, {{100, 19000}});
+  const Bytes first = EncodeFlac(a);
+  // The frames of a second stream of another rate, width or channel count,
+  // numbered on from the first's.
+  struct Change {
+    int rate, bits, channels;
+    const char* says;
+  };
+  const Change changes[] = {
+      {48000, 16, 2, "the stream changes from 44100 to 48000 Hz at sample 20000"},
+      {44100, 24, 2, "its header declares 16 bits, but a frame holds 24 at sample 20000"},
+      {44100, 16, 1, "the stream changes from 2 to 1 channels at sample 20000"}};
+  for (const Change& change : changes) {
+    FlacStream b;
+    b.rate = change.rate;
+    b.bits = change.bits;
+    b.channels = change.channels;
+    b.samples = Passages(change.channels, change.bits, 12288, {{0, 12000}});
+    const Bytes second = EncodeFlac(b);
+    Bytes spliced = first;
+    std::uint64_t number = (20000 + 4095) / 4096;
+    for (const FrameSpan& frame : FramesOf(second)) {
+      const Bytes renumbered = Renumbered(second, frame, false, number++);
+      spliced.insert(spliced.end(), renumbered.begin(), renumbered.end());
+    }
+    SetTotal(spliced, 20000 + 12288);
+    dir.Put("spliced.flac", spliced);
+    ShellResult r = Cli({"count", "spliced.flac"});
+    EXPECT_EQ(r.status, 1) << change.says;
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find(change.says), std::string::npos) << r.err;
+  }
+  // A header that declares a width its frames do not have.
+  Bytes lies = first;
+  SetBits(lies, 24);
+  dir.Put("lies.flac", lies);
+  ShellResult r = Cli({"count", "lies.flac"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("its header declares 24 bits, but a frame holds 16 at sample 0"),
+            std::string::npos)
+      << r.err;
+}
+
+// The metadata blocks of a FLAC file: type, and body.
+std::vector<std::pair<int, Bytes>> Blocks(const Bytes& flac) {
+  std::vector<std::pair<int, Bytes>> blocks;
+  for (std::size_t at = 4; at + 4 <= flac.size();) {
+    const bool last = flac[at] & 0x80;
+    const std::size_t length =
+        (std::size_t{flac[at + 1]} << 16) | (std::size_t{flac[at + 2]} << 8) | flac[at + 3];
+    blocks.push_back(
+        {flac[at] & 0x7F, Bytes(flac.begin() + static_cast<std::ptrdiff_t>(at + 4),
+                                flac.begin() + static_cast<std::ptrdiff_t>(at + 4 + length))});
+    if (last) break;
+    at += 4 + length;
+  }
+  return blocks;
+}
+
+std::vector<std::string> Comments(const Bytes& flac) {
+  std::vector<std::string> comments;
+  for (const auto& [type, body] : Blocks(flac)) {
+    if (type != 4) continue;
+    std::size_t p = 0;
+    auto le32 = [&] {
+      const std::uint32_t v =
+          body[p] | (body[p + 1] << 8) | (body[p + 2] << 16) | (std::uint32_t{body[p + 3]} << 24);
+      p += 4;
+      return v;
+    };
+    p += le32();
+    for (std::uint32_t n = le32(), k = 0; k < n; ++k) {
+      const std::uint32_t size = le32();
+      comments.emplace_back(body.begin() + static_cast<std::ptrdiff_t>(p),
+                            body.begin() + static_cast<std::ptrdiff_t>(p + size));
+      p += size;
+    }
+  }
+  return comments;
+}
+
+// A WAV file's data chunk of b-bit samples in `width`-byte containers.
+Bytes PcmBytes(const std::vector<std::int32_t>& samples, int bits, int width) {
+  Bytes data;
+  for (std::int32_t s : samples) {
+    const auto v = static_cast<std::uint32_t>(s) << (8 * width - bits);
+    for (int i = 0; i < width; ++i) data.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+  }
+  return data;
+}
+
+// A WAVE_FORMAT_EXTENSIBLE fmt body: PCM in `width`-byte containers.
+Bytes Extensible(int channels, int rate, int width, int validBits, std::uint32_t mask) {
+  Bytes fmt;
+  PutLe16(fmt, 0xFFFE);
+  PutLe16(fmt, static_cast<std::uint16_t>(channels));
+  PutLe32(fmt, static_cast<std::uint32_t>(rate));
+  PutLe32(fmt, static_cast<std::uint32_t>(rate * channels * width));
+  PutLe16(fmt, static_cast<std::uint16_t>(channels * width));
+  PutLe16(fmt, static_cast<std::uint16_t>(8 * width));
+  PutLe16(fmt, 22);
+  PutLe16(fmt, static_cast<std::uint16_t>(validBits));
+  PutLe32(fmt, mask);
+  const std::uint8_t pcm[16] = {1, 0, 0, 0, 0, 0, 0x10, 0, 0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71};
+  fmt.insert(fmt.end(), pcm, pcm + 16);
+  return fmt;
+}
+
+TEST_F(Flac, PartsOfEveryWidthKeepTheirLayoutSignatureAndSeekTable) {
+  struct Source {
+    int bits, width, channels;
+    std::uint32_t mask;
+  };
+  const Source sources[] = {{8, 1, 2, 0x3},  {12, 2, 1, 0x4},   {16, 2, 4, 0x33},
+                            {20, 3, 2, 0x3}, {24, 3, 4, 0x107}, {32, 4, 2, 0x3}};
+  for (const Source& s : sources) {
+    const std::string name = std::to_string(s.bits) + "-bit";
+    auto samples = Passages(s.channels, s.bits, 100000, {{1000, 20000}, {60000, 99000}});
+    if (s.bits == 8) {
+      for (std::int32_t& v : samples) v = std::clamp(v, -128, 127);
+    }
+    Bytes data = s.bits == 8 ? Bytes() : PcmBytes(samples, s.bits, s.width);
+    if (s.bits == 8) {
+      for (std::int32_t v : samples) data.push_back(static_cast<std::uint8_t>(v + 128));
+    }
+    dir.Put("in.wav", WavBuilder()
+                          .Chunk("fmt ", Extensible(s.channels, 48000, s.width, s.bits, s.mask))
+                          .Chunk("data", data)
+                          .Build());
+    ShellResult r = Cli({"split", "-q", "--to", "flac", "in.wav"});
+    ASSERT_EQ(r.status, 0) << name << ": " << r.err;
+    const Bytes part = ReadFile(dir / "in_002.flac");
+    const DecodedFlac decoded = DecodeFlac(part);
+    EXPECT_TRUE(decoded.clean && decoded.md5Matched) << name;
+    // A WAV's samples are its containers: 12 bits in 16 are 16-bit values
+    // whose low bits are zero, and stay so, exactly (FLAC stores the zero
+    // bits in no space).
+    const int container = 8 * s.width;
+    EXPECT_EQ(decoded.bits, container) << name;
+    std::vector<std::int32_t> want(samples.begin() + 60000 * s.channels,
+                                   samples.begin() + 99000 * s.channels);
+    for (std::int32_t& v : want)
+      v = static_cast<std::int32_t>(static_cast<std::uint32_t>(v) << (container - s.bits));
+    EXPECT_EQ(decoded.samples, want) << name;
+    // A signature, a seek table with a point every ten seconds, the layout
+    // where it is not FLAC's default for the channel count.
+    const auto blocks = Blocks(part);
+    ASSERT_GE(blocks.size(), 3u);
+    EXPECT_NE(Bytes(blocks[0].second.begin() + 18, blocks[0].second.end()), Bytes(16, 0)) << name;
+    EXPECT_TRUE(std::any_of(blocks.begin(), blocks.end(), [](const auto& b) {
+      return b.first == 3;
+    })) << name;
+    const auto comments = Comments(part);
+    const bool tagged = std::find(comments.begin(), comments.end(),
+                                  "WAVEFORMATEXTENSIBLE_CHANNEL_MASK=0x0107") != comments.end();
+    EXPECT_EQ(tagged, s.mask == 0x107) << name;
+  }
+  // More than eight channels: FLAC cannot hold them, unless mixed to one.
+  const auto many = Passages(10, 16, 5000, {{100, 4000}});
+  dir.Put("many.wav", WavBuilder()
+                          .Chunk("fmt ", FormatBody(1, 10, 48000, 16))
+                          .Chunk("data", PcmBytes(many, 16, 2))
+                          .Build());
+  ShellResult r = Cli({"split", "--to", "flac", "many.wav"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err,
+            "corvella-cli: many.wav: FLAC holds at most 8 channels, and this recording has 10; "
+            "give --to wav, or --mono\n");
+  EXPECT_FALSE(fs::exists(dir / "many_001.flac"));
+  EXPECT_EQ(Cli({"split", "-q", "--mono", "--to", "flac", "many.wav"}).status, 0);
+  EXPECT_EQ(DecodeFlac(ReadFile(dir / "many_001.flac")).channels, 1);
+}
+
+TEST_F(Flac, KeptMetadataRestoresTheWavChunksThroughFlac) {
+  if (std::system("flac --version > /dev/null 2>&1") != 0) GTEST_SKIP() << "flac is not installed";
+  const auto samples = Passages(2, 16, 100000, {{1000, 20000}, {60000, 99000}});
+  Bytes bext(602, 0);
+  const std::string origin = "Corvella test";
+  std::copy(origin.begin(), origin.end(), bext.begin() + 256);
+  bext[338] = 100;  // the time reference: frame 100
+  const Bytes ixml{'<', 'x', '/', '>'};
+  Bytes cue{'c', 'u', 'e', 's'};
+  dir.Put("tape.wav", WavBuilder()
+                          .Fmt(2, 48000)
+                          .Chunk("bext", bext)
+                          .Chunk("iXML", ixml)
+                          .Chunk("data", PcmBytes(samples, 16, 2))
+                          .Chunk("note", cue)
+                          .Build());
+  ShellResult r = Cli({"split", "-q", "--to", "flac", "--keep-metadata", "tape.wav"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  ShellResult back = Shell("flac -d -s -f --keep-foreign-metadata -o restored.wav tape_002.flac");
+  ASSERT_EQ(back.status, 0) << back.err;
+  // The chunks come back, the broadcast time reference at the part's start.
+  Bytes movedBext = bext;
+  movedBext[338] = static_cast<std::uint8_t>((100 + 60000) % 256);
+  movedBext[339] = static_cast<std::uint8_t>((100 + 60000) / 256);
+  EXPECT_EQ(ReadFile(dir / "restored.wav"),
+            WavBuilder()
+                .Fmt(2, 48000)
+                .Chunk("bext", movedBext)
+                .Chunk("iXML", ixml)
+                // As the window reads it, the part runs on into the chunk
+                // after the data, which is loud, to the recording's end.
+                .Chunk("data", PcmBytes(std::vector<std::int32_t>(samples.begin() + 2 * 60000,
+                                                                  samples.end()),
+                                        16, 2))
+                .Chunk("note", cue)
+                .Build());
+}
+
+}  // namespace
+}  // namespace corvella::test
