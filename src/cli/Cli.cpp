@@ -19,6 +19,7 @@ const char kExamples[] =
     "  corvella-cli split --threshold-db -110 --keep-metadata field-recording-24bit.wav\n"
     "  corvella-cli split --to flac -o tracks side-a.wav\n"
     "  corvella-cli split --to wav tape-3.flac\n"
+    "  corvella-cli split --salvage -o takes recorder-stopped.wav\n"
     "  corvella-cli list --format cue lp.wav > lp.cue\n"
     "  corvella-cli list --format html side-a.wav side-b.wav > sides.html\n"
     "  corvella-cli list --format labels lp.wav > lp.txt    (edit the labels, then:)\n"
@@ -34,11 +35,13 @@ const char kExamples[] =
 int Run(int argc, const char* const* argv, Console& console, wave::FileApi& files) {
   CLI::App app{
       "Corvella cuts recordings into parts at the silences between them.\n"
-      "It reads WAV files as recorders write them: RIFF, RF64 and BW64; 8-, 16-, 24- and "
-      "32-bit PCM and 32- and 64-bit float, plain or extensible; 1 to 64 channels. Through "
-      "libsndfile it reads FLAC, AIFF, Wave64 and CAF too, and counts and lists Ogg, Opus "
-      "and MP3. Parts keep the source's format (a WAV part byte for byte its frames, RF64 "
-      "where larger than 4 GiB) unless --to says otherwise.",
+      "It reads WAV files as recorders write them: RIFF, RF64, BW64 and Wave64; 8-, 16-, 24- "
+      "and 32-bit PCM and 32- and 64-bit float, plain or extensible; 1 to 64 channels. It "
+      "reads FLAC of 4 to 32 bits through libFLAC, checking every frame and the MD5 "
+      "signature; AIFF and CAF through libsndfile, and counts and lists Ogg, Opus and MP3. "
+      "A damaged or cut-off file is refused, saying where (--salvage reads a cut-off one up "
+      "to its last whole frame). Parts keep the source's format (a WAV part byte for byte "
+      "its frames, RF64 where larger than 4 GiB) unless --to says otherwise.",
       "corvella-cli"};
   app.footer(kExamples);
   app.require_subcommand(1);
@@ -73,7 +76,8 @@ int Run(int argc, const char* const* argv, Console& console, wave::FileApi& file
       ->type_name("flac|wav");
   split->add_flag("--keep-metadata", options.keepMetadata,
                   "Carry the source's bext, iXML and LIST-INFO chunks into every part, the "
-                  "broadcast time reference moved on to the part's start");
+                  "broadcast time reference moved on to the part's start; with --to flac, every "
+                  "chunk of a WAV, as flac --keep-foreign-metadata keeps them");
   auto* cuts = split->add_option("--cuts", options.cuts,
                                  "Write the parts a cut list names instead of finding them: list's "
                                  "JSON, CSV, label track or cue "

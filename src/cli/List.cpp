@@ -18,16 +18,21 @@
 namespace corvella::cli {
 namespace {
 
-// The scan for a picture's parts. It runs on a thread of its own, ahead of
-// the pass that measures the picture, which takes each part as soon as its
-// plan is known: the recording is read about once instead of twice. A
-// decoder reads one way only: its scan runs first, in full.
+// The scan for the parts of a pass that measures every frame (a picture,
+// or a decoder's peaks). It runs on a thread of its own, ahead of the pass,
+// which takes each part as soon as its plan is known: the recording is read
+// about once instead of twice, on two cores. A decoder is not shared: the
+// scan reads a fork of it, or where there is none, runs first, in full.
 class ScanAhead {
  public:
   ScanAhead(wave::Source& source, const detect::DetectParams& params,
             const batch::PlanOptions& plan, Console& console, detect::Progress& progress)
-      : source_(source), params_(params), planner_(source.Info().frames, plan), console_(console) {
-    if (source.Sequential()) {
+      : fork_(source.Sequential() ? source.Fork() : nullptr),
+        source_(fork_ ? *fork_ : source),
+        params_(params),
+        planner_(source.Info().frames, plan),
+        console_(console) {
+    if (source.Sequential() && !fork_) {
       Scan(progress);
     } else {
       thread_ = std::thread([this] { Scan(ownProgress_); });
@@ -52,6 +57,8 @@ class ScanAhead {
   // Once every part has been taken: what the scan found, dropped parts too.
   const std::vector<detect::PartSpan>& Found() const { return found_; }
   const batch::WalkResult& Result() const { return result_; }
+  // Why the scan's reading failed, once it has.
+  std::string Failure() const { return source_.Failure(); }
 
  private:
   // The scan on its own thread reports nothing; it stops with the pass.
@@ -85,7 +92,8 @@ class ScanAhead {
     ready_.notify_all();
   }
 
-  wave::Source& source_;
+  std::unique_ptr<wave::Source> fork_;
+  wave::Source& source_;  // the one scanned
   detect::DetectParams params_;
   batch::PartPlanner planner_;
   Console& console_;
@@ -124,7 +132,7 @@ wave::Error Draw(Job& job, wave::Source& source, const detect::DetectParams& par
       },
       [&](detect::PartSpan& part) { return scan.NextPart(part); }, parts);
   if (error) return error;
-  if (scan.Result().readFailed) return {wave::ErrorCode::UnableToRead};
+  if (scan.Result().readFailed) return {wave::ErrorCode::UnableToRead, scan.Failure()};
   if (scan.Result().stopped) return {wave::ErrorCode::Stopped};
   for (const detect::PartSpan& part : scan.Found()) {
     (part.end - part.start >= plan.minFrames ? picture.found : picture.dropped).push_back(part);
@@ -133,6 +141,23 @@ wave::Error Draw(Job& job, wave::Source& source, const detect::DetectParams& par
   picture.estimate = EstimateLevels(picture.levels);
   picture.suggestionDb =
       SuggestThreshold(picture.estimate, FindStableRange(survey, picture.levels));
+  return {};
+}
+
+// The parts of a decoder and their peaks in one pass over its frames,
+// while a fork of it scans ahead: a decoder's every read decodes, so the
+// peaks are not read again part by part.
+wave::Error MeasureWhileScanning(Job& job, wave::Source& source, const detect::DetectParams& params,
+                                 Console::Bar& bar, std::vector<detect::PartSpan>& parts) {
+  ScanAhead scan(source, params, job.options.Plan(source.Info().rate), job.console, bar);
+  std::vector<double> noColumns;
+  const wave::Error error = detect::MeasureAll(
+      source, bar, noColumns, std::max<std::int64_t>(source.Info().frames, 1),
+      [](double, std::int64_t) {}, [&](detect::PartSpan& part) { return scan.NextPart(part); },
+      parts);
+  if (error) return error;
+  if (scan.Result().readFailed) return {wave::ErrorCode::UnableToRead, scan.Failure()};
+  if (scan.Result().stopped) return {wave::ErrorCode::Stopped};
   return {};
 }
 
@@ -172,6 +197,8 @@ int List(Job& job) {
     if (drawn) {
       entry.picture.emplace();
       error = Draw(job, *source, params, bar, parts, *entry.picture);
+    } else if (source->Sequential()) {
+      error = MeasureWhileScanning(job, *source, params, bar, parts);
     } else {
       detect::Scanner scanner(*source, params, bar);
       batch::WalkResult walk;
