@@ -4,6 +4,7 @@
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
+WINDOWS_BUILD ?= build-windows
 FUZZ_SECONDS ?= 1800
 CMAKE_ARGS ?=
 
@@ -12,8 +13,11 @@ PACKAGES := cmake ninja-build g++ make qt6-base-dev libcli11-dev libgtest-dev li
             clang libclang-rt-14-dev nlohmann-json3-dev locales libsndfile1-dev libflac-dev flac pkg-config \
             espeak-ng sox chromium \
             dpkg-dev lintian desktop-file-utils appstream
+# Cross-building for Windows and running its tests under wine.
+WINDOWS_PACKAGES := g++-mingw-w64-x86-64-posix wine wine64 curl dpkg-dev sox flac
 
-.PHONY: all run test deps build build-asan build-fuzz demo bench soak fuzz clean screenshots pictures package
+.PHONY: all run test deps build build-asan build-fuzz demo bench soak fuzz clean screenshots pictures \
+        package windows windows-deps
 
 all: build
 
@@ -37,11 +41,31 @@ build-fuzz: deps
 	  -DCMAKE_CXX_COMPILER=clang++ -DCORVELLA_FUZZ=ON -DCORVELLA_WERROR=ON $(CMAKE_ARGS)
 	cmake --build $(FUZZ_BUILD)
 
-# Everything: the sanitizer build, a short fuzz run, then the normal build.
-test: build build-asan build-fuzz
+# The libraries Corvella links, cross-built for Windows from Debian's source
+# packages (once: they are kept in $(WINDOWS_BUILD)/deps).
+windows-deps:
+	@./tools/install-deps $(WINDOWS_PACKAGES)
+	@./tools/enable-deb-src
+	tools/windows/build-deps $(WINDOWS_BUILD)
+
+# corvella-cli.exe for 64-bit Windows, one file, and the zip that holds it
+# with the README and the licence: corvella-VERSION-windows-x64.zip here.
+windows: deps windows-deps
+	cmake -S . -B $(WINDOWS_BUILD)/corvella -G Ninja -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64.cmake \
+	  -DCORVELLA_WINDOWS_PREFIX=$(abspath $(WINDOWS_BUILD))/deps/prefix -DCMAKE_BUILD_TYPE=Release \
+	  -DCORVELLA_WERROR=ON -DCORVELLA_WINDOW=OFF -DCORVELLA_BENCH=OFF \
+	  -DCMAKE_CROSSCOMPILING_EMULATOR=$(CURDIR)/tools/windows/wine-run \
+	  -DCORVELLA_WINE_PREFIX=$(abspath $(WINDOWS_BUILD))/wine $(CMAKE_ARGS)
+	cmake --build $(WINDOWS_BUILD)/corvella
+	cp $(WINDOWS_BUILD)/corvella/corvella-*-windows-x64.zip .
+
+# Everything: the sanitizer build, a short fuzz run, the normal build, and
+# the Windows build's suites under wine.
+test: build build-asan build-fuzz windows
 	ctest --test-dir $(ASAN_BUILD) -j2 --output-on-failure
 	ctest --test-dir $(FUZZ_BUILD) --output-on-failure
 	ctest --test-dir $(BUILD) -j2 --output-on-failure
+	ctest --test-dir $(WINDOWS_BUILD)/corvella -j2 --output-on-failure
 
 # A long fuzz run of each target: FUZZ_SECONDS (default 1800), keeping what
 # it finds.
@@ -73,7 +97,7 @@ run: demo
 	fi
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(WINDOWS_BUILD)/corvella
 
 # The window, its about box and a result box under a window manager (openbox
 # on Xvfb), photographed into docs/ for the README.

@@ -87,12 +87,14 @@ TEST_F(Cli, LongPathsGiveWholeLines) {
   ASSERT_EQ(rows.size(), 4u) << r.out;
   EXPECT_TRUE(rows[2].ends_with(deep + "/two_001.wav")) << rows[2];
   EXPECT_TRUE(rows[3].ends_with(deep + "/two_002.wav")) << rows[3];
+#ifndef _WIN32  // under wine the path becomes a Linux one, which cannot be this long
   // Deeper than the kernel takes in one path, by a path relative to here.
   while (deep.size() < 4200) deep += "/" + std::string(200, 'y');
   WriteDeep(dir.path(), deep + "/two.wav", ReadFile(dir / "in/two.wav"));
   dir.Put("two.wav", SimpleWav(1, Samples(10, 0)));  // where a shortened path would lead
   EXPECT_EQ(Run({"count", deep + "/two.wav"}).out,
             "File \"" + deep + "/two.wav\" contains 2 parts!\n");
+#endif
 }
 
 }  // namespace

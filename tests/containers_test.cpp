@@ -250,7 +250,8 @@ TEST_F(ContainersCli, FlacStaysFlacTaggedAndBothWaysConvert) {
         {{SF_STR_ARTIST, "The Band"}, {SF_STR_ALBUM, "Live"}});
   ShellResult r = Cli({"split", "-o", ".", "tape.flac"});
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, "./tape_001.flac\n./tape_002.flac\n./tape_003.flac\n");
+  EXPECT_EQ(r.out, "." + kJoin + "tape_001.flac\n." + kJoin + "tape_002.flac\n." + kJoin +
+                       "tape_003.flac\n");
   EXPECT_EQ(FlacComments(dir / "tape_002.flac"),
             (std::vector<std::string>{"TITLE=tape_002", "TRACKNUMBER=2", "TRACKTOTAL=3",
                                       "ARTIST=The Band", "ALBUM=Live"}));

@@ -98,6 +98,9 @@ TEST_F(Cuts, EveryFormatListWritesGivesSplitsBytesAtEveryRate) {
 }
 
 TEST_F(Cuts, FromStdinThroughAPipeAsAUserTypesIt) {
+#ifdef _WIN32
+  GTEST_SKIP() << "a POSIX shell's pipes; see windows_test";
+#endif
   std::mt19937 random(5);
   dir.Put("side a.wav", SimpleWav(2, Session(2, 44100, random)));
   ASSERT_EQ(Cli({"split", "-q", "-o", "found", "side a.wav"}).status, 0);
@@ -288,6 +291,9 @@ TEST_F(Cuts, EveryRefusalWritesNothing) {
 }
 
 TEST_F(Cuts, HostileNamesStayInTheDestination) {
+#ifdef _WIN32
+  GTEST_SKIP() << "names of raw bytes and line breaks cannot be made there; see windows_test";
+#endif
   std::mt19937 random(13);
   dir.Put("a.wav", SimpleWav(1, Session(1, 44100, random)));
   const std::string list =
@@ -331,6 +337,9 @@ TEST_F(Cuts, HostileNamesStayInTheDestination) {
 }
 
 TEST_F(Cuts, LineEndingsExtensionsAndManyRecordings) {
+#ifdef _WIN32
+  GTEST_SKIP() << "a POSIX shell's pipes and limits";
+#endif
   std::mt19937 random(17);
   dir.Put("a.wav", SimpleWav(2, Session(2, 44100, random)));
   ASSERT_EQ(Cli({"split", "-q", "-o", "found", "a.wav"}).status, 0);

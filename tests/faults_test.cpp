@@ -30,6 +30,9 @@ class Faults : public SourceFixture {
 };
 
 TEST_F(Faults, CommandLineUnderAFileSizeLimitOrInAReadOnlyFolder) {
+#ifdef _WIN32
+  GTEST_SKIP() << "file-size limits, file modes and other users are POSIX's";
+#else
   fs::permissions(dir.path(), fs::perms::all, fs::perm_options::add);
   fs::copy_file(CORVELLA_CLI, dir / "corvella-cli");  // reachable for an ordinary user
   const std::string split = dir / "corvella-cli split -o " + out + " " + dir / "tape.wav";
@@ -71,6 +74,7 @@ TEST_F(Faults, CommandLineUnderAFileSizeLimitOrInAReadOnlyFolder) {
     EXPECT_EQ(dir.Names("out"),
               (std::vector<std::string>{"tape_001.wav", "tape_002.wav", "tape_003.wav"}));
   }
+#endif
 }
 
 TEST_F(Faults, ReadsFailingPartWayEndTheWalkWithoutACutPart) {
@@ -80,6 +84,11 @@ TEST_F(Faults, ReadsFailingPartWayEndTheWalkWithoutACutPart) {
   EXPECT_EQ(messages, std::vector<std::string>{kUnableToRead});
   EXPECT_EQ(dir.Names("out"), std::vector<std::string>{"tape_001.wav"});
 
+#ifdef _WIN32
+  // A source is held against writers while it is read: it cannot be cut
+  // short under the walk.
+  return;
+#endif
   // The source cut short while it is split: only whole parts stay.
   messages.clear();
   written.clear();
@@ -100,6 +109,9 @@ TEST_F(Faults, ReadsFailingPartWayEndTheWalkWithoutACutPart) {
 }
 
 TEST_F(Faults, DestinationVanishingMidRunFailsTheRestAndGoesOn) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the destination folder is held open: it cannot vanish mid-run";
+#endif
   progress.onPump = [&] {
     if (written.size() == 1 && fs::exists(out)) fs::remove_all(out);
   };
@@ -109,17 +121,22 @@ TEST_F(Faults, DestinationVanishingMidRunFailsTheRestAndGoesOn) {
 
 TEST_F(Faults, NamesHeldByOthersOrLinkedToTheSourceAreLeftAlone) {
   dir.Put("out/tape_002.wav", Bytes{4, 5, 6});
-  ChildLock lock(out + "/tape_002.wav");
-  ASSERT_TRUE(lock.locked);
   fs::create_hard_link(dir / "tape.wav", out + "/tape_003.wav");
   const Bytes source = ReadFile(dir / "tape.wav");
-  EXPECT_EQ(Split("tape.wav", out, true), 3);
+  {
+    ChildLock lock(out + "/tape_002.wav");
+    ASSERT_TRUE(lock.locked);
+    EXPECT_EQ(Split("tape.wav", out, true), 3);
+  }
   EXPECT_EQ(messages, (std::vector<std::string>{kUnableToCreate, kUnableToCreate}));
   EXPECT_EQ(ReadFile(out + "/tape_002.wav"), (Bytes{4, 5, 6}));
   EXPECT_EQ(ReadFile(dir / "tape.wav"), source);
 }
 
 TEST_F(Faults, NamesNeverLeadOutOfTheDestination) {
+#ifdef _WIN32
+  GTEST_SKIP() << "a backslash separates folders there: such names cannot be made";
+#endif
   fs::create_directory(dir / "in");
   for (const char* name : {"in/..wav", "in/a\\..\\b.wav", "in/.wav"})
     dir.Put(name, SimpleWav(1, {900, 0}));

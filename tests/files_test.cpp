@@ -298,6 +298,9 @@ TEST_F(Files, FloatWidthsStayAndEncodingsAreNamed) {
 }
 
 TEST_F(Files, AWriteStoppedByTheFileSizeLimitSaysSo) {
+#ifdef _WIN32
+  GTEST_SKIP() << "file-size limits are POSIX's";
+#endif
   Samples pcm(2 * 200000, 0);
   for (int f = 1000; f < 199000; ++f) pcm[2 * f] = static_cast<std::int16_t>(f % 2 ? 3000 : -3000);
   dir.Put("big.wav", SimpleWav(2, pcm));
@@ -358,16 +361,15 @@ TEST_F(Files, CsvCellsNeverRunAsFormulasAndComeBackExactly) {
   Samples pcm(2 * 60000, 0);
   for (int f = 10000; f < 20000; ++f) pcm[2 * f] = 3000;
   for (int f = 50000; f < 55000; ++f) pcm[2 * f] = 3000;
-  const std::string name = "=HYPERLINK(\"x\")+1.wav";
+  const std::string name = "=HYPERLINK(x,y)+1.wav";
   dir.Put(name, SimpleWav(2, pcm));
   ShellResult r = Cli({"list", "-f", "csv", name});
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find("\n\"'=HYPERLINK(\"\"x\"\")+1.wav\",1,10000,20000,"), std::string::npos)
-      << r.out;
+  EXPECT_NE(r.out.find("\n\"'=HYPERLINK(x,y)+1.wav\",1,10000,20000,"), std::string::npos) << r.out;
   WriteFile(dir / "cuts.csv", Bytes(r.out.begin(), r.out.end()));
   r = Cli({"split", "-q", "--cuts", "cuts.csv", name});
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_TRUE(fs::exists(dir / "=HYPERLINK(\"x\")+1_002.wav"));
+  EXPECT_TRUE(fs::exists(U8(dir / "=HYPERLINK(x,y)+1_002.wav")));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 // named.
 #include <cmath>
 #include <cstdio>
+#include <numbers>
 #include <random>
 #include <sstream>
 
@@ -73,8 +74,8 @@ Signal Background(Noise noise, std::size_t length, double db, std::mt19937& rand
         s[i] = brown;
         break;
       case Noise::Hum:
-        s[i] = std::sin(2 * M_PI * 50 * i / kRate) + 0.4 * std::sin(2 * M_PI * 150 * i / kRate) +
-               0.02 * w;
+        s[i] = std::sin(2 * std::numbers::pi * 50 * i / kRate) +
+               0.4 * std::sin(2 * std::numbers::pi * 150 * i / kRate) + 0.02 * w;
         break;
       case Noise::Crackle:
         s[i] = 0.03 * w;  // surface noise under the clicks

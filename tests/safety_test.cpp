@@ -120,15 +120,18 @@ TEST_F(Safety, SourcesOfTheRunAndPartsWrittenInItAreNeverReplaced) {
   dir.Put("d2/x.wav", SimpleWav(1, Passages(1, 3, 3000)));
   r = Cli({"split", "-o", "out", "d1/x.wav", "d2/x.wav"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(
-      r.err.find("out/x_002.wav: Unable to create output file! (written earlier in this run)"),
-      std::string::npos)
+  EXPECT_NE(r.err.find("out" + kJoin +
+                       "x_002.wav: Unable to create output file! (written earlier in this run)"),
+            std::string::npos)
       << r.err;
   EXPECT_EQ(PartData(dir / "out/x_002.wav").size(), 1000u * 2);
   EXPECT_EQ(PartData(dir / "out/x_003.wav").size(), 3000u * 2);
 }
 
 TEST_F(Safety, SignalsLeaveNoPartialAndNoHiddenFile) {
+#ifdef _WIN32
+  GTEST_SKIP() << "signals are POSIX's; the console's control events are tested on Windows";
+#else
   // A short part, then one long enough to be under way when a signal comes.
   Samples big = Passages(2, 1, 4410);
   for (int f = 0; f < 5000000 * 2; ++f) big.push_back(static_cast<std::int16_t>(1000 + f % 7000));
@@ -158,6 +161,7 @@ TEST_F(Safety, SignalsLeaveNoPartialAndNoHiddenFile) {
       EXPECT_EQ(fs::file_size(dir / "out/big_002.wav"), longPart);
     }
   }
+#endif
 }
 
 TEST_F(Safety, AFailingStdoutIsReportedAndNeverStopsTheParts) {
@@ -167,6 +171,7 @@ TEST_F(Safety, AFailingStdoutIsReportedAndNeverStopsTheParts) {
                                              {"levels", "a.wav"},
                                              {"split", "-o", "out", "a.wav"}}) {
     fs::create_directories(dir / "out");
+#ifndef _WIN32  // a full device on stdout: /dev/full
     std::vector<std::string> full{"/bin/sh", "-c", std::string(CORVELLA_CLI) + " \"$@\" >/dev/full",
                                   "sh"};
     full.insert(full.end(), args.begin(), args.end());
@@ -175,6 +180,10 @@ TEST_F(Safety, AFailingStdoutIsReportedAndNeverStopsTheParts) {
     EXPECT_EQ(r.err, "corvella-cli: write error: no space left on the device\n") << args[0];
   }
   EXPECT_EQ(dir.Names("out"), (std::vector<std::string>{"a_001.wav", "a_002.wav"}));
+#else
+    (void)args;
+  }
+#endif
   // A reader that has gone: the parts are all written, quietly.
   fs::remove_all(dir / "out");
   fs::create_directories(dir / "out");
@@ -249,6 +258,9 @@ TEST_F(Safety, HeadersNamingHugeSizesCostNoMemory) {
 }
 
 TEST_F(Safety, EveryListingStaysValidForAnyName) {
+#ifdef _WIN32
+  GTEST_SKIP() << "names there are Unicode, without control characters; see windows_test";
+#endif
   const std::string name = "q\"u,o\nte\t\x1b[31m\xff\xfe.wav";
   dir.Put(name, SimpleWav(2, Passages(2, 2)));
   // JSON: valid, with the bytes that are not UTF-8 given exactly beside.
@@ -295,6 +307,9 @@ TEST_F(Safety, CueSheetsOfMoreThan99TracksAreRefused) {
 }
 
 TEST_F(Safety, PartsGoWhereTheKernelPutsTheFolderAndSaySo) {
+#ifdef _WIN32
+  GTEST_SKIP() << "folder links are Linux's here";
+#endif
   fs::create_directories(dir / "outside/sub");
   fs::create_directory_symlink(dir / "outside/sub", dir / "lnk");
   const ShellResult r = InProcess({"split", "-o", "lnk/..", "a.wav"});

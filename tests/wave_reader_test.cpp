@@ -1,9 +1,8 @@
 // Opening and validating source recordings: every refusal in its order, and
 // the chunk layouts that must be accepted.
-#include <fcntl.h>
-#include <sys/file.h>
+#ifndef _WIN32
 #include <sys/stat.h>
-#include <unistd.h>
+#endif
 
 #include "support/Fixture.h"
 
@@ -15,14 +14,6 @@ const Samples kFew{1, -2, 3, -4, 5, -6, 7, -8};
 Bytes Patched(Bytes file, std::size_t at, const char* with) {
   std::copy(with, with + 4, file.begin() + static_cast<std::ptrdiff_t>(at));
   return file;
-}
-
-// Whether another opener could take the file exclusively now.
-bool Free(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY);
-  const bool free = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
-  if (fd >= 0) ::close(fd);
-  return free;
 }
 
 TEST_F(SourceFixture, EachRefusalHasItsMessageAndHoldsNothing) {
@@ -52,13 +43,15 @@ TEST_F(SourceFixture, EachRefusalHasItsMessageAndHoldsNothing) {
   };
   for (const auto& [file, message] : cases) {
     EXPECT_EQ(Refusal(file), message);
-    EXPECT_TRUE(Free(dir / "refused.wav")) << message;
+    EXPECT_TRUE(FreeToTake(dir / "refused.wav")) << message;
   }
 }
 
 TEST_F(SourceFixture, WhatCannotBeOpenedSaysWhy) {
   std::filesystem::create_directory(dir / "folder.wav");
+#ifndef _WIN32
   ASSERT_EQ(::mkfifo((dir / "pipe.wav").c_str(), 0600), 0);  // must not block
+#endif
   ChildLock lock(dir.Put("locked.wav", SimpleWav(1, kFew)));
   ASSERT_TRUE(lock.locked);
   dir.Put("plain.wav", SimpleWav(1, kFew));
@@ -68,6 +61,9 @@ TEST_F(SourceFixture, WhatCannotBeOpenedSaysWhy) {
       {"plain.wav/", "not a folder"},     {"plain.wav/x.wav", "not a folder"},
   };
   for (const auto& [name, why] : cases) {
+#ifdef _WIN32
+    if (name == "pipe.wav") continue;  // no named pipe lives among files there
+#endif
     const wave::OpenedWave opened =
         wave::OpenWave(wave::PlatformFiles(), dir / name, wave::Acceptance::WindowFormat);
     EXPECT_EQ(opened.error.code, wave::ErrorCode::UnableToOpen) << name;
@@ -76,9 +72,9 @@ TEST_F(SourceFixture, WhatCannotBeOpenedSaysWhy) {
   // An open source is held exclusively, and released when it is closed.
   auto source = Open(SimpleWav(1, kFew));
   ASSERT_TRUE(source);
-  EXPECT_FALSE(Free(dir / "in.wav"));
+  EXPECT_FALSE(FreeToTake(dir / "in.wav"));
   source.reset();
-  EXPECT_TRUE(Free(dir / "in.wav"));
+  EXPECT_TRUE(FreeToTake(dir / "in.wav"));
 }
 
 TEST_F(SourceFixture, AcceptedLayoutsGiveTheirFramesFromTheDataChunk) {
@@ -110,9 +106,16 @@ TEST_F(SourceFixture, AcceptedLayoutsGiveTheirFramesFromTheDataChunk) {
 
 TEST_F(SourceFixture, PathsLongerThanTheKernelTakesAtOnceFindTheirOwnFile) {
   // A folder chain of about 5000 bytes with a file in it, and a file of the
-  // same name where a shortened path would lead.
+  // same name where a shortened path would lead. (Under wine, Windows paths
+  // become Linux ones, which the kernel takes up to 4096 bytes: there the
+  // chain is 2000 bytes long, still far past Windows' MAX_PATH.)
+#ifdef _WIN32
+  const std::size_t length = 2000;
+#else
+  const std::size_t length = 5000;
+#endif
   std::string relative;
-  while (relative.size() < 5000) relative += std::string(200, 'd') + "/";
+  while (relative.size() < length) relative += std::string(200, 'd') + "/";
   WriteDeep(dir.path(), relative + "a.wav", SimpleWav(1, Samples(1000, 3000)));  // one part
   const std::string deep = dir / relative.substr(0, relative.size() - 1);
   dir.Put("a.wav", SimpleWav(1, Samples(10, 0)));  // no part

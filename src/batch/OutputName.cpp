@@ -27,6 +27,11 @@ NameParts SplitFileName(const std::string& fileName) {
   return {bare.substr(0, dot), bare.substr(dot)};
 }
 
+std::string FileNameOf(const std::string& path) {
+  const NameParts parts = SplitFileName(path);
+  return parts.stem + parts.extension;
+}
+
 std::string PartNumberText(int partNumber) {
   std::string digits = std::to_string(partNumber);
   if (partNumber >= 0 && digits.size() < 3) digits.insert(0, 3 - digits.size(), '0');
@@ -44,7 +49,13 @@ std::string PartFileName(const std::string& sourceName, int partNumber,
 
 std::string JoinPath(const std::string& folder, const std::string& name) {
   std::string path = folder;
-  if (!path.empty() && !EndsInSeparator(path)) path += kSeparator;
+  // Where both slashes separate, the one the folder is written with.
+  const std::size_t last = folder.find_last_of("/\\");
+  const char separator =
+      last != std::string::npos && std::string(kSeparators).find(folder[last]) != std::string::npos
+          ? folder[last]
+          : kSeparator;
+  if (!path.empty() && !EndsInSeparator(path)) path += separator;
   return path + name;
 }
 

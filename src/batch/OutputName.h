@@ -13,6 +13,8 @@ struct NameParts {
   std::string extension;
 };
 NameParts SplitFileName(const std::string& fileName);
+// The last component of a path: what follows its last separator.
+std::string FileNameOf(const std::string& path);
 
 // The part number as "%03d" prints it: 1 gives 001, 1000 gives 1000.
 std::string PartNumberText(int partNumber);

@@ -2,10 +2,16 @@
 
 #include "cli/Text.h"
 
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
+#include <string>
 
 namespace corvella::cli {
 namespace {
@@ -19,6 +25,72 @@ FdStream::FdStream(int fd) : std::ostream(nullptr), buffer_(fd) {
   rdbuf(&buffer_);
 }
 
+#ifdef _WIN32
+namespace {
+
+// A console shows text it is given as UTF-16; a file or a pipe takes the
+// bytes as they are.
+HANDLE ConsoleOf(int fd) {
+  const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+  DWORD mode = 0;
+  return handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode) ? handle : nullptr;
+}
+
+// How many bytes at the end of [begin, end) start a UTF-8 sequence that
+// goes on past it.
+std::size_t UnfinishedTail(const char* begin, const char* end) {
+  for (std::size_t back = 1; back <= 3 && end - back >= begin; ++back) {
+    const auto byte = static_cast<unsigned char>(*(end - back));
+    if ((byte & 0xC0) == 0x80) continue;  // a continuation byte
+    const std::size_t length = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC0 ? 2 : 1;
+    return length > back ? back : 0;
+  }
+  return 0;
+}
+
+}  // namespace
+
+bool FdStream::Buffer::Drain() {
+  const HANDLE console = ConsoleOf(fd);
+  const char* at = pbase();
+  const char* end = pptr();
+  std::size_t kept = 0;
+  if (console && failure == 0) {
+    kept = UnfinishedTail(at, end);
+    end -= kept;
+    const int size = MultiByteToWideChar(CP_UTF8, 0, at, static_cast<int>(end - at), nullptr, 0);
+    std::wstring text(static_cast<std::size_t>(size), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, at, static_cast<int>(end - at), text.data(), size);
+    DWORD written = 0;
+    for (std::size_t done = 0; done < text.size(); done += written) {
+      if (!WriteConsoleW(console, text.data() + done, static_cast<DWORD>(text.size() - done),
+                         &written, nullptr) ||
+          written == 0) {
+        failure = EIO;
+        break;
+      }
+    }
+    at = end;
+  }
+  while (failure == 0 && at < end) {
+    const int put = ::_write(fd, at, static_cast<unsigned>(end - at));
+    if (put <= 0) {
+      const DWORD error = GetLastError();
+      // A pipe whose reader has gone, as Linux calls it.
+      failure = error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE ? EPIPE
+                : put < 0                                            ? errno
+                                                                     : EIO;
+      break;
+    }
+    at += put;
+  }
+  // A character split by the buffer's end waits for the rest of it.
+  std::copy(end, end + kept, data);
+  setp(data, data + sizeof data);
+  pbump(static_cast<int>(kept));
+  return failure == 0;
+}
+#else
 bool FdStream::Buffer::Drain() {
   const char* at = pbase();
   while (failure == 0 && at < pptr()) {
@@ -33,6 +105,7 @@ bool FdStream::Buffer::Drain() {
   setp(data, data + sizeof data);
   return failure == 0;
 }
+#endif
 
 FdStream::Buffer::int_type FdStream::Buffer::overflow(int_type c) {
   if (!Drain()) return traits_type::eof();

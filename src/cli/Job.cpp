@@ -1,6 +1,6 @@
 #include "cli/Job.h"
 
-#include <stdlib.h>
+#include <algorithm>
 
 #include "formats/Formats.h"
 
@@ -22,14 +22,14 @@ wave::Error Job::ReadFailure(const wave::Source& source) {
 
 std::string Job::ShownFolder() const {
   const std::string& folder = options.outputDir;
-  const bool climbs = folder == ".." || folder.starts_with("../") || folder.ends_with("/..") ||
-                      folder.find("/../") != std::string::npos;
+  std::string slashes = folder;
+#ifdef _WIN32
+  std::replace(slashes.begin(), slashes.end(), '\\', '/');
+#endif
+  const bool climbs = slashes == ".." || slashes.starts_with("../") || slashes.ends_with("/..") ||
+                      slashes.find("/../") != std::string::npos;
   if (!climbs) return folder;
-  char* resolved = ::realpath(folder.c_str(), nullptr);
-  if (!resolved) return folder;
-  std::string real = resolved;
-  ::free(resolved);
-  return real;
+  return wave::ResolvedPath(folder);
 }
 
 int Job::Status(bool failed) const {

@@ -2,7 +2,6 @@
 // listing formats.
 #include <algorithm>
 #include <condition_variable>
-#include <filesystem>
 #include <mutex>
 #include <thread>
 
@@ -216,7 +215,7 @@ int List(Job& job) {
       entry.error = wave::MessageOf(error);
       failed = true;
     } else {
-      const std::string name = std::filesystem::path(file).filename().string();
+      const std::string name = batch::FileNameOf(file);
       for (std::size_t k = 0; k < parts.size(); ++k) {
         const int number = static_cast<int>(k) + 1;
         entry.parts.push_back({number, parts[k], batch::BuildOutputPath(folder, name, number)});

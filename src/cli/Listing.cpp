@@ -2,9 +2,9 @@
 
 #include <cmath>
 #include <cstring>
-#include <filesystem>
 #include <nlohmann/json.hpp>
 
+#include "batch/OutputName.h"
 #include "cli/Picture.h"
 #include "cli/Text.h"
 #include "detect/Units.h"
@@ -32,7 +32,7 @@ std::string CsvField(const std::string& raw) {
 }
 
 std::string Stem(const std::string& output) {
-  return std::filesystem::path(output).stem().string();
+  return batch::SplitFileName(output).stem;
 }
 
 void WriteText(std::ostream& out, const std::vector<ListedFile>& files) {
@@ -118,7 +118,7 @@ void WriteCue(std::ostream& out, const std::vector<ListedFile>& files) {
   int track = 0;
   for (const ListedFile& f : files) {
     if (!f.error.empty()) continue;
-    const std::string name = std::filesystem::path(f.file).filename().string();
+    const std::string name = batch::FileNameOf(f.file);
     out << "FILE " << CueQuoted(name) << " WAVE\n";
     for (const ListedPart& p : f.parts) {
       out << "  TRACK " << ZeroFilled(++track, 2) << " AUDIO\n"

@@ -21,8 +21,6 @@
 #include <mutex>
 #include <thread>
 
-#include <unistd.h>
-
 #include "batch/OutputName.h"
 #include "batch/PartWalk.h"
 #include "batch/Plan.h"
@@ -62,7 +60,7 @@ void KeepRunFiles(Job& job, wave::KeptFiles& keep) {
   }
   const std::string& cuts = job.options.cuts;
   const wave::FileId id = cuts.empty()  ? wave::FileId{}
-                          : cuts == "-" ? job.files.IdOf(STDIN_FILENO)
+                          : cuts == "-" ? job.files.StandardInputId()
                                         : job.files.InspectPath(cuts).id;
   if (id.Known()) keep.Add(id, "the cut list of this run");
 }
@@ -214,7 +212,7 @@ class SplitRun {
     if (!Open(file, recording)) return;
     const Options& options = job_.options;
     wave::Source& source = *recording.source;
-    const std::string name = std::filesystem::path(file).filename().string();
+    const std::string name = batch::FileNameOf(file);
     const std::string extension = recording.plan.Extension();
     int count = 0;  // known before writing where parts are tagged with their count
     auto write = [&](const detect::PartSpan& part, int number) {
@@ -312,9 +310,11 @@ std::string ReadCutList(const std::string& path, std::string& text) {
   std::ifstream file;
   std::istream* in = &std::cin;
   if (path != "-") {
+    // The name as typed, in UTF-8 on every system.
+    const std::filesystem::path name(std::u8string(path.begin(), path.end()));
     std::error_code error;
-    if (std::filesystem::is_directory(path, error)) return wave::ReasonOf(EISDIR);
-    file.open(path, std::ios::binary);
+    if (std::filesystem::is_directory(name, error)) return wave::ReasonOf(EISDIR);
+    file.open(name, std::ios::binary);
     if (!file) return wave::ReasonOf(errno);
     in = &file;
   }

@@ -66,14 +66,18 @@ std::string ReasonOf(int errorNumber) {
       return "name too long";
     case ENOSPC:
       return "no space left on the device";
+#ifdef EDQUOT
     case EDQUOT:
       return "disk quota exceeded";
+#endif
     case EFBIG:
       return "file too large";
     case EROFS:
       return "read-only file system";
     case EIO:
       return "input/output error";
+    case EILSEQ:
+      return "a name the file system does not take";
     default: {
       // The system's words, begun in lower case as the others are.
       std::string reason = std::strerror(errorNumber);

@@ -4,6 +4,7 @@
 // file system in its place, the fuzz target one held in memory.
 #pragma once
 
+#include <cerrno>
 #include <cstdint>
 #include <string>
 
@@ -41,6 +42,8 @@ class FileApi {
   // The file's length in bytes, or -1.
   virtual std::int64_t Size(int fd) = 0;
   virtual FileId IdOf(int fd) = 0;
+  // The identity of what the process's standard input reads from.
+  virtual FileId StandardInputId() { return {}; }
   // Tells the system that the bytes will be read soon, so it can fetch them
   // from the disk in one go.
   virtual void WillNeed(int fd, std::int64_t offset, std::int64_t count) = 0;
@@ -71,6 +74,13 @@ class FileApi {
   // Gives an unnamed file its name in `folder`. Returns 0, or the errno
   // (EEXIST when the name is taken).
   virtual int Link(int fd, int folder, const std::string& name) = 0;
+  // Gives an unnamed file its name in `folder` in one step, replacing the
+  // file that holds it. Returns 0, or the errno (EOPNOTSUPP where the system
+  // cannot: the caller then names it and renames it over the older file).
+  virtual int Replace(int fd, int folder, const std::string& name) {
+    (void)fd, (void)folder, (void)name;
+    return EOPNOTSUPP;
+  }
   // Replaces `to` in `folder` atomically with `from`.
   virtual bool Rename(int folder, const std::string& from, const std::string& to) = 0;
   virtual bool Remove(int folder, const std::string& name) = 0;
@@ -91,5 +101,9 @@ FileApi& PlatformFiles();
 // Removes the pending temporary file of the real file system, if any. Safe
 // to call from a signal handler.
 void RemovePendingTemporary();
+
+// `path` as the system resolves it, links and ".." followed; `path` itself
+// when it cannot be resolved.
+std::string ResolvedPath(const std::string& path);
 
 }  // namespace corvella::wave

@@ -113,7 +113,18 @@ bool MmioFile::Publish() {
       return closed;
     }
     if (linked != EEXIST) Fail(linked);
-    if (linked != EEXIST || !LinkTemporary()) {
+    // An older file holds the name: replaced in one step where the system
+    // can, else under a hidden name first and then renamed over it.
+    const int replaced = linked == EEXIST ? files_.Replace(fd_, folder_, name_) : linked;
+    if (replaced == 0) {
+      const bool closed = files_.Close(fd_);
+      if (!closed) Fail(errno);
+      fd_ = -1;
+      output_ = false;
+      return closed;
+    }
+    if (replaced != EOPNOTSUPP) Fail(replaced);
+    if (replaced != EOPNOTSUPP || !LinkTemporary()) {
       Discard();
       return false;
     }

@@ -278,7 +278,14 @@ Error PublishPart(MmioFile& out, Folder& folder, const std::string& name, KeptFi
 
 std::unique_ptr<MmioFile> CreatePart(Folder& folder, const std::string& name, const KeptFiles* keep,
                                      Error& error) {
-  if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) {
+#ifdef _WIN32
+  // A backslash separates folders there, a colon names a stream of a file.
+  constexpr char kNotInNames[] = "/\\:";
+#else
+  constexpr char kNotInNames[] = "/";
+#endif
+  if (name.empty() || name == "." || name == ".." ||
+      name.find_first_of(kNotInNames) != std::string::npos) {
     error = {ErrorCode::UnableToCreate, "not a file name"};
     return nullptr;
   }

@@ -1,3 +1,5 @@
+#ifndef _WIN32
+
 #include <fcntl.h>
 #include <limits.h>
 #include <sys/file.h>
@@ -6,6 +8,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "wave/FileApi.h"
@@ -107,6 +110,8 @@ class PosixFiles final : public FileApi {
     struct stat st {};
     return ::fstat(fd, &st) == 0 ? IdOfStat(st) : FileId{};
   }
+
+  FileId StandardInputId() override { return IdOf(STDIN_FILENO); }
 
   void WillNeed(int fd, std::int64_t offset, std::int64_t count) override {
 #ifdef POSIX_FADV_WILLNEED
@@ -254,4 +259,14 @@ void RemovePendingTemporary() {
   if (folder >= 0) ::unlinkat(folder, pending.name, 0);
 }
 
+std::string ResolvedPath(const std::string& path) {
+  char* resolved = ::realpath(path.c_str(), nullptr);
+  if (!resolved) return path;
+  std::string real = resolved;
+  ::free(resolved);
+  return real;
+}
+
 }  // namespace corvella::wave
+
+#endif  // !_WIN32

@@ -2,6 +2,10 @@
 
 #include <sndfile.h>
 
+#ifdef _WIN32
+#include <psapi.h>
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -10,8 +14,11 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
+#include <map>
+#include <random>
 
 #include "batch/OutputName.h"
 #include "batch/PartWalk.h"
@@ -23,26 +30,36 @@ namespace corvella::test {
 namespace fs = std::filesystem;
 
 TempDir::TempDir() {
+#ifdef _WIN32
+  std::random_device random;
+  for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+    const fs::path candidate =
+        fs::temp_directory_path() / ("corvella-test-" + std::to_string(random()));
+    if (fs::create_directory(candidate)) path_ = Utf8(candidate);
+  }
+  if (path_.empty()) throw std::runtime_error("cannot make a scratch folder");
+  std::replace(path_.begin(), path_.end(), '\\', '/');
+#else
   std::string pattern = (fs::temp_directory_path() / "corvella-test-XXXXXX").string();
   if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
   path_ = pattern;
+#endif
 }
 
 TempDir::~TempDir() {
   std::error_code ec;
-  for (auto it = fs::recursive_directory_iterator(path_, ec); !ec && it != fs::end(it);
+  for (auto it = fs::recursive_directory_iterator(U8(path_), ec); !ec && it != fs::end(it);
        it.increment(ec)) {
-    if (it->is_directory(ec))
-      fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+    fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
   }
-  fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
-  fs::remove_all(path_, ec);
+  fs::permissions(U8(path_), fs::perms::owner_all, fs::perm_options::add, ec);
+  fs::remove_all(U8(path_), ec);
 }
 
 std::vector<std::string> TempDir::Names(const std::string& below) const {
   std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(*this / below))
-    names.push_back(entry.path().filename());
+  for (const auto& entry : fs::directory_iterator(U8(*this / below)))
+    names.push_back(Utf8(entry.path().filename()));
   std::sort(names.begin(), names.end());
   return names;
 }
@@ -101,6 +118,161 @@ int SourceFixture::Split(const std::string& name, const std::string& destFolder,
   return walk.parts;
 }
 
+#ifdef _WIN32
+
+namespace {
+
+std::wstring Wide(const std::string& text) {
+  const fs::path path = U8(text);
+  return path.wstring();
+}
+
+// A path the system takes whatever its length.
+std::wstring LongPath(const std::string& path) {
+  std::wstring wide = fs::absolute(U8(path)).wstring();
+  std::replace(wide.begin(), wide.end(), L'/', L'\\');
+  return wide.rfind(L"\\\\?\\", 0) == 0 ? wide : L"\\\\?\\" + wide;
+}
+
+// A command line as Windows programs take it apart (CommandLineToArgvW).
+std::wstring Quoted(const std::wstring& argument) {
+  if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring::npos)
+    return argument;
+  std::wstring quoted = L"\"";
+  for (std::size_t i = 0;; ++i) {
+    std::size_t backslashes = 0;
+    while (i < argument.size() && argument[i] == L'\\') ++i, ++backslashes;
+    if (i == argument.size()) {
+      quoted.append(backslashes * 2, L'\\');
+      break;
+    }
+    if (argument[i] == L'"') {
+      quoted.append(backslashes * 2 + 1, L'\\');
+    } else {
+      quoted.append(backslashes, L'\\');
+    }
+    quoted += argument[i];
+  }
+  return quoted + L"\"";
+}
+
+std::map<int, HANDLE>& Processes() {
+  static std::map<int, HANDLE> processes;
+  return processes;
+}
+
+HANDLE Inheritable(HANDLE handle) {
+  SetHandleInformation(handle, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+  return handle;
+}
+
+HANDLE CreateOutput(const std::string& path) {
+  return CreateFileW(Wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+}  // namespace
+
+ChildLock::ChildLock(const std::string& path) {
+  // Held open with no sharing, as another program that has it open holds it.
+  const HANDLE handle = CreateFileW(Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+  locked = handle != INVALID_HANDLE_VALUE;
+  handle_ = locked ? handle : nullptr;
+}
+
+ChildLock::~ChildLock() {
+  if (handle_) CloseHandle(handle_);
+}
+
+void WriteDeep(const std::string& base, const std::string& relative, const Bytes& bytes) {
+  std::wstring path = LongPath(base);
+  std::size_t at = 0;
+  for (std::size_t slash; (slash = relative.find('/', at)) != std::string::npos; at = slash + 1) {
+    path += L"\\" + Wide(relative.substr(at, slash - at));
+    CreateDirectoryW(path.c_str(), nullptr);
+  }
+  path += L"\\" + Wide(relative.substr(at));
+  const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  DWORD written = 0;
+  const bool ok =
+      file != INVALID_HANDLE_VALUE &&
+      ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+      written == bytes.size();
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  if (!ok) throw std::runtime_error("cannot write " + relative);
+}
+
+int Start(const std::vector<std::string>& argv, const std::string& outputs, bool closedStdout) {
+  std::wstring line;
+  for (const std::string& argument : argv)
+    line += (line.empty() ? L"" : L" ") + Quoted(Wide(argument));
+  HANDLE out = nullptr, reader = nullptr;
+  if (closedStdout) {
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    if (!CreatePipe(&reader, &out, &inherit, 0)) return -1;
+    SetHandleInformation(reader, HANDLE_FLAG_INHERIT, 0);
+  } else {
+    out = Inheritable(CreateOutput(outputs + "/out"));
+  }
+  const HANDLE err = Inheritable(CreateOutput(outputs + "/err"));
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  // Nothing to read, as a program started from a script without input has.
+  const HANDLE nothing = Inheritable(
+      CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  startup.hStdInput = nothing;
+  startup.hStdOutput = out;
+  startup.hStdError = err;
+  PROCESS_INFORMATION process{};
+  const bool started =
+      CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NEW_PROCESS_GROUP,
+                     nullptr, nullptr, &startup, &process) != 0;
+  if (reader) CloseHandle(reader);  // the reader goes before anything is written
+  CloseHandle(nothing);
+  CloseHandle(out);
+  CloseHandle(err);
+  if (!started) return -1;
+  CloseHandle(process.hThread);
+  const int pid = static_cast<int>(process.dwProcessId);
+  Processes()[pid] = process.hProcess;
+  return pid;
+}
+
+Ran Finish(int pid, const std::string& outputs) {
+  Ran ran;
+  const auto it = Processes().find(pid);
+  if (it == Processes().end()) return ran;
+  const HANDLE process = it->second;
+  Processes().erase(it);
+  WaitForSingleObject(process, INFINITE);
+  DWORD code = 0;
+  GetExitCodeProcess(process, &code);
+  ran.status = static_cast<int>(code);
+  PROCESS_MEMORY_COUNTERS memory{};
+  if (GetProcessMemoryInfo(process, &memory, sizeof memory))
+    ran.maxRssKb = static_cast<long>(memory.PeakWorkingSetSize / 1024);
+  CloseHandle(process);
+  for (auto [name, text] : {std::pair{"/out", &ran.out}, {"/err", &ran.err}}) {
+    if (fs::exists(U8(outputs + name))) {
+      const Bytes bytes = ReadFile(outputs + name);
+      text->assign(bytes.begin(), bytes.end());
+    }
+  }
+  return ran;
+}
+
+ShellResult Shell(const std::string& commandLine) {
+  TempDir scratch;
+  const Ran ran =
+      Finish(Start({"cmd", "/s", "/c", "\"" + commandLine + "\""}, scratch.path()), scratch.path());
+  return {ran.status, ran.out, ran.err};
+}
+
+#else
+
 ChildLock::ChildLock(const std::string& path) {
   int ready[2];
   if (::pipe(ready) != 0) return;
@@ -142,12 +314,6 @@ void WriteDeep(const std::string& base, const std::string& relative, const Bytes
   if (fd >= 0) ::close(fd);
   if (folder >= 0) ::close(folder);
   if (!ok) throw std::runtime_error("cannot write " + relative);
-}
-
-wave::FileId IdOf(const std::string& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return {};
-  return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
 }
 
 int Start(const std::vector<std::string>& argv, const std::string& outputs, bool closedStdout) {
@@ -202,6 +368,27 @@ ShellResult Shell(const std::string& commandLine) {
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1,
           {out.begin(), out.end()},
           {err.begin(), err.end()}};
+}
+
+#endif
+
+wave::FileId IdOf(const std::string& path) {
+  return wave::PlatformFiles().InspectPath(path).id;
+}
+
+bool FreeToTake(const std::string& path) {
+#ifdef _WIN32
+  const HANDLE handle =
+      CreateFileW(U8(path).wstring().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(handle);
+  return true;
+#else
+  const int fd = ::open(path.c_str(), O_RDONLY);
+  const bool free = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+  if (fd >= 0) ::close(fd);
+  return free;
+#endif
 }
 
 void WriteFlac16(const std::string& path, int channels, int rate, const Samples& samples) {

@@ -77,6 +77,14 @@ class SourceFixture : public ::testing::Test {
   std::vector<std::string> messages, written;
 };
 
+// The separator the command line puts between a folder named without one
+// (".", "out") and a part's name.
+#ifdef _WIN32
+inline const std::string kJoin = "\\";
+#else
+inline const std::string kJoin = "/";
+#endif
+
 // Holds an exclusive lock on a file from another process, as another program
 // that has the file open would.
 class ChildLock {
@@ -86,7 +94,11 @@ class ChildLock {
   bool locked = false;
 
  private:
+#ifdef _WIN32
+  void* handle_ = nullptr;  // held open without sharing (a HANDLE)
+#else
   int child_ = -1;
+#endif
 };
 
 // Writes `bytes` as `relative` below `base`, making the folders on the way
@@ -98,6 +110,8 @@ void WriteFlac16(const std::string& path, int channels, int rate, const Samples&
 
 // The identity of the file at `path`.
 wave::FileId IdOf(const std::string& path);
+// Whether another opener could take the file exclusively now.
+bool FreeToTake(const std::string& path);
 
 // A program run as a user runs it, with what it printed, how it ended and
 // the most memory it held.

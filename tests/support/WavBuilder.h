@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,11 @@ class WavBuilder {
 inline Bytes SimpleWav(int channels, const Samples& samples, std::uint32_t rate = 44100) {
   return WavBuilder().Fmt(static_cast<std::uint16_t>(channels), rate).Data(samples).Build();
 }
+
+// A path in UTF-8, as the system's file functions take it (on Windows they
+// would read a narrow string in the ANSI code page), and back.
+std::filesystem::path U8(const std::string& path);
+std::string Utf8(const std::filesystem::path& path);
 
 Bytes ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const Bytes& bytes);
