@@ -3,8 +3,9 @@
 #include <sndfile.h>
 
 #ifdef _WIN32
-#include <psapi.h>
 #include <windows.h>
+// after windows.h, whose types it uses
+#include <psapi.h>
 #else
 #include <fcntl.h>
 #include <signal.h>
