@@ -26,9 +26,21 @@ const char kExamples[] =
     "  corvella-cli split --cuts lp.txt -o tracks lp.wav\n"
     "  corvella-cli list -f json lp.wav | corvella-cli split --cuts - lp.wav\n"
     "  corvella-cli levels tape.wav\n"
+#ifdef _WIN32
+    "\nOn Windows, in cmd.exe (quote names with spaces; either slash separates folders):\n"
+    "  corvella-cli.exe split -o D:\\tracks \"D:\\tapes\\side a.wav\"\n"
+    "  corvella-cli.exe list --format csv \"%USERPROFILE%\\Music\\take.wav\" > take.csv\n"
+    "In PowerShell the same, as .\\corvella-cli.exe in its own folder, and\n"
+    "  corvella-cli.exe split --to flac -o tracks (Get-ChildItem *.wav).FullName\n"
+    "Names in any script work, and paths longer than 260 characters.\n"
+    "\nExit status: 0 when every file was processed and every part written, 1 when a file\n"
+    "was refused, a part could not be written or the output failed, 2 for a usage error,\n"
+    "130 after Ctrl-C or Ctrl-Break, 129 when the console is closed.\n";
+#else
     "\nExit status: 0 when every file was processed and every part written, 1 when a file\n"
     "was refused, a part could not be written or the output failed, 2 for a usage error,\n"
     "130 after Ctrl-C (143 after SIGTERM, 129 after SIGHUP).\n";
+#endif
 
 }  // namespace
 
