@@ -138,7 +138,7 @@ class Containers : public SourceFixture {
     wave::Error error;
     auto folder = wave::Folder::Open(files, dir.path(), error);
     if (!folder) return error;
-    return plan.Write(source, {start, end, name, 1, 1}, *folder, nullptr, {});
+    return plan.Write(source, {start, end, name, 1, 1, std::nullopt}, *folder, nullptr, {});
   }
 };
 

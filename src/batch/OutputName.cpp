@@ -1,25 +1,26 @@
 #include "batch/OutputName.h"
 
+#include <algorithm>
+#include <string_view>
+
 namespace corvella::batch {
 namespace {
 
 #ifdef _WIN32
-constexpr char kSeparators[] = "\\/:";
 constexpr char kSeparator = '\\';
 #else
-constexpr char kSeparators[] = "/";
 constexpr char kSeparator = '/';
 #endif
 
 bool EndsInSeparator(const std::string& folder) {
-  return !folder.empty() && std::string(kSeparators).find(folder.back()) != std::string::npos &&
+  return !folder.empty() && std::string(kPathSeparators).find(folder.back()) != std::string::npos &&
          folder.back() != ':';
 }
 
 }  // namespace
 
 NameParts SplitFileName(const std::string& fileName) {
-  const auto separator = fileName.find_last_of(kSeparators);
+  const auto separator = fileName.find_last_of(kPathSeparators);
   const std::string bare =
       separator == std::string::npos ? fileName : fileName.substr(separator + 1);
   const auto dot = bare.rfind('.');
@@ -47,12 +48,45 @@ std::string PartFileName(const std::string& sourceName, int partNumber,
   return file + ending;
 }
 
+std::string TrackFileName(int number, int count, const std::string& title,
+                          const std::string& extension) {
+  constexpr std::size_t kLongestName = 255;
+  std::string digits = std::to_string(number);
+  const std::size_t width = count > 99 ? 3 : 2;
+  if (digits.size() < width) digits.insert(0, width - digits.size(), '0');
+  std::string clean;
+  for (const char c : title) {
+    const auto byte = static_cast<unsigned char>(c);
+    const bool refused = byte < 0x20 || byte == 0x7F ||
+                         std::string_view("/\\:*?\"<>|").find(c) != std::string_view::npos;
+    clean += refused ? '_' : c;
+  }
+  const auto first = clean.find_first_not_of(" .");
+  clean = first == std::string::npos
+              ? ""
+              : clean.substr(first, clean.find_last_not_of(" .") - first + 1);
+  std::string name = digits;
+  const std::size_t room =
+      kLongestName - std::min(kLongestName, digits.size() + 1 + extension.size());
+  if (clean.size() > room) {
+    // Cut before a UTF-8 continuation byte never.
+    std::size_t cut = room;
+    while (cut > 0 && (static_cast<unsigned char>(clean[cut]) & 0xC0) == 0x80) --cut;
+    clean.resize(cut);
+    const auto last = clean.find_last_not_of(" .");
+    clean.resize(last == std::string::npos ? 0 : last + 1);
+  }
+  if (!clean.empty()) name += ' ' + clean;
+  return name + extension;
+}
+
 std::string JoinPath(const std::string& folder, const std::string& name) {
   std::string path = folder;
   // Where both slashes separate, the one the folder is written with.
   const std::size_t last = folder.find_last_of("/\\");
   const char separator =
-      last != std::string::npos && std::string(kSeparators).find(folder[last]) != std::string::npos
+      last != std::string::npos &&
+              std::string(kPathSeparators).find(folder[last]) != std::string::npos
           ? folder[last]
           : kSeparator;
   if (!path.empty() && !EndsInSeparator(path)) path += separator;

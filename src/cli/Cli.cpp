@@ -1,6 +1,7 @@
 #include "cli/Cli.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 
 #include "cli/Commands.h"
 #include "cli/Job.h"
@@ -25,6 +26,9 @@ const char kExamples[] =
     "  corvella-cli list --format labels lp.wav > lp.txt    (edit the labels, then:)\n"
     "  corvella-cli split --cuts lp.txt -o tracks lp.wav\n"
     "  corvella-cli list -f json lp.wav | corvella-cli split --cuts - lp.wav\n"
+    "  corvella-cli split --tracks --names side-a.txt --to flac -o tracks side-a.wav\n"
+    "      (side-a.txt: Artist:, Album:, Date: lines, then one title a line)\n"
+    "  corvella-cli list --tracks 7 side-b.wav\n"
     "  corvella-cli levels tape.wav\n"
 #ifdef _WIN32
     "\nOn Windows, in cmd.exe (quote names with spaces; either slash separates folders):\n"
@@ -71,6 +75,7 @@ int Run(int argc, const char* const* argv, Console& console, wave::FileApi& file
   CLI::App* count = app.add_subcommand("count", "Print how many parts each recording holds");
   AddDetectionOptions(*count, options);
   AddPlanOptions(*count, options, false);
+  AddTrackOptions(*count, options, false);
   AddFiles(*count, options);
 
   CLI::App* split =
@@ -97,8 +102,10 @@ int Run(int argc, const char* const* argv, Console& console, wave::FileApi& file
   cuts->type_name("FILE")->check([](const std::string& path) {
     return path.empty() ? "a cut list's name, or - for stdin" : "";
   });
-  for (const char* detection : {"--noise-floor", "--threshold-db", "--gap-threshold", "--gap",
-                                "--ignore-clicks", "--min-part", "--pad-before", "--pad-after"}) {
+  AddTrackOptions(*split, options, true);
+  for (const char* detection :
+       {"--noise-floor", "--threshold-db", "--gap-threshold", "--gap", "--ignore-clicks",
+        "--min-part", "--pad-before", "--pad-after", "--tracks", "--names"}) {
     cuts->excludes(split->get_option(detection));
   }
   AddFiles(*split, options);
@@ -107,6 +114,7 @@ int Run(int argc, const char* const* argv, Console& console, wave::FileApi& file
   AddDetectionOptions(*list, options);
   AddPlanOptions(*list, options, true);
   AddFormatOption(*list, options);
+  AddTrackOptions(*list, options, true);
   list->add_option("-o,--output-dir", options.outputDir, "Folder the output names are given in")
       ->type_name("DIR");
   AddFiles(*list, options);
@@ -114,10 +122,25 @@ int Run(int argc, const char* const* argv, Console& console, wave::FileApi& file
   CLI::App* levels = app.add_subcommand(
       "levels", "Measure a recording's levels and suggest a noise floor between noise and music");
   AddDetectionOptions(*levels, options);
+  AddTrackOptions(*levels, options, false);
   AddFiles(*levels, options);
 
   try {
-    app.parse(argc, argv);
+    // In the reverse order CLI11 takes a list in.
+    std::vector<std::string> args = WithTrackCounts(argc, argv);
+    std::reverse(args.begin(), args.end());
+    app.parse(args);
+    for (CLI::App* command : {count, split, list, levels}) {
+      if (!command->parsed()) continue;
+      options.gapGiven =
+          command->get_option("--gap")->count() + command->get_option("--gap-threshold")->count() >
+          0;
+      options.floorGiven = command->get_option("--noise-floor")->count() +
+                               command->get_option("--threshold-db")->count() >
+                           0;
+      if (const std::string conflict = OptionConflict(options); !conflict.empty())
+        throw CLI::ValidationError(conflict);
+    }
   } catch (const CLI::ParseError& e) {
     const int status = app.exit(e, console.out(), console.err());
     if (status == 0 && !console.Deliver()) return console.OutputStatus();

@@ -2,6 +2,7 @@
 #include "batch/PartWalk.h"
 #include "batch/Plan.h"
 #include "cli/Commands.h"
+#include "cli/Tracks.h"
 
 namespace corvella::cli {
 
@@ -9,6 +10,13 @@ int Count(Job& job) {
   const Options& options = job.options;
   Console& console = job.console;
   bool failed = false;
+  TrackNames names;
+  if (!options.names.empty()) {
+    if (const std::string error = ReadTrackNames(options, names); !error.empty()) {
+      console.Report(options.names == "-" ? "stdin" : options.names, error);
+      return kExitFailed;
+    }
+  }
   for (const std::string& file : options.files) {
     if (console.Stopped()) break;
     int parts = 0;
@@ -17,7 +25,13 @@ int Count(Job& job) {
       Console::Bar bar(console, file);
       std::unique_ptr<wave::Source> source = job.Open(file);
       failed = failed || !source;
-      if (source) {
+      if (source && options.tracks) {
+        FoundTracks found;
+        std::string refusal;
+        counted = FindTracks(job, file, *source, bar, TracksWanted(options, names), found, refusal);
+        parts = static_cast<int>(found.tracks.parts.size());
+        failed = failed || !counted;
+      } else if (source) {
         detect::Scanner scanner(*source, options.Detection(), bar);
         batch::WalkResult walk;
         if (options.Planned()) {
@@ -37,6 +51,14 @@ int Count(Job& job) {
     if (console.Stopped()) break;
     // A file that could not be read whole has no count to give.
     if (!counted) continue;
+    if (!options.names.empty() && !options.tracks) {
+      if (const std::string error =
+              TitleMismatch(names.tracks.size(), static_cast<std::size_t>(parts));
+          !error.empty()) {
+        console.Report(file, error);
+        failed = true;
+      }
+    }
     const std::string name = Printable(file);
     if (parts < 1) {
       console.out() << "No parts in file \"" << name << "\" found!\n";

@@ -1,14 +1,19 @@
 #include "cli/CutList.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
 #include <nlohmann/json.hpp>
 #include <set>
 
 #include "batch/OutputName.h"
 #include "cli/Listing.h"
 #include "cli/Text.h"
+#include "wave/Error.h"
 
 namespace corvella::cli {
 namespace {
@@ -50,18 +55,6 @@ std::optional<double> Number(std::string_view text) {
     return std::nullopt;
   }
   return value;
-}
-
-// The lines of a text whose line breaks are all LF.
-std::vector<std::string_view> Lines(std::string_view text) {
-  std::vector<std::string_view> lines;
-  while (!text.empty()) {
-    const auto end = text.find('\n');
-    lines.push_back(text.substr(0, end));
-    if (end == std::string_view::npos) break;
-    text.remove_prefix(end + 1);
-  }
-  return lines;
 }
 
 bool Blank(std::string_view line) {
@@ -128,7 +121,7 @@ std::string JsonSeconds(const Json& part, const char* key, const std::string& wh
 // that no input can drive the parser's recursion far.
 constexpr int kDeepestJson = 32;
 
-std::string JsonTooDeep(const std::string& text) {
+std::string JsonTooDeep(const std::string& text, const std::string& what) {
   int depth = 0;
   bool inString = false, escaped = false;
   std::size_t line = 0;
@@ -146,7 +139,7 @@ std::string JsonTooDeep(const std::string& text) {
     }
     if (c == '"') inString = true;
     if ((c == '[' || c == '{') && ++depth > kDeepestJson) {
-      return LineText(line) + ": nested too deeply for a cut list";
+      return LineText(line) + ": nested too deeply for " + what;
     }
     if (c == ']' || c == '}') --depth;
   }
@@ -154,32 +147,8 @@ std::string JsonTooDeep(const std::string& text) {
 }
 
 std::string ParseJson(const std::string& text, CutList& list) {
-  if (auto error = JsonTooDeep(text); !error.empty()) return error;
   Json document;
-  // A key given twice in one object would leave one of its values unread:
-  // such a list is refused, as one with a number too large for a double.
-  std::vector<std::set<std::string>> keys;  // of each object open
-  std::string twice;
-  const Json::parser_callback_t noteKeys = [&](int, Json::parse_event_t event, Json& parsed) {
-    if (event == Json::parse_event_t::object_start) keys.emplace_back();
-    if (event == Json::parse_event_t::object_end && !keys.empty()) keys.pop_back();
-    if (event == Json::parse_event_t::key && !keys.empty() && twice.empty()) {
-      const std::string key = parsed.get<std::string>();
-      if (!keys.back().insert(key).second) twice = key;
-    }
-    return true;
-  };
-  try {
-    document = Json::parse(text, noteKeys);
-  } catch (const Json::parse_error& e) {
-    const auto upTo = std::min<std::size_t>(e.byte > 0 ? e.byte - 1 : 0, text.size());
-    const auto line =
-        std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(upTo), '\n');
-    return LineText(static_cast<std::size_t>(line)) + ": not valid JSON";
-  } catch (const Json::exception&) {
-    return "not valid JSON: a number too large to read";
-  }
-  if (!twice.empty()) return "not valid JSON: the key " + Quoted(twice) + " is given twice";
+  if (auto error = ParseJsonText(text, "a cut list", document); !error.empty()) return error;
   std::vector<const Json*> objects;
   if (document.is_array()) {
     for (const Json& object : document) objects.push_back(&object);
@@ -350,7 +319,7 @@ std::string ParseCsv(const std::string& text, CutList& list) {
 
 std::string ParseLabels(const std::string& text, CutList& list) {
   CutGroup group;
-  const auto lines = Lines(text);
+  const auto lines = TextLines(text);
   for (std::size_t i = 0; i < lines.size(); ++i) {
     const std::string_view line = lines[i];
     // A backslash starts the frequency line an editor adds to a label.
@@ -378,33 +347,17 @@ std::string ParseLabels(const std::string& text, CutList& list) {
 
 // --- Cue sheets: each track from its INDEX 01 to the next one's -------------
 
-// The next word of a cue sheet line, or its quoted string.
-std::string_view Word(std::string_view& line) {
-  while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
-  std::string_view word;
-  if (!line.empty() && line.front() == '"') {
-    const auto close = line.find('"', 1);
-    word = line.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1);
-    line.remove_prefix(close == std::string_view::npos ? line.size() : close + 1);
-  } else {
-    const auto end = line.find_first_of(" \t");
-    word = line.substr(0, end);
-    line.remove_prefix(end == std::string_view::npos ? line.size() : end);
-  }
-  return word;
-}
-
 std::string ParseCue(const std::string& text, CutList& list) {
-  const auto lines = Lines(text);
+  const auto lines = TextLines(text);
   Cut* track = nullptr;
   std::string trackLine;
   for (std::size_t i = 0; i < lines.size(); ++i) {
     std::string_view rest = lines[i];
-    const std::string_view command = Word(rest);
+    const std::string_view command = CueWord(rest);
     if (command == "FILE") {
       if (track && !track->cueStart) return trackLine + ": the track has no INDEX 01";
       track = nullptr;
-      list.groups.push_back({std::string(Word(rest)), {}, {}, {}, {}});
+      list.groups.push_back({std::string(CueWord(rest)), {}, {}, {}, {}});
     } else if (command == "TRACK") {
       if (list.groups.empty()) return LineText(i) + ": a TRACK before any FILE";
       if (track && !track->cueStart) return trackLine + ": the track has no INDEX 01";
@@ -413,7 +366,7 @@ std::string ParseCue(const std::string& text, CutList& list) {
       track->where = trackLine = LineText(i);
     } else if (command == "INDEX") {
       if (!track) return LineText(i) + ": an INDEX outside a TRACK";
-      const std::string_view number = Word(rest), time = Word(rest);
+      const std::string_view number = CueWord(rest), time = CueWord(rest);
       if (WholeNumber(number) != 1) continue;  // a pregap, or a mark inside the track
       if (track->cueStart) return LineText(i) + ": a second INDEX 01 in the track";
       // mm:ss:ff, frames of 1/75 s; the minutes may pass 99.
@@ -548,9 +501,48 @@ std::string FileName(const Cut& cut, const std::string& wanted, std::string& nam
 
 }  // namespace
 
-std::string ParseCutList(const std::string& input, CutList& list) {
-  list = CutList{};
-  // Line breaks as LF alone, whether written CR LF or CR.
+std::string ParseJsonText(const std::string& text, const std::string& what,
+                          nlohmann::json& document) {
+  if (auto error = JsonTooDeep(text, what); !error.empty()) return error;
+  // A key given twice in one object would leave one of its values unread:
+  // such a list is refused, as one with a number too large for a double.
+  std::vector<std::set<std::string>> keys;  // of each object open
+  std::string twice;
+  const Json::parser_callback_t noteKeys = [&](int, Json::parse_event_t event, Json& parsed) {
+    if (event == Json::parse_event_t::object_start) keys.emplace_back();
+    if (event == Json::parse_event_t::object_end && !keys.empty()) keys.pop_back();
+    if (event == Json::parse_event_t::key && !keys.empty() && twice.empty()) {
+      const std::string key = parsed.get<std::string>();
+      if (!keys.back().insert(key).second) twice = key;
+    }
+    return true;
+  };
+  try {
+    document = Json::parse(text, noteKeys);
+  } catch (const Json::parse_error& e) {
+    const auto upTo = std::min<std::size_t>(e.byte > 0 ? e.byte - 1 : 0, text.size());
+    const auto line =
+        std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(upTo), '\n');
+    return LineText(static_cast<std::size_t>(line)) + ": not valid JSON";
+  } catch (const Json::exception&) {
+    return "not valid JSON: a number too large to read";
+  }
+  if (!twice.empty()) return "not valid JSON: the key " + Quoted(twice) + " is given twice";
+  return "";
+}
+
+std::vector<std::string_view> TextLines(std::string_view text) {
+  std::vector<std::string_view> lines;
+  while (!text.empty()) {
+    const auto end = text.find('\n');
+    lines.push_back(text.substr(0, end));
+    if (end == std::string_view::npos) break;
+    text.remove_prefix(end + 1);
+  }
+  return lines;
+}
+
+std::string WithLineFeeds(const std::string& input) {
   std::string text;
   text.reserve(input.size());
   for (std::size_t i = 0; i < input.size(); ++i) {
@@ -561,16 +553,61 @@ std::string ParseCutList(const std::string& input, CutList& list) {
     }
   }
   if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);  // a byte order mark
+  return text;
+}
+
+std::string_view CueWord(std::string_view& line) {
+  while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
+  std::string_view word;
+  if (!line.empty() && line.front() == '"') {
+    const auto close = line.find('"', 1);
+    word = line.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1);
+    line.remove_prefix(close == std::string_view::npos ? line.size() : close + 1);
+  } else {
+    const auto end = line.find_first_of(" \t");
+    word = line.substr(0, end);
+    line.remove_prefix(end == std::string_view::npos ? line.size() : end);
+  }
+  return word;
+}
+
+std::string ReadListFile(const std::string& path, const std::string& what, std::string& text) {
+  // Far more than any list of parts; a bound on what a mistaken file costs.
+  constexpr std::size_t kLargest = 64 << 20;
+  std::ifstream file;
+  std::istream* in = &std::cin;
+  if (path != "-") {
+    // The name as typed, in UTF-8 on every system.
+    const std::filesystem::path name(std::u8string(path.begin(), path.end()));
+    std::error_code error;
+    if (std::filesystem::is_directory(name, error)) return wave::ReasonOf(EISDIR);
+    file.open(name, std::ios::binary);
+    if (!file) return wave::ReasonOf(errno);
+    in = &file;
+  }
+  std::string block(65536, '\0');
+  while (*in) {
+    in->read(block.data(), static_cast<std::streamsize>(block.size()));
+    text.append(block, 0, static_cast<std::size_t>(in->gcount()));
+    if (text.size() > kLargest) return "larger than 64 MiB: not " + what;
+  }
+  if (in->bad()) return "unable to read it";
+  return "";
+}
+
+std::string ParseCutList(const std::string& input, CutList& list) {
+  list = CutList{};
+  const std::string text = WithLineFeeds(input);
   const auto first = text.find_first_not_of(" \t\r\n");
   if (first == std::string::npos) return "the cut list is empty";
   if (text[first] == '[' || text[first] == '{') {
     list.format = CutFormat::Json;
     return ParseJson(text, list);
   }
-  const auto lines = Lines(std::string_view(text).substr(first));
+  const auto lines = TextLines(std::string_view(text).substr(first));
   std::string_view head = lines.front();
   std::string_view words = head;
-  const std::string_view command = Word(words);
+  const std::string_view command = CueWord(words);
   for (const char* cue :
        {"FILE", "TRACK", "REM", "PERFORMER", "TITLE", "CATALOG", "SONGWRITER", "CDTEXTFILE"}) {
     if (command == cue) {

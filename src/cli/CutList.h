@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json_fwd.hpp>
+#include <string_view>
+
 #include "detect/Params.h"
 #include "wave/Source.h"
 
@@ -58,5 +61,22 @@ struct PlannedPart {
 std::string ResolveCuts(const CutList& list, const std::string& file, std::size_t files,
                         const wave::SourceInfo& info, const std::string& extension,
                         std::vector<PlannedPart>& parts);
+
+// Reads a list a user hands the command line (`what`: "a cut list"), from
+// a file or, for "-", stdin; "" or why not.
+std::string ReadListFile(const std::string& path, const std::string& what, std::string& text);
+
+// The texts a user hands the command line (cut lists, track lists) read
+// alike: line breaks as LF alone, whether written CR LF or CR, and no byte
+// order mark.
+std::string WithLineFeeds(const std::string& input);
+std::vector<std::string_view> TextLines(std::string_view text);
+// The next word of a cue sheet line, or its quoted string, taken off it.
+std::string_view CueWord(std::string_view& line);
+// JSON for `what` ("a cut list"): refused when nested too deeply, with a
+// key given twice in an object, or a number too large. "" or why, with the
+// line where that showed.
+std::string ParseJsonText(const std::string& text, const std::string& what,
+                          nlohmann::json& document);
 
 }  // namespace corvella::cli

@@ -1,20 +1,15 @@
-// `levels`: the recording's levels, and a noise floor between its noise and
-// its music. The window peaks stream into a histogram: the memory is the
-// same for a recording of any length or rate.
-#include "batch/PartWalk.h"
+// `levels`: the recording's levels, and the options that split it: a noise
+// floor between its noise and its music, and a gap between the silences
+// inside its parts and those between them. The window peaks stream into
+// summaries: the memory is the same for a recording of any length or rate.
+#include "batch/Analysis.h"
 #include "cli/Commands.h"
-#include "cli/Levels.h"
 #include "cli/Text.h"
-#include "detect/Levels.h"
+#include "cli/Tracks.h"
 #include "detect/Units.h"
 
 namespace corvella::cli {
 namespace {
-
-// Clicks are bursts of at most 5 ms.
-constexpr int kClickMs = 5;
-// A range of thresholds this wide giving the same parts is a sure suggestion.
-constexpr double kSureDb = 6.0;
 
 // "10 ms", "10.02 ms", "1000 ms": a window's real length.
 std::string WindowLength(std::int64_t frames, std::int64_t rate) {
@@ -29,12 +24,101 @@ std::string GapText(double seconds) {
   return Fixed(seconds, seconds < 0.1 ? 4 : 2);
 }
 
+// A small histogram of the window levels in 6 dB steps, with the noise,
+// music and suggested levels marked.
+void WriteHistogram(std::ostream& out, const detect::LevelHistogram& levels,
+                    const detect::LevelEstimate& estimate, double suggestionDb) {
+  constexpr int kStep = 6;
+  constexpr int kSteps = detect::LevelHistogram::kStepsPerDb;
+  constexpr int kWidth = 40;
+  const int lowest = levels.Lowest();
+  std::vector<std::int64_t> rows(static_cast<std::size_t>(-lowest / kStep + 1), 0);
+  const std::vector<std::int64_t>& counts = levels.Counts();
+  for (std::size_t i = 0; i < counts.size(); ++i) rows[i / kSteps / kStep] += counts[i];
+  const std::int64_t most = std::max<std::int64_t>(1, *std::max_element(rows.begin(), rows.end()));
+  // From the loudest step that holds a window down to the quietest one.
+  std::size_t top = rows.size(), bottom = 0;
+  while (top > 0 && rows[top - 1] == 0) --top;
+  while (bottom < top && rows[bottom] == 0) ++bottom;
+  for (std::size_t i = top; i-- > bottom;) {
+    const int low = lowest + static_cast<int>(i) * kStep;
+    const std::string bar(static_cast<std::size_t>(rows[i] * kWidth / most + (rows[i] > 0 ? 1 : 0)),
+                          '#');
+    std::string marks;
+    auto mark = [&](double db, const char* what) {
+      if (db >= low && db < low + kStep)
+        marks += std::string(marks.empty() ? "  <- " : ", ") + what;
+    };
+    if (estimate.found) mark(estimate.musicDb, "music");
+    mark(suggestionDb, "suggested floor");
+    if (estimate.found) mark(estimate.noiseDb, "noise");
+    out << PadLeft(std::to_string(low), 4) << " dB |" << bar << marks << '\n';
+  }
+}
+
+// The levels of a surveyed recording, and its histogram.
+void WriteLevels(std::ostream& out, const std::string& file, const wave::SourceInfo& info,
+                 const batch::WindowSurvey& survey, const detect::LevelEstimate& estimate,
+                 double suggestionDb) {
+  out << Printable(file) << ": " << info.rate << " Hz, " << info.channels
+      << (info.channels == 1 ? " channel, " : " channels, ")
+      << Fixed(detect::Seconds(info.frames, info.rate), 1) << " s, " << survey.Levels().Windows()
+      << " windows of " << WindowLength(survey.WindowFrames(), info.rate) << "\n";
+  if (estimate.found) {
+    out << "  noise floor: " << Fixed(estimate.noiseDb, 1) << " dBFS (quiet passages, "
+        << Fixed(100.0 * estimate.quietShare, 1) << "% of the recording)\n"
+        << "  music:       from " << Fixed(estimate.musicDb, 1) << " dBFS\n";
+  } else {
+    out << "  no clear silence: the quiet passages do not stand apart from the music\n";
+  }
+  WriteHistogram(out, survey.Levels(), estimate, suggestionDb);
+}
+
+// levels --tracks N: the floor and the silences the tracks are found at.
+bool LevelsOfTracks(Job& job, const std::string& file, wave::Source& source, Console::Bar& bar,
+                    int wanted) {
+  FoundTracks found;
+  std::string refusal;
+  if (!FindTracks(job, file, source, bar, wanted, found, refusal)) return false;
+  bar.Clear();
+  const wave::SourceInfo& info = source.Info();
+  const detect::TrackChoice& choice = found.tracks.choice;
+  const detect::LevelEstimate estimate = detect::EstimateLevels(found.survey->Levels());
+  std::ostream& out = job.console.out();
+  WriteLevels(out, file, info, *found.survey, estimate, choice.floorDb);
+  out << "  tracks: " << choice.parts << " at " << Fixed(choice.floorDb, 1) << " dBFS"
+      << (choice.declicked ? ", with clicks taken for silence" : "");
+  if (choice.parts > 1)
+    out << "; the silences between them: " << GapLengths(found.tracks.parts, info.rate);
+  out << "\n";
+  if (choice.runnerUp) {
+    out << "  the longest silence inside a track: "
+        << Fixed(
+               detect::Seconds(choice.runnerUp->windows * found.survey->WindowFrames(), info.rate),
+               2)
+        << " s, at "
+        << Clock(detect::Seconds(choice.runnerUp->first * found.survey->WindowFrames(), info.rate))
+        << "\n";
+  }
+  out << "suggested: --tracks " << choice.parts << " --threshold-db " << Fixed(choice.floorDb, 1)
+      << "\n";
+  return true;
+}
+
 }  // namespace
 
 int Levels(Job& job) {
   Console& console = job.console;
+  const Options& options = job.options;
   bool failed = false;
-  for (const std::string& file : job.options.files) {
+  TrackNames names;
+  if (!options.names.empty()) {
+    if (const std::string error = ReadTrackNames(options, names); !error.empty()) {
+      console.Report(options.names == "-" ? "stdin" : options.names, error);
+      return kExitFailed;
+    }
+  }
+  for (const std::string& file : options.files) {
     if (console.Stopped()) break;
     Console::Bar bar(console, file);
     std::unique_ptr<wave::Source> source = job.Open(file);
@@ -42,90 +126,74 @@ int Levels(Job& job) {
       failed = true;
       continue;
     }
+    if (options.tracks) {
+      if (!LevelsOfTracks(job, file, *source, bar, TracksWanted(options, names))) failed = true;
+      if (console.Stopped()) break;
+      if (!console.Deliver()) return console.OutputStatus();
+      continue;
+    }
     const wave::SourceInfo& info = source->Info();
-    // Windows of 10 ms, and at least a frame at very low rates.
-    const std::int64_t windowFrames =
-        std::max<std::int64_t>(1, detect::FramesFromSeconds(0.01, info.rate));
-    // Deeper recordings have their noise far below 16-bit silence.
-    LevelHistogram levels(info.bits > 16 || wave::IsFloat(info.sampleType) ? -150 : -96);
-    detect::DetectParams params = job.options.Detection();
-    PartSurvey survey(levels.Lowest(), windowFrames,
-                      detect::GapFrames(params.gapThreshold, info.rate));
-    wave::Error error =
-        detect::ForEachWindowPeak(*source, windowFrames, bar, [&](double peak, std::int64_t) {
-          levels.Add(peak);
-          survey.Add(levels.Db(peak));
-        });
+    const detect::DetectParams given = options.Detection();
+    batch::WindowSurvey survey(info, detect::GapFrames(given.gapThreshold, info.rate));
+    batch::Suggestion suggestion;
+    wave::Error error = batch::SurveyWindows(*source, bar, survey);
+    if (!error) error = batch::Suggest(*source, survey, given, options.gapGiven, bar, suggestion);
     if (error == wave::ErrorCode::UnableToRead) error = Job::ReadFailure(*source);
     if (error) {
       if (error != wave::ErrorCode::Stopped) console.Report(file, error);
       failed = true;
       continue;
     }
-    survey.Finish();
-    const LevelEstimate estimate = EstimateLevels(levels);
-    StableRange range = FindStableRange(survey, levels);
-    double suggestion = 0;
-    int parts = 0;
-    // The count the suggestion gives, exactly. The clicks taken out by the
-    // windows' test are not always the bursts --ignore-clicks passes over
-    // (a burst as long as a window, two ticks close together): where the
-    // option does not give the parts the range promised, the suggestion is
-    // made without it.
-    const int clicksGiven = params.ignoreClicksMs;
-    auto suggest = [&] {
-      suggestion = SuggestThreshold(estimate, range);
-      params.noiseFloor = detect::NoiseFloorFromDb(suggestion);
-      params.thresholdDb = suggestion;
-      params.ignoreClicksMs = range.declicked ? kClickMs : clicksGiven;
-      detect::Scanner scanner(*source, params, bar);
-      parts = batch::WalkParts(scanner, [](const detect::PartSpan&, int) {}).parts;
-    };
-    suggest();
-    if (range.declicked && parts != range.parts && !console.Stopped()) {
-      range = FindStableRange(survey, levels, false);
-      suggest();
-    }
     if (console.Stopped()) break;
     bar.Clear();
 
+    const detect::DetectParams& params = suggestion.params;
+    const double suggestionDb = *params.thresholdDb;
+    const detect::StableRange& range = suggestion.range;
+    const detect::TrackChoice& clearest = suggestion.clearest;
     std::ostream& out = console.out();
-    out << Printable(file) << ": " << info.rate << " Hz, " << info.channels
-        << (info.channels == 1 ? " channel, " : " channels, ")
-        << Fixed(detect::Seconds(info.frames, info.rate), 1) << " s, " << levels.Windows()
-        << " windows of " << WindowLength(windowFrames, info.rate) << "\n";
-    if (estimate.found) {
-      out << "  noise floor: " << Fixed(estimate.noiseDb, 1) << " dBFS (quiet passages, "
-          << Fixed(100.0 * estimate.quietShare, 1) << "% of the recording)\n"
-          << "  music:       from " << Fixed(estimate.musicDb, 1) << " dBFS\n";
-    } else {
-      out << "  no clear silence: the quiet passages do not stand apart from the music\n";
-    }
-    WriteHistogram(out, levels, estimate, suggestion);
+    WriteLevels(out, file, info, survey, suggestion.estimate, suggestionDb);
     if (range.found) {
       out << "  stable: " << range.parts << (range.parts == 1 ? " part" : " parts")
           << " for every threshold from " << Fixed(range.lowDb, 1) << " to "
           << Fixed(range.highDb, 1) << " dBFS (" << Fixed(range.Width(), 1) << " dB)"
-          << (range.declicked ? ", with clicks taken for silence" : "") << "\n";
+          << (range.declicked ? ", with clicks taken for silence" : "") << " at a "
+          << GapText(detect::GapSeconds(given.gapThreshold)) << " s gap\n";
     }
-    if (range.declicked) {
-      out << "  clicks: " << survey.Clicks()
-          << " short bursts stand alone in the quiet; --ignore-clicks " << kClickMs
+    if (clearest.found) {
+      const std::int64_t window = survey.WindowFrames();
+      std::int64_t shortest = info.frames;
+      for (const detect::SilentRun& gap : clearest.gaps) shortest = std::min(shortest, gap.windows);
+      out << "  clearest: " << clearest.parts << (clearest.parts == 1 ? " part" : " parts")
+          << " at " << Fixed(clearest.floorDb, 1) << " dBFS, parted by silences of "
+          << Fixed(detect::Seconds(shortest * window, info.rate), 2) << " s or more";
+      if (clearest.runnerUp) {
+        out << "; the longest inside a part "
+            << Fixed(detect::Seconds(clearest.runnerUp->windows * window, info.rate), 2) << " s";
+      }
+      out << "\n";
+    }
+    if (params.ignoreClicksMs > 0 && params.ignoreClicksMs != given.ignoreClicksMs) {
+      out << "  clicks: " << survey.Parts().Clicks()
+          << " short bursts stand alone in the quiet; --ignore-clicks " << params.ignoreClicksMs
           << " takes them for silence\n";
     }
-    if (!range.found || range.Width() < kSureDb) {
-      out << "  warning: no threshold range gives the same parts for long"
-          << (range.found ? "" : " (none at all)")
+    if (!suggestion.sure) {
+      out << "  warning: no range of thresholds gives the same parts for long"
           << "; the suggestion is a guess: check it with list before splitting\n";
     }
-    out << "  suggested threshold: " << Fixed(suggestion, 1) << " dBFS (--noise-floor "
-        << params.noiseFloor << "), giving " << parts << (parts == 1 ? " part" : " parts")
-        << " with a " << GapText(detect::GapSeconds(params.gapThreshold)) << " s gap\n";
+    out << "  suggested threshold: " << Fixed(suggestionDb, 1) << " dBFS (--noise-floor "
+        << params.noiseFloor << "), giving " << suggestion.parts
+        << (suggestion.parts == 1 ? " part" : " parts") << " with a "
+        << GapText(detect::GapSeconds(params.gapThreshold)) << " s gap\n";
     // Options the other commands take as they stand.
-    out << "suggested: --threshold-db " << Fixed(suggestion, 1);
+    out << "suggested: --threshold-db " << Fixed(suggestionDb, 1);
     if (params.ignoreClicksMs > 0) out << " --ignore-clicks " << params.ignoreClicksMs;
-    if (params.gapThreshold != Options().gapThreshold)
+    if (suggestion.gapSuggested) {
+      out << " --gap " << GapText(detect::GapSeconds(params.gapThreshold));
+    } else if (params.gapThreshold != Options().gapThreshold) {
       out << " --gap-threshold " << params.gapThreshold;
+    }
     out << "\n";
     if (!console.Deliver()) return console.OutputStatus();
   }

@@ -11,6 +11,7 @@
 #include "cli/Commands.h"
 #include "cli/Listing.h"
 #include "cli/Picture.h"
+#include "cli/Tracks.h"
 #include "detect/Levels.h"
 #include "detect/Units.h"
 
@@ -117,11 +118,11 @@ wave::Error Draw(Job& job, wave::Source& source, const detect::DetectParams& par
                                                           : detect::AmplitudeDb(params.noiseFloor);
   picture.columns.assign(
       static_cast<std::size_t>(std::clamp<std::int64_t>(info.frames, 0, kPictureColumns)), 0.0);
-  picture.levels = LevelHistogram(deep ? -150 : -96);
+  picture.levels = detect::LevelHistogram(deep ? -150 : -96);
   const std::int64_t windowFrames =
       std::max<std::int64_t>(1, detect::FramesFromSeconds(0.01, info.rate));
-  PartSurvey survey(picture.levels.Lowest(), windowFrames,
-                    detect::GapFrames(params.gapThreshold, info.rate));
+  detect::PartSurvey survey(picture.levels.Lowest(), windowFrames,
+                            detect::GapFrames(params.gapThreshold, info.rate));
   ScanAhead scan(source, params, plan, job.console, bar);
   const wave::Error error = detect::MeasureAll(
       source, bar, picture.columns, windowFrames,
@@ -137,9 +138,9 @@ wave::Error Draw(Job& job, wave::Source& source, const detect::DetectParams& par
     (part.end - part.start >= plan.minFrames ? picture.found : picture.dropped).push_back(part);
   }
   survey.Finish();
-  picture.estimate = EstimateLevels(picture.levels);
+  picture.estimate = detect::EstimateLevels(picture.levels);
   picture.suggestionDb =
-      SuggestThreshold(picture.estimate, FindStableRange(survey, picture.levels));
+      detect::SuggestThreshold(picture.estimate, detect::FindStableRange(survey, picture.levels));
   return {};
 }
 
@@ -160,6 +161,44 @@ wave::Error MeasureWhileScanning(Job& job, wave::Source& source, const detect::D
   return {};
 }
 
+// The tracks of --tracks with their peaks, padded as asked, and the
+// picture of them where one is drawn. False after reporting why not.
+bool ListTracks(Job& job, const std::string& file, wave::Source& source, Console::Bar& bar,
+                int wanted, ListedFile& entry, std::vector<detect::PartSpan>& parts) {
+  const wave::SourceInfo& info = source.Info();
+  FoundTracks found;
+  std::vector<double>* columns = nullptr;
+  if (entry.picture) {
+    entry.picture->columns.assign(
+        static_cast<std::size_t>(std::clamp<std::int64_t>(info.frames, 0, kPictureColumns)), 0.0);
+    columns = &entry.picture->columns;
+  }
+  if (!FindTracks(job, file, source, bar, wanted, found, entry.error, columns)) return false;
+  const detect::TrackChoice& choice = found.tracks.choice;
+  entry.tracksFloorDb = choice.floorDb;
+  entry.noiseFloor = detect::NoiseFloorFromDb(choice.floorDb);
+  batch::PlanOptions plan = job.options.Plan(info.rate);
+  plan.minFrames = 0;  // no track is shorter
+  parts = batch::PlanParts(found.tracks.parts, info.frames, plan);
+  wave::Error error = batch::MeasurePeaks(source, *found.survey, parts);
+  if (error == wave::ErrorCode::UnableToRead) error = Job::ReadFailure(source);
+  if (error) {
+    if (error != wave::ErrorCode::Stopped) job.console.Report(file, error);
+    entry.error = wave::MessageOf(error);
+    return false;
+  }
+  if (entry.picture) {
+    Picture& picture = *entry.picture;
+    picture.found = found.tracks.parts;
+    picture.floorDb = choice.floorDb;
+    picture.levels = found.survey->Levels();
+    picture.estimate = detect::EstimateLevels(picture.levels);
+    picture.suggestionDb = detect::SuggestThreshold(
+        picture.estimate, detect::FindStableRange(found.survey->Parts(), picture.levels));
+  }
+  return true;
+}
+
 }  // namespace
 
 int List(Job& job) {
@@ -170,6 +209,14 @@ int List(Job& job) {
   const detect::DetectParams params = options.Detection();
   const std::string folder = job.ShownFolder();
   const bool drawn = options.Format() == ListFormat::Svg || options.Format() == ListFormat::Html;
+  TrackNames names;
+  if (!options.names.empty()) {
+    if (const std::string error = ReadTrackNames(options, names); !error.empty()) {
+      console.Report(options.names == "-" ? "stdin" : options.names, error);
+      return kExitFailed;
+    }
+  }
+  const std::vector<PartNames> titles = NamesOfParts(options, names);
   for (const std::string& file : options.files) {
     if (console.Stopped()) break;
     ListedFile entry;
@@ -193,7 +240,14 @@ int List(Job& job) {
     entry.frames = source->Info().frames;
     std::vector<detect::PartSpan> parts;
     wave::Error error;
-    if (drawn) {
+    if (options.tracks) {
+      if (drawn) entry.picture.emplace();
+      if (!ListTracks(job, file, *source, bar, TracksWanted(options, names), entry, parts)) {
+        failed = true;
+        listed.push_back(std::move(entry));
+        continue;
+      }
+    } else if (drawn) {
       entry.picture.emplace();
       error = Draw(job, *source, params, bar, parts, *entry.picture);
     } else if (source->Sequential()) {
@@ -214,11 +268,31 @@ int List(Job& job) {
       if (error != wave::ErrorCode::Stopped) console.Report(file, error);
       entry.error = wave::MessageOf(error);
       failed = true;
+    } else if (const std::string mismatch =
+                   options.names.empty() ? "" : TitleMismatch(titles.size(), parts.size());
+               !mismatch.empty()) {
+      console.Report(file, mismatch);
+      entry.error = mismatch;
+      failed = true;
     } else {
       const std::string name = batch::FileNameOf(file);
+      const std::string extension = batch::SplitFileName(name).extension;
+      const int count = static_cast<int>(parts.size());
       for (std::size_t k = 0; k < parts.size(); ++k) {
         const int number = static_cast<int>(k) + 1;
-        entry.parts.push_back({number, parts[k], batch::BuildOutputPath(folder, name, number)});
+        ListedPart part{number, parts[k], batch::BuildOutputPath(folder, name, number), {}, {}};
+        if (!titles.empty()) {
+          part.output = batch::JoinPath(
+              folder, batch::TrackFileName(number, count, titles[k].title, extension));
+          part.title = titles[k].title;
+          part.artist = titles[k].artist;
+        }
+        entry.parts.push_back(std::move(part));
+      }
+      if (!titles.empty()) {
+        entry.artist = options.artist.value_or(names.artist);
+        entry.album = titles.front().album;
+        entry.date = titles.front().date;
       }
     }
     listed.push_back(std::move(entry));

@@ -7,6 +7,7 @@
 #include "batch/OutputName.h"
 #include "cli/Picture.h"
 #include "cli/Text.h"
+#include "cli/Tracks.h"
 #include "detect/Units.h"
 
 namespace corvella::cli {
@@ -55,6 +56,13 @@ void WriteText(std::ostream& out, const std::vector<ListedFile>& files) {
           << "  " << PadLeft(Clock(end), 10) << "  " << PadLeft(Fixed(end - start, 3), 8) << "s  "
           << PadLeft(PeakText(p.span.peak), 9) << "  " << Printable(p.output) << "\n";
     }
+    if (f.tracksFloorDb) {
+      out << "  tracks at " << Fixed(*f.tracksFloorDb, 1) << " dBFS";
+      std::vector<detect::PartSpan> spans;
+      for (const ListedPart& p : f.parts) spans.push_back(p.span);
+      if (spans.size() > 1) out << "; the silences between them: " << GapLengths(spans, f.rate);
+      out << "\n";
+    }
   }
 }
 
@@ -83,12 +91,19 @@ void WriteJson(std::ostream& out, const std::vector<ListedFile>& files) {
     }
     out << ", \"rate\": " << f.rate << ", \"channels\": " << f.channels
         << ", \"frames\": " << f.frames << ",\n   \"noise_floor\": " << f.noiseFloor
-        << ", \"threshold_db\": " << Fixed(detect::AmplitudeDb(f.noiseFloor), 2)
+        << ", \"threshold_db\": "
+        << Fixed(f.tracksFloorDb ? *f.tracksFloorDb : detect::AmplitudeDb(f.noiseFloor), 2)
         << ", \"gap_threshold\": " << f.gapThreshold
         << ", \"gap\": " << Fixed(detect::GapSeconds(f.gapThreshold), 6)
         << ", \"min_part\": " << Fixed(f.minPart, 6)
         << ", \"pad_before\": " << Fixed(f.padBefore, 6)
-        << ", \"pad_after\": " << Fixed(f.padAfter, 6) << ",\n   \"parts\": [";
+        << ", \"pad_after\": " << Fixed(f.padAfter, 6);
+    if (f.tracksFloorDb) out << ", \"tracks\": " << f.parts.size();
+    for (auto [key, value] :
+         {std::pair{"artist", &f.artist}, {"album", &f.album}, {"date", &f.date}}) {
+      if (!value->empty()) out << ", \"" << key << "\": " << JsonString(*value);
+    }
+    out << ",\n   \"parts\": [";
     for (std::size_t k = 0; k < f.parts.size(); ++k) {
       const ListedPart& p = f.parts[k];
       out << (k ? ",\n    " : "\n    ") << "{\"number\": " << p.number
@@ -98,6 +113,8 @@ void WriteJson(std::ostream& out, const std::vector<ListedFile>& files) {
           << ", \"peak_dbfs\": " << PeakJson(p.span.peak)
           << ", \"output\": " << JsonString(p.output);
       if (!IsUtf8(p.output)) out << ", \"output_bytes\": \"" << Hex(p.output) << '"';
+      if (!p.title.empty()) out << ", \"title\": " << JsonString(p.title);
+      if (!p.artist.empty()) out << ", \"artist\": " << JsonString(p.artist);
       out << "}";
     }
     out << (f.parts.empty() ? "]}" : "\n   ]}");
@@ -119,11 +136,17 @@ void WriteCue(std::ostream& out, const std::vector<ListedFile>& files) {
   for (const ListedFile& f : files) {
     if (!f.error.empty()) continue;
     const std::string name = batch::FileNameOf(f.file);
+    // The side's names, where a track list gave them.
+    if (track == 0 && !f.date.empty()) out << "REM DATE " << CueQuoted(f.date) << "\n";
+    if (track == 0 && !f.artist.empty()) out << "PERFORMER " << CueQuoted(f.artist) << "\n";
+    if (track == 0 && !f.album.empty()) out << "TITLE " << CueQuoted(f.album) << "\n";
     out << "FILE " << CueQuoted(name) << " WAVE\n";
     for (const ListedPart& p : f.parts) {
       out << "  TRACK " << ZeroFilled(++track, 2) << " AUDIO\n"
-          << "    TITLE " << CueQuoted(Stem(p.output)) << "\n"
-          << "    INDEX 01 " << CueTime(Seconds(p.span.start, f.rate)) << "\n";
+          << "    TITLE " << CueQuoted(p.title.empty() ? Stem(p.output) : p.title) << "\n";
+      if (!p.artist.empty() && p.artist != f.artist)
+        out << "    PERFORMER " << CueQuoted(p.artist) << "\n";
+      out << "    INDEX 01 " << CueTime(Seconds(p.span.start, f.rate)) << "\n";
     }
   }
 }

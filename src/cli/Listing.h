@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/Levels.h"
 #include "cli/Options.h"
+#include "detect/LevelSurvey.h"
 #include "detect/Params.h"
 
 namespace corvella::cli {
@@ -18,6 +18,8 @@ struct ListedPart {
   int number = 0;
   detect::PartSpan span;
   std::string output;  // the file split would write
+  std::string title;   // from --names
+  std::string artist;  // the track's own, from --names
 };
 
 // What the pictures show beyond the parts.
@@ -27,8 +29,8 @@ struct Picture {
   std::vector<detect::PartSpan> dropped;  // parts shorter than --min-part
   double floorDb = 0;                     // the noise floor in dBFS
   // The levels of its 10 ms windows, as `levels` reports them.
-  LevelHistogram levels;
-  LevelEstimate estimate;
+  detect::LevelHistogram levels;
+  detect::LevelEstimate estimate;
   double suggestionDb = -50;
 };
 
@@ -43,6 +45,9 @@ struct ListedFile {
   double minPart = 0, padBefore = 0, padAfter = 0;  // seconds
   std::vector<ListedPart> parts;
   std::optional<Picture> picture;  // for the svg and html formats
+  // With --tracks: the floor they were found at, in dBFS.
+  std::optional<double> tracksFloorDb;
+  std::string artist, album, date;  // from --names
 };
 
 void WriteListing(std::ostream& out, ListFormat format, const std::vector<ListedFile>& files);

@@ -55,6 +55,11 @@ detect::DetectParams Options::Detection() const {
   return params;
 }
 
+std::optional<double> Options::FloorDb() const {
+  if (!floorGiven) return std::nullopt;
+  return thresholdDb ? *thresholdDb : detect::AmplitudeDb(noiseFloor);
+}
+
 batch::PlanOptions Options::Plan(std::int64_t rate) const {
   return {detect::FramesFromSeconds(minPart, rate), detect::FramesFromSeconds(padBefore, rate),
           detect::FramesFromSeconds(padAfter, rate)};
@@ -140,6 +145,71 @@ void AddFormatOption(CLI::App& command, Options& options) {
           "(a page with the pictures, the parts and the levels)")
       ->check(CLI::IsMember({"text", "csv", "json", "labels", "cue", "svg", "html"}))
       ->type_name("FORMAT");
+}
+
+void AddTrackOptions(CLI::App& command, Options& options, bool tagging) {
+  auto* tracks =
+      command
+          .add_option_function<std::string>(
+              "--tracks",
+              [&options](const std::string& text) {
+                options.tracks = text == "titles" ? 0 : std::stoi(text);
+              },
+              "Exactly N parts, at the N-1 silences that part them most clearly, at the noise "
+              "floor that parts them best unless one is given; a bare --tracks with --names: as "
+              "many as it has titles")
+          ->type_name("N")
+          ->check([](const std::string& text) -> std::string {
+            if (text == "titles") return "";
+            int value = 0;
+            const char* end = text.data() + text.size();
+            const auto [at, error] = std::from_chars(text.data(), end, value);
+            if (error != std::errc() || at != end || value < 1 || value > 999)
+              return "a number of tracks from 1 to 999 is needed, not '" + text + "'";
+            return "";
+          });
+  for (const char* gap : {"--gap-threshold", "--gap", "--ignore-clicks"}) {
+    if (auto* option = command.get_option_no_throw(gap)) tracks->excludes(option);
+  }
+  command
+      .add_option("--names", options.names,
+                  "Name the parts \"01 Title.ext\", ... from a track list: one title a line "
+                  "(with Artist:, Album:, Date: lines first), a cue sheet, or list's JSON with "
+                  "titles; - reads it from stdin")
+      ->type_name("FILE")
+      ->check([](const std::string& path) {
+        return path.empty() ? "a track list's name, or - for stdin" : "";
+      });
+  if (!tagging) return;
+  command.add_option("--artist", options.artist, "The ARTIST tag of every part")->type_name("TEXT");
+  command.add_option("--album", options.album, "The ALBUM tag of every part")->type_name("TEXT");
+  command.add_option("--date", options.date, "The DATE tag of every part")->type_name("TEXT");
+}
+
+std::vector<std::string> WithTrackCounts(int argc, const char* const* argv) {
+  std::vector<std::string> args;
+  bool options = true;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (arg == "--") options = false;
+    if (options && arg == "--tracks") {
+      const std::string next = i + 1 < argc ? argv[i + 1] : "";
+      if (next.empty() || next.find_first_not_of("0123456789") != std::string::npos)
+        arg = "--tracks=titles";
+    }
+    args.push_back(std::move(arg));
+  }
+  return args;
+}
+
+std::string OptionConflict(const Options& options) {
+  if (options.tracks == 0 && options.names.empty())
+    return "--tracks needs a number of tracks, or --names to count the titles";
+  if (!options.names.empty() && options.files.size() > 1)
+    return "--names gives the titles of one recording: name one FILE";
+  if (!options.names.empty() && options.names == options.cuts)
+    return "--names and --cuts cannot both read stdin";
+  return "";
 }
 
 }  // namespace corvella::cli

@@ -32,6 +32,15 @@ struct Options {
   std::string outputDir;
   std::string cuts;  // split --cuts: a cut list's path, or "-" for stdin
   std::string format = "text";
+  // --tracks N: exactly N parts at the clearest silences; 0 where it is
+  // the number of titles --names gives.
+  std::optional<int> tracks;
+  std::string names;  // --names: a track list's path, or "-" for stdin
+  std::optional<std::string> artist, album, date;
+  bool gapGiven = false;    // the gap was set on the command line
+  bool floorGiven = false;  // so was the noise floor
+  // The noise floor given, in dBFS.
+  std::optional<double> FloorDb() const;
   std::vector<std::string> files;
 
   detect::DetectParams Detection() const;
@@ -45,5 +54,11 @@ void AddDetectionOptions(CLI::App& command, Options& options);
 void AddPlanOptions(CLI::App& command, Options& options, bool padding);
 void AddFiles(CLI::App& command, Options& options);
 void AddFormatOption(CLI::App& command, Options& options);
+// --tracks and --names; with `tagging`, --artist, --album and --date.
+void AddTrackOptions(CLI::App& command, Options& options, bool tagging);
+// A bare --tracks (no count after it) as CLI11 takes it: "--tracks=titles".
+std::vector<std::string> WithTrackCounts(int argc, const char* const* argv);
+// What the options cannot mean together once parsed; "" when they can.
+std::string OptionConflict(const Options& options);
 
 }  // namespace corvella::cli

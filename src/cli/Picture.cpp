@@ -86,7 +86,11 @@ void Row(std::ostream& out, const ListedFile& f, int top) {
     if (found.end < part.span.end) Band(out, "pad", found.end, part.span.end, f.frames);
     Band(out, "band", found.start, found.end, f.frames);
     out << "<text class=\"number\" x=\"" << Px(X(found.start, f.frames) + 2) << "\" y=\""
-        << kEnvelopeTop + 12 << "\">" << part.number << "</text></g>\n";
+        << kEnvelopeTop + 12 << "\">" << part.number;
+    if (!part.title.empty()) out << ' ' << XmlText(part.title);
+    out << "</text>";
+    if (!part.title.empty()) out << "<title>" << XmlText(part.title) << "</title>";
+    out << "</g>\n";
   }
   for (const detect::PartSpan& dropped : p.dropped) {
     out << "<g class=\"dropped\" data-start-frame=\"" << dropped.start << "\" data-end-frame=\""
@@ -162,7 +166,7 @@ void Histogram(std::ostream& out, const Picture& p) {
   std::vector<std::int64_t> rows(static_cast<std::size_t>(-lowest / kStep + 1), 0);
   const auto& counts = p.levels.Counts();
   for (std::size_t i = 0; i < counts.size(); ++i)
-    rows[i / LevelHistogram::kStepsPerDb / kStep] += counts[i];
+    rows[i / detect::LevelHistogram::kStepsPerDb / kStep] += counts[i];
   std::size_t top = rows.size(), bottom = 0;
   while (top > 0 && rows[top - 1] == 0) --top;
   while (bottom < top && rows[bottom] == 0) ++bottom;

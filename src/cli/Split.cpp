@@ -27,6 +27,7 @@
 #include "cli/Commands.h"
 #include "cli/CutList.h"
 #include "cli/Text.h"
+#include "cli/Tracks.h"
 #include "formats/Formats.h"
 #include "wave/PartWriter.h"
 
@@ -169,8 +170,13 @@ class Writer {
 
 class SplitRun {
  public:
-  SplitRun(Job& job, wave::Folder& folder)
-      : job_(job), console_(job.console), shownFolder_(job.ShownFolder()), writer_(job, folder) {}
+  SplitRun(Job& job, wave::Folder& folder, const TrackNames& names)
+      : job_(job),
+        console_(job.console),
+        shownFolder_(job.ShownFolder()),
+        names_(names),
+        titles_(NamesOfParts(job.options, names)),
+        writer_(job, folder) {}
 
   // A part refused or not written, or stdout failing for another reason
   // than a closed pipe.
@@ -216,8 +222,18 @@ class SplitRun {
     const std::string extension = recording.plan.Extension();
     int count = 0;  // known before writing where parts are tagged with their count
     auto write = [&](const detect::PartSpan& part, int number) {
-      Add(recording,
-          {part.start, part.end, batch::PartFileName(name, number, extension), number, count});
+      formats::PartPlan::Part planned{
+          part.start, part.end, batch::PartFileName(name, number, extension),
+          number,     count,    std::nullopt};
+      if (!titles_.empty()) {
+        // Named and tagged from the track list.
+        const PartNames& names = titles_[static_cast<std::size_t>(number - 1)];
+        planned.name =
+            batch::TrackFileName(number, count, names.title, recording.plan.ExtensionFor(name));
+        planned.track =
+            wave::TrackTags{names.title, names.artist, names.album, names.date, number, count};
+      }
+      Add(recording, planned);
     };
     // The bar, and the names of the parts written meanwhile, once a block.
     struct Progress final : detect::Progress {
@@ -228,25 +244,49 @@ class SplitRun {
       void Pump() override { run.Tell(false); }
       bool StopRequested() override { return bar.StopRequested(); }
     } progress(*this, bar);
-    detect::Scanner scanner(source, options.Detection(), progress);
     batch::WalkResult walk;
-    // Parts are found first, and written after, where they are tagged with
-    // their count, where --min-part or padding need the neighbours, and
-    // where the source is a decoder that reads one way only.
-    if (!options.Planned() && !recording.plan.Tagged() && !source.Sequential()) {
-      walk = batch::WalkParts(scanner, write);
-    } else {
-      const auto found = batch::FindParts(scanner, walk);
-      auto parts = batch::PlanParts(found, source.Info().frames, options.Plan(source.Info().rate));
-      // A recording that cannot be read to its end keeps the parts whose
-      // ends were found before the damage; padded, the last of them may
-      // reach into it, and is left out.
-      if (walk.readFailed && options.Planned() && !parts.empty()) parts.pop_back();
-      if (walk.readFailed && source.WholeInDoubt()) parts.clear();
-      count = static_cast<int>(parts.size());
-      for (std::size_t k = 0; k < parts.size() && !console_.Stopped(); ++k) {
-        write(parts[k], static_cast<int>(k) + 1);
+    std::vector<detect::PartSpan> parts;
+    if (options.tracks) {
+      // One pass to find the tracks, then the parts written.
+      FoundTracks found;
+      std::string refusal;
+      if (!FindTracks(job_, file, source, progress, TracksWanted(options, names_), found,
+                      refusal)) {
+        failed_ = failed_ || !refusal.empty();
+        return;
       }
+      batch::PlanOptions plan = options.Plan(source.Info().rate);
+      plan.minFrames = 0;  // no track is shorter
+      parts = batch::PlanParts(found.tracks.parts, source.Info().frames, plan);
+    } else {
+      detect::Scanner scanner(source, options.Detection(), progress);
+      // Parts are found first, and written after, where they are tagged
+      // with their count or named from a list, where --min-part or padding
+      // need the neighbours, and where the source is a decoder that reads
+      // one way only.
+      if (!options.Planned() && !recording.plan.Tagged() && !source.Sequential() &&
+          titles_.empty()) {
+        walk = batch::WalkParts(scanner, write);
+      } else {
+        const auto found = batch::FindParts(scanner, walk);
+        parts = batch::PlanParts(found, source.Info().frames, options.Plan(source.Info().rate));
+        // A recording that cannot be read to its end keeps the parts whose
+        // ends were found before the damage; padded, the last of them may
+        // reach into it, and is left out.
+        if (walk.readFailed && options.Planned() && !parts.empty()) parts.pop_back();
+        if (walk.readFailed && source.WholeInDoubt()) parts.clear();
+      }
+    }
+    const std::string mismatch = titles_.empty() ? "" : TitleMismatch(titles_.size(), parts.size());
+    if (!mismatch.empty()) {
+      if (walk.readFailed) console_.Report(file, Job::ReadFailure(source));
+      console_.Report(file, mismatch + ": nothing written");
+      failed_ = true;
+      return;
+    }
+    count = static_cast<int>(parts.size());
+    for (std::size_t k = 0; k < parts.size() && !console_.Stopped(); ++k) {
+      write(parts[k], static_cast<int>(k) + 1);
     }
     // Every part of the file is written before its source is let go.
     Tell(true, &bar);
@@ -260,8 +300,8 @@ class SplitRun {
   void Cuts(Recording& recording, const std::vector<PlannedPart>& parts) {
     const int count = static_cast<int>(parts.size());
     for (std::size_t k = 0; k < parts.size() && !console_.Stopped(); ++k) {
-      Add(recording,
-          {parts[k].span.start, parts[k].span.end, parts[k].name, static_cast<int>(k) + 1, count});
+      Add(recording, {parts[k].span.start, parts[k].span.end, parts[k].name,
+                      static_cast<int>(k) + 1, count, std::nullopt});
       Tell(false);
     }
     Tell(true);
@@ -297,36 +337,13 @@ class SplitRun {
   Job& job_;
   Console& console_;
   std::string shownFolder_;
+  const TrackNames& names_;
+  std::vector<PartNames> titles_;  // from --names, one a part
   Writer writer_;
   bool failed_ = false;
   bool listing_ = true;
   bool outputFailed_ = false;
 };
-
-// Reads the cut list named by --cuts ("-": stdin); "" or why not.
-std::string ReadCutList(const std::string& path, std::string& text) {
-  // Far more than any list of parts; a bound on what a mistaken file costs.
-  constexpr std::size_t kLargest = 64 << 20;
-  std::ifstream file;
-  std::istream* in = &std::cin;
-  if (path != "-") {
-    // The name as typed, in UTF-8 on every system.
-    const std::filesystem::path name(std::u8string(path.begin(), path.end()));
-    std::error_code error;
-    if (std::filesystem::is_directory(name, error)) return wave::ReasonOf(EISDIR);
-    file.open(name, std::ios::binary);
-    if (!file) return wave::ReasonOf(errno);
-    in = &file;
-  }
-  std::string block(65536, '\0');
-  while (*in) {
-    in->read(block.data(), static_cast<std::streamsize>(block.size()));
-    text.append(block, 0, static_cast<std::size_t>(in->gcount()));
-    if (text.size() > kLargest) return "larger than 64 MiB: not a cut list";
-  }
-  if (in->bad()) return "unable to read it";
-  return "";
-}
 
 // split --cuts: every recording's parts settled and checked before the
 // first is written, so that a list that does not fit writes nothing. Each
@@ -337,7 +354,7 @@ int SplitByCuts(Job& job, wave::Folder& folder, SplitRun& run) {
   const std::string shown = cuts == "-" ? "stdin" : cuts;
   std::string text;
   CutList list;
-  std::string error = ReadCutList(cuts, text);
+  std::string error = ReadListFile(cuts, "a cut list", text);
   if (error.empty()) error = ParseCutList(text, list);
   if (!error.empty()) {
     job.console.Report(shown, error);
@@ -419,7 +436,14 @@ int Split(Job& job) {
     job.console.Report(destination, "No such folder for the parts! (" + error.detail + ")");
     return kExitFailed;
   }
-  SplitRun run(job, *folder);
+  TrackNames names;
+  if (!job.options.names.empty()) {
+    if (const std::string why = ReadTrackNames(job.options, names); !why.empty()) {
+      job.console.Report(job.options.names == "-" ? "stdin" : job.options.names, why);
+      return kExitFailed;
+    }
+  }
+  SplitRun run(job, *folder, names);
   if (!job.options.cuts.empty()) return SplitByCuts(job, *folder, run);
   for (const std::string& file : job.options.files) {
     if (job.console.Stopped()) break;

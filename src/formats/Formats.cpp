@@ -248,6 +248,12 @@ wave::Error PartPlan::Make(wave::Source& source, const PartSettings& settings, P
   return {};
 }
 
+std::string PartPlan::ExtensionFor(const std::string& fileName) const {
+  if (!extension_.empty()) return extension_;
+  const auto dot = fileName.rfind('.');
+  return dot == std::string::npos ? "" : fileName.substr(dot);
+}
+
 wave::Error PartPlan::Write(wave::Source& reader, const Part& part, wave::Folder& folder,
                             wave::KeptFiles* keep, const std::function<bool()>& stop,
                             wave::FileId* written) const {
@@ -259,6 +265,7 @@ wave::Error PartPlan::Write(wave::Source& reader, const Part& part, wave::Folder
       options.wave = settings_.target == PartTarget::Wave;
       options.keep = keep;
       options.stopRequested = stop;
+      options.track = part.track;
       return wave::WritePart(static_cast<wave::WaveSource&>(reader), part.start, part.end, folder,
                              part.name, options, written);
     }
@@ -271,6 +278,14 @@ wave::Error PartPlan::Write(wave::Source& reader, const Part& part, wave::Folder
       options.track = part.number;
       options.tracks = part.count;
       options.tags = tags_;
+      if (part.track) {
+        options.title = part.track->title;
+        for (auto [tag, given] : {std::pair{&options.tags.artist, &part.track->artist},
+                                  {&options.tags.album, &part.track->album},
+                                  {&options.tags.date, &part.track->date}}) {
+          if (!given->empty()) *tag = *given;
+        }
+      }
       options.channelMask = channelMask_;
       if (riffMetadata_) {
         if (auto error = RiffBlocks(static_cast<wave::WaveSource&>(*source_), part.start,
@@ -286,6 +301,7 @@ wave::Error PartPlan::Write(wave::Source& reader, const Part& part, wave::Folder
       options.mono = settings_.mono;
       options.keep = keep;
       options.stopRequested = stop;
+      options.track = part.track;
       return sndfile::WritePart(reader, part.start, part.end, folder, part.name, options, written);
     }
   }

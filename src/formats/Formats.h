@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -65,12 +66,18 @@ class PartPlan {
   // Whether every part is tagged with the count of all: it must be known
   // before the first is written.
   bool Tagged() const { return writer_ == Writer::Flac; }
+  // The extension the parts are written with: the plan's, or that of the
+  // source's file name (without its folder).
+  std::string ExtensionFor(const std::string& fileName) const;
 
   struct Part {
     std::int64_t start = 0, end = 0;  // frames [start, end)
     std::string name;                 // in the destination folder
     int number = 0;                   // counting from 1
     int count = 0;                    // of all parts, where Tagged()
+    // The names a track list gives it: its title and tags instead of the
+    // ones from its file name and the source.
+    std::optional<wave::TrackTags> track;
   };
   // Writes one part. `reader` is the source to read from (a fork of it on
   // another thread); `stop` is asked between blocks.

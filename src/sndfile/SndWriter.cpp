@@ -159,6 +159,17 @@ wave::Error WritePart(wave::Source& source, std::int64_t start, std::int64_t end
   }
   SNDFILE* sf = sf_open_virtual(VirtualFile::Calls(), SFM_WRITE, &sfInfo, &file);
   if (!sf) return {wave::ErrorCode::UnableToWrite, sf_strerror(nullptr)};
+  if (options.track) {
+    const wave::TrackTags& track = *options.track;
+    const std::string number = std::to_string(track.number);
+    for (const auto& [field, text] : {std::pair{SF_STR_TITLE, &track.title},
+                                      {SF_STR_TRACKNUMBER, &number},
+                                      {SF_STR_ARTIST, &track.artist},
+                                      {SF_STR_ALBUM, &track.album},
+                                      {SF_STR_DATE, &track.date}}) {
+      if (!text->empty()) sf_set_string(sf, field, text->c_str());
+    }
+  }
 
   const std::int64_t frameBytes = info.FrameBytes();
   Bytes raw(static_cast<std::size_t>(kBlockFrames * frameBytes));

@@ -5,11 +5,13 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "sndfile/SndSource.h"
 #include "wave/PartWriter.h"
 #include "wave/Source.h"
+#include "wave/Tags.h"
 
 namespace corvella::sndfile {
 
@@ -18,6 +20,8 @@ struct SndWriteOptions {
   bool mono = false;
   wave::KeptFiles* keep = nullptr;
   std::function<bool()> stopRequested;
+  // A track's names, as the format keeps them (a WAV part's LIST-INFO).
+  std::optional<wave::TrackTags> track;
 };
 
 // The format word of a plain WAV part of `info`: its samples' own width

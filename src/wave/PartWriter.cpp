@@ -138,11 +138,16 @@ Error ChunkBody(WaveSource& source, const ChunkPlace& place, std::int64_t startF
 
 namespace {
 
-// The chunks a part carries from its source, read afresh for each part.
-bool MetadataOf(WaveSource& source, std::int64_t startFrame, bool w64, Bytes& out) {
+// The chunks a part carries from its source, read afresh for each part;
+// without their LIST-INFO where `noInfo`.
+bool MetadataOf(WaveSource& source, std::int64_t startFrame, bool w64, bool noInfo, Bytes& out) {
   Bytes body;
   for (const ChunkPlace& place : source.Metadata()) {
     if (ChunkBody(source, place, startFrame, body)) return false;
+    if (noInfo && place.id == FourCC("LIST") && body.size() >= 4 &&
+        ReadLe32(body.data()) == FourCC("INFO")) {
+      continue;
+    }
     if (w64) {
       PutW64Chunk(out, place.id, body);
     } else {
@@ -150,6 +155,29 @@ bool MetadataOf(WaveSource& source, std::int64_t startFrame, bool w64, Bytes& ou
     }
   }
   return true;
+}
+
+// A LIST-INFO chunk's body with a track's names: each field's text ends
+// in a zero byte, and an odd size is padded.
+Bytes InfoBody(const TrackTags& track) {
+  Bytes body;
+  PutLe(body, FourCC("INFO"), 4);
+  // Built bit by bit: GCC 12 warns wrongly of the same with +.
+  std::string number = std::to_string(track.number);
+  if (track.count > 0) number.append("/").append(std::to_string(track.count));
+  for (const auto& [id, text] : {std::pair{FourCC("INAM"), &track.title},
+                                 {FourCC("IPRT"), &number},
+                                 {FourCC("IART"), &track.artist},
+                                 {FourCC("IPRD"), &track.album},
+                                 {FourCC("ICRD"), &track.date}}) {
+    if (text->empty()) continue;
+    PutLe(body, id, 4);
+    PutLe(body, text->size() + 1, 4);
+    body.insert(body.end(), text->begin(), text->end());
+    body.push_back(0);
+    if ((text->size() + 1) & 1) body.push_back(0);
+  }
+  return body;
 }
 
 // Everything before the samples of a Wave64 part.
@@ -314,8 +342,16 @@ Error WritePart(WaveSource& source, std::int64_t startFrame, std::int64_t endFra
   const std::int64_t dataBytes = frames * (mix ? BytesOf(info.sampleType) : info.FrameBytes());
   const bool w64 = source.Layout() == Layout::Wave64 && !options.wave;
   Bytes metadata;
-  if (options.keepMetadata && !MetadataOf(source, startFrame, w64, metadata))
+  if (options.keepMetadata &&
+      !MetadataOf(source, startFrame, w64, options.track.has_value(), metadata))
     return {ErrorCode::UnableToWrite, "the recording's metadata could not be read"};
+  if (options.track) {
+    if (w64) {
+      PutW64Chunk(metadata, FourCC("LIST"), InfoBody(*options.track));
+    } else {
+      PutChunk(metadata, FourCC("LIST"), InfoBody(*options.track));
+    }
+  }
   const Bytes header =
       w64 ? W64Header(PartFormatBody(source, mix), metadata, static_cast<std::uint64_t>(dataBytes))
           : Header(PartFormatBody(source, mix), metadata, static_cast<std::uint64_t>(dataBytes),

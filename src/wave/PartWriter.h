@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "wave/Error.h"
 #include "wave/FileApi.h"
 #include "wave/Mmio.h"
+#include "wave/Tags.h"
 #include "wave/WaveSource.h"
 
 namespace corvella::wave {
@@ -74,6 +76,9 @@ struct WriteOptions {
   // Carry the source's bext, iXML and LIST-INFO chunks into the part, with
   // bext's time reference moved on to the part's first frame.
   bool keepMetadata = false;
+  // A track's names, carried in a LIST-INFO chunk (INAM, IPRT, IART, IPRD,
+  // ICRD) instead of the source's.
+  std::optional<TrackTags> track;
   // Write a Wave64 recording's parts as RIFF (or RF64) WAV files.
   bool wave = false;
   // A part whose RIFF size would pass this is written as RF64; only tests

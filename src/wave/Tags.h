@@ -11,4 +11,11 @@ struct Tags {
   std::string artist, album, date, genre, comment;
 };
 
+// What a track list gives one part: its title and the side's names (UTF-8),
+// and its place among the parts.
+struct TrackTags {
+  std::string title, artist, album, date;
+  int number = 0, count = 0;
+};
+
 }  // namespace corvella::wave

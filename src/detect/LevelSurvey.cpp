@@ -1,12 +1,11 @@
-#include "cli/Levels.h"
+#include "detect/LevelSurvey.h"
 
 #include <algorithm>
 #include <cmath>
 
-#include "cli/Text.h"
 #include "detect/Units.h"
 
-namespace corvella::cli {
+namespace corvella::detect {
 namespace {
 
 constexpr int kSteps = LevelHistogram::kStepsPerDb;
@@ -98,7 +97,9 @@ LevelEstimate EstimateLevels(const LevelHistogram& levels) {
 }
 
 PartSurvey::PartSurvey(int lowestDb, std::int64_t windowFrames, std::int64_t gapFrames)
-    : lowest_(lowestDb), gapWindows_(gapFrames / std::max<std::int64_t>(1, windowFrames)) {
+    : lowest_(lowestDb),
+      gapWindows_(gapFrames / std::max<std::int64_t>(1, windowFrames)),
+      clicks_(lowestDb) {
   const auto steps = static_cast<std::size_t>(-lowestDb / kStepDb) + 1;
   for (Sweep* sweep : {&raw_, &declicked_}) {
     sweep->starts.assign(steps + 1, 0);
@@ -126,50 +127,16 @@ void PartSurvey::Count(Sweep& sweep, std::int64_t window, double db) {
   loudest.emplace_back(window, db);
 }
 
-// How far around a window the click test looks, in windows of 10 ms: from
-// the second next to the fifth, so a click that straddles two windows
-// stands alone in both. One of the two next windows must be quiet too, or
-// the burst is longer than a click can be.
-constexpr std::size_t kNear = 1;
-constexpr std::size_t kReach = 5;
-
-void PartSurvey::Judge(std::int64_t window) {
-  double around = lowest_;
-  for (std::int64_t other = window - static_cast<std::int64_t>(kReach);
-       other <= window + static_cast<std::int64_t>(kReach); ++other) {
-    const std::int64_t distance = other > window ? other - window : window - other;
-    if (distance > static_cast<std::int64_t>(kNear) && other >= first_ && other < seen_) {
-      around = std::max(around, recent_[static_cast<std::size_t>(other - first_)]);
-    }
-  }
-  const double db = recent_[static_cast<std::size_t>(window - first_)];
-  auto quiet = [&](std::int64_t other) {
-    return other < first_ || other >= seen_ ||
-           recent_[static_cast<std::size_t>(other - first_)] <= around + 10.0;
-  };
-  const bool click = db > around + 10.0 && (quiet(window - 1) || quiet(window + 1));
-  if (click) ++clicks_;
-  Count(declicked_, window, click ? around : db);
-}
-
 void PartSurvey::Add(double peakDb) {
-  Count(raw_, seen_, peakDb);
-  recent_.push_back(peakDb);
-  ++seen_;
-  // A window is judged once the windows after it within reach are in.
-  const std::int64_t ready = seen_ - 1 - static_cast<std::int64_t>(kReach);
-  if (ready >= 0) Judge(ready);
-  while (recent_.size() > 2 * kReach + 1) {
-    recent_.erase(recent_.begin());
-    ++first_;
-  }
+  Count(raw_, seen_++, peakDb);
+  clicks_.Add(peakDb, [this](std::int64_t window, double level, bool) {
+    Count(declicked_, window, level);
+  });
 }
 
 void PartSurvey::Finish() {
-  for (std::int64_t window = std::max<std::int64_t>(0, seen_ - static_cast<std::int64_t>(kReach));
-       window < seen_; ++window) {
-    Judge(window);
-  }
+  clicks_.Finish(
+      [this](std::int64_t window, double level, bool) { Count(declicked_, window, level); });
   for (Sweep* sweep : {&raw_, &declicked_}) {
     int parts = 0;
     for (std::size_t step = 0; step < sweep->parts.size(); ++step)
@@ -229,33 +196,4 @@ double SuggestThreshold(const LevelEstimate& estimate, const StableRange& range)
   return (range.lowDb + range.highDb) / 2.0;
 }
 
-void WriteHistogram(std::ostream& out, const LevelHistogram& levels, const LevelEstimate& estimate,
-                    double suggestionDb) {
-  constexpr int kStep = 6;
-  constexpr int kWidth = 40;
-  const int lowest = levels.Lowest();
-  std::vector<std::int64_t> rows(static_cast<std::size_t>(-lowest / kStep + 1), 0);
-  const std::vector<std::int64_t>& counts = levels.Counts();
-  for (std::size_t i = 0; i < counts.size(); ++i) rows[i / kSteps / kStep] += counts[i];
-  const std::int64_t most = std::max<std::int64_t>(1, *std::max_element(rows.begin(), rows.end()));
-  // From the loudest step that holds a window down to the quietest one.
-  std::size_t top = rows.size(), bottom = 0;
-  while (top > 0 && rows[top - 1] == 0) --top;
-  while (bottom < top && rows[bottom] == 0) ++bottom;
-  for (std::size_t i = top; i-- > bottom;) {
-    const int low = lowest + static_cast<int>(i) * kStep;
-    const std::string bar(static_cast<std::size_t>(rows[i] * kWidth / most + (rows[i] > 0 ? 1 : 0)),
-                          '#');
-    std::string marks;
-    auto mark = [&](double db, const char* what) {
-      if (db >= low && db < low + kStep)
-        marks += std::string(marks.empty() ? "  <- " : ", ") + what;
-    };
-    if (estimate.found) mark(estimate.musicDb, "music");
-    mark(suggestionDb, "suggested floor");
-    if (estimate.found) mark(estimate.noiseDb, "noise");
-    out << PadLeft(std::to_string(low), 4) << " dB |" << bar << marks << '\n';
-  }
-}
-
-}  // namespace corvella::cli
+}  // namespace corvella::detect

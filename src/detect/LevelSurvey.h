@@ -4,11 +4,12 @@
 
 #include <cstdint>
 #include <deque>
-#include <ostream>
 #include <utility>
 #include <vector>
 
-namespace corvella::cli {
+#include "detect/Tracks.h"
+
+namespace corvella::detect {
 
 // The levels of a recording's short windows, gathered as they stream past
 // in a histogram of 0.01 dB steps from its lowest level (-96 dBFS for 8-
@@ -70,7 +71,7 @@ class PartSurvey {
     return (declicked ? declicked_ : raw_).parts[step];
   }
   // Windows taken for clicks.
-  std::int64_t Clicks() const { return clicks_; }
+  std::int64_t Clicks() const { return clicks_.Clicks(); }
 
  private:
   struct Sweep {
@@ -80,15 +81,12 @@ class PartSurvey {
     std::vector<int> parts;
   };
   void Count(Sweep& sweep, std::int64_t window, double db);
-  void Judge(std::int64_t window);
 
   int lowest_;
   std::int64_t gapWindows_;  // silent windows that do not end a part
   Sweep raw_, declicked_;
-  std::vector<double> recent_;  // the last windows' levels, for the click test...
-  std::int64_t first_ = 0;      // ...from this window on
-  std::int64_t seen_ = 0;       // windows added
-  std::int64_t clicks_ = 0;
+  ClickFilter clicks_;
+  std::int64_t seen_ = 0;  // windows added
 };
 
 // The thresholds over which the part count holds still.
@@ -123,9 +121,4 @@ LevelEstimate EstimateLevels(const LevelHistogram& levels);
 // stable range, else the middle of the range; -50 dBFS without a range.
 double SuggestThreshold(const LevelEstimate& estimate, const StableRange& range);
 
-// A small histogram of the window levels in 6 dB steps, with the noise,
-// music and suggested levels marked.
-void WriteHistogram(std::ostream& out, const LevelHistogram& levels, const LevelEstimate& estimate,
-                    double suggestionDb);
-
-}  // namespace corvella::cli
+}  // namespace corvella::detect

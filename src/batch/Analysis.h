@@ -1,0 +1,118 @@
+// What one pass over a recording's 10 ms windows tells about it, for every
+// front end: its levels, the options that split it most clearly, and the
+// tracks of a side whose count is known. The pass keeps summaries only: the
+// memory is the same for a recording of any length.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "detect/LevelSurvey.h"
+#include "detect/Params.h"
+#include "detect/Progress.h"
+#include "detect/Tracks.h"
+#include "wave/Error.h"
+#include "wave/Source.h"
+
+namespace corvella::batch {
+
+// The loudest window of each of at most kBlocks equal runs of windows, the
+// runs doubling in length as the recording grows: enough to measure the
+// peak of any stretch by reading no more than its ends again.
+class PeakSummary {
+ public:
+  static constexpr std::size_t kBlocks = 1 << 14;
+  void Add(double peak);
+  std::int64_t BlockWindows() const { return blockWindows_; }
+  // Each block's peak; the last one may be short.
+  const std::vector<double>& Blocks() const { return blocks_; }
+
+ private:
+  std::vector<double> blocks_;
+  std::int64_t blockWindows_ = 1;
+  std::int64_t inLast_ = 0;  // windows in the last block
+};
+
+// Everything the pass gathers, window by window.
+class WindowSurvey {
+ public:
+  // `gapFrames`: the gap the part counts of the level survey are made at;
+  // `floorDb`: the one floor tracks are looked for at, where it is given.
+  WindowSurvey(const wave::SourceInfo& info, std::int64_t gapFrames,
+               std::optional<double> floorDb = {});
+  void Add(double peak);
+  void Finish();
+
+  std::int64_t WindowFrames() const { return windowFrames_; }
+  const detect::LevelHistogram& Levels() const { return levels_; }
+  const detect::PartSurvey& Parts() const { return parts_; }
+  const detect::TrackSurvey& Tracks() const { return tracks_; }
+  const PeakSummary& Peaks() const { return peaks_; }
+
+ private:
+  std::int64_t windowFrames_;
+  detect::LevelHistogram levels_;
+  detect::PartSurvey parts_;
+  detect::TrackSurvey tracks_;
+  PeakSummary peaks_;
+};
+
+// The length of the windows for a rate: 10 ms, and at least a frame.
+std::int64_t WindowFramesFor(std::int64_t rate);
+// The lowest level the surveys of a recording go down to: -96 dBFS for 8-
+// and 16-bit recordings, -150 for deeper ones, whose noise lies far below.
+int LowestDbFor(const wave::SourceInfo& info);
+
+// Reads every frame of `source` once into `survey`. Returns UnableToRead,
+// or Stopped when the progress asked.
+wave::Error SurveyWindows(wave::Source& source, detect::Progress& progress, WindowSurvey& survey);
+
+struct TrackRequest {
+  int tracks = 1;
+  std::optional<double> floorDb;  // the noise floor to part them at, when given
+  std::int64_t minFrames = 0;     // no track shorter
+};
+
+struct Tracks {
+  detect::TrackChoice choice;
+  // The tracks, each from its first loud frame to one past its last at the
+  // chosen floor, with its peak; empty when the choice was not found.
+  std::vector<detect::PartSpan> parts;
+};
+
+// The tracks of a surveyed recording: the N - 1 longest silences at the
+// floor that parts them most clearly (or at the floor given), each track
+// trimmed to its loud frames by reading the windows at its ends. Returns
+// UnableToRead when those cannot be read.
+wave::Error FindTracks(wave::Source& source, const WindowSurvey& survey,
+                       const TrackRequest& request, Tracks& tracks);
+
+// The detection options the tracks are found with, for a scan or a listing.
+detect::DetectParams TrackParams(const detect::TrackChoice& choice);
+
+// Fills each part's peak from the survey's summary, reading only the ends
+// of each part that do not fill a block of it. UnableToRead on failure.
+wave::Error MeasurePeaks(wave::Source& source, const WindowSurvey& survey,
+                         std::vector<detect::PartSpan>& parts);
+
+// The options to split a recording with, and what they give.
+struct Suggestion {
+  detect::LevelEstimate estimate;
+  detect::StableRange range;     // at the gap given
+  detect::TrackChoice clearest;  // the floor and silences that part it most clearly
+  detect::DetectParams params;   // the options suggested
+  bool gapSuggested = false;     // the gap is the suggestion's, not the one given
+  int parts = 0;                 // what they give, counted by a real scan
+  bool sure = false;             // the parts stand over a wide range of floors
+};
+
+// The suggestion for a surveyed recording, checked by splitting it with the
+// options suggested: the count reported is the count they give. The gap is
+// the one in `given` when `gapGiven`, else the one that parts the recording
+// most clearly. Returns UnableToRead or Stopped from the checking scans.
+wave::Error Suggest(wave::Source& source, const WindowSurvey& survey,
+                    const detect::DetectParams& given, bool gapGiven, detect::Progress& progress,
+                    Suggestion& suggestion);
+
+}  // namespace corvella::batch

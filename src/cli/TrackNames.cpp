@@ -1,0 +1,209 @@
+#include "cli/TrackNames.h"
+
+#include <cctype>
+#include <nlohmann/json.hpp>
+
+#include "batch/OutputName.h"
+#include "cli/CutList.h"
+#include "cli/Text.h"
+
+namespace corvella::cli {
+namespace {
+
+using Json = nlohmann::json;
+
+// More titles than any side, or any cue sheet, holds.
+constexpr std::size_t kMostTracks = 999;
+
+std::string LineText(std::size_t index) {
+  return "line " + std::to_string(index + 1);
+}
+
+std::string Trim(std::string_view text) {
+  const auto first = text.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return "";
+  return std::string(text.substr(first, text.find_last_not_of(" \t") - first + 1));
+}
+
+bool StartsWithWord(std::string_view line, std::string_view word) {
+  if (line.size() < word.size()) return false;
+  for (std::size_t i = 0; i < word.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(line[i])) != word[i]) return false;
+  }
+  return true;
+}
+
+// A title without the track number typed before it: "1. ", "01 - ",
+// "A1 ", "B2) "; a bare "7 " only on the seventh title, so that "99 Red
+// Balloons" keeps its name as the third.
+std::string WithoutNumber(const std::string& line, std::size_t position) {
+  std::size_t at = 0;
+  const bool side = !line.empty() && std::isalpha(static_cast<unsigned char>(line[0])) &&
+                    line.size() > 1 && std::isdigit(static_cast<unsigned char>(line[1]));
+  if (side) at = 1;
+  const std::size_t digits = at;
+  while (at < line.size() && at - digits < 3 && std::isdigit(static_cast<unsigned char>(line[at])))
+    ++at;
+  if (at == digits || at >= line.size()) return line;
+  if (std::isdigit(static_cast<unsigned char>(line[at]))) return line;
+  const std::size_t numberEnd = at;
+  bool marked = false;
+  if (line[at] == '.' || line[at] == ')' || line[at] == ':') {
+    ++at;
+    marked = true;
+  }
+  const std::size_t spaces = at;
+  while (at < line.size() && (line[at] == ' ' || line[at] == '\t')) ++at;
+  if (at == spaces && !marked) return line;  // "7th Heaven"
+  if (at < line.size() && line[at] == '-' && at + 1 < line.size() && line[at + 1] == ' ') {
+    at += 2;
+    marked = true;
+    while (at < line.size() && line[at] == ' ') ++at;
+  }
+  if (at == spaces && line[at - 1] != ' ' && marked && at < line.size() &&
+      std::isdigit(static_cast<unsigned char>(line[at]))) {
+    return line;  // "1.5 Miles"
+  }
+  const std::string rest = line.substr(at);
+  if (rest.empty()) return line;
+  if (!marked && !side && std::stoul(line.substr(0, numberEnd)) != position) return line;
+  return rest;
+}
+
+std::string ParseText(const std::string& text, TrackNames& names) {
+  const auto lines = TextLines(text);
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const std::string line = Trim(lines[i]);
+    if (line.empty()) continue;
+    if (names.tracks.empty()) {
+      // The side's own lines, before its first title.
+      bool header = false;
+      for (auto [word, field] : {std::pair{"artist:", &names.artist},
+                                 {"performer:", &names.artist},
+                                 {"album:", &names.album},
+                                 {"date:", &names.date},
+                                 {"year:", &names.date}}) {
+        const std::string_view key(word);
+        if (StartsWithWord(line, key)) {
+          *field = Trim(std::string_view(line).substr(key.size()));
+          header = true;
+          break;
+        }
+      }
+      if (header) continue;
+    }
+    if (names.tracks.size() == kMostTracks) return LineText(i) + ": more than 999 titles";
+    names.tracks.push_back({WithoutNumber(line, names.tracks.size() + 1), ""});
+  }
+  return "";
+}
+
+std::string ParseCueNames(const std::string& text, TrackNames& names) {
+  const auto lines = TextLines(text);
+  TrackTitle* track = nullptr;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    std::string_view rest = lines[i];
+    const std::string_view command = CueWord(rest);
+    if (command == "TRACK") {
+      if (names.tracks.size() == kMostTracks) return LineText(i) + ": more than 999 tracks";
+      names.tracks.emplace_back();
+      track = &names.tracks.back();
+    } else if (command == "TITLE") {
+      (track ? track->title : names.album) = std::string(CueWord(rest));
+    } else if (command == "PERFORMER") {
+      (track ? track->artist : names.artist) = std::string(CueWord(rest));
+    } else if (command == "REM" && CueWord(rest) == "DATE" && !track) {
+      names.date = std::string(CueWord(rest));
+    }
+  }
+  if (names.tracks.empty()) return "the cue sheet has no TRACK";
+  return "";
+}
+
+std::string Text(const Json& object, const char* key, const std::string& where,
+                 std::string& value) {
+  const auto found = object.find(key);
+  if (found == object.end() || found->is_null()) return "";
+  if (!found->is_string()) return where + ": " + key + " is not a string";
+  value = found->get<std::string>();
+  return "";
+}
+
+std::string ParseJsonNames(const std::string& text, const std::string& file, TrackNames& names) {
+  Json document;
+  if (auto error = ParseJsonText(text, "a track list", document); !error.empty()) return error;
+  std::vector<const Json*> entries;
+  if (document.is_array()) {
+    for (const Json& entry : document) entries.push_back(&entry);
+  } else {
+    entries.push_back(&document);
+  }
+  // The recording's entry: the only one, or the one with its name.
+  const Json* chosen = entries.size() == 1 ? entries.front() : nullptr;
+  const std::string wanted = batch::FileNameOf(file);
+  for (std::size_t i = 0; !chosen && i < entries.size(); ++i) {
+    const Json& entry = *entries[i];
+    const auto named = entry.is_object() ? entry.find("file") : entry.end();
+    if (entry.is_object() && named != entry.end() && named->is_string() &&
+        batch::FileNameOf(named->get<std::string>()) == wanted) {
+      chosen = &entry;
+    }
+  }
+  if (!chosen) return "no entry for \"" + Printable(wanted) + "\"";
+  const Json& entry = *chosen;
+  if (!entry.is_object()) return "not an object with the parts of a recording";
+  for (auto [key, field] :
+       {std::pair{"artist", &names.artist}, {"album", &names.album}, {"date", &names.date}}) {
+    if (auto error = Text(entry, key, "the recording", *field); !error.empty()) return error;
+  }
+  const auto parts = entry.find("parts");
+  if (parts == entry.end() || !parts->is_array()) return "the recording has no \"parts\" list";
+  if (parts->size() > kMostTracks) return "more than 999 parts";
+  for (std::size_t k = 0; k < parts->size(); ++k) {
+    const Json& part = (*parts)[k];
+    const std::string where = "part " + std::to_string(k + 1);
+    if (!part.is_object()) return where + ": not an object";
+    TrackTitle track;
+    std::string output;
+    if (auto error = Text(part, "title", where, track.title); !error.empty()) return error;
+    if (auto error = Text(part, "artist", where, track.artist); !error.empty()) return error;
+    if (auto error = Text(part, "output", where, output); !error.empty()) return error;
+    if (track.title.empty()) track.title = batch::SplitFileName(output).stem;
+    names.tracks.push_back(std::move(track));
+  }
+  return "";
+}
+
+}  // namespace
+
+std::string ParseTrackNames(const std::string& input, const std::string& file, TrackNames& names) {
+  names = TrackNames{};
+  const std::string text = WithLineFeeds(input);
+  if (!IsUtf8(text)) {
+    std::size_t line = 0;
+    // The first line that is not UTF-8, for the message.
+    for (std::string_view rest : TextLines(text)) {
+      if (!IsUtf8(std::string(rest))) break;
+      ++line;
+    }
+    return LineText(line) + ": not UTF-8 text (save the list as UTF-8)";
+  }
+  const auto first = text.find_first_not_of(" \t\n");
+  if (first == std::string::npos) return "the track list is empty";
+  std::string error;
+  if (text[first] == '[' || text[first] == '{') {
+    error = ParseJsonNames(text, file, names);
+  } else {
+    std::string_view head = std::string_view(text).substr(first);
+    head = head.substr(0, head.find('\n'));
+    const std::string_view command = CueWord(head);
+    bool cue = false;
+    for (const char* word : {"FILE", "TRACK", "REM", "PERFORMER", "TITLE", "CATALOG"})
+      cue = cue || command == word;
+    error = cue ? ParseCueNames(text, names) : ParseText(text, names);
+  }
+  if (error.empty() && names.tracks.empty()) error = "the track list names no tracks";
+  return error;
+}
+
+}  // namespace corvella::cli

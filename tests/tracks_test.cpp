@@ -1,0 +1,540 @@
+// Record sides made here, as a user digitises them: tunes and spoken
+// tracks with fade-outs, quiet intros and a quiet passage longer than the
+// gaps between tracks, under surface noise, crackle and rumble. --tracks N
+// must find the boundaries the test put there, levels must suggest options
+// that give the count, and the parts must take the names and tags of a
+// track list. And the choice itself against a plain model of it.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <numbers>
+#include <random>
+#include <set>
+#include <sstream>
+
+#include "batch/OutputName.h"
+#include "cli/TrackNames.h"
+#include "detect/Tracks.h"
+#include "support/Fixture.h"
+#include "support/Material.h"
+#include "wave/Utf8.h"
+
+namespace corvella::test {
+namespace {
+
+namespace fs = std::filesystem;
+using Json = nlohmann::json;
+constexpr int kRate = kMaterialRate;
+
+Bytes ToBytes(const std::string& text) {
+  return Bytes(text.begin(), text.end());
+}
+
+// A tune of notes from 0.2 to 0.45 s, each ringing on into the next: no
+// silence inside it.
+Signal Tune(double seconds, std::mt19937& random) {
+  std::uniform_real_distribution<double> length(0.2, 0.45);
+  std::uniform_int_distribution<int> step(-4, 4);
+  Signal s(static_cast<std::size_t>(seconds * kRate), 0.0);
+  int note = 0;
+  for (double t = 0; t < seconds - 0.2; t += length(random)) {
+    note = std::clamp(note + step(random), -12, 12);
+    const double frequency = 330.0 * std::pow(2.0, note / 12.0);
+    const auto start = static_cast<std::size_t>(t * kRate);
+    for (std::size_t i = start; i < s.size(); ++i) {
+      const double age = static_cast<double>(i - start) / kRate;
+      const double envelope = std::min(1.0, age / 0.01) * std::exp(-age * 2.5);
+      if (age > 0.01 && envelope < 1e-4) break;
+      const double phase = 2 * std::numbers::pi * frequency * age;
+      s[i] += envelope * (std::sin(phase) + 0.3 * std::sin(2 * phase) + 0.1 * std::sin(3 * phase));
+    }
+  }
+  return s;
+}
+
+struct SideSpec {
+  const char* name;
+  int tracks;
+  bool speech = false;
+  double noiseDb = -60;  // surface noise
+  bool crackle = false;
+  bool rumble = false;
+  bool quietIntros = false;
+  bool fadeOuts = false;
+  bool quietPassage = false;  // inside the second track, longer than any gap
+  double gapLow = 1.2, gapHigh = 2.5;
+};
+
+struct Side {
+  Signal signal;
+  std::vector<std::pair<std::int64_t, std::int64_t>> tracks;  // where the test put them
+};
+
+Side MakeSide(const SideSpec& spec, unsigned seed) {
+  std::mt19937 random(seed);
+  std::uniform_real_distribution<double> gap(spec.gapLow, spec.gapHigh), length(6.0, 11.0);
+  const Material& material = Sources();
+  Side side;
+  Signal& s = side.signal;
+  s.assign(static_cast<std::size_t>(1.0 * kRate), 0.0);  // the lead-in groove
+  for (int k = 0; k < spec.tracks; ++k) {
+    Signal track;
+    if (spec.speech) {
+      // Two sentences with a breath between.
+      for (int j = 0; j < 2; ++j) {
+        if (j) track.insert(track.end(), static_cast<std::size_t>(0.5 * kRate), 0.0);
+        const Signal& sentence = material.speech[static_cast<std::size_t>(k + j) % 4];
+        track.insert(track.end(), sentence.begin(), sentence.end());
+      }
+    } else {
+      track = Tune(length(random), random);
+    }
+    Normalise(track, -10);
+    if (spec.quietPassage && k == 1) {
+      // A soft passage at -30 dBFS, longer than the gaps, in mid-track.
+      Signal passage(static_cast<std::size_t>((spec.gapHigh + 1.0) * kRate));
+      for (std::size_t i = 0; i < passage.size(); ++i)
+        passage[i] = 0.0316 * std::sin(2 * std::numbers::pi * 220 * static_cast<double>(i) / kRate);
+      Signal rest = Tune(4.0, random);
+      Normalise(rest, -10);
+      track.insert(track.end(), passage.begin(), passage.end());
+      track.insert(track.end(), rest.begin(), rest.end());
+    }
+    if (spec.quietIntros) {
+      // The first 1.5 s rise from -40 dB under the track's level.
+      const auto rise = static_cast<std::size_t>(1.5 * kRate);
+      for (std::size_t i = 0; i < rise && i < track.size(); ++i)
+        track[i] *= std::pow(10.0, -2.0 * (1.0 - static_cast<double>(i) / rise));
+    }
+    if (spec.fadeOuts) {
+      const auto fade = std::min(track.size(), static_cast<std::size_t>(3.0 * kRate));
+      for (std::size_t i = 0; i < fade; ++i)
+        track[track.size() - fade + i] *= static_cast<double>(fade - i) / fade;
+    }
+    // The track's sound: from its first to its last sample that is not 0.
+    std::size_t first = 0, last = track.size();
+    while (first < last && track[first] == 0.0) ++first;
+    while (last > first && track[last - 1] == 0.0) --last;
+    const auto at = static_cast<std::int64_t>(s.size());
+    side.tracks.emplace_back(at + static_cast<std::int64_t>(first),
+                             at + static_cast<std::int64_t>(last));
+    s.insert(s.end(), track.begin(), track.end());
+    const double after = k + 1 < spec.tracks ? gap(random) : 2.0;
+    s.insert(s.end(), static_cast<std::size_t>(after * kRate), 0.0);
+  }
+  const Signal surface =
+      Background(spec.crackle ? Noise::Crackle : Noise::Pink, s.size(), spec.noiseDb, random);
+  for (std::size_t i = 0; i < s.size(); ++i) s[i] += surface[i];
+  if (spec.rumble) {
+    const Signal brown = Background(Noise::Brown, s.size(), spec.noiseDb + 6, random);
+    for (std::size_t i = 0; i < s.size(); ++i) {
+      s[i] += brown[i] + std::pow(10.0, (spec.noiseDb + 8) / 20) *
+                             std::sin(2 * std::numbers::pi * 16 * static_cast<double>(i) / kRate);
+    }
+  }
+  return side;
+}
+
+const SideSpec kSides[] = {
+    {"tunes under surface noise, fading out", 5, false, -60, false, false, false, true},
+    {"tunes with crackle", 6, false, -55, true, false, false, true},
+    {"tunes with rumble and quiet intros", 4, false, -56, false, true, true, false},
+    {"spoken tracks with crackle", 4, true, -55, true},
+    {"a quiet passage longer than the gaps", 4, false, -62, false, false, false, true, true},
+    {"everything at once", 7, false, -54, true, true, true, true, true},
+};
+
+class Tracks : public ::testing::Test {
+ protected:
+  Ran Cli(std::vector<std::string> args) {
+    args.insert(args.begin(), CORVELLA_CLI);
+    return RunProgram(args);
+  }
+  std::string Write(const std::string& name, const Signal& s) {
+    const std::string path = dir / name;
+    WriteFile(path, Wav16(s));
+    return path;
+  }
+  // The parts list prints as JSON: [start, end) in frames.
+  std::vector<std::pair<std::int64_t, std::int64_t>> Listed(const std::vector<std::string>& args) {
+    Ran ran = Cli(args);
+    EXPECT_EQ(ran.status, 0) << ran.err;
+    std::vector<std::pair<std::int64_t, std::int64_t>> parts;
+    if (ran.status != 0) return parts;
+    const Json listed = Json::parse(ran.out);
+    for (const Json& part : listed[0]["parts"])
+      parts.emplace_back(part["start_frame"].get<std::int64_t>(),
+                         part["end_frame"].get<std::int64_t>());
+    return parts;
+  }
+  TempDir dir;
+};
+
+TEST_F(Tracks, FindsTheBoundariesOfRecordSides) {
+  ASSERT_EQ(Sources().speech.size(), 4u) << "espeak-ng is needed (make test installs it)";
+  unsigned seed = 20;
+  for (const SideSpec& spec : kSides) {
+    SCOPED_TRACE(spec.name);
+    const Side side = MakeSide(spec, seed++);
+    const std::string path = Write("side.wav", side.signal);
+    const auto parts =
+        Listed({"list", "-f", "json", "--tracks", std::to_string(spec.tracks), path});
+    ASSERT_EQ(parts.size(), side.tracks.size());
+    for (std::size_t k = 0; k < parts.size(); ++k) {
+      const auto [start, end] = side.tracks[k];
+      // Each cut lies in the gap the test left, the track whole but for
+      // the quietest of its intro (1.5 s) and of its fade (3 s).
+      if (k > 0) {
+        EXPECT_GE(parts[k].first, side.tracks[k - 1].second) << "track " << k + 1;
+      }
+      if (k + 1 < parts.size()) {
+        EXPECT_LE(parts[k].second, side.tracks[k + 1].first) << "track " << k + 1;
+      }
+      EXPECT_LE(parts[k].first, start + static_cast<std::int64_t>(1.5 * kRate))
+          << "track " << k + 1;
+      // A click just before a track cannot be told from its start.
+      const std::int64_t early = spec.crackle ? kRate / 20 : kRate / 100;
+      EXPECT_GE(parts[k].first, start - early) << "track " << k + 1;
+      EXPECT_GE(parts[k].second, end - static_cast<std::int64_t>(3.0 * kRate)) << "track " << k + 1;
+      EXPECT_LE(parts[k].second, end + early) << "track " << k + 1;
+    }
+  }
+}
+
+TEST_F(Tracks, LevelsSuggestsOptionsThatGiveTheTracks) {
+  ASSERT_EQ(Sources().speech.size(), 4u) << "espeak-ng is needed (make test installs it)";
+  unsigned seed = 40;
+  int right = 0;
+  std::string misses;
+  for (const SideSpec& spec : kSides) {
+    const Side side = MakeSide(spec, seed++);
+    const std::string path = Write("side.wav", side.signal);
+    const Ran levels = Cli({"levels", path});
+    const auto at = levels.out.rfind("suggested: ");
+    ASSERT_NE(at, std::string::npos) << levels.out << levels.err;
+    std::vector<std::string> count{"count"};
+    std::istringstream words(levels.out.substr(at + 11));
+    for (std::string word; words >> word;) count.push_back(word);
+    count.push_back(path);
+    const std::string result = Cli(count).out;
+    const std::string expected = "contains " + std::to_string(spec.tracks) + " parts!";
+    const bool ok = result.find(expected) != std::string::npos;
+    right += ok;
+    if (!ok) misses += std::string("\n  ") + spec.name + ": " + result + levels.out;
+  }
+  const int total = static_cast<int>(std::size(kSides));
+  std::printf("levels suggested the right tracks for %d of %d record sides\n", right, total);
+  EXPECT_GE(right * 6, total * 5) << "missed:" << misses;
+}
+
+// Three tunes; the second holds a pause nearly as long as the gaps.
+Side CloseCall(unsigned seed) {
+  std::mt19937 random(seed);
+  Side side;
+  Signal& s = side.signal;
+  s.assign(kRate, 0.0);
+  auto add = [&](Signal part) {
+    Normalise(part, -10);
+    s.insert(s.end(), part.begin(), part.end());
+  };
+  auto pause = [&](double seconds) {
+    s.insert(s.end(), static_cast<std::size_t>(seconds * kRate), 0.0);
+  };
+  add(Tune(6, random));
+  pause(1.5);
+  add(Tune(4, random));
+  pause(1.4);  // inside the second track
+  add(Tune(4, random));
+  pause(1.5);
+  add(Tune(6, random));
+  pause(1.0);
+  const Signal surface = Background(Noise::Pink, s.size(), -60, random);
+  for (std::size_t i = 0; i < s.size(); ++i) s[i] += surface[i];
+  return side;
+}
+
+TEST_F(Tracks, WarnsOfAFragileChoiceAndRefusesWhatCannotBe) {
+  const std::string path = Write("close.wav", CloseCall(7).signal);
+  const Ran three = Cli({"list", "--tracks", "3", path});
+  EXPECT_EQ(three.status, 0) << three.err;
+  EXPECT_NE(three.err.find("fragile"), std::string::npos) << three.err;
+  // Both places are named: the pause left at 0:12.5 and a gap taken.
+  EXPECT_NE(three.err.find("0:12."), std::string::npos) << three.err;
+  EXPECT_TRUE(three.err.find("0:07.") != std::string::npos ||
+              three.err.find("0:17.") != std::string::npos)
+      << three.err;
+  // Four tracks stand clear.
+  const Ran four = Cli({"list", "--tracks", "4", path});
+  EXPECT_EQ(four.status, 0);
+  EXPECT_EQ(four.err.find("fragile"), std::string::npos) << four.err;
+
+  // Asked for more than there are: refused, nothing written.
+  const std::string out = dir / "out";
+  fs::create_directory(out);
+  const Ran many = Cli({"split", "--tracks", "12", "-o", out, path});
+  EXPECT_EQ(many.status, 1);
+  EXPECT_NE(many.err.find("cannot be parted into 12 tracks: at most"), std::string::npos)
+      << many.err;
+  EXPECT_TRUE(fs::is_empty(out));
+  // Silence has no tracks.
+  const std::string quiet = Write("quiet.wav", Signal(kRate * 3, 0.0));
+  const Ran none = Cli({"count", "--tracks", "2", quiet});
+  EXPECT_EQ(none.status, 1);
+  EXPECT_NE(none.err.find("cannot be parted into 2 tracks"), std::string::npos) << none.err;
+  // A bare --tracks counts the titles, and needs them.
+  const Ran bare = Cli({"count", "--tracks", path});
+  EXPECT_EQ(bare.status, 2);
+  EXPECT_NE(bare.err.find("--tracks needs a number of tracks"), std::string::npos) << bare.err;
+  EXPECT_EQ(Cli({"count", "--tracks", "1000", path}).status, 2);
+  EXPECT_EQ(Cli({"count", "--tracks", "4", "--gap", "1", path}).status, 2);
+}
+
+// --tracks N parts a side exactly as a gap between the N-th and the
+// (N-1)-th longest silence does at the same floor: the parts written are
+// the same, byte for byte.
+TEST_F(Tracks, WritesWhatTheGapBetweenTheSilencesWrites) {
+  const Side side = MakeSide(kSides[0], 3);
+  const std::string path = Write("side.wav", side.signal);
+  const std::string byTracks = dir / "tracks", byGap = dir / "gap";
+  fs::create_directory(byTracks);
+  fs::create_directory(byGap);
+  const Ran tracks =
+      Cli({"split", "-q", "--tracks", "5", "--threshold-db", "-50", "-o", byTracks, path});
+  ASSERT_EQ(tracks.status, 0) << tracks.err;
+  const Ran gap = Cli({"split", "-q", "--threshold-db", "-50", "--gap", "1", "-o", byGap, path});
+  ASSERT_EQ(gap.status, 0) << gap.err;
+  for (int k = 1; k <= 5; ++k) {
+    const std::string name = batch::PartFileName("side.wav", k);
+    EXPECT_EQ(ReadFile(byTracks + "/" + name), ReadFile(byGap + "/" + name)) << name;
+  }
+  EXPECT_FALSE(fs::exists(byGap + "/" + batch::PartFileName("side.wav", 6)));
+}
+
+// --- names and tags -----------------------------------------------------
+
+TEST(TrackNames, TakesTitlesAsUsersTypeThem) {
+  cli::TrackNames names;
+  ASSERT_EQ(cli::ParseTrackNames("\xEF\xBB\xBF"
+                                 "Artist: The Quiet Ones\r\nAlbum: Side Two\r\nYear: 1971\r\n\r\n"
+                                 "1. Morning\r\n02 - Noon\r\nA3 Evening\r\n4 Night\r\n"
+                                 "3 Blind Mice\r\n7th Heaven\r\n1.5 Miles\r\n10:15 Saturday\r\n",
+                                 "side.wav", names),
+            "");
+  std::vector<std::string> titles;
+  for (const auto& track : names.tracks) titles.push_back(track.title);
+  EXPECT_EQ(titles, (std::vector<std::string>{"Morning", "Noon", "Evening", "Night", "3 Blind Mice",
+                                              "7th Heaven", "1.5 Miles", "10:15 Saturday"}));
+  EXPECT_EQ(names.artist, "The Quiet Ones");
+  EXPECT_EQ(names.album, "Side Two");
+  EXPECT_EQ(names.date, "1971");
+
+  ASSERT_EQ(
+      cli::ParseTrackNames("REM DATE 1969\nPERFORMER \"Band\"\nTITLE \"LP\"\nFILE \"x.wav\" WAVE\n"
+                           "  TRACK 01 AUDIO\n    TITLE \"One\"\n    INDEX 01 00:00:00\n"
+                           "  TRACK 02 AUDIO\n    TITLE \"Two\"\n    PERFORMER \"Guest\"\n",
+                           "x.wav", names),
+      "");
+  ASSERT_EQ(names.tracks.size(), 2u);
+  EXPECT_EQ(names.tracks[1].title, "Two");
+  EXPECT_EQ(names.tracks[1].artist, "Guest");
+  EXPECT_EQ(names.album, "LP");
+  EXPECT_EQ(names.artist, "Band");
+  EXPECT_EQ(names.date, "1969");
+
+  // A listing with titles edited, and one without: the output's name.
+  ASSERT_EQ(cli::ParseTrackNames(R"([{"file": "a.wav", "parts": [{"output": "a_001.wav"}]},
+      {"file": "dir/b.wav", "album": "B", "parts": [{"title": "Uno", "output": "x"},
+                                                    {"output": "b_002.wav"}]}])",
+                                 "b.wav", names),
+            "");
+  ASSERT_EQ(names.tracks.size(), 2u);
+  EXPECT_EQ(names.tracks[0].title, "Uno");
+  EXPECT_EQ(names.tracks[1].title, "b_002");
+  EXPECT_EQ(names.album, "B");
+
+  EXPECT_EQ(cli::ParseTrackNames("One\nT\xE9l\xE9\n", "x.wav", names),
+            "line 2: not UTF-8 text (save the list as UTF-8)");
+  EXPECT_EQ(cli::ParseTrackNames("\n  \n", "x.wav", names), "the track list is empty");
+  EXPECT_EQ(cli::ParseTrackNames("Artist: Only\n", "x.wav", names),
+            "the track list names no tracks");
+  EXPECT_EQ(cli::ParseTrackNames(R"({"parts": [{"title": 7}]})", "x.wav", names),
+            "part 1: title is not a string");
+  EXPECT_EQ(cli::ParseTrackNames(R"({"parts": [], "parts": []})", "x.wav", names),
+            "not valid JSON: the key \"parts\" is given twice");
+}
+
+TEST(TrackNames, MakesFileNamesNoFileSystemRefuses) {
+  EXPECT_EQ(batch::TrackFileName(3, 12, "Morning", ".flac"), "03 Morning.flac");
+  EXPECT_EQ(batch::TrackFileName(7, 120, "x", ".wav"), "007 x.wav");
+  EXPECT_EQ(batch::TrackFileName(1, 2, "../../etc/passwd", ".wav"), "01 _.._etc_passwd.wav");
+  EXPECT_EQ(batch::TrackFileName(1, 2, "a\\b:c*d?e\"f<g>h|i\x07j", ".wav"),
+            "01 a_b_c_d_e_f_g_h_i_j.wav");
+  EXPECT_EQ(batch::TrackFileName(1, 2, " ... ", ".wav"), "01.wav");
+  EXPECT_EQ(batch::TrackFileName(2, 2, "Ends in a dot.", ".wav"), "02 Ends in a dot.wav");
+  std::string long_;
+  for (int i = 0; i < 200; ++i) long_ += "\xC3\xA9";  // é, 400 bytes
+  const std::string name = batch::TrackFileName(1, 2, long_, ".flac");
+  EXPECT_LE(name.size(), 255u);
+  EXPECT_TRUE(wave::IsUtf8(name));
+  EXPECT_EQ(name.substr(name.size() - 5), ".flac");
+}
+
+// The tags of a WAV part's LIST-INFO chunk.
+std::map<std::string, std::string> InfoOf(const Bytes& file) {
+  std::map<std::string, std::string> info;
+  for (std::size_t at = 12; at + 8 <= file.size();) {
+    const std::string id(file.begin() + static_cast<std::ptrdiff_t>(at),
+                         file.begin() + static_cast<std::ptrdiff_t>(at + 4));
+    const std::size_t size = file[at + 4] | (file[at + 5] << 8) | (file[at + 6] << 16) |
+                             (std::size_t{file[at + 7]} << 24);
+    if (id == "LIST" &&
+        std::string(file.begin() + static_cast<std::ptrdiff_t>(at + 8),
+                    file.begin() + static_cast<std::ptrdiff_t>(at + 12)) == "INFO") {
+      for (std::size_t sub = at + 12; sub + 8 <= at + 8 + size;) {
+        const std::string key(file.begin() + static_cast<std::ptrdiff_t>(sub),
+                              file.begin() + static_cast<std::ptrdiff_t>(sub + 4));
+        const std::size_t length = file[sub + 4] | (file[sub + 5] << 8);
+        std::string text(file.begin() + static_cast<std::ptrdiff_t>(sub + 8),
+                         file.begin() + static_cast<std::ptrdiff_t>(sub + 8 + length));
+        text.resize(text.find('\0'));
+        info[key] = text;
+        sub += 8 + length + (length & 1);
+      }
+    }
+    at += 8 + size + (size & 1);
+  }
+  return info;
+}
+
+TEST_F(Tracks, NamesAndTagsThePartsFromATrackList) {
+  const Side side = MakeSide(kSides[0], 11);
+  const std::string path = Write("side.wav", side.signal);
+  const std::string list = dir / "titles.txt";
+  WriteFile(list, ToBytes("Artist: Ünder Groove\nAlbum: Side \"B\"\nDate: 1972\n"
+                          "1. ../../escape\n2. CON\n3. Who? What: <this> | that\n"
+                          "4. Ça va\n5. \x1B[31mred\n"));
+  const std::string out = dir / "out";
+  fs::create_directory(out);
+  // The count comes from the titles.
+  const Ran flac = Cli({"split", "--tracks", "--names", list, "--to", "flac", "-o", out, path});
+  ASSERT_EQ(flac.status, 0) << flac.err;
+  std::set<std::string> written;
+  for (const auto& entry : fs::directory_iterator(out)) written.insert(entry.path().filename());
+  EXPECT_EQ(written, (std::set<std::string>{"01 _.._escape.flac", "02 CON.flac",
+                                            "03 Who_ What_ _this_ _ that.flac", "04 Ça va.flac",
+                                            "05 _[31mred.flac"}));
+  const ShellResult tags = Shell("metaflac --export-tags-to=- '" + out + "/04 Ça va.flac'");
+  ASSERT_EQ(tags.status, 0) << tags.err;
+  for (const char* tag : {"TITLE=Ça va\n", "TRACKNUMBER=4\n", "TRACKTOTAL=5\n",
+                          "ARTIST=Ünder Groove\n", "ALBUM=Side \"B\"\n", "DATE=1972\n"}) {
+    EXPECT_NE(tags.out.find(tag), std::string::npos) << tag << " in\n" << tags.out;
+  }
+  // The terminal's escape stays in the tag as typed, and out of the name.
+  EXPECT_NE(
+      Shell("metaflac --show-tag=TITLE '" + out + "/05 _[31mred.flac'").out.find("\x1B[31mred"),
+      std::string::npos);
+
+  // WAV parts: a LIST-INFO chunk, --artist before the list's.
+  const std::string wav = dir / "wav";
+  fs::create_directory(wav);
+  const Ran plain =
+      Cli({"split", "--tracks", "5", "--names", list, "--artist", "Someone Else", "-o", wav, path});
+  ASSERT_EQ(plain.status, 0) << plain.err;
+  const auto info = InfoOf(ReadFile(wav + "/02 CON.wav"));
+  EXPECT_EQ(info.at("INAM"), "CON");
+  EXPECT_EQ(info.at("IPRT"), "2/5");
+  EXPECT_EQ(info.at("IART"), "Someone Else");
+  EXPECT_EQ(info.at("IPRD"), "Side \"B\"");
+  EXPECT_EQ(info.at("ICRD"), "1972");
+
+  // list shows the names before anything is written, in JSON to be edited
+  // and read back.
+  const Ran listed = Cli({"list", "-f", "json", "--tracks", "--names", list, path});
+  ASSERT_EQ(listed.status, 0) << listed.err;
+  Json json = Json::parse(listed.out);
+  EXPECT_EQ(json[0]["parts"][3]["title"], "Ça va");
+  EXPECT_EQ(json[0]["parts"][3]["output"], "04 Ça va.wav");
+  EXPECT_EQ(json[0]["album"], "Side \"B\"");
+  json[0]["parts"][0]["title"] = "First";
+  WriteFile(dir / "edited.json", ToBytes(json.dump()));
+  const Ran again = Cli({"list", "--tracks", "--names", dir / "edited.json", path});
+  EXPECT_NE(again.out.find("01 First.wav"), std::string::npos) << again.out << again.err;
+  const Ran html = Cli({"list", "-f", "html", "--tracks", "--names", list, path});
+  EXPECT_NE(html.out.find("04 Ça va.wav"), std::string::npos);
+  EXPECT_NE(html.out.find("<title>Ça va</title>"), std::string::npos);
+
+  // Titles that do not match the parts found: refused with both counts.
+  WriteFile(list, ToBytes("One\nTwo\nThree\n"));
+  const std::string none = dir / "none";
+  fs::create_directory(none);
+  const Ran mismatch = Cli({"split", "--gap", "1", "--names", list, "-o", none, path});
+  EXPECT_EQ(mismatch.status, 1);
+  EXPECT_NE(mismatch.err.find("the track list has 3 titles and the recording 5 parts"),
+            std::string::npos)
+      << mismatch.err;
+  EXPECT_TRUE(fs::is_empty(none));
+  EXPECT_EQ(Cli({"split", "--names", list, "-o", none, path, path}).status, 2);
+}
+
+// --- the choice against a model ------------------------------------------
+
+// The silent runs between loud windows at a floor, the longest first.
+std::vector<detect::SilentRun> ModelRuns(const std::vector<double>& peaks, double limit,
+                                         std::int64_t shortest) {
+  std::vector<detect::SilentRun> runs;
+  std::int64_t lastLoud = -1;
+  for (std::size_t w = 0; w < peaks.size(); ++w) {
+    if (peaks[w] <= limit) continue;
+    const auto window = static_cast<std::int64_t>(w);
+    if (lastLoud >= 0 && window - lastLoud - 1 >= shortest)
+      runs.push_back({lastLoud + 1, window - lastLoud - 1});
+    lastLoud = window;
+  }
+  std::stable_sort(runs.begin(), runs.end(),
+                   [](const auto& a, const auto& b) { return a.windows > b.windows; });
+  return runs;
+}
+
+TEST(TrackChoice, TakesTheLongestSilencesAtTheFloorGiven) {
+  std::mt19937 random(5);
+  wave::SourceInfo info;
+  info.bits = 16;
+  info.channels = 1;
+  info.rate = 44100;
+  for (int round = 0; round < 200; ++round) {
+    // Windows of sound and silence in runs of random lengths, some equal.
+    std::vector<double> peaks;
+    std::uniform_int_distribution<int> run(1, 60), level(0, 3);
+    while (peaks.size() < 3000) {
+      const double peak = std::array{0.0, 0.001, 0.2, 0.9}[static_cast<std::size_t>(level(random))];
+      peaks.insert(peaks.end(), static_cast<std::size_t>(run(random) / 3 * 3 + 1), peak);
+    }
+    const double floorDb = -40;  // 0.01 of full scale: 0.001 is silent, 0.2 loud
+    const std::int64_t shortest = 1 + round % 5;
+    detect::TrackSurvey survey(info, -96, shortest, floorDb);
+    for (double peak : peaks) survey.Add(peak);
+    survey.Finish();
+    const auto runs = ModelRuns(peaks, detect::SilentPeak(info, floorDb), shortest);
+    const int tracks = 1 + round % 8;
+    const detect::TrackChoice choice = survey.Choose(tracks, floorDb, -96, 0, 0);
+    if (runs.size() + 1 < static_cast<std::size_t>(tracks)) {
+      EXPECT_FALSE(choice.found) << "round " << round;
+      continue;
+    }
+    ASSERT_TRUE(choice.found) << "round " << round;
+    std::vector<detect::SilentRun> expected(runs.begin(), runs.begin() + tracks - 1);
+    std::sort(expected.begin(), expected.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    EXPECT_EQ(choice.gaps, expected) << "round " << round;
+    if (runs.size() >= static_cast<std::size_t>(tracks)) {
+      ASSERT_TRUE(choice.runnerUp.has_value());
+      EXPECT_EQ(*choice.runnerUp, runs[static_cast<std::size_t>(tracks - 1)]) << "round " << round;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace corvella::test
