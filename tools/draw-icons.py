@@ -5,7 +5,8 @@ Writes the 32 x 32 window icon and the 34 x 34 Logo picture as 16-colour
 XPM files (the Logo on the light pink that the button draws transparent),
 and the icon again as a PNG. For desktop menus, the same 32 x 32 drawing as
 a scalable SVG (one square per pixel) and as PNGs of 48, 128 and 256 pixels
-rendered from those squares, each pixel taking the colours that cover it.
+rendered from those squares, each pixel taking the colours that cover it;
+for Windows, an .ico of the 32, 48 and 256 pixel PNGs.
 Run from the repository root:
     tools/draw-icons.py src/app/resources packaging/icons
 """
@@ -156,6 +157,19 @@ def write_rgba_png(path, size, raw):
                 chunk(b'IDAT', zlib.compress(raw, 9)) + chunk(b'IEND', b''))
 
 
+def write_ico(path, pngs):
+    """A Windows icon file holding the PNG images given (size, path)."""
+    images = [(size, open(png, 'rb').read()) for size, png in pngs]
+    data = struct.pack('<HHH', 0, 1, len(images))
+    offset = 6 + 16 * len(images)
+    for size, png in images:
+        edge = 0 if size >= 256 else size  # 0 stands for 256
+        data += struct.pack('<BBBBHHII', edge, edge, 0, 0, 1, 32, len(png), offset)
+        offset += len(png)
+    with open(path, 'wb') as f:
+        f.write(data + b''.join(png for _, png in images))
+
+
 def main():
     out = sys.argv[1] if len(sys.argv) > 1 else 'src/app/resources'
     write_xpm(f'{out}/corvella-icon.xpm', 'corvella_icon', draw(32), None)
@@ -166,6 +180,9 @@ def main():
         write_svg(f'{icons}/corvella.svg', draw(32))
         for pixels in (48, 128, 256):
             write_scaled_png(f'{icons}/corvella-{pixels}.png', draw(32), pixels)
+        write_ico(f'{icons}/corvella.ico',
+                  [(32, f'{out}/corvella.png')] +
+                  [(pixels, f'{icons}/corvella-{pixels}.png') for pixels in (48, 256)])
 
 
 if __name__ == '__main__':

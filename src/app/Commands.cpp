@@ -61,7 +61,7 @@ std::int64_t TMainForm::FindPartEnd(std::int64_t start, std::int64_t& scanPositi
 bool TMainForm::WritePart(std::int64_t startFrame, std::int64_t endFrame,
                           const std::string& fileName) {
   // The destination folder is looked up afresh for every part.
-  const auto slash = fileName.find_last_of('/');
+  const auto slash = fileName.find_last_of(batch::kPathSeparators);
   const std::string folderPath = slash == std::string::npos ? "." : fileName.substr(0, slash + 1);
   const std::string name = slash == std::string::npos ? fileName : fileName.substr(slash + 1);
   wave::Error error;

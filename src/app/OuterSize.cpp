@@ -1,6 +1,8 @@
 #include "app/OuterSize.h"
 
+#ifndef _WIN32
 #include <xcb/xcb.h>
+#endif
 
 #include <QtGui/qguiapplication_platform.h>
 #include <QGuiApplication>
@@ -11,6 +13,25 @@
 #include <cstring>
 
 namespace corvella::app {
+
+#ifdef _WIN32
+
+// Windows knows a window's frame as soon as the window exists.
+OuterSize::OuterSize(QWidget& window, QSize outer) : window_(window), outer_(outer) {}
+
+OuterSize::~OuterSize() = default;
+
+QMargins OuterSize::Extents() const {
+  if (!window_.testAttribute(Qt::WA_WState_Created)) return {};
+  return PlatformFrame();
+}
+
+bool OuterSize::nativeEventFilter(const QByteArray&, void*, qintptr*) {
+  return false;
+}
+
+#else
+
 namespace {
 
 xcb_connection_t* Connection() {
@@ -42,15 +63,7 @@ OuterSize::~OuterSize() {
 QMargins OuterSize::Extents() const {
   if (!window_.testAttribute(Qt::WA_WState_Created)) return {};
   xcb_connection_t* c = Connection();
-  if (!c || frameExtentsAtom_ == 0) {
-    // Elsewhere the platform knows its frame as soon as the window exists.
-    const QMargins margins =
-        window_.windowHandle() ? window_.windowHandle()->frameMargins() : QMargins();
-    const bool sane = margins.left() >= 0 && margins.right() >= 0 && margins.top() >= 0 &&
-                      margins.bottom() >= 0 && margins.left() + margins.right() < outer_.width() &&
-                      margins.top() + margins.bottom() < outer_.height();
-    return sane ? margins : QMargins();
-  }
+  if (!c || frameExtentsAtom_ == 0) return PlatformFrame();
   const auto window = static_cast<xcb_window_t>(window_.winId());
   auto* reply = xcb_get_property_reply(
       c, xcb_get_property(c, 0, window, frameExtentsAtom_, XCB_ATOM_CARDINAL, 0, 4), nullptr);
@@ -68,6 +81,30 @@ QMargins OuterSize::Extents() const {
   return extents;
 }
 
+bool OuterSize::nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) {
+  if (eventType != "xcb_generic_event_t") return false;
+  const auto* event = static_cast<const xcb_generic_event_t*>(message);
+  if ((event->response_type & 0x7F) != XCB_PROPERTY_NOTIFY) return false;
+  const auto* property = static_cast<const xcb_property_notify_event_t*>(message);
+  if (property->atom == frameExtentsAtom_ && window_.testAttribute(Qt::WA_WState_Created) &&
+      property->window == static_cast<xcb_window_t>(window_.winId()) &&
+      (!hasFitted_ || Extents() != fitted_)) {
+    Fit();
+  }
+  return false;
+}
+
+#endif
+
+QMargins OuterSize::PlatformFrame() const {
+  const QMargins margins =
+      window_.windowHandle() ? window_.windowHandle()->frameMargins() : QMargins();
+  const bool sane = margins.left() >= 0 && margins.right() >= 0 && margins.top() >= 0 &&
+                    margins.bottom() >= 0 && margins.left() + margins.right() < outer_.width() &&
+                    margins.top() + margins.bottom() < outer_.height();
+  return sane ? margins : QMargins();
+}
+
 void OuterSize::Fit() {
   const QMargins frame = Extents();
   fitted_ = frame;
@@ -82,19 +119,6 @@ void OuterSize::Fit() {
   }
   // The window's own place is the frame's, moved in by the frame's edges.
   window_.setGeometry(QRect(origin + QPoint(frame.left(), frame.top()), inner));
-}
-
-bool OuterSize::nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) {
-  if (eventType != "xcb_generic_event_t") return false;
-  const auto* event = static_cast<const xcb_generic_event_t*>(message);
-  if ((event->response_type & 0x7F) != XCB_PROPERTY_NOTIFY) return false;
-  const auto* property = static_cast<const xcb_property_notify_event_t*>(message);
-  if (property->atom == frameExtentsAtom_ && window_.testAttribute(Qt::WA_WState_Created) &&
-      property->window == static_cast<xcb_window_t>(window_.winId()) &&
-      (!hasFitted_ || Extents() != fitted_)) {
-    Fit();
-  }
-  return false;
 }
 
 }  // namespace corvella::app

@@ -31,6 +31,8 @@ class OuterSize final : public QAbstractNativeEventFilter {
   // The frame's extents as the window manager published them; zero when it
   // has not (yet), or when they would leave no room for the window.
   QMargins Extents() const;
+  // The frame the platform reports for the window, where it is sane.
+  QMargins PlatformFrame() const;
 
   QWidget& window_;
   QSize outer_;

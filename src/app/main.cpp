@@ -33,7 +33,9 @@ void OnQtMessage(QtMsgType type, const QMessageLogContext&, const QString& messa
 int main(int, char** argv) {
   // A file-size limit shows up as a part that cannot be written, in its box,
   // instead of ending the program.
+#ifdef SIGXFSZ
   std::signal(SIGXFSZ, SIG_IGN);
+#endif
   FixPixelLayout();
   qInstallMessageHandler(OnQtMessage);
   try {

@@ -1,6 +1,5 @@
 #include "browse/DirectoryListBox.h"
 
-#include <QFile>
 #include <QKeyEvent>
 #include <QStyle>
 #include <algorithm>
@@ -27,7 +26,9 @@ QString DirectoryListBox::Directory() const {
 
 QString DirectoryListBox::DriveRoot() const {
   const int index = DriveIndexOf(Directory(), drives_);
-  return index < 0 ? QStringLiteral("/") : drives_[index].root;
+  if (index >= 0) return drives_[index].root;
+  // A folder on no drive listed (a network path): its own top.
+  return Separator() == '/' ? QStringLiteral("/") : Directory().left(3);
 }
 
 void DirectoryListBox::SetFileList(FileListBox* files) {
@@ -36,7 +37,7 @@ void DirectoryListBox::SetFileList(FileListBox* files) {
 }
 
 void DirectoryListBox::SetDirectory(const QString& folder) {
-  SetDirectory(QFile::encodeName(folder));
+  SetDirectory(Encoded(folder));
 }
 
 void DirectoryListBox::SetDirectory(const QByteArray& folder) {
@@ -74,15 +75,16 @@ void DirectoryListBox::OpenItem(QListWidgetItem* item) {
 
 void DirectoryListBox::Rebuild() {
   clear();
-  const QByteArray root = QFile::encodeName(DriveRoot());
+  const QByteArray root = Encoded(DriveRoot());
+  const char separator = Separator();
   const QIcon closed = style()->standardIcon(QStyle::SP_DirClosedIcon);
   const QIcon open = style()->standardIcon(QStyle::SP_DirOpenIcon);
 
   // The path from the drive's root down to the current folder.
   QList<QByteArray> path{root};
-  const QByteArray below = path_.mid(root == "/" ? 1 : root.size() + 1);
+  const QByteArray below = path_.mid(root.endsWith(separator) ? root.size() : root.size() + 1);
   QByteArray walked = root;
-  for (const QByteArray& name : below.split('/')) {
+  for (const QByteArray& name : below.split(separator)) {
     if (name.isEmpty()) continue;
     walked = Join(walked, name);
     path.append(walked);
@@ -90,7 +92,7 @@ void DirectoryListBox::Rebuild() {
   int level = 0;
   for (const QByteArray& folder : path) {
     const QString name =
-        level == 0 ? Shown(folder) : Shown(folder.mid(folder.lastIndexOf('/') + 1));
+        level == 0 ? Shown(folder) : Shown(folder.mid(folder.lastIndexOf(separator) + 1));
     auto* item = new QListWidgetItem(open, QString(level * 2, ' ') + name, this);
     item->setData(Qt::UserRole, folder);
     ++level;
@@ -99,7 +101,7 @@ void DirectoryListBox::Rebuild() {
 
   QList<QByteArray> subfolders;
   for (const Entry& entry : ReadFolder(path_)) {
-    if (entry.folder && !entry.name.startsWith('.')) subfolders.append(entry.name);
+    if (entry.folder && !entry.hidden) subfolders.append(entry.name);
   }
   std::sort(subfolders.begin(), subfolders.end(), ListedBefore);
   for (const QByteArray& name : subfolders) {

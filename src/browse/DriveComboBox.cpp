@@ -17,6 +17,7 @@ QIcon IconFor(const QStyle* style, DriveKind kind) {
     case DriveKind::Network:
       return style->standardIcon(QStyle::SP_DriveNetIcon);
     case DriveKind::Ram:
+    case DriveKind::CdRom:
       return style->standardIcon(QStyle::SP_DriveCDIcon);
     case DriveKind::Fixed:
       break;
@@ -45,8 +46,8 @@ void DriveComboBox::SetDirList(DirectoryListBox* folders) {
 }
 
 QString DriveComboBox::TextOf(const browse::Drive& drive) {
-  if (drive.kind == DriveKind::Removable || drive.volumeName.isEmpty()) return drive.root;
-  return drive.root + "  [" + drive.volumeName + "]";
+  if (drive.kind == DriveKind::Removable || drive.volumeName.isEmpty()) return DriveName(drive);
+  return DriveName(drive) + "  [" + drive.volumeName + "]";
 }
 
 QStringList DriveComboBox::DriveRoots() const {

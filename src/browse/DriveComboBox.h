@@ -17,8 +17,8 @@ class DriveComboBox : public QComboBox {
   // The drives of this machine, or those given.
   explicit DriveComboBox(QWidget* parent = nullptr);
   DriveComboBox(QWidget* parent, const QList<browse::Drive>& drives);
-  // A drive's entry: its root and, except for a removable drive, its volume
-  // name.
+  // A drive's entry: its name ("c:", or the root) and, except for a
+  // removable drive, its volume name.
   static QString TextOf(const browse::Drive& drive);
   // Links the folder list; the box then shows the drive of its folder.
   void SetDirList(DirectoryListBox* folders);

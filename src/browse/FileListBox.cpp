@@ -1,6 +1,5 @@
 #include "browse/FileListBox.h"
 
-#include <QFile>
 #include <algorithm>
 
 #include "browse/Folder.h"
@@ -30,25 +29,15 @@ void FileListBox::SetDirectory(const QByteArray& folder) {
 }
 
 void FileListBox::SetDirectory(const QString& folder) {
-  SetDirectory(QFile::encodeName(folder));
+  SetDirectory(Encoded(folder));
 }
 
 void FileListBox::ReadEntries() {
   SetCurrentFolder(path_);
   ++generation_;
   clear();
-  // Hidden and system files are listed; only regular files, so a folder or a
-  // device whose name matches never shows.
-  QList<QByteArray> names;
-  for (const Entry& entry : ReadFolder(path_)) {
-    if (!entry.regularFile) continue;
-    for (const QString& pattern : mask_.split(';', Qt::SkipEmptyParts)) {
-      if (Matches(entry.name, pattern.toUtf8())) {
-        names.append(entry.name);
-        break;
-      }
-    }
-  }
+  // Hidden and system files are listed; folders never.
+  QList<QByteArray> names = FindFiles(path_, mask_);
   std::sort(names.begin(), names.end(), ListedBefore);
   for (const QByteArray& name : names) {
     auto* entry = new QListWidgetItem(Shown(name), this);

@@ -1,36 +1,9 @@
 #include "browse/Folder.h"
 
-#include <dirent.h>
-#include <fnmatch.h>
-#include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 namespace corvella::browse {
-
-QList<Entry> ReadFolder(const QByteArray& path) {
-  QList<Entry> entries;
-  DIR* folder = ::opendir(path.constData());
-  if (!folder) return entries;
-  const int fd = ::dirfd(folder);
-  while (const dirent* entry = ::readdir(folder)) {
-    const QByteArray name(entry->d_name);
-    if (name == "." || name == "..") continue;
-    struct stat st {};
-    // Links count as what they lead to; a link leading nowhere is left out.
-    if (::fstatat(fd, entry->d_name, &st, 0) != 0) continue;
-    entries.append({name, S_ISDIR(st.st_mode), S_ISREG(st.st_mode)});
-  }
-  ::closedir(folder);
-  return entries;
-}
 
 QString Shown(const QByteArray& bytes) {
   return QString::fromUtf8(bytes);
-}
-
-bool Matches(const QByteArray& name, const QByteArray& mask) {
-  return ::fnmatch(mask.constData(), name.constData(), FNM_CASEFOLD) == 0;
 }
 
 bool ListedBefore(const QByteArray& a, const QByteArray& b) {
@@ -39,18 +12,17 @@ bool ListedBefore(const QByteArray& a, const QByteArray& b) {
 }
 
 QByteArray Join(const QByteArray& folder, const QByteArray& name) {
-  return folder.endsWith('/') ? folder + name : folder + '/' + name;
+  return folder.endsWith(Separator()) ? folder + name : folder + Separator() + name;
 }
 
-bool SetCurrentFolder(const QByteArray& folder) {
-  return !folder.isEmpty() && ::chdir(folder.constData()) == 0;
-}
-
-QByteArray CurrentFolder() {
-  char* path = ::getcwd(nullptr, 0);
-  const QByteArray folder = path ? QByteArray(path) : QByteArray("/");
-  ::free(path);
-  return folder;
+bool Contains(const QString& root, const QString& folder) {
+  // A drive letter's case is no matter; a mount point's is.
+  const Qt::CaseSensitivity letters = Separator() == '\\' ? Qt::CaseInsensitive : Qt::CaseSensitive;
+  const QChar separator(Separator());
+  if (root.endsWith(separator)) {
+    return folder.startsWith(root, letters) || folder.compare(root.chopped(1), letters) == 0;
+  }
+  return folder.compare(root, letters) == 0 || folder.startsWith(root + separator, letters);
 }
 
 }  // namespace corvella::browse

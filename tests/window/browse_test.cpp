@@ -8,6 +8,7 @@
 #include "browse/DirectoryListBox.h"
 #include "browse/DriveComboBox.h"
 #include "browse/FileListBox.h"
+#include "browse/MountTable.h"
 
 using namespace corvella::browse;
 
