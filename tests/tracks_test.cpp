@@ -358,6 +358,10 @@ TEST(TrackNames, TakesTitlesAsUsersTypeThem) {
   EXPECT_EQ(cli::ParseTrackNames("One\nT\xE9l\xE9\n", "x.wav", names),
             "line 2: not UTF-8 text (save the list as UTF-8)");
   EXPECT_EQ(cli::ParseTrackNames("\n  \n", "x.wav", names), "the track list is empty");
+  // Titles in capitals are titles, not a cue sheet.
+  ASSERT_EQ(cli::ParseTrackNames("TRACK ONE\nTITLE FIGHT\n", "x.wav", names), "");
+  EXPECT_EQ(names.tracks.size(), 2u);
+  EXPECT_EQ(names.tracks[0].title, "TRACK ONE");
   EXPECT_EQ(cli::ParseTrackNames("Artist: Only\n", "x.wav", names),
             "the track list names no tracks");
   EXPECT_EQ(cli::ParseTrackNames(R"({"parts": [{"title": 7}]})", "x.wav", names),
@@ -477,6 +481,24 @@ TEST_F(Tracks, NamesAndTagsThePartsFromATrackList) {
       << mismatch.err;
   EXPECT_TRUE(fs::is_empty(none));
   EXPECT_EQ(Cli({"split", "--names", list, "-o", none, path, path}).status, 2);
+
+  // Side A's listing does not name side B's parts.
+  const std::string other = Write("other.wav", side.signal);
+  const Ran wrong = Cli({"list", "--tracks", "--names", dir / "edited.json", other});
+  EXPECT_EQ(wrong.status, 1);
+  EXPECT_NE(wrong.err.find("the track list is for another recording"), std::string::npos)
+      << wrong.err;
+  // A track list named as a part is never replaced by it.
+  WriteFile(none + "/01 One.wav", ToBytes("One\nTwo\nThree\nFour\nFive\n"));
+  const Ran kept = Cli({"split", "--tracks", "--names", none + "/01 One.wav", "-o", none, path});
+  EXPECT_EQ(kept.status, 1);
+  EXPECT_NE(kept.err.find("the track list of this run"), std::string::npos) << kept.err;
+  EXPECT_EQ(ReadFile(none + "/01 One.wav"), ToBytes("One\nTwo\nThree\nFour\nFive\n"));
+  // Tags go with titles; a count that is no count is refused as one.
+  EXPECT_EQ(Cli({"split", "--artist", "X", "-o", none, path}).status, 2);
+  const Ran negative = Cli({"count", "--tracks", "-1", "--names", list, path});
+  EXPECT_EQ(negative.status, 2);
+  EXPECT_NE(negative.err.find("not '-1'"), std::string::npos) << negative.err;
 }
 
 // --- the choice against a model ------------------------------------------

@@ -11,12 +11,7 @@ int Count(Job& job) {
   Console& console = job.console;
   bool failed = false;
   TrackNames names;
-  if (!options.names.empty()) {
-    if (const std::string error = ReadTrackNames(options, names); !error.empty()) {
-      console.Report(options.names == "-" ? "stdin" : options.names, error);
-      return kExitFailed;
-    }
-  }
+  if (!ReadTrackNames(job, names)) return kExitFailed;
   for (const std::string& file : options.files) {
     if (console.Stopped()) break;
     int parts = 0;

@@ -112,12 +112,7 @@ int Levels(Job& job) {
   const Options& options = job.options;
   bool failed = false;
   TrackNames names;
-  if (!options.names.empty()) {
-    if (const std::string error = ReadTrackNames(options, names); !error.empty()) {
-      console.Report(options.names == "-" ? "stdin" : options.names, error);
-      return kExitFailed;
-    }
-  }
+  if (!ReadTrackNames(job, names)) return kExitFailed;
   for (const std::string& file : options.files) {
     if (console.Stopped()) break;
     Console::Bar bar(console, file);

@@ -210,12 +210,7 @@ int List(Job& job) {
   const std::string folder = job.ShownFolder();
   const bool drawn = options.Format() == ListFormat::Svg || options.Format() == ListFormat::Html;
   TrackNames names;
-  if (!options.names.empty()) {
-    if (const std::string error = ReadTrackNames(options, names); !error.empty()) {
-      console.Report(options.names == "-" ? "stdin" : options.names, error);
-      return kExitFailed;
-    }
-  }
+  if (!ReadTrackNames(job, names)) return kExitFailed;
   const std::vector<PartNames> titles = NamesOfParts(options, names);
   for (const std::string& file : options.files) {
     if (console.Stopped()) break;

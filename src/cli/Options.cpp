@@ -171,19 +171,27 @@ void AddTrackOptions(CLI::App& command, Options& options, bool tagging) {
   for (const char* gap : {"--gap-threshold", "--gap", "--ignore-clicks"}) {
     if (auto* option = command.get_option_no_throw(gap)) tracks->excludes(option);
   }
-  command
-      .add_option("--names", options.names,
-                  "Name the parts \"01 Title.ext\", ... from a track list: one title a line "
-                  "(with Artist:, Album:, Date: lines first), a cue sheet, or list's JSON with "
-                  "titles; - reads it from stdin")
-      ->type_name("FILE")
-      ->check([](const std::string& path) {
-        return path.empty() ? "a track list's name, or - for stdin" : "";
-      });
+  auto* names =
+      command
+          .add_option("--names", options.names,
+                      "Name the parts \"01 Title.ext\", ... from a track list: one title a line "
+                      "(with Artist:, Album:, Date: lines first), a cue sheet, or list's JSON with "
+                      "titles; - reads it from stdin")
+          ->type_name("FILE")
+          ->check([](const std::string& path) {
+            return path.empty() ? "a track list's name, or - for stdin" : "";
+          });
   if (!tagging) return;
-  command.add_option("--artist", options.artist, "The ARTIST tag of every part")->type_name("TEXT");
-  command.add_option("--album", options.album, "The ALBUM tag of every part")->type_name("TEXT");
-  command.add_option("--date", options.date, "The DATE tag of every part")->type_name("TEXT");
+  // The tags go with the titles: parts without --names have none of them.
+  command.add_option("--artist", options.artist, "The ARTIST tag of every part (with --names)")
+      ->type_name("TEXT")
+      ->needs(names);
+  command.add_option("--album", options.album, "The ALBUM tag of every part (with --names)")
+      ->type_name("TEXT")
+      ->needs(names);
+  command.add_option("--date", options.date, "The DATE tag of every part (with --names)")
+      ->type_name("TEXT")
+      ->needs(names);
 }
 
 std::vector<std::string> WithTrackCounts(int argc, const char* const* argv) {
@@ -193,9 +201,13 @@ std::vector<std::string> WithTrackCounts(int argc, const char* const* argv) {
     std::string arg = argv[i];
     if (arg == "--") options = false;
     if (options && arg == "--tracks") {
+      // A count starts with a digit or a sign and a digit ("-1" and "3x" are
+      // counts, refused as such); anything else is the next option or file.
       const std::string next = i + 1 < argc ? argv[i + 1] : "";
-      if (next.empty() || next.find_first_not_of("0123456789") != std::string::npos)
-        arg = "--tracks=titles";
+      const auto digit = [&](std::size_t at) {
+        return at < next.size() && next[at] >= '0' && next[at] <= '9';
+      };
+      if (!digit(0) && !((next[0] == '-' || next[0] == '+') && digit(1))) arg = "--tracks=titles";
     }
     args.push_back(std::move(arg));
   }

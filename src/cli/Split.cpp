@@ -64,6 +64,11 @@ void KeepRunFiles(Job& job, wave::KeptFiles& keep) {
                           : cuts == "-" ? job.files.StandardInputId()
                                         : job.files.InspectPath(cuts).id;
   if (id.Known()) keep.Add(id, "the cut list of this run");
+  const std::string& names = job.options.names;
+  const wave::FileId listId = names.empty()  ? wave::FileId{}
+                              : names == "-" ? job.files.StandardInputId()
+                                             : job.files.InspectPath(names).id;
+  if (listId.Known()) keep.Add(listId, "the track list of this run");
 }
 
 // The writers of one run: a thread per core, each taking the next part.
@@ -437,12 +442,7 @@ int Split(Job& job) {
     return kExitFailed;
   }
   TrackNames names;
-  if (!job.options.names.empty()) {
-    if (const std::string why = ReadTrackNames(job.options, names); !why.empty()) {
-      job.console.Report(job.options.names == "-" ? "stdin" : job.options.names, why);
-      return kExitFailed;
-    }
-  }
+  if (!ReadTrackNames(job, names)) return kExitFailed;
   SplitRun run(job, *folder, names);
   if (!job.options.cuts.empty()) return SplitByCuts(job, *folder, run);
   for (const std::string& file : job.options.files) {

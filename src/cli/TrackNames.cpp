@@ -141,6 +141,16 @@ std::string ParseJsonNames(const std::string& text, const std::string& file, Tra
   // The recording's entry: the only one, or the one with its name.
   const Json* chosen = entries.size() == 1 ? entries.front() : nullptr;
   const std::string wanted = batch::FileNameOf(file);
+  // One recording's list names it; another's titles must not name this one's
+  // parts.
+  if (chosen && chosen->is_object() && !file.empty()) {
+    const auto named = chosen->find("file");
+    if (named != chosen->end() && named->is_string() &&
+        batch::FileNameOf(named->get<std::string>()) != wanted) {
+      return "the track list is for another recording (\"" + Printable(named->get<std::string>()) +
+             "\")";
+    }
+  }
   for (std::size_t i = 0; !chosen && i < entries.size(); ++i) {
     const Json& entry = *entries[i];
     const auto named = entry.is_object() ? entry.find("file") : entry.end();
@@ -194,12 +204,17 @@ std::string ParseTrackNames(const std::string& input, const std::string& file, T
   if (text[first] == '[' || text[first] == '{') {
     error = ParseJsonNames(text, file, names);
   } else {
-    std::string_view head = std::string_view(text).substr(first);
-    head = head.substr(0, head.find('\n'));
-    const std::string_view command = CueWord(head);
+    // A cue sheet by its syntax: a numbered TRACK or a FILE with its type,
+    // so that titles in capitals ("TRACK ONE") stay titles.
     bool cue = false;
-    for (const char* word : {"FILE", "TRACK", "REM", "PERFORMER", "TITLE", "CATALOG"})
-      cue = cue || command == word;
+    for (std::string_view line : TextLines(text)) {
+      const std::string_view command = CueWord(line);
+      const std::string_view word = CueWord(line);
+      if (command == "TRACK" && !word.empty() &&
+          word.find_first_not_of("0123456789") == std::string_view::npos)
+        cue = true;
+      if (command == "FILE" && !word.empty() && !CueWord(line).empty()) cue = true;
+    }
     error = cue ? ParseCueNames(text, names) : ParseText(text, names);
   }
   if (error.empty() && names.tracks.empty()) error = "the track list names no tracks";

@@ -21,13 +21,16 @@ std::string Place(std::int64_t frame, std::int64_t rate) {
 
 }  // namespace
 
-std::string ReadTrackNames(const Options& options, TrackNames& names) {
+bool ReadTrackNames(Job& job, TrackNames& names) {
+  const Options& options = job.options;
+  if (options.names.empty()) return true;
   std::string text;
   std::string error = ReadListFile(options.names, "a track list", text);
   if (error.empty()) {
     error = ParseTrackNames(text, options.files.empty() ? "" : options.files.front(), names);
   }
-  return error;
+  if (!error.empty()) job.console.Report(options.names == "-" ? "stdin" : options.names, error);
+  return error.empty();
 }
 
 int TracksWanted(const Options& options, const TrackNames& names) {

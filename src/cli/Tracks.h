@@ -12,9 +12,9 @@
 
 namespace corvella::cli {
 
-// The track list of --names, read once for the run; "" or why it cannot
-// be used (said as "corvella-cli: LIST: why" by the caller).
-std::string ReadTrackNames(const Options& options, TrackNames& names);
+// The track list of --names (none without it), read once for the run;
+// false after saying why it cannot be used ("corvella-cli: LIST: why").
+bool ReadTrackNames(Job& job, TrackNames& names);
 
 // The number of tracks asked for: --tracks N, or the titles' count.
 int TracksWanted(const Options& options, const TrackNames& names);

@@ -117,8 +117,9 @@ struct TrackChoice {
 class TrackSurvey {
  public:
   static constexpr double kStepDb = 0.5;
-  // Runs kept per floor: enough for 200 tracks.
-  static constexpr std::size_t kKept = 200;
+  // Runs kept per floor: enough for the 999 tracks --tracks takes, and the
+  // runner-up.
+  static constexpr std::size_t kKept = 1000;
 
   // Silent runs of fewer than `shortestRun` windows part nothing. With
   // `onlyDb`, at that floor alone, exactly.
