@@ -181,6 +181,7 @@ class SplitRun {
         shownFolder_(job.ShownFolder()),
         names_(names),
         titles_(NamesOfParts(job.options, names)),
+        folder_(folder),
         writer_(job, folder) {}
 
   // A part refused or not written, or stdout failing for another reason
@@ -290,6 +291,21 @@ class SplitRun {
       return;
     }
     count = static_cast<int>(parts.size());
+    // Named from a list, the parts are known whole before the first is
+    // written: one that would replace a file of the run (a title that is
+    // the recording's name, say) stops them all, so that no half of an
+    // album is left.
+    for (std::size_t k = 0; k < titles_.size() && k < parts.size(); ++k) {
+      const std::string partName = batch::TrackFileName(
+          static_cast<int>(k) + 1, count, titles_[k].title, recording.plan.ExtensionFor(name));
+      const std::string why = writer_.Kept().ReasonFor(folder_, partName);
+      if (!why.empty()) {
+        console_.Report(file, "part \"" + Printable(partName) + "\" would replace " + why +
+                                  ": nothing written");
+        failed_ = true;
+        return;
+      }
+    }
     for (std::size_t k = 0; k < parts.size() && !console_.Stopped(); ++k) {
       write(parts[k], static_cast<int>(k) + 1);
     }
@@ -344,6 +360,7 @@ class SplitRun {
   std::string shownFolder_;
   const TrackNames& names_;
   std::vector<PartNames> titles_;  // from --names, one a part
+  wave::Folder& folder_;
   Writer writer_;
   bool failed_ = false;
   bool listing_ = true;

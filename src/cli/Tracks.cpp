@@ -74,13 +74,18 @@ bool FindTracks(Job& job, const std::string& file, wave::Source& source, detect:
   }
   const detect::TrackChoice& choice = found.tracks.choice;
   if (!choice.found) {
-    std::string why = "cannot be parted into " + std::to_string(wanted) + " tracks: ";
-    why += choice.mostParts <= 1
-               ? "there is no silence between sounds in it"
-               : "at most " + std::to_string(choice.mostParts) + " parts" +
-                     (request.floorDb ? " at this noise floor" : " at any noise floor");
-    why += options.minPart > 0 ? " with parts of --min-part or longer"
-                               : " with parts of a second or longer";
+    std::string why = "cannot be parted into " + std::to_string(wanted) +
+                      (wanted == 1 ? " track: " : " tracks: ");
+    if (choice.mostParts == 0) {
+      why += request.floorDb ? "nothing in it is louder than the noise floor"
+                             : "there is no sound in it";
+    } else {
+      why += "at most " + std::to_string(choice.mostParts) +
+             (choice.mostParts == 1 ? " part" : " parts") +
+             (request.floorDb ? " at this noise floor" : " at any noise floor");
+      why += options.minPart > 0 ? " with parts of --min-part or longer"
+                                 : " with parts of a second or longer";
+    }
     job.console.Report(file, why);
     refusal = why;
     return false;
@@ -94,14 +99,17 @@ bool FindTracks(Job& job, const std::string& file, wave::Source& source, detect:
         shortest = k;
     }
     const std::int64_t window = found.survey->WindowFrames();
-    job.console.Report(file,
-                       "warning: the choice of tracks is fragile: the silence at " +
-                           Place(choice.runnerUp->first * window, info.rate) + " (" +
-                           Seconds(choice.runnerUp->windows * window, info.rate) +
-                           ") is nearly as long as the one chosen at " +
-                           Place(parts[shortest].end, info.rate) + " (" +
-                           Seconds(parts[shortest + 1].start - parts[shortest].end, info.rate) +
-                           "); check the tracks with list before splitting");
+    job.console.Report(
+        file,
+        "warning: the choice of tracks is fragile: the silence at " +
+            Place(choice.runnerUp->first * window, info.rate) + " (" +
+            Seconds(choice.runnerUp->windows * window, info.rate) +
+            (choice.runnerUp->windows * window >= parts[shortest + 1].start - parts[shortest].end
+                 ? ") is as long as the one chosen at "
+                 : ") is nearly as long as the one chosen at ") +
+            Place(parts[shortest].end, info.rate) + " (" +
+            Seconds(parts[shortest + 1].start - parts[shortest].end, info.rate) +
+            "); check the tracks with list before splitting");
   }
   return true;
 }

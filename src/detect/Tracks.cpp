@@ -250,7 +250,11 @@ TrackChoice TrackSurvey::ChooseAt(const RunSurvey& survey, std::size_t floor, in
     // competes with none.
     if (fits) chosen.push_back(run);
   }
-  if (chosen.size() < wanted) return choice;
+  if (chosen.size() < wanted) {
+    // As many parts as this floor can give with tracks long enough.
+    choice.mostParts = static_cast<int>(chosen.size()) + 1;
+    return choice;
+  }
   // A floor at which most of the tracks' own sound is silent cuts into the
   // music; one the user gave is taken as it is.
   std::int64_t inGaps = 0;
