@@ -471,6 +471,9 @@ TEST_F(Tracks, NamesAndTagsThePartsFromATrackList) {
   const Ran html = Cli({"list", "-f", "html", "--tracks", "--names", list, path});
   EXPECT_NE(html.out.find("04 Ça va.wav"), std::string::npos);
   EXPECT_NE(html.out.find("<title>Ça va</title>"), std::string::npos);
+  const Ran cue = Cli({"list", "-f", "cue", "--tracks", "--names", list, path});
+  EXPECT_NE(cue.out.find("REM DATE 1972\n"), std::string::npos) << cue.out;
+  EXPECT_NE(cue.out.find("PERFORMER \"Ünder Groove\"\n"), std::string::npos) << cue.out;
 
   // Titles that do not match the parts found: refused with both counts.
   WriteFile(list, ToBytes("One\nTwo\nThree\n"));

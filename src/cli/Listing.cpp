@@ -1,8 +1,11 @@
 #include "cli/Listing.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstring>
 #include <nlohmann/json.hpp>
+#include <string_view>
 
 #include "batch/OutputName.h"
 #include "cli/Picture.h"
@@ -137,7 +140,14 @@ void WriteCue(std::ostream& out, const std::vector<ListedFile>& files) {
     if (!f.error.empty()) continue;
     const std::string name = batch::FileNameOf(f.file);
     // The side's names, where a track list gave them.
-    if (track == 0 && !f.date.empty()) out << "REM DATE " << CueQuoted(f.date) << "\n";
+    if (track == 0 && !f.date.empty()) {
+      // Bare, as players write a year; quoted where it holds a space.
+      const bool bare = std::all_of(f.date.begin(), f.date.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) ||
+               std::string_view("-./:").find(c) != std::string_view::npos;
+      });
+      out << "REM DATE " << (bare ? f.date : CueQuoted(f.date)) << "\n";
+    }
     if (track == 0 && !f.artist.empty()) out << "PERFORMER " << CueQuoted(f.artist) << "\n";
     if (track == 0 && !f.album.empty()) out << "TITLE " << CueQuoted(f.album) << "\n";
     out << "FILE " << CueQuoted(name) << " WAVE\n";
