@@ -78,8 +78,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
 
-  // A second reader, as a writer thread has, reads a stretch alike.
-  if (source.Sequential() && frames > 0) {
+  // A second reader, as a writer thread has, reads a stretch alike. (A lossy
+  // decoder's seek is its own: in a damaged MP3 it resynchronises elsewhere
+  // than a decoding from the start does.)
+  const bool lossy =
+      info.container == "MP3" || info.container == "Ogg Vorbis" || info.container == "Opus";
+  if (source.Sequential() && frames > 0 && !lossy) {
     std::unique_ptr<wave::Source> fork = source.Fork();
     CHECK(fork);
     const std::int64_t from = frames / 3, count = std::min<std::int64_t>(frames - from, 5000);
@@ -98,7 +102,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   CHECK(folder);
   const std::int64_t start = frames / 3, end = std::min(frames, start + 3000);
   if (start >= end) return 0;
-  const wave::Error written = plan.Write(source, {start, end, "part", 1, 1}, *folder, nullptr, {});
+  const wave::Error written =
+      plan.Write(source, {start, end, "part", 1, 1, std::nullopt}, *folder, nullptr, {});
   CHECK(!written);
   if (info.container == "FLAC") {
     const test::DecodedFlac part = test::DecodeFlac(*files.Get("out/part"));

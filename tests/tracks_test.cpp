@@ -360,6 +360,13 @@ TEST(TrackNames, TakesTitlesAsUsersTypeThem) {
   EXPECT_EQ(cli::ParseTrackNames("One\nT\xE9l\xE9\n", "x.wav", names),
             "line 2: not UTF-8 text (save the list as UTF-8)");
   EXPECT_EQ(cli::ParseTrackNames("\n  \n", "x.wav", names), "the track list is empty");
+  // Side numbers go in a numbered list; "U2" is a name in a plain one.
+  ASSERT_EQ(cli::ParseTrackNames("A1 Intro\nA2 U2 Live\nB1. Outro\n", "x.wav", names), "");
+  EXPECT_EQ(names.tracks[1].title, "U2 Live");
+  EXPECT_EQ(names.tracks[2].title, "Outro");
+  ASSERT_EQ(cli::ParseTrackNames("Intro\nU2 Live\nF1 Racer\n", "x.wav", names), "");
+  EXPECT_EQ(names.tracks[1].title, "U2 Live");
+  EXPECT_EQ(names.tracks[2].title, "F1 Racer");
   // Titles in capitals are titles, not a cue sheet.
   ASSERT_EQ(cli::ParseTrackNames("TRACK ONE\nTITLE FIGHT\n", "x.wav", names), "");
   EXPECT_EQ(names.tracks.size(), 2u);

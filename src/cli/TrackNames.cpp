@@ -1,5 +1,6 @@
 #include "cli/TrackNames.h"
 
+#include <algorithm>
 #include <cctype>
 #include <nlohmann/json.hpp>
 
@@ -34,13 +35,18 @@ bool StartsWithWord(std::string_view line, std::string_view word) {
 }
 
 // A title without the track number typed before it: "1. ", "01 - ",
-// "A1 ", "B2) "; a bare "7 " only on the seventh title, so that "99 Red
-// Balloons" keeps its name as the third.
-std::string WithoutNumber(const std::string& line, std::size_t position) {
+// "A1 ", "B2) " (in a list whose every title is numbered); a bare "7 " only on the
+// seventh title, so that "99 Red Balloons" keeps its name as the third.
+bool HasSideNumber(const std::string& line) {
+  return line.size() > 1 && std::isalpha(static_cast<unsigned char>(line[0])) &&
+         std::isdigit(static_cast<unsigned char>(line[1]));
+}
+
+std::string WithoutNumber(const std::string& line, std::size_t position, bool sides) {
   std::size_t at = 0;
-  const bool side = !line.empty() && std::isalpha(static_cast<unsigned char>(line[0])) &&
-                    line.size() > 1 && std::isdigit(static_cast<unsigned char>(line[1]));
+  const bool side = sides && HasSideNumber(line);
   if (side) at = 1;
+  if (!side && !line.empty() && !std::isdigit(static_cast<unsigned char>(line[0]))) return line;
   const std::size_t digits = at;
   while (at < line.size() && at - digits < 3 && std::isdigit(static_cast<unsigned char>(line[at])))
     ++at;
@@ -93,8 +99,15 @@ std::string ParseText(const std::string& text, TrackNames& names) {
       if (header) continue;
     }
     if (names.tracks.size() == kMostTracks) return LineText(i) + ": more than 999 titles";
-    names.tracks.push_back({WithoutNumber(line, names.tracks.size() + 1), ""});
+    names.tracks.push_back({line, ""});
   }
+  // Side numbers ("A1 ", "B2) ") are taken off only in a list whose every
+  // title is numbered, so that "U2 Live" in a plain list keeps its name.
+  const bool sides = std::all_of(names.tracks.begin(), names.tracks.end(), [](const TrackTitle& t) {
+    return HasSideNumber(t.title) || std::isdigit(static_cast<unsigned char>(t.title[0]));
+  });
+  for (std::size_t k = 0; k < names.tracks.size(); ++k)
+    names.tracks[k].title = WithoutNumber(names.tracks[k].title, k + 1, sides);
   return "";
 }
 
