@@ -41,28 +41,19 @@ QList<Drive> SystemDrives() {
     const std::wstring root{letter, L':', L'\\'};
     Drive drive;
     drive.root = QString::fromStdWString(root);
-    switch (GetDriveTypeW(root.c_str())) {
-      case DRIVE_REMOVABLE:
-        drive.kind = DriveKind::Removable;
-        break;
-      case DRIVE_FIXED:
-        drive.kind = DriveKind::Fixed;
-        drive.volumeName = VolumeNameOf(root);
-        break;
-      case DRIVE_CDROM:
-        drive.kind = DriveKind::CdRom;
-        drive.volumeName = VolumeNameOf(root);
-        break;
-      case DRIVE_RAMDISK:
-        drive.kind = DriveKind::Ram;
-        drive.volumeName = VolumeNameOf(root);
-        break;
-      case DRIVE_REMOTE:
-        drive.kind = DriveKind::Network;
-        drive.volumeName = ConnectionOf(root.substr(0, 2));
-        break;
-      default:  // a kind the system cannot tell, or no root folder
-        continue;
+    const UINT type = GetDriveTypeW(root.c_str());
+    if (type == DRIVE_REMOVABLE) {
+      drive.kind = DriveKind::Removable;  // shown without a volume name
+    } else if (type == DRIVE_REMOTE) {
+      drive.kind = DriveKind::Network;
+      drive.volumeName = ConnectionOf(root.substr(0, 2));
+    } else if (type == DRIVE_FIXED || type == DRIVE_CDROM || type == DRIVE_RAMDISK) {
+      drive.kind = type == DRIVE_CDROM     ? DriveKind::CdRom
+                   : type == DRIVE_RAMDISK ? DriveKind::Ram
+                                           : DriveKind::Fixed;
+      drive.volumeName = VolumeNameOf(root);
+    } else {
+      continue;  // a kind the system cannot tell, or no root folder
     }
     drives.append(drive);
   }

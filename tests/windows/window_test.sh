@@ -27,16 +27,9 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
-xvfb=$!
-for _ in $(seq 300); do [ -s "$work/display" ] && break; sleep 0.1; done
-[ -s "$work/display" ] || { echo "Xvfb did not start"; exit 1; }
-DISPLAY=":$(cat "$work/display")"
-export DISPLAY
-openbox --sm-disable >"$work/openbox.log" 2>&1 &
-manager=$!
-for _ in $(seq 300); do "$xtool" wm && break; sleep 0.1; done
-"$xtool" wm || { echo "openbox did not start:"; cat "$work/openbox.log"; exit 1; }
+. "$(dirname "$0")/../support/xsession.sh"
+start_display
+start_openbox
 
 cli() { wine "$build/src/cli/corvella-cli.exe" "$@" | tr -d '\r'; }
 "$host/tools/corvella-demo" "$work/demo" --long 3 >/dev/null
