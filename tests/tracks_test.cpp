@@ -478,6 +478,8 @@ TEST_F(Tracks, NamesAndTagsThePartsFromATrackList) {
   const Ran html = Cli({"list", "-f", "html", "--tracks", "--names", list, path});
   EXPECT_NE(html.out.find("04 Ça va.wav"), std::string::npos);
   EXPECT_NE(html.out.find("<title>Ça va</title>"), std::string::npos);
+  EXPECT_NE(Cli({"levels", "--names", list, path}).out.find("suggested: --tracks 5 --threshold-db"),
+            std::string::npos);
   const Ran cue = Cli({"list", "-f", "cue", "--tracks", "--names", list, path});
   EXPECT_NE(cue.out.find("REM DATE 1972\n"), std::string::npos) << cue.out;
   EXPECT_NE(cue.out.find("PERFORMER \"Ünder Groove\"\n"), std::string::npos) << cue.out;

@@ -138,6 +138,13 @@ int Run(int argc, const char* const* argv, Console& console, wave::FileApi& file
       options.floorGiven = command->get_option("--noise-floor")->count() +
                                command->get_option("--threshold-db")->count() >
                            0;
+      // levels with a track list suggests for its titles: a bare --tracks.
+      if (command == levels && !options.names.empty() && !options.tracks) {
+        if (options.gapGiven)
+          throw CLI::ValidationError(
+              "levels --names suggests a floor for the titles' tracks, and takes no --gap");
+        options.tracks = 0;
+      }
       if (const std::string conflict = OptionConflict(options); !conflict.empty())
         throw CLI::ValidationError(conflict);
     }
