@@ -55,7 +55,7 @@ Signal Tune(double seconds, std::mt19937& random) {
   return s;
 }
 
-struct SideSpec {
+struct SideRecipe {
   const char* name;
   int tracks;
   bool speech = false;
@@ -73,16 +73,16 @@ struct Side {
   std::vector<std::pair<std::int64_t, std::int64_t>> tracks;  // where the test put them
 };
 
-Side MakeSide(const SideSpec& spec, unsigned seed) {
+Side MakeSide(const SideRecipe& recipe, unsigned seed) {
   std::mt19937 random(seed);
-  std::uniform_real_distribution<double> gap(spec.gapLow, spec.gapHigh), length(6.0, 11.0);
+  std::uniform_real_distribution<double> gap(recipe.gapLow, recipe.gapHigh), length(6.0, 11.0);
   const Material& material = Sources();
   Side side;
   Signal& s = side.signal;
   s.assign(static_cast<std::size_t>(1.0 * kRate), 0.0);  // the lead-in groove
-  for (int k = 0; k < spec.tracks; ++k) {
+  for (int k = 0; k < recipe.tracks; ++k) {
     Signal track;
-    if (spec.speech) {
+    if (recipe.speech) {
       // Two sentences with a breath between.
       for (int j = 0; j < 2; ++j) {
         if (j) track.insert(track.end(), static_cast<std::size_t>(0.5 * kRate), 0.0);
@@ -93,9 +93,9 @@ Side MakeSide(const SideSpec& spec, unsigned seed) {
       track = Tune(length(random), random);
     }
     Normalise(track, -10);
-    if (spec.quietPassage && k == 1) {
+    if (recipe.quietPassage && k == 1) {
       // A soft passage at -30 dBFS, longer than the gaps, in mid-track.
-      Signal passage(static_cast<std::size_t>((spec.gapHigh + 1.0) * kRate));
+      Signal passage(static_cast<std::size_t>((recipe.gapHigh + 1.0) * kRate));
       for (std::size_t i = 0; i < passage.size(); ++i)
         passage[i] = 0.0316 * std::sin(2 * std::numbers::pi * 220 * static_cast<double>(i) / kRate);
       Signal rest = Tune(4.0, random);
@@ -103,13 +103,13 @@ Side MakeSide(const SideSpec& spec, unsigned seed) {
       track.insert(track.end(), passage.begin(), passage.end());
       track.insert(track.end(), rest.begin(), rest.end());
     }
-    if (spec.quietIntros) {
+    if (recipe.quietIntros) {
       // The first 1.5 s rise from -40 dB under the track's level.
       const auto rise = static_cast<std::size_t>(1.5 * kRate);
       for (std::size_t i = 0; i < rise && i < track.size(); ++i)
         track[i] *= std::pow(10.0, -2.0 * (1.0 - static_cast<double>(i) / rise));
     }
-    if (spec.fadeOuts) {
+    if (recipe.fadeOuts) {
       const auto fade = std::min(track.size(), static_cast<std::size_t>(3.0 * kRate));
       for (std::size_t i = 0; i < fade; ++i)
         track[track.size() - fade + i] *= static_cast<double>(fade - i) / fade;
@@ -122,23 +122,23 @@ Side MakeSide(const SideSpec& spec, unsigned seed) {
     side.tracks.emplace_back(at + static_cast<std::int64_t>(first),
                              at + static_cast<std::int64_t>(last));
     s.insert(s.end(), track.begin(), track.end());
-    const double after = k + 1 < spec.tracks ? gap(random) : 2.0;
+    const double after = k + 1 < recipe.tracks ? gap(random) : 2.0;
     s.insert(s.end(), static_cast<std::size_t>(after * kRate), 0.0);
   }
   const Signal surface =
-      Background(spec.crackle ? Noise::Crackle : Noise::Pink, s.size(), spec.noiseDb, random);
+      Background(recipe.crackle ? Noise::Crackle : Noise::Pink, s.size(), recipe.noiseDb, random);
   for (std::size_t i = 0; i < s.size(); ++i) s[i] += surface[i];
-  if (spec.rumble) {
-    const Signal brown = Background(Noise::Brown, s.size(), spec.noiseDb + 6, random);
+  if (recipe.rumble) {
+    const Signal brown = Background(Noise::Brown, s.size(), recipe.noiseDb + 6, random);
     for (std::size_t i = 0; i < s.size(); ++i) {
-      s[i] += brown[i] + std::pow(10.0, (spec.noiseDb + 8) / 20) *
+      s[i] += brown[i] + std::pow(10.0, (recipe.noiseDb + 8) / 20) *
                              std::sin(2 * std::numbers::pi * 16 * static_cast<double>(i) / kRate);
     }
   }
   return side;
 }
 
-const SideSpec kSides[] = {
+const SideRecipe kSides[] = {
     {"tunes under surface noise, fading out", 5, false, -60, false, false, false, true},
     {"tunes with crackle", 6, false, -55, true, false, false, true},
     {"tunes with rumble and quiet intros", 4, false, -56, false, true, true, false},
@@ -176,12 +176,12 @@ class Tracks : public ::testing::Test {
 TEST_F(Tracks, FindsTheBoundariesOfRecordSides) {
   ASSERT_EQ(Sources().speech.size(), 4u) << "espeak-ng is needed (make test installs it)";
   unsigned seed = 20;
-  for (const SideSpec& spec : kSides) {
-    SCOPED_TRACE(spec.name);
-    const Side side = MakeSide(spec, seed++);
+  for (const SideRecipe& recipe : kSides) {
+    SCOPED_TRACE(recipe.name);
+    const Side side = MakeSide(recipe, seed++);
     const std::string path = Write("side.wav", side.signal);
     const auto parts =
-        Listed({"list", "-f", "json", "--tracks", std::to_string(spec.tracks), path});
+        Listed({"list", "-f", "json", "--tracks", std::to_string(recipe.tracks), path});
     ASSERT_EQ(parts.size(), side.tracks.size());
     for (std::size_t k = 0; k < parts.size(); ++k) {
       const auto [start, end] = side.tracks[k];
@@ -196,7 +196,7 @@ TEST_F(Tracks, FindsTheBoundariesOfRecordSides) {
       EXPECT_LE(parts[k].first, start + static_cast<std::int64_t>(1.5 * kRate))
           << "track " << k + 1;
       // A click just before a track cannot be told from its start.
-      const std::int64_t early = spec.crackle ? kRate / 20 : kRate / 100;
+      const std::int64_t early = recipe.crackle ? kRate / 20 : kRate / 100;
       EXPECT_GE(parts[k].first, start - early) << "track " << k + 1;
       EXPECT_GE(parts[k].second, end - static_cast<std::int64_t>(3.0 * kRate)) << "track " << k + 1;
       EXPECT_LE(parts[k].second, end + early) << "track " << k + 1;
@@ -209,8 +209,8 @@ TEST_F(Tracks, LevelsSuggestsOptionsThatGiveTheTracks) {
   unsigned seed = 40;
   int right = 0;
   std::string misses;
-  for (const SideSpec& spec : kSides) {
-    const Side side = MakeSide(spec, seed++);
+  for (const SideRecipe& recipe : kSides) {
+    const Side side = MakeSide(recipe, seed++);
     const std::string path = Write("side.wav", side.signal);
     const Ran levels = Cli({"levels", path});
     const auto at = levels.out.rfind("suggested: ");
@@ -220,10 +220,10 @@ TEST_F(Tracks, LevelsSuggestsOptionsThatGiveTheTracks) {
     for (std::string word; words >> word;) count.push_back(word);
     count.push_back(path);
     const std::string result = Cli(count).out;
-    const std::string expected = "contains " + std::to_string(spec.tracks) + " parts!";
+    const std::string expected = "contains " + std::to_string(recipe.tracks) + " parts!";
     const bool ok = result.find(expected) != std::string::npos;
     right += ok;
-    if (!ok) misses += std::string("\n  ") + spec.name + ": " + result + levels.out;
+    if (!ok) misses += std::string("\n  ") + recipe.name + ": " + result + levels.out;
   }
   const int total = static_cast<int>(std::size(kSides));
   std::printf("levels suggested the right tracks for %d of %d record sides\n", right, total);
