@@ -15,12 +15,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The folder as Windows writes it: a drive letter and backslashes.
-std::string Backslashed(std::string path) {
-  std::replace(path.begin(), path.end(), '/', '\\');
-  return path;
-}
-
 // Two passages of a stereo recording: two parts.
 Bytes TwoParts() {
   Samples samples(2 * 100000, 0);

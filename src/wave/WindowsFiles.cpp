@@ -24,6 +24,20 @@ constexpr DWORD kCopyBlock = 1 << 20;
 
 // The errno a Windows error stands for, so that every front end says the
 // same words on every system.
+// A positioned transfer from byte `position` of a file.
+OVERLAPPED At(std::int64_t position) {
+  OVERLAPPED at{};
+  const auto bits = static_cast<std::uint64_t>(position);
+  at.Offset = static_cast<DWORD>(bits);
+  at.OffsetHigh = static_cast<DWORD>(bits >> 32);
+  return at;
+}
+
+// At most a gigabyte a call, as one ReadFile or WriteFile takes it.
+DWORD Chunk(std::int64_t left) {
+  return static_cast<DWORD>(std::min<std::int64_t>(left, 1 << 30));
+}
+
 int ErrnoOf(DWORD error) {
   switch (error) {
     case ERROR_FILE_NOT_FOUND:
@@ -192,12 +206,9 @@ class WindowsFiles final : public FileApi {
     auto* out = static_cast<char*>(buffer);
     std::int64_t done = 0;
     while (done < count) {
-      OVERLAPPED at{};
-      const std::uint64_t position = static_cast<std::uint64_t>(offset + done);
-      at.Offset = static_cast<DWORD>(position);
-      at.OffsetHigh = static_cast<DWORD>(position >> 32);
+      OVERLAPPED at = At(offset + done);
       DWORD got = 0;
-      const DWORD wanted = static_cast<DWORD>(std::min<std::int64_t>(count - done, 1 << 30));
+      const DWORD wanted = Chunk(count - done);
       if (!ReadFile(handle, out + done, wanted, &got, &at)) {
         if (GetLastError() == ERROR_HANDLE_EOF) break;
         Fail();
@@ -296,12 +307,9 @@ class WindowsFiles final : public FileApi {
     const auto* in = static_cast<const char*>(buffer);
     std::int64_t done = 0;
     while (done < count) {
-      OVERLAPPED at{};
-      const std::uint64_t position = static_cast<std::uint64_t>(offset + done);
-      at.Offset = static_cast<DWORD>(position);
-      at.OffsetHigh = static_cast<DWORD>(position >> 32);
+      OVERLAPPED at = At(offset + done);
       DWORD put = 0;
-      const DWORD wanted = static_cast<DWORD>(std::min<std::int64_t>(count - done, 1 << 30));
+      const DWORD wanted = Chunk(count - done);
       if (!WriteFile(handle, in + done, wanted, &put, &at) || put == 0) {
         Fail();
         return done > 0 ? done : -1;

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -130,6 +131,12 @@ Ran Finish(int pid, const std::string& outputs);
 inline Ran RunProgram(const std::vector<std::string>& argv, bool closedStdout = false) {
   TempDir outputs;
   return Finish(Start(argv, outputs.path(), closedStdout), outputs.path());
+}
+
+// A path as Windows writes it: backslashes between the folders.
+inline std::string Backslashed(std::string path) {
+  std::replace(path.begin(), path.end(), '/', '\\');
+  return path;
 }
 
 // Runs a shell command line; returns its exit status, what it printed on

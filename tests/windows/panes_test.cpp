@@ -18,11 +18,6 @@
 namespace corvella::test {
 namespace {
 
-std::string Backslashed(std::string path) {
-  std::replace(path.begin(), path.end(), '/', '\\');
-  return path;
-}
-
 void Touch(const std::string& path, DWORD attributes = FILE_ATTRIBUTE_NORMAL) {
   WriteFile(path, Bytes{'R', 'I', 'F', 'F'});
   SetFileAttributesW(QString::fromUtf8(path.c_str()).toStdWString().c_str(), attributes);
