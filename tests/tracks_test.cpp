@@ -292,6 +292,26 @@ TEST_F(Tracks, WarnsOfAFragileChoiceAndRefusesWhatCannotBe) {
   EXPECT_NE(bare.err.find("--tracks needs a number of tracks"), std::string::npos) << bare.err;
   EXPECT_EQ(Cli({"count", "--tracks", "1000", path}).status, 2);
   EXPECT_EQ(Cli({"count", "--tracks", "4", "--gap", "1", path}).status, 2);
+
+  // A damaged recording is refused by every command, nothing written: the
+  // tracks of a side read short would be wrong tracks.
+  const Signal signal = CloseCall(7).signal;
+  Samples samples;
+  for (double v : signal)
+    samples.push_back(static_cast<std::int16_t>(std::lround(std::clamp(v, -1.0, 1.0) * 32767)));
+  const std::string flac = dir / "close.flac";
+  WriteFlac16(flac, 1, kRate, samples);
+  Bytes bytes = ReadFile(flac);
+  for (std::size_t i = bytes.size() / 2; i < bytes.size() / 2 + 50; ++i) bytes[i] ^= 0x5A;
+  WriteFile(flac, bytes);
+  for (const char* command : {"count", "list", "levels"}) {
+    const Ran damaged = Cli({command, "--tracks", "4", flac});
+    EXPECT_EQ(damaged.status, 1) << command;
+    EXPECT_NE(damaged.err.find("Unable to read file!"), std::string::npos) << command << damaged.err;
+  }
+  const Ran damaged = Cli({"split", "--tracks", "4", "-o", out, flac});
+  EXPECT_EQ(damaged.status, 1);
+  EXPECT_TRUE(fs::is_empty(out));
 }
 
 // --tracks N parts a side exactly as a gap between the N-th and the
