@@ -1,7 +1,8 @@
 #!/bin/sh
 # The engine's layers include only what lies below them, and nothing in the
 # engine or the command line moves the process's current folder:
-#   wave <- detect <- batch <- (cli, app); wave <- (flac, sndfile) <- formats <- cli;
+#   wave <- detect <- batch <- (stream, cli, app); stream <- cli;
+#   wave <- (flac, sndfile) <- formats <- cli;
 #   browse <- app.
 #   layers_test.sh SRC_DIR
 set -u
@@ -25,12 +26,13 @@ allowed batch wave detect batch
 allowed flac wave flac
 allowed sndfile wave sndfile
 allowed formats wave flac sndfile formats
-allowed cli wave detect batch formats cli
+allowed stream wave detect batch stream
+allowed cli wave detect batch stream formats cli
 allowed browse browse
 allowed app wave detect batch browse app
 
 moved=$(grep -nE 'chdir|SetCurrentFolder|current_path\(|QDir::setCurrent|SetCurrentDirectory' \
-        "$src"/wave/* "$src"/detect/* "$src"/batch/* "$src"/flac/* "$src"/sndfile/* \
+        "$src"/wave/* "$src"/detect/* "$src"/batch/* "$src"/stream/* "$src"/flac/* "$src"/sndfile/* \
         "$src"/formats/* "$src"/cli/* || true)
 if [ -n "$moved" ]; then
   echo "the engine or the command line moves the current folder:"

@@ -140,3 +140,27 @@ TEST_F(Windows, HostileNamesInACutListStayInTheDestination) {
 
 }  // namespace
 }  // namespace corvella::test
+
+namespace corvella::test {
+namespace {
+
+TEST_F(Windows, ARecordingOnStdinGivesThePartsOfAPlainSplit) {
+  Bytes stream = TwoParts();
+  for (std::size_t at : {4u, 40u}) std::fill(&stream[at], &stream[at] + 4, 0xFF);
+  dir.Put("take.wav", TwoParts());
+  dir.Put("stream.wav", stream);
+  fs::create_directory(U8(dir / "plain"));
+  fs::create_directory(U8(dir / "live"));
+  ASSERT_EQ(Cli({"split", "-q", "-o", dir / "plain", dir / "take.wav"}).status, 0);
+  // (Wine's own "type" is no byte-for-byte copier: the shell gives the file.)
+  const ShellResult r = Shell(Backslashed(CORVELLA_CLI) + " split - --name take -o " +
+                              Backslashed(dir / "live") + " < " + Backslashed(dir / "stream.wav"));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, Backslashed(dir / "live") + "\\take_001.wav\t0:00.227\t0:00.454\n" +
+                       Backslashed(dir / "live") + "\\take_002.wav\t0:01.361\t0:00.680\n");
+  for (const char* name : {"take_001.wav", "take_002.wav"})
+    EXPECT_EQ(ReadFile(dir / "live/" + name), ReadFile(dir / "plain/" + name)) << name;
+}
+
+}  // namespace
+}  // namespace corvella::test

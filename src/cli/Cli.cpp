@@ -30,6 +30,11 @@ const char kExamples[] =
     "      (side-a.txt: Artist:, Album:, Date: lines, then one title a line)\n"
     "  corvella-cli list --tracks 7 side-b.wav\n"
     "  corvella-cli levels tape.wav\n"
+    "\nSplitting while it records (each part is named as soon as it has ended):\n"
+    "  arecord -f cd -t wav | corvella-cli split - -o side-a --min-part 20\n"
+    "  corvella-cli split --follow capture.wav --idle 60 -o tracks\n"
+    "  rtl_fm -M wbfm -f 99.5M -r 48000 - | corvella-cli split - --raw 48000:1:s16le \\\n"
+    "      --name radio --name-time --gap 5 -o log\n"
 #ifdef _WIN32
     "\nOn Windows, in cmd.exe (quote names with spaces; either slash separates folders):\n"
     "  corvella-cli.exe split -o D:\\tracks \"D:\\tapes\\side a.wav\"\n"
@@ -108,7 +113,8 @@ int Run(int argc, const char* const* argv, Console& console, wave::FileApi& file
         "--min-part", "--pad-before", "--pad-after", "--tracks", "--names"}) {
     cuts->excludes(split->get_option(detection));
   }
-  AddFiles(*split, options);
+  AddStreamOptions(*split, options);
+  AddFiles(*split, options, false);
 
   CLI::App* list = app.add_subcommand("list", "Print the parts that split would write");
   AddDetectionOptions(*list, options);
@@ -147,6 +153,15 @@ int Run(int argc, const char* const* argv, Console& console, wave::FileApi& file
       }
       if (const std::string conflict = OptionConflict(options); !conflict.empty())
         throw CLI::ValidationError(conflict);
+      if (command == split) {
+        if (const std::string conflict = StreamConflict(*split, options); !conflict.empty())
+          throw CLI::ValidationError(conflict);
+      } else if (std::find(options.files.begin(), options.files.end(), "-") !=
+                 options.files.end()) {
+        throw CLI::ValidationError(
+            command->get_name() +
+            " needs the whole recording: only split reads one still coming in on stdin (-)");
+      }
     }
   } catch (const CLI::ParseError& e) {
     const int status = app.exit(e, console.out(), console.err());

@@ -7,6 +7,8 @@ namespace corvella::cli {
 
 int Count(Job& job);
 int Split(Job& job);
+// split of a recording still coming in: - or --follow.
+int SplitStream(Job& job);
 int List(Job& job);
 int Levels(Job& job);
 

@@ -157,6 +157,7 @@ void Console::Bar::Report(int percent) {
   if (percent == drawn_) return;
   drawn_ = percent;
   console_.shownBar_ = this;
+  width_ = kBarWidth + 10 + std::min(name_.size(), kBarNameLength);
   const int filled = percent * kBarWidth / 100;
   console_.err_ << '\r'
                 << std::string(percent < 10    ? 2
@@ -168,12 +169,18 @@ void Console::Bar::Report(int percent) {
                 << std::flush;
 }
 
+void Console::Bar::Show(const std::string& text) {
+  if (!console_.progressBar_) return;
+  console_.shownBar_ = this;
+  drawn_ = 0;
+  const std::size_t width = width_;
+  width_ = text.size();
+  console_.err_ << '\r' << text << std::string(width > text.size() ? width - text.size() : 0, ' ')
+                << '\r' << text << std::flush;
+}
+
 void Console::Bar::Clear() {
-  if (drawn_ >= 0) {
-    console_.err_ << '\r'
-                  << std::string(kBarWidth + 10 + std::min(name_.size(), kBarNameLength), ' ')
-                  << '\r' << std::flush;
-  }
+  if (drawn_ >= 0) console_.err_ << '\r' << std::string(width_, ' ') << '\r' << std::flush;
   drawn_ = -1;
   if (console_.shownBar_ == this) console_.shownBar_ = nullptr;
 }

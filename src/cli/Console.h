@@ -74,6 +74,8 @@ class Console {
     Bar(Console& console, const std::string& name) : console_(console), name_(Printable(name)) {}
     ~Bar() override { Clear(); }
     void Report(int percent) override;
+    // A line of its own in the bar's place: what a run without an end shows.
+    void Show(const std::string& text);
     void Pump() override {}
     bool StopRequested() override { return console_.Stopped(); }
     void Clear();
@@ -82,6 +84,7 @@ class Console {
     Console& console_;
     std::string name_;
     int drawn_ = -1;
+    std::size_t width_ = 0;  // of what is drawn
   };
 
  private:

@@ -1,9 +1,11 @@
 #include "cli/Options.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
 #include "detect/Units.h"
+#include "stream/StreamShape.h"
 
 namespace corvella::cli {
 namespace {
@@ -126,7 +128,7 @@ void AddPlanOptions(CLI::App& command, Options& options, bool padding) {
       ->type_name("SECONDS");
 }
 
-void AddFiles(CLI::App& command, Options& options) {
+void AddFiles(CLI::App& command, Options& options, bool required) {
   command.add_flag("--salvage", options.salvage,
                    "Read a recording whose data run past the end of its file (a recorder that "
                    "stopped, a copy cut short) up to its last whole frame, instead of refusing it");
@@ -134,7 +136,79 @@ void AddFiles(CLI::App& command, Options& options) {
       .add_option("FILE", options.files,
                   "Recordings: WAV (RIFF, RF64, BW64), FLAC, AIFF, Wave64, CAF; Ogg, Opus and MP3 "
                   "(split writes those only with --to)")
-      ->required();
+      ->required(required);
+}
+
+void AddStreamOptions(CLI::App& command, Options& options) {
+  command
+      .add_option("--follow", options.follow,
+                  "Split a WAV file that another program is still writing, as it grows: ends "
+                  "when the writer has finished it, after --idle, or on Ctrl-C")
+      ->type_name("FILE");
+  command
+      .add_option("--raw", options.raw,
+                  "Read - or --follow as samples without a header: RATE:CHANNELS:FORMAT, FORMAT "
+                  "one of u8, s16le, s24le, s32le, f32le, f64le (as 44100:2:s16le)")
+      ->type_name("SHAPE")
+      ->check([](const std::string& text) {
+        std::string why;
+        stream::RawShape(text, why);
+        return why;
+      });
+  command
+      .add_option("--name", options.streamName,
+                  "Name the parts of - or --follow NAME_001.wav, ... (default: stream, or the "
+                  "followed file's name)")
+      ->type_name("NAME")
+      ->check([](const std::string& name) {
+        return name.empty() || name.find('/') != std::string::npos ||
+                       name.find('\\') != std::string::npos
+                   ? "a name without folders"
+                   : "";
+      });
+  command.add_flag("--name-time", options.nameTime,
+                   "Name each part by the clock time it began: NAME_2026-12-06_14-03-27.wav");
+  command
+      .add_option("--idle", options.idle,
+                  "With --follow: end when the file has not grown for SECONDS")
+      ->type_name("SECONDS")
+      ->check(CLI::Range(0.1, 1e6));
+  command
+      .add_option("--buffer", options.buffer,
+                  "Stop with an error when writing the parts falls this far behind the input "
+                  "(default 60 s): no sample is ever dropped")
+      ->type_name("SECONDS")
+      ->check(CLI::Range(1.0, 3600.0));
+}
+
+std::string StreamConflict(const CLI::App& command, const Options& options) {
+  const bool dash =
+      std::find(options.files.begin(), options.files.end(), "-") != options.files.end();
+  if (!options.follow.empty() && !options.files.empty())
+    return "--follow names the recording: give no FILE besides it";
+  if (dash && options.files.size() > 1)
+    return "- reads one recording from stdin: give no other FILE";
+  if (!options.Streamed()) {
+    if (options.files.empty()) return "FILE is required";
+    for (const char* option : {"--raw", "--name", "--name-time", "--idle", "--buffer"}) {
+      if (command.get_option(option)->count() > 0)
+        return std::string(option) + " is for a recording still coming in: - or --follow";
+    }
+    return "";
+  }
+  if (command.get_option("--idle")->count() > 0 && options.follow.empty())
+    return "--idle is for --follow";
+  for (const char* option : {"--tracks", "--names", "--cuts"}) {
+    if (command.get_option(option)->count() > 0)
+      return std::string(option) +
+             " needs the whole recording: split it once it is finished, not as it comes in";
+  }
+  if (options.ignoreClicks > 0)
+    return "--ignore-clicks needs the whole recording: split it once it is finished";
+  if (options.to == "flac")
+    return "--to flac tags each part with the count of all: split the recording once it is "
+           "finished";
+  return "";
 }
 
 void AddFormatOption(CLI::App& command, Options& options) {

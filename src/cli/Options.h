@@ -37,6 +37,15 @@ struct Options {
   std::optional<int> tracks;
   std::string names;  // --names: a track list's path, or "-" for stdin
   std::optional<std::string> artist, album, date;
+  // A recording still coming in: "-" as the only FILE reads stdin,
+  // --follow a file another program is writing.
+  std::string follow;
+  std::string raw;                   // --raw RATE:CHANNELS:FORMAT
+  std::optional<std::string> streamName;  // --name
+  bool nameTime = false;             // --name-time
+  double idle = 0;                   // --idle SECONDS, 0 for none
+  double buffer = 60;                // --buffer SECONDS
+  bool Streamed() const { return !follow.empty() || (files.size() == 1 && files[0] == "-"); }
   bool gapGiven = false;    // the gap was set on the command line
   bool floorGiven = false;  // so was the noise floor
   // The noise floor given, in dBFS.
@@ -52,7 +61,12 @@ struct Options {
 
 void AddDetectionOptions(CLI::App& command, Options& options);
 void AddPlanOptions(CLI::App& command, Options& options, bool padding);
-void AddFiles(CLI::App& command, Options& options);
+void AddFiles(CLI::App& command, Options& options, bool required = true);
+// split's options for a recording still coming in: --follow, --raw, --name,
+// --name-time, --idle, --buffer.
+void AddStreamOptions(CLI::App& command, Options& options);
+// What a recording still coming in cannot be split with; "" when it can.
+std::string StreamConflict(const CLI::App& command, const Options& options);
 void AddFormatOption(CLI::App& command, Options& options);
 // --tracks and --names; with `tagging`, --artist, --album and --date.
 void AddTrackOptions(CLI::App& command, Options& options, bool tagging);

@@ -451,6 +451,7 @@ int SplitByCuts(Job& job, wave::Folder& folder, SplitRun& run) {
 }  // namespace
 
 int Split(Job& job) {
+  if (job.options.Streamed()) return SplitStream(job);
   wave::Error error;
   const std::string destination = job.options.outputDir.empty() ? "." : job.options.outputDir;
   std::unique_ptr<wave::Folder> folder = wave::Folder::Open(job.files, destination, error);

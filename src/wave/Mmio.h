@@ -75,6 +75,9 @@ class MmioFile {
   std::int64_t Length();
   FileId Id();
 
+  // Output only: the name Publish() gives the file, instead of the one it
+  // was created for.
+  void SetName(const std::string& name) { name_ = name; }
   // Output only: gives the file its name. False when anything failed on the
   // way; the name then keeps what it held before and nothing is left behind.
   bool Publish();

@@ -330,15 +330,10 @@ std::unique_ptr<MmioFile> CreatePart(Folder& folder, const std::string& name, co
   return out;
 }
 
-Error WritePart(WaveSource& source, std::int64_t startFrame, std::int64_t endFrame, Folder& folder,
-                const std::string& name, const WriteOptions& options, FileId* written) {
-  Error error;
-  std::unique_ptr<MmioFile> out = CreatePart(folder, name, options.keep, error);
-  if (!out) return error;
-
+Error PartHeader(WaveSource& source, std::int64_t startFrame, std::int64_t frames,
+                 const WriteOptions& options, std::vector<std::uint8_t>& header) {
   const SourceInfo& info = source.Info();
   const bool mix = options.mono && info.channels > 1;
-  const std::int64_t frames = std::max<std::int64_t>(endFrame - startFrame, 0);
   const std::int64_t dataBytes = frames * (mix ? BytesOf(info.sampleType) : info.FrameBytes());
   const bool w64 = source.Layout() == Layout::Wave64 && !options.wave;
   Bytes metadata;
@@ -352,10 +347,26 @@ Error WritePart(WaveSource& source, std::int64_t startFrame, std::int64_t endFra
       PutChunk(metadata, FourCC("LIST"), InfoBody(*options.track));
     }
   }
-  const Bytes header =
+  header =
       w64 ? W64Header(PartFormatBody(source, mix), metadata, static_cast<std::uint64_t>(dataBytes))
           : Header(PartFormatBody(source, mix), metadata, static_cast<std::uint64_t>(dataBytes),
                    static_cast<std::uint64_t>(frames), options.riffLimit);
+  return {};
+}
+
+Error WritePart(WaveSource& source, std::int64_t startFrame, std::int64_t endFrame, Folder& folder,
+                const std::string& name, const WriteOptions& options, FileId* written) {
+  Error error;
+  std::unique_ptr<MmioFile> out = CreatePart(folder, name, options.keep, error);
+  if (!out) return error;
+
+  const SourceInfo& info = source.Info();
+  const bool mix = options.mono && info.channels > 1;
+  const std::int64_t frames = std::max<std::int64_t>(endFrame - startFrame, 0);
+  const std::int64_t dataBytes = frames * (mix ? BytesOf(info.sampleType) : info.FrameBytes());
+  const bool w64 = source.Layout() == Layout::Wave64 && !options.wave;
+  Bytes header;
+  if (Error refusal = PartHeader(source, startFrame, frames, options, header)) return refusal;
   if (out->Write(header.data(), static_cast<std::int64_t>(header.size())) !=
       static_cast<std::int64_t>(header.size())) {
     return WriteFailure(*out);
@@ -375,6 +386,83 @@ Error WritePart(WaveSource& source, std::int64_t startFrame, std::int64_t endFra
   if (copy != Copy::Done || (!w64 && (dataBytes & 1) && out->Write(&pad, 1) != 1))
     return WriteFailure(*out);
   return PublishPart(*out, folder, name, options.keep, written);
+}
+
+}  // namespace corvella::wave
+
+namespace corvella::wave {
+
+std::unique_ptr<GrowingPart> GrowingPart::Start(WaveSource& shape, std::int64_t startFrame,
+                                                Folder& folder, const std::string& name,
+                                                const WriteOptions& options, Error& error) {
+  std::unique_ptr<GrowingPart> part(new GrowingPart(shape, startFrame, folder, options));
+  part->out_ = CreatePart(folder, name, options.keep, error);
+  if (!part->out_) return nullptr;
+  // The header as for no frames: it is written again, sizes filled in, at
+  // the end.
+  if ((error = PartHeader(shape, startFrame, 0, options, part->header_))) return nullptr;
+  const auto size = static_cast<std::int64_t>(part->header_.size());
+  if (part->out_->Write(part->header_.data(), size) != size) {
+    error = WriteFailure(*part->out_);
+    return nullptr;
+  }
+  return part;
+}
+
+bool GrowingPart::Append(const std::uint8_t* frames, std::int64_t count) {
+  if (count <= 0) return true;
+  const SourceInfo& info = shape_.Info();
+  std::int64_t bytes = count * info.FrameBytes();
+  const std::uint8_t* data = frames;
+  if (options_.mono && info.channels > 1) {
+    mixed_.assign(frames, frames + bytes);
+    const int width = BytesOf(info.sampleType);
+    SamplesFromLittleEndian(mixed_.data(), static_cast<std::size_t>(count * info.channels), width);
+    MixDown(mixed_.data(), static_cast<std::size_t>(count), info.channels, info.sampleType);
+    bytes = count * width;
+    SamplesToLittleEndian(mixed_.data(), static_cast<std::size_t>(count), width);
+    data = mixed_.data();
+  }
+  if (out_->Write(data, bytes) != bytes) return false;
+  frames_ += count;
+  dataBytes_ += bytes;
+  return true;
+}
+
+// Moves the samples on by `by` bytes, from the last block back, so that a
+// header grown by that much fits before them.
+bool GrowingPart::MoveData(std::int64_t from, std::int64_t by) {
+  FileApi& files = out_->Files();
+  const int fd = out_->Descriptor();
+  Bytes block(static_cast<std::size_t>(std::min<std::int64_t>(dataBytes_, 1 << 20)));
+  for (std::int64_t end = dataBytes_; end > 0;) {
+    const std::int64_t size = std::min<std::int64_t>(end, static_cast<std::int64_t>(block.size()));
+    end -= size;
+    if (files.ReadAt(fd, block.data(), size, from + end) != size ||
+        files.WriteAt(fd, block.data(), size, from + end + by) != size) {
+      out_->Fail(errno);
+      return false;
+    }
+  }
+  return true;
+}
+
+Error GrowingPart::Finish(const std::string& name, FileId* written) {
+  Bytes header;
+  if (Error error = PartHeader(shape_, startFrame_, frames_, options_, header)) return error;
+  const auto before = static_cast<std::int64_t>(header_.size());
+  const auto after = static_cast<std::int64_t>(header.size());
+  // Past 4 GiB the part becomes RF64, whose header is longer.
+  if (after != before && !MoveData(before, after - before)) return WriteFailure(*out_);
+  if (out_->Files().WriteAt(out_->Descriptor(), header.data(), after, 0) != after) {
+    out_->Fail(errno);
+    return WriteFailure(*out_);
+  }
+  out_->Seek(after + dataBytes_);
+  const std::uint8_t pad = 0;
+  if ((dataBytes_ & 1) && out_->Write(&pad, 1) != 1) return WriteFailure(*out_);
+  out_->SetName(name);
+  return PublishPart(*out_, folder_, name, options_.keep, written);
 }
 
 }  // namespace corvella::wave

@@ -117,4 +117,45 @@ Error ChunkBody(WaveSource& source, const ChunkPlace& place, std::int64_t startF
 Error WritePart(WaveSource& source, std::int64_t startFrame, std::int64_t endFrame, Folder& folder,
                 const std::string& name, const WriteOptions& options, FileId* written = nullptr);
 
+// Everything before the samples of a part of `frames` frames from
+// `startFrame`, as WritePart writes it.
+Error PartHeader(WaveSource& source, std::int64_t startFrame, std::int64_t frames,
+                 const WriteOptions& options, std::vector<std::uint8_t>& header);
+
+// A part written as its frames arrive, for a recording still coming in:
+// the frames are appended to a hidden file, and the header is filled in and
+// the file named once the part's end is known. The file is the one
+// WritePart would write of the same frames. `shape` is a source that
+// describes the recording (its header), not one that is read.
+class GrowingPart {
+ public:
+  // Null with the reason when the file cannot be started. `name` is checked
+  // as WritePart checks it; Finish may give another.
+  static std::unique_ptr<GrowingPart> Start(WaveSource& shape, std::int64_t startFrame,
+                                            Folder& folder, const std::string& name,
+                                            const WriteOptions& options, Error& error);
+  // Appends `count` frames as the recording stores them; false when the
+  // write failed (Finish then says why).
+  bool Append(const std::uint8_t* frames, std::int64_t count);
+  std::int64_t Frames() const { return frames_; }
+  // Fills the header in and names the file `name`.
+  Error Finish(const std::string& name, FileId* written = nullptr);
+
+ private:
+  GrowingPart(WaveSource& shape, std::int64_t startFrame, Folder& folder,
+              const WriteOptions& options)
+      : shape_(shape), startFrame_(startFrame), folder_(folder), options_(options) {}
+  bool MoveData(std::int64_t from, std::int64_t by);
+
+  WaveSource& shape_;
+  std::int64_t startFrame_;
+  Folder& folder_;
+  WriteOptions options_;
+  std::unique_ptr<MmioFile> out_;
+  std::vector<std::uint8_t> header_;  // as first written
+  std::vector<std::uint8_t> mixed_;
+  std::int64_t frames_ = 0;
+  std::int64_t dataBytes_ = 0;
+};
+
 }  // namespace corvella::wave

@@ -267,8 +267,7 @@ Ran Finish(int pid, const std::string& outputs) {
 
 ShellResult Shell(const std::string& commandLine) {
   TempDir scratch;
-  const Ran ran =
-      Finish(Start({"cmd", "/s", "/c", "\"" + commandLine + "\""}, scratch.path()), scratch.path());
+  const Ran ran = Finish(Start({"cmd", "/s", "/c", commandLine}, scratch.path()), scratch.path());
   return {ran.status, ran.out, ran.err};
 }
 

@@ -1,0 +1,382 @@
+#include "stream/Input.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <locale>
+#include <sstream>
+
+#include "wave/ByteOrder.h"
+#include "wave/Error.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#ifdef __linux__
+#include <sys/inotify.h>
+#endif
+#endif
+
+namespace corvella::stream {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr int kWaitMs = 200;  // between looks at a file that does not grow
+// A finished file whose writer's closing went unseen: no growth this long.
+constexpr auto kSettled = std::chrono::seconds(2);
+constexpr std::int64_t kChunk = 65536;
+
+std::string SecondsText(double seconds) {
+  std::ostringstream text;
+  text.imbue(std::locale::classic());
+  text << seconds;
+  return text.str();
+}
+
+#ifdef _WIN32
+using Handle = HANDLE;
+const Handle kNoHandle = INVALID_HANDLE_VALUE;
+
+std::int64_t ReadAt(Handle file, void* buffer, std::int64_t count, std::int64_t offset) {
+  OVERLAPPED at{};
+  at.Offset = static_cast<DWORD>(offset);
+  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  DWORD got = 0;
+  if (ReadFile(file, buffer, static_cast<DWORD>(count), &got, &at)) return got;
+  return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
+}
+
+std::int64_t SizeOf(Handle file) {
+  LARGE_INTEGER size{};
+  return GetFileSizeEx(file, &size) ? size.QuadPart : -1;
+}
+
+void CloseHandleOf(Handle file) {
+  CloseHandle(file);
+}
+
+std::string LastError() {
+  return "system error " + std::to_string(GetLastError());
+}
+#else
+using Handle = int;
+const Handle kNoHandle = -1;
+
+std::int64_t ReadAt(Handle file, void* buffer, std::int64_t count, std::int64_t offset) {
+  for (;;) {
+    const ssize_t got = ::pread(file, buffer, static_cast<std::size_t>(count), offset);
+    if (got >= 0 || errno != EINTR) return got;
+  }
+}
+
+std::int64_t SizeOf(Handle file) {
+  struct stat status {};
+  return ::fstat(file, &status) == 0 ? status.st_size : -1;
+}
+
+void CloseHandleOf(Handle file) {
+  ::close(file);
+}
+
+std::string LastError() {
+  return wave::ReasonOf(errno);
+}
+#endif
+
+class StandardInputStream final : public Input {
+ public:
+  std::int64_t Read(std::uint8_t* buffer, std::int64_t count,
+                    const std::atomic<bool>& stop) override {
+#ifdef _WIN32
+    (void)stop;
+    DWORD got = 0;
+    if (ReadFile(GetStdHandle(STD_INPUT_HANDLE), buffer, static_cast<DWORD>(count), &got, nullptr))
+      return got;
+    const DWORD error = GetLastError();
+    if (error == ERROR_BROKEN_PIPE || error == ERROR_HANDLE_EOF) return 0;
+    SetFailure(LastError());
+    return -1;
+#else
+    // Waits a little at a time, so that a stop is seen while the pipe is quiet.
+    for (;;) {
+      if (stop.load()) return -1;
+      pollfd wait{0, POLLIN, 0};
+      const int ready = ::poll(&wait, 1, kWaitMs);
+      if (ready < 0 && errno != EINTR) break;
+      if (ready <= 0) continue;
+      const ssize_t got = ::read(0, buffer, static_cast<std::size_t>(count));
+      if (got >= 0) return got;
+      if (errno != EINTR && errno != EAGAIN) break;
+    }
+    SetFailure(LastError());
+    return -1;
+#endif
+  }
+};
+
+class FollowedStream final : public Input {
+ public:
+  FollowedStream(Handle file, double idleSeconds) : file_(file), idleSeconds_(idleSeconds) {
+#ifdef __linux__
+    watch_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+#endif
+  }
+  ~FollowedStream() override {
+    CloseHandleOf(file_);
+#ifdef __linux__
+    if (watch_ >= 0) ::close(watch_);
+#endif
+  }
+
+  bool Watch(const std::string& path) {
+#ifdef __linux__
+    if (watch_ >= 0 && ::inotify_add_watch(watch_, path.c_str(), IN_MODIFY | IN_CLOSE_WRITE) < 0) {
+      ::close(watch_);
+      watch_ = -1;
+    }
+#else
+    (void)path;
+#endif
+    return true;
+  }
+
+  void KnowHeader(const StreamShape& shape) override {
+    std::lock_guard lock(mutex_);
+    dataOffset_ = shape.dataOffset;
+    sizeOffset_ = shape.sizeOffset;
+    sizeBytes_ = shape.sizeBytes;
+  }
+
+  std::int64_t Read(std::uint8_t* buffer, std::int64_t count,
+                    const std::atomic<bool>& stop) override {
+    for (;;) {
+      if (end_ >= 0) count = std::min(count, end_ - offset_);
+      if (count <= 0) return 0;
+      const std::int64_t got = ReadAt(file_, buffer, count, offset_);
+      if (got < 0) {
+        SetFailure(LastError());
+        return -1;
+      }
+      if (got > 0) {
+        offset_ += got;
+        grew_ = Clock::now();
+        return got;
+      }
+      // At the end of what is there: finished, or wait for more.
+      const std::int64_t size = SizeOf(file_);
+      if (size >= 0 && size < offset_) {
+        SetFailure("the file became shorter while it was followed");
+        return -1;
+      }
+      if (Finished(size)) continue;  // read on up to the end the header gives
+      const double idle = std::chrono::duration<double>(Clock::now() - grew_).count();
+      if (idleSeconds_ > 0 && idle >= idleSeconds_) {
+        SetNote("no growth for " + SecondsText(idleSeconds_) + " s: taken as the end");
+        return 0;
+      }
+      if (stop.load()) return -1;
+      Wait();
+    }
+  }
+
+ private:
+  // Whether the writer is done: the header gives the data's size, which the
+  // file holds, and the writer closed the file (or it has settled).
+  bool Finished(std::int64_t size) {
+    std::int64_t sizeOffset = -1, dataOffset = 0;
+    int sizeBytes = 4;
+    {
+      std::lock_guard lock(mutex_);
+      sizeOffset = sizeOffset_;
+      dataOffset = dataOffset_;
+      sizeBytes = sizeBytes_;
+    }
+    if (sizeOffset < 0 || end_ >= 0) return false;
+    std::uint8_t field[8] = {};
+    if (ReadAt(file_, field, sizeBytes, sizeOffset) != sizeBytes) return false;
+    const std::uint64_t declared = sizeBytes == 8 ? wave::ReadLe64(field) : wave::ReadLe32(field);
+    if (OpenSize(declared, sizeBytes)) return false;
+    if (declared > static_cast<std::uint64_t>(size - dataOffset)) return false;
+    if (!closed_ && Clock::now() - grew_ < kSettled) return false;
+    end_ = dataOffset + static_cast<std::int64_t>(declared);
+    if (offset_ > end_) {
+      SetNote(
+          "the header, once finished, gives fewer frames than were read: the ones past it "
+          "were taken as samples");
+    }
+    return true;
+  }
+
+  void Wait() {
+#ifdef __linux__
+    if (watch_ >= 0) {
+      pollfd wait{watch_, POLLIN, 0};
+      if (::poll(&wait, 1, kWaitMs) > 0) {
+        alignas(inotify_event) char events[4096];
+        for (ssize_t got; (got = ::read(watch_, events, sizeof events)) > 0;) {
+          for (ssize_t at = 0; at < got;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+            if (event->mask & IN_CLOSE_WRITE) closed_ = true;
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+          }
+        }
+      }
+      return;
+    }
+#endif
+    std::this_thread::sleep_for(std::chrono::milliseconds(kWaitMs));
+  }
+
+  Handle file_;
+  double idleSeconds_;
+  std::int64_t offset_ = 0;
+  std::int64_t end_ = -1;  // where the data end, once the header says
+  Clock::time_point grew_ = Clock::now();
+  bool closed_ = false;  // the writer closed the file
+#ifdef __linux__
+  int watch_ = -1;
+#endif
+  std::mutex mutex_;
+  std::int64_t dataOffset_ = 0;
+  std::int64_t sizeOffset_ = -1;
+  int sizeBytes_ = 4;
+};
+
+}  // namespace
+
+std::string Input::Note() const {
+  std::lock_guard lock(mutex_);
+  return note_;
+}
+
+std::string Input::Failure() const {
+  std::lock_guard lock(mutex_);
+  return failure_;
+}
+
+void Input::SetNote(std::string note) {
+  std::lock_guard lock(mutex_);
+  note_ = std::move(note);
+}
+
+void Input::SetFailure(std::string why) {
+  std::lock_guard lock(mutex_);
+  if (failure_.empty()) failure_ = std::move(why);
+}
+
+std::unique_ptr<Input> StandardInput() {
+  return std::make_unique<StandardInputStream>();
+}
+
+std::unique_ptr<Input> FollowedFile(const std::string& path, double idleSeconds, std::string& why) {
+#ifdef _WIN32
+  const int size = MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(std::max(size, 1)), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, wide.data(), size);
+  // Shared with the program writing it, which may also rename or delete it.
+  const Handle file = CreateFileW(wide.c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+#else
+  const Handle file = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+#endif
+  if (file == kNoHandle) {
+    why = LastError();
+    return nullptr;
+  }
+#ifndef _WIN32
+  struct stat status {};
+  if (::fstat(file, &status) != 0 || !S_ISREG(status.st_mode)) {
+    why = S_ISDIR(status.st_mode) ? "a folder" : "not a plain file";
+    ::close(file);
+    return nullptr;
+  }
+#endif
+  auto followed = std::make_unique<FollowedStream>(file, idleSeconds);
+  followed->Watch(path);
+  return followed;
+}
+
+Spool::Spool(Input& input) : input_(input) {
+  thread_ = std::thread([this] { Run(); });
+}
+
+Spool::~Spool() {
+  Stop();
+#ifdef _WIN32
+  // A read of a console or pipe cannot be woken there: it is left to the
+  // end of the program.
+  if (thread_.joinable()) thread_.detach();
+#else
+  if (thread_.joinable()) thread_.join();
+#endif
+}
+
+void Spool::Limit(std::int64_t bytes, double seconds, bool canWait) {
+  std::lock_guard lock(mutex_);
+  limit_ = bytes;
+  limitSeconds_ = seconds;
+  canWait_ = canWait;
+}
+
+void Spool::Stop() {
+  stop_ = true;
+  ready_.notify_all();
+  room_.notify_all();
+}
+
+std::int64_t Spool::Held() const {
+  std::lock_guard lock(mutex_);
+  return held_;
+}
+
+Spool::State Spool::Next(std::vector<std::uint8_t>& bytes) {
+  std::unique_lock lock(mutex_);
+  const bool any = ready_.wait_for(lock, std::chrono::milliseconds(kWaitMs),
+                                   [this] { return !chunks_.empty() || end_ != State::Bytes; });
+  if (!any) return State::Waiting;
+  if (chunks_.empty()) return end_;
+  bytes = std::move(chunks_.front().bytes);
+  chunks_.pop_front();
+  held_ -= static_cast<std::int64_t>(bytes.size());
+  room_.notify_all();
+  return State::Bytes;
+}
+
+void Spool::Run() {
+  State end = State::End;
+  while (!stop_.load()) {
+    std::vector<std::uint8_t> chunk(kChunk);
+    const std::int64_t got = input_.Read(chunk.data(), kChunk, stop_);
+    if (got <= 0) {
+      end = got == 0 || stop_.load() ? State::End : State::Failed;
+      break;
+    }
+    // Held at its size: a pipe often hands on far less than was asked for.
+    chunk.resize(static_cast<std::size_t>(got));
+    chunk.shrink_to_fit();
+    std::unique_lock lock(mutex_);
+    held_ += got;
+    chunks_.push_back({std::move(chunk), Clock::now()});
+    ready_.notify_all();
+    if (limit_ <= 0 || held_ <= limit_) continue;
+    // The bytes held came in less than half the time they play for: the
+    // input is faster than real time, and can wait.
+    const double age = std::chrono::duration<double>(Clock::now() - chunks_.front().came).count();
+    if (!canWait_ && age >= limitSeconds_ / 2) {
+      end = State::Overrun;
+      break;
+    }
+    room_.wait(lock, [this] { return held_ <= limit_ || stop_.load(); });
+  }
+  std::lock_guard lock(mutex_);
+  end_ = end;
+  ready_.notify_all();
+}
+
+}  // namespace corvella::stream

@@ -1,0 +1,193 @@
+#include "stream/LiveSplit.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+#include "detect/Levels.h"
+#include "wave/ByteOrder.h"
+
+namespace corvella::stream {
+
+// A part being written. Its frames [plannedStart, written) are in its file,
+// [written, written + held) in memory: the silence after its last loud
+// frame, which may yet belong to it or not.
+struct LiveSplit::Part {
+  detect::PartSpan found;  // first loud frame, one past the last
+  std::int64_t plannedStart = 0;
+  std::int64_t written = 0;
+  std::vector<std::uint8_t> held;
+  std::int64_t heldFrames = 0;
+  bool ended = false;
+  std::unique_ptr<wave::GrowingPart> file;
+  wave::Error error;  // the first thing that went wrong with its file
+};
+
+LiveSplit::LiveSplit(wave::WaveSource& shape, const LiveOptions& options, wave::Folder& folder,
+                     LiveListener& listener)
+    : shape_(shape),
+      options_(options),
+      folder_(folder),
+      listener_(listener),
+      finder_(shape.Info(), options.detect),
+      frameBytes_(shape.Info().FrameBytes()) {}
+
+LiveSplit::~LiveSplit() = default;
+
+void LiveSplit::Take(const std::uint8_t* frames, std::int64_t count) {
+  if (count <= 0) return;
+  const std::int64_t bytes = count * frameBytes_;
+  history_.insert(history_.end(), frames, frames + bytes);
+  taken_ += count;
+  const void* samples = frames;
+  const wave::SourceInfo& info = shape_.Info();
+  const int width = wave::BytesOf(info.sampleType);
+  if constexpr (std::endian::native == std::endian::big) {
+    samples_.assign(frames, frames + bytes);
+    wave::SamplesFromLittleEndian(samples_.data(), static_cast<std::size_t>(bytes / width), width);
+    samples = samples_.data();
+  }
+  level_ = detect::PeakOf(samples, static_cast<std::size_t>(bytes / width), info);
+  events_.clear();
+  finder_.Judge(samples, count, events_);
+  for (const PartFinder::Event& event : events_) {
+    Deliver(event.at);
+    if (event.kind == PartFinder::Event::Kind::Start) {
+      Start(event.at);
+    } else {
+      End(event.part);
+    }
+    Settle();
+  }
+  Deliver(taken_);
+  if (current_) {
+    current_->found.end = finder_.LoudEnd();
+    Flush(*current_, current_->found.end);
+  }
+  Settle();
+  // Keep only the padding's worth of frames before the next block.
+  const std::int64_t keep = std::min(options_.plan.padBefore, taken_);
+  const std::int64_t drop = taken_ - keep - historyFrom_;
+  if (drop > 0) {
+    history_.erase(history_.begin(), history_.begin() + drop * frameBytes_);
+    historyFrom_ += drop;
+  }
+}
+
+void LiveSplit::Finish() {
+  events_.clear();
+  finder_.Finish(events_);
+  for (const PartFinder::Event& event : events_) End(event.part);
+  if (pending_) Close(*pending_, std::min(pending_->found.end + options_.plan.padAfter, taken_));
+  pending_.reset();
+  current_.reset();
+}
+
+// Hands the frames up to `upTo` to the parts that may still take them.
+void LiveSplit::Deliver(std::int64_t upTo) {
+  for (Part* part : {pending_.get(), current_.get()}) {
+    if (!part) continue;
+    const std::int64_t have = part->written + part->heldFrames;
+    std::int64_t until = upTo;
+    if (part->ended) until = std::min(until, part->found.end + options_.plan.padAfter);
+    if (until <= have) continue;
+    const auto from = static_cast<std::size_t>((have - historyFrom_) * frameBytes_);
+    const auto to = static_cast<std::size_t>((until - historyFrom_) * frameBytes_);
+    part->held.insert(part->held.end(), history_.begin() + static_cast<std::ptrdiff_t>(from),
+                      history_.begin() + static_cast<std::ptrdiff_t>(to));
+    part->heldFrames += until - have;
+  }
+  delivered_ = std::max(delivered_, upTo);
+}
+
+// A part's first loud frame: its file starts with the padding before it.
+void LiveSplit::Start(std::int64_t start) {
+  auto part = std::make_unique<Part>();
+  part->found = {start, start + 1, 0};
+  const std::int64_t earliest = lastKeptEnd_ ? *lastKeptEnd_ + (start - *lastKeptEnd_) / 2 : 0;
+  part->plannedStart = std::max(start - options_.plan.padBefore, earliest);
+  part->written = part->plannedStart;
+  const int number = number_ + (pending_ ? 1 : 0) + 1;
+  const std::string name = listener_.NameFor(number, part->plannedStart);
+  part->file = wave::GrowingPart::Start(shape_, part->plannedStart, folder_, name, options_.write,
+                                        part->error);
+  current_ = std::move(part);
+  Deliver(delivered_);
+}
+
+void LiveSplit::End(const detect::PartSpan& found) {
+  std::unique_ptr<Part> part = std::move(current_);
+  if (!part) return;
+  part->found = found;
+  part->ended = true;
+  // Too short: dropped, as if it had never been found.
+  if (found.end - found.start < options_.plan.minFrames) return;
+  // The next kept part settles where the one before it ends.
+  if (pending_) {
+    const std::int64_t previous = pending_->found.end;
+    Close(*pending_,
+          std::min(previous + options_.plan.padAfter, previous + (found.start - previous) / 2));
+    pending_.reset();
+  }
+  lastKeptEnd_ = found.end;
+  // What it holds past its padding is no longer its own.
+  const std::int64_t cap = found.end + options_.plan.padAfter;
+  const std::int64_t over = part->written + part->heldFrames - cap;
+  if (over > 0) {
+    part->held.resize(part->held.size() - static_cast<std::size_t>(over * frameBytes_));
+    part->heldFrames -= over;
+  }
+  pending_ = std::move(part);
+}
+
+// Settles the ended part where nothing can change its end any more: the
+// part after it is long enough to be kept, or the silence after it has
+// passed twice its padding (any later part would leave it all of it).
+void LiveSplit::Settle() {
+  if (!pending_) return;
+  const std::int64_t previous = pending_->found.end;
+  const std::int64_t padAfter = options_.plan.padAfter;
+  if (current_) {
+    const detect::PartSpan& next = current_->found;
+    if (next.end - next.start < options_.plan.minFrames) return;
+    Close(*pending_, std::min(previous + padAfter, previous + (next.start - previous) / 2));
+    pending_.reset();
+    return;
+  }
+  if (delivered_ - previous >= 2 * padAfter) {
+    Close(*pending_, previous + padAfter);
+    pending_.reset();
+  }
+}
+
+// Writes what the part holds up to `upTo`.
+void LiveSplit::Flush(Part& part, std::int64_t upTo) {
+  const std::int64_t count = std::min(upTo - part.written, part.heldFrames);
+  if (count <= 0) return;
+  const std::int64_t bytes = count * frameBytes_;
+  // After a failed write the part is only followed to its end, to be
+  // reported then.
+  if (part.file && !part.error && !part.file->Append(part.held.data(), count))
+    part.error = {wave::ErrorCode::UnableToWrite, ""};
+  part.held.erase(part.held.begin(), part.held.begin() + bytes);
+  part.heldFrames -= count;
+  part.written += count;
+}
+
+void LiveSplit::Close(Part& part, std::int64_t end) {
+  Flush(part, end);
+  LivePart done{"", ++number_, part.plannedStart, end};
+  done.name = listener_.NameFor(done.number, done.start);
+  // A file that could not be started says why; one whose writes failed
+  // says it when it is to be named.
+  const wave::Error error = part.file ? part.file->Finish(done.name) : part.error;
+  part.file.reset();
+  if (error) {
+    failed_ = true;
+    listener_.Failed(done, error);
+  } else {
+    listener_.Written(done);
+  }
+}
+
+}  // namespace corvella::stream

@@ -1,0 +1,192 @@
+#include "stream/StreamShape.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "wave/ByteOrder.h"
+
+namespace corvella::stream {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A header larger than this before the samples is not a recording's.
+constexpr std::size_t kLargestHeader = 16 << 20;
+const char kShapeName[] = "stream.wav";
+
+// Opens a header made to describe one silent frame after it as a WAV source.
+wave::Error OpenShape(Bytes header, StreamShape& shape) {
+  shape.files = std::make_unique<wave::MemoryFiles>();
+  shape.files->Put(kShapeName, std::move(header));
+  wave::OpenedWave opened = wave::OpenWave(*shape.files, kShapeName, wave::Acceptance::AnyWave);
+  if (!opened.source) return opened.error;
+  shape.source = std::move(opened.source);
+  return {};
+}
+
+void PutLe(Bytes& out, std::uint64_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+}
+
+}  // namespace
+
+bool OpenSize(std::uint64_t value, int bytes) {
+  if (bytes == 8) return value == 0 || value == ~std::uint64_t{0};
+  return value == 0 || value == 0x7FFFFFFF || value == 0xFFFFFFFF;
+}
+
+HeaderReader::State HeaderReader::Refuse(wave::Error error) {
+  error_ = std::move(error);
+  return state_ = State::Refused;
+}
+
+wave::Error HeaderReader::Ended() const {
+  if (state_ == State::Refused) return error_;
+  if (bytes_.empty()) return {wave::ErrorCode::UnableToRead, "the stream is empty"};
+  return {wave::ErrorCode::UnableToRead, "the stream ends inside its header"};
+}
+
+HeaderReader::State HeaderReader::Take(const std::uint8_t* bytes, std::size_t count) {
+  if (state_ != State::NeedMore) return state_;
+  bytes_.insert(bytes_.end(), bytes, bytes + count);
+  return Parse();
+}
+
+HeaderReader::State HeaderReader::Parse() {
+  if (bytes_.size() < 12) return State::NeedMore;
+  const std::uint32_t outer = wave::ReadLe32(bytes_.data());
+  const bool rf64 = outer == wave::FourCC("RF64") || outer == wave::FourCC("BW64");
+  if (!wave::LooksLikeWave(bytes_.data(), bytes_.size())) {
+    if (bytes_.size() >= 16 && std::memcmp(bytes_.data(), wave::kW64Riff, 16) == 0)
+      return Refuse({wave::ErrorCode::Unsupported, "a Wave64 stream is not read from a pipe"});
+    return Refuse({wave::ErrorCode::NotValidWav,
+                   "not a WAV stream (--raw RATE:CHANNELS:FORMAT reads samples without a header)"});
+  }
+  std::size_t at = 12;
+  std::int64_t ds64 = -1;  // the ds64 body's offset
+  std::int64_t frameBytes = 1;
+  for (;;) {
+    if (bytes_.size() < at + 8) return State::NeedMore;
+    const std::uint32_t id = wave::ReadLe32(&bytes_[at]);
+    const std::uint32_t size = wave::ReadLe32(&bytes_[at + 4]);
+    if (id == wave::FourCC("data")) {
+      shape_.dataOffset = static_cast<std::int64_t>(at + 8);
+      const bool inDs64 = rf64 && size == 0xFFFFFFFF && ds64 >= 0;
+      shape_.sizeOffset = inDs64 ? ds64 + 8 : static_cast<std::int64_t>(at + 4);
+      shape_.sizeBytes = inDs64 ? 8 : 4;
+      const std::uint64_t declared = inDs64 ? wave::ReadLe64(&bytes_[ds64 + 8]) : size;
+      shape_.declaredBytes =
+          OpenSize(declared, shape_.sizeBytes)
+              ? -1
+              : static_cast<std::int64_t>(std::min<std::uint64_t>(declared, INT64_MAX / 2));
+      break;
+    }
+    const std::size_t next = at + 8 + size + (size & 1);
+    if (next > kLargestHeader) {
+      return Refuse({wave::ErrorCode::Unsupported,
+                     "more than 16 MiB of header before the samples: not a recording's"});
+    }
+    if (bytes_.size() < next) return State::NeedMore;
+    if (id == wave::FourCC("ds64") && size >= 28) ds64 = static_cast<std::int64_t>(at + 8);
+    if (id == wave::FourCC("fmt ") && size >= 16)
+      frameBytes = std::max<std::int64_t>(1, wave::ReadLe16(&bytes_[at + 8 + 12]));
+    at = next;
+  }
+  if (rf64 && ds64 < 0)
+    return Refuse({wave::ErrorCode::NotValidWav, "an RF64 stream without its ds64 chunk"});
+  const auto dataOffset = static_cast<std::size_t>(shape_.dataOffset);
+  rest_.assign(bytes_.begin() + static_cast<std::ptrdiff_t>(dataOffset), bytes_.end());
+  bytes_.resize(dataOffset);
+  // The header as it would be with one silent frame after it.
+  Bytes header = bytes_;
+  header.resize(header.size() + static_cast<std::size_t>(frameBytes));
+  const auto frame = static_cast<std::uint64_t>(frameBytes);
+  if (rf64) {
+    wave::WriteLe32(header.data() + 4, 0xFFFFFFFF);
+    wave::WriteLe64(&header[ds64], header.size() - 8);
+  } else {
+    wave::WriteLe32(header.data() + 4, static_cast<std::uint32_t>(header.size() - 8));
+  }
+  if (shape_.sizeBytes == 8) {
+    wave::WriteLe64(&header[shape_.sizeOffset], frame);
+    wave::WriteLe64(&header[shape_.sizeOffset + 8], 1);  // the frame count
+  } else {
+    wave::WriteLe32(&header[shape_.sizeOffset], static_cast<std::uint32_t>(frame));
+  }
+  if (wave::Error error = OpenShape(std::move(header), shape_)) return Refuse(error);
+  return state_ = State::Done;
+}
+
+std::unique_ptr<StreamShape> RawShape(const std::string& text, std::string& why) {
+  why = "RATE:CHANNELS:FORMAT is needed, as 44100:2:s16le, not '" + text + "'";
+  const std::size_t first = text.find(':');
+  const std::size_t second = first == std::string::npos ? first : text.find(':', first + 1);
+  if (second == std::string::npos) return nullptr;
+  const auto number = [](const std::string& digits, long long most) -> long long {
+    if (digits.empty() || digits.size() > 9 ||
+        !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
+      return -1;
+    const long long value = std::stoll(digits);
+    return value >= 1 && value <= most ? value : -1;
+  };
+  const long long rate = number(text.substr(0, first), 4000000);
+  const long long channels = number(text.substr(first + 1, second - first - 1), 64);
+  const std::string format = text.substr(second + 1);
+  struct Known {
+    const char* name;
+    int bits;
+    bool isFloat;
+  };
+  static constexpr Known kFormats[] = {{"u8", 8, false},     {"s16le", 16, false},
+                                       {"s24le", 24, false}, {"s32le", 32, false},
+                                       {"f32le", 32, true},  {"f64le", 64, true}};
+  const Known* known = nullptr;
+  for (const Known& candidate : kFormats) {
+    if (format == candidate.name) known = &candidate;
+  }
+  if (rate < 0 || channels < 0) return nullptr;
+  if (!known) {
+    why = "FORMAT is one of u8, s16le, s24le, s32le, f32le, f64le, not '" + format + "'";
+    return nullptr;
+  }
+  // As a recorder would write the same samples: plain PCM or float up to
+  // 16 bits or floats in stereo, WAVE_FORMAT_EXTENSIBLE beyond.
+  const bool extensible = channels > 2 || (!known->isFloat && known->bits > 16);
+  const int blockAlign = static_cast<int>(channels) * known->bits / 8;
+  const std::uint16_t tag = known->isFloat ? wave::kTagFloat : wave::kTagPcm;
+  Bytes fmt;
+  PutLe(fmt, extensible ? wave::kTagExtensible : tag, 2);
+  PutLe(fmt, static_cast<std::uint64_t>(channels), 2);
+  PutLe(fmt, static_cast<std::uint64_t>(rate), 4);
+  PutLe(fmt, static_cast<std::uint64_t>(rate * blockAlign), 4);
+  PutLe(fmt, static_cast<std::uint64_t>(blockAlign), 2);
+  PutLe(fmt, static_cast<std::uint64_t>(known->bits), 2);
+  if (extensible) {
+    PutLe(fmt, 22, 2);
+    PutLe(fmt, static_cast<std::uint64_t>(known->bits), 2);
+    PutLe(fmt, channels == 1 ? 0x4 : channels == 2 ? 0x3 : 0, 4);
+    static constexpr std::uint8_t kGuidTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
+                                                   0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+    PutLe(fmt, tag, 2);
+    fmt.insert(fmt.end(), kGuidTail, kGuidTail + sizeof kGuidTail);
+  }
+  Bytes header;
+  PutLe(header, wave::FourCC("RIFF"), 4);
+  PutLe(header, 4 + 8 + fmt.size() + 8 + static_cast<std::uint64_t>(blockAlign), 4);
+  PutLe(header, wave::FourCC("WAVE"), 4);
+  PutLe(header, wave::FourCC("fmt "), 4);
+  PutLe(header, fmt.size(), 4);
+  header.insert(header.end(), fmt.begin(), fmt.end());
+  PutLe(header, wave::FourCC("data"), 4);
+  PutLe(header, static_cast<std::uint64_t>(blockAlign), 4);
+  auto shape = std::make_unique<StreamShape>();
+  header.resize(header.size() + static_cast<std::size_t>(blockAlign));
+  if (const wave::Error error = OpenShape(std::move(header), *shape)) {
+    why = error.detail.empty() ? "these samples cannot be read" : error.detail;
+    return nullptr;
+  }
+  why.clear();
+  return shape;
+}
+
+}  // namespace corvella::stream
