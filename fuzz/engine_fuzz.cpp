@@ -14,8 +14,11 @@
 
 #include "batch/OutputName.h"
 #include "batch/PartWalk.h"
+#include "batch/Plan.h"
 #include "detect/Scanner.h"
 #include "detect/Units.h"
+#include "stream/LiveSplit.h"
+#include "stream/StreamShape.h"
 #include "support/Model.h"
 #include "wave/MemoryFiles.h"
 #include "wave/PartWriter.h"
@@ -114,6 +117,49 @@ void CheckPart(const Bytes& part, const corvella::wave::WaveSource& source,
   }
 }
 
+// Names parts as the walk above does.
+struct Numbered final : corvella::stream::LiveListener {
+  std::string NameFor(int number, std::int64_t) override {
+    return corvella::batch::PartFileName("in.wav", number);
+  }
+  void Written(const corvella::stream::LivePart&) override {}
+  void Failed(const corvella::stream::LivePart&, const corvella::wave::Error&) override {
+    CHECK(false);
+  }
+};
+
+// The frames fed to a live split in pieces of `piece` frames, with padding
+// and a shortest part: its parts are those the plan writes of the whole.
+void CheckLive(MemoryFiles& files, corvella::wave::WaveSource& source, const std::uint8_t* frames,
+               const corvella::detect::DetectParams& params,
+               const std::vector<corvella::detect::PartSpan>& found, std::int64_t piece,
+               const corvella::batch::PlanOptions& plan) {
+  using namespace corvella;
+  const auto parts = batch::PlanParts(found, source.Info().frames, plan);
+  wave::Error error;
+  auto wholeFolder = wave::Folder::Open(files, "whole", error);
+  auto liveFolder = wave::Folder::Open(files, "live", error);
+  for (std::size_t k = 0; k < parts.size(); ++k) {
+    CHECK(!wave::WritePart(source, parts[k].start, parts[k].end, *wholeFolder,
+                           batch::PartFileName("in.wav", static_cast<int>(k) + 1), {}));
+  }
+  Numbered names;
+  stream::LiveSplit split(source, {params, plan, {}}, *liveFolder, names);
+  const std::int64_t frameBytes = source.Info().FrameBytes();
+  for (std::int64_t at = 0; at < source.Info().frames; at += piece) {
+    split.Take(frames + at * frameBytes, std::min(piece, source.Info().frames - at));
+  }
+  split.Finish();
+  for (std::size_t k = 0; k < parts.size(); ++k) {
+    const std::string name = batch::PartFileName("in.wav", static_cast<int>(k) + 1);
+    const auto* live = files.Get("live/" + name);
+    CHECK(live && *live == *files.Get("whole/" + name));
+    files.Erase("live/" + name);
+    files.Erase("whole/" + name);
+  }
+  CHECK(files.Paths() == std::vector<std::string>{"in/in.wav"});
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -183,6 +229,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const std::int64_t gap = detect::GapFrames(params.gapThreshold, info.rate);
     CHECK(test::ModelParts(loud, gap) == spans);
+    // As it would arrive: the same parts, byte for byte.
+    std::vector<detect::PartSpan> found;
+    for (const test::Span& span : spans) found.push_back({span.start, span.end});
+    const std::uint8_t knob = size > 2 ? data[size - 3] : 0;
+    CheckLive(files, source, frames, params, found, 1 + knob % 5 * 37,
+              {knob % 3 * gap / 2, knob % 7 * gap / 3, knob % 11 * gap / 4});
+  }
+  // A stream's header read from the same bytes in two pieces: what it takes
+  // is what the file reader takes.
+  stream::HeaderReader header;
+  const std::size_t first = size / 3;
+  auto state = header.Take(data, first);
+  if (state == stream::HeaderReader::State::NeedMore)
+    state = header.Take(data + first, size - first);
+  if (state == stream::HeaderReader::State::Done && source.Layout() == wave::Layout::Riff) {
+    const stream::StreamShape shape = header.TakeShape();
+    CHECK(shape.dataOffset == source.DataOffset());
+    CHECK(shape.Info().channels == info.channels && shape.Info().rate == info.rate);
+    CHECK(shape.Info().sampleType == info.sampleType);
   }
   return 0;
 }

@@ -42,8 +42,11 @@ void LiveSplit::Take(const std::uint8_t* frames, std::int64_t count) {
   const void* samples = frames;
   const wave::SourceInfo& info = shape_.Info();
   const int width = wave::BytesOf(info.sampleType);
-  if constexpr (std::endian::native == std::endian::big) {
-    samples_.assign(frames, frames + bytes);
+  // The judging reads whole samples: they must be aligned, in host order.
+  if (std::endian::native == std::endian::big ||
+      reinterpret_cast<std::uintptr_t>(frames) % alignof(double) != 0) {
+    samples_.resize(static_cast<std::size_t>(bytes + 7) / sizeof(double));
+    std::memcpy(samples_.data(), frames, static_cast<std::size_t>(bytes));
     wave::SamplesFromLittleEndian(samples_.data(), static_cast<std::size_t>(bytes / width), width);
     samples = samples_.data();
   }

@@ -83,7 +83,7 @@ class LiveSplit {
   // The frames last taken, back to the padding before them.
   std::vector<std::uint8_t> history_;
   std::int64_t historyFrom_ = 0;
-  std::vector<std::uint8_t> samples_;  // in host byte order, for judging
+  std::vector<double> samples_;  // aligned, in host byte order, for judging
   std::vector<PartFinder::Event> events_;
   std::unique_ptr<Part> current_;  // begun, its end not known
   std::unique_ptr<Part> pending_;  // ended and kept; waits for its padding's end
