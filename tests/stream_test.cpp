@@ -94,26 +94,6 @@ Files SplitLive(const Bytes& file, const detect::DetectParams& params,
   return FilesIn(files);
 }
 
-Samples RandomRecording(std::mt19937& random, int channels, std::int64_t frames, int floor,
-                        std::int64_t gap) {
-  Samples s;
-  std::uniform_int_distribution<int> coin(0, 9), quiet(-floor, floor);
-  std::uniform_int_distribution<std::int64_t> near(-2, 2), any(1, 3 * gap + 3);
-  for (bool loud = coin(random) < 5; static_cast<std::int64_t>(s.size()) < frames * channels;
-       loud = !loud) {
-    const std::int64_t run =
-        coin(random) < 6 ? std::max<std::int64_t>(1, gap + near(random)) : any(random);
-    for (std::int64_t i = 0;
-         i < run * channels && static_cast<std::int64_t>(s.size()) < frames * channels; ++i) {
-      const int pick = coin(random);
-      s.push_back(static_cast<std::int16_t>(!loud || pick >= 4 ? quiet(random)
-                                            : pick < 2         ? floor + 1
-                                                               : -floor - 1));
-    }
-  }
-  return s;
-}
-
 TEST(LiveSplit, RandomRecordingsInRandomPiecesGiveTheWholeSplitsParts) {
   std::mt19937 random(20261207);
   for (int round = 0; round < 120; ++round) {

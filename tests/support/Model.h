@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <random>
 #include <vector>
 
 namespace corvella::test {
@@ -25,5 +26,11 @@ bool LoudStoredSample(const std::uint8_t* sample, int width, bool isFloat, int n
 
 // The same rule over frames already judged loud or silent.
 std::vector<Span> ModelParts(const std::vector<bool>& loud, std::int64_t gap);
+
+// A random recording of 16-bit samples whose runs of loud and silent frames
+// cluster around the gap; loud runs have holes, and their loud samples sit
+// just above the floor.
+std::vector<std::int16_t> RandomRecording(std::mt19937& random, int channels, std::int64_t frames,
+                                          int floor, std::int64_t gap);
 
 }  // namespace corvella::test
