@@ -6,6 +6,7 @@
 // destination leave only whole parts.
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <random>
 #include <regex>
 #include <thread>
@@ -17,6 +18,7 @@
 #ifndef _WIN32
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -290,24 +292,36 @@ TEST_F(Live, AWriterThatStopsWithoutFixingItsHeaderEndsTheRecordingThere) {
   EXPECT_EQ(out.Names().size(), 2u);
 }
 
-TEST_F(Live, FollowsAFileASecondProcessWritesUntilItIsFinished) {
-  const Bytes file = Recording({{0.5, 0.8}, {0.7, 0.9}, {0.3, 0.2}});
-  const std::string capture = dir / "capture.wav";
-  // The writer: a header with sizes unknown, the samples a piece at a time,
-  // the header fixed at the end, as a recorder writes a file.
+// A second process that writes `content` to `path` a piece at a time, as a
+// recorder writes its file, then runs `finish` on it and closes it.
+pid_t GrowInAnotherProcess(const std::string& path, const Bytes& content,
+                           const std::function<bool(int fd)>& finish) {
   const pid_t writer = ::fork();
   if (writer == 0) {
-    const int fd = ::open(capture.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const Bytes start = Unsized(file, 0);
-    for (std::size_t at = 0; at < file.size(); at += 30000) {
-      const std::size_t size = std::min<std::size_t>(30000, file.size() - at);
-      if (::write(fd, &start[at], size) != static_cast<ssize_t>(size)) ::_exit(1);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    for (std::size_t at = 0; at < content.size(); at += 30000) {
+      const std::size_t size = std::min<std::size_t>(30000, content.size() - at);
+      if (::write(fd, &content[at], size) != static_cast<ssize_t>(size)) ::_exit(1);
       std::this_thread::sleep_for(20ms);
     }
-    if (::pwrite(fd, &file[4], 4, 4) != 4 || ::pwrite(fd, &file[40], 4, 40) != 4) ::_exit(1);
-    ::close(fd);
-    ::_exit(0);
+    ::_exit(finish(fd) && ::close(fd) == 0 ? 0 : 1);
   }
+  return writer;
+}
+
+TEST_F(Live, FollowsAFileASecondProcessWritesUntilItIsFinished) {
+  // Loud to its last frame: a byte after it taken for a sample would show.
+  const Bytes file = Recording({{0.5, 0.8}, {0.7, 0.9}, {0.3, 0.0}});
+  const std::string capture = dir / "capture.wav";
+  // Sizes unknown while it records; at the end a tag chunk after the
+  // samples, and only then the sizes filled in.
+  const pid_t writer = GrowInAnotherProcess(capture, Unsized(file, 0), [&](int fd) {
+    const std::string tags = std::string("LIST\x0c\0\0\0INFOIART\0\0\0\0", 20);
+    Bytes riff(4);
+    wave::WriteLe32(riff.data(), static_cast<std::uint32_t>(file.size() - 8 + tags.size()));
+    return ::write(fd, tags.data(), tags.size()) == static_cast<ssize_t>(tags.size()) &&
+           ::pwrite(fd, riff.data(), 4, 4) == 4 && ::pwrite(fd, &file[40], 4, 40) == 4;
+  });
   ASSERT_TRUE(Appears(capture, 2000ms));
   const Ran ran = RunProgram({CORVELLA_CLI, "split", "--follow", capture, "-o", dir / "out"});
   int status = 0;
@@ -316,7 +330,20 @@ TEST_F(Live, FollowsAFileASecondProcessWritesUntilItIsFinished) {
   EXPECT_EQ(ran.status, 0) << ran.err;
   std::map<std::string, Bytes> named;  // capture_001.wav, ...
   for (auto& [name, bytes] : PlainSplit(file, {})) named["capture" + name.substr(6)] = bytes;
+  EXPECT_EQ(named.size(), 3u);
   EXPECT_TRUE(PartsIn(dir, "out") == named);
+  // Raw samples end when their writer closes the file; the parts are WAV.
+  fs::create_directory(U8(dir / "raw"));
+  const pid_t rawWriter = GrowInAnotherProcess(
+      dir / "take.pcm", Bytes(file.begin() + 44, file.end()), [](int) { return true; });
+  ASSERT_TRUE(Appears(dir / "take.pcm", 2000ms));
+  const Ran raw = RunProgram({CORVELLA_CLI, "split", "--follow", dir / "take.pcm", "--raw",
+                              "44100:2:s16le", "-q", "-o", dir / "raw"});
+  ::waitpid(rawWriter, &status, 0);
+  EXPECT_EQ(raw.status, 0) << raw.err;
+  EXPECT_EQ(dir.Names("raw"),
+            (std::vector<std::string>{"take_001.wav", "take_002.wav", "take_003.wav"}));
+  EXPECT_EQ(ReadFile(dir / "raw/take_003.wav"), named["capture_003.wav"]);
   // One that is never finished ends when it stops growing, if asked.
   dir.Put("stalled.wav", Unsized(file, 0));
   fs::create_directory(U8(dir / "stalled"));
@@ -325,6 +352,11 @@ TEST_F(Live, FollowsAFileASecondProcessWritesUntilItIsFinished) {
   EXPECT_EQ(idle.status, 0) << idle.err;
   EXPECT_NE(idle.err.find("no growth for 0.5 s: taken as the end"), std::string::npos) << idle.err;
   EXPECT_EQ(dir.Names("stalled").size(), 3u);
+  // A pipe is no file to follow.
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  const Ran fifo = RunProgram({CORVELLA_CLI, "split", "--follow", dir / "fifo", "-o", dir / "out"});
+  EXPECT_EQ(fifo.status, 1);
+  EXPECT_NE(fifo.err.find("not a plain file"), std::string::npos) << fifo.err;
 }
 
 TEST_F(Live, AFullDestinationFailsThePartsThatDoNotFitAndNeverStopsTheReading) {

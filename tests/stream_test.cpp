@@ -160,11 +160,33 @@ TEST(LiveSplit, ABroadcastChunkAndAMixAndAnRf64PartAreThoseOfTheWholeSplit) {
   EXPECT_EQ(live, whole);
 }
 
+TEST(LiveSplit, APartIsNamedOnceNoLaterPartCanChangeItsEnd) {
+  // 1 s of sound, 0.3 s of silence, then a sound too short as yet to be
+  // kept: it begins past twice the padding, so the first part's end is known.
+  Samples samples(44100 * 2, 0);
+  for (std::size_t i = 0; i < 44100; ++i) samples[i] = 5000;
+  for (std::size_t i = 57330; i < 60000; ++i) samples[i] = 5000;
+  const Bytes file = SimpleWav(1, samples);
+  stream::HeaderReader header;
+  header.Take(file.data(), 44);
+  stream::StreamShape shape = header.TakeShape();
+  wave::MemoryFiles files;
+  wave::Error error;
+  auto folder = wave::Folder::Open(files, "out", error);
+  detect::DetectParams params;
+  params.gapThreshold = 4410;
+  Told told;
+  stream::LiveSplit split(*shape.source, {params, {44100, 0, 2205}, {}}, *folder, told);
+  split.Take(file.data() + 44, 60000);
+  ASSERT_EQ(told.written.size(), 1u);
+  EXPECT_EQ(told.written[0].end, 44100 + 2205);
+}
+
 TEST(HeaderReader, TakesTheSizesAPipeLeavesAndTheHeaderInAnyPieces) {
   Samples samples(4000, 0);
   samples[100] = 9000;
   const Bytes file = SimpleWav(2, samples);
-  for (std::uint32_t size : {0u, 0x7FFFFFFFu, 0xFFFFFFFFu, 8000u}) {
+  for (std::uint32_t size : {0u, 0x7FFFF000u, 0x7FFFFFFEu, 0x7FFFFFFFu, 0xFFFFFFFFu, 8000u}) {
     const Bytes stream = StreamHeader(file, size);
     stream::HeaderReader header;
     ASSERT_EQ(header.Take(stream.data(), 30), stream::HeaderReader::State::NeedMore);

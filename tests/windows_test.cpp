@@ -162,5 +162,16 @@ TEST_F(Windows, ARecordingOnStdinGivesThePartsOfAPlainSplit) {
     EXPECT_EQ(ReadFile(dir / "live/" + name), ReadFile(dir / "plain/" + name)) << name;
 }
 
+TEST_F(Windows, FollowingAFinishedRecordingEndsOnceItHasSettled) {
+  dir.Put("take.wav", TwoParts());
+  fs::create_directory(U8(dir / "plain"));
+  fs::create_directory(U8(dir / "live"));
+  ASSERT_EQ(Cli({"split", "-q", "-o", dir / "plain", dir / "take.wav"}).status, 0);
+  const Ran r = Cli({"split", "-q", "--follow", Backslashed(dir / "take.wav"), "-o", dir / "live"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  for (const char* name : {"take_001.wav", "take_002.wav"})
+    EXPECT_EQ(ReadFile(dir / "live/" + name), ReadFile(dir / "plain/" + name)) << name;
+}
+
 }  // namespace
 }  // namespace corvella::test

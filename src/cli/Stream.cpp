@@ -108,7 +108,7 @@ class Parts final : public stream::LiveListener {
 
   Job& job_;
   std::string shownFolder_;
-  std::string base_;  // "stream.wav", the followed file's name, or --name's
+  std::string base_;  // "stream.wav", the followed file's stem or --name, with ".wav"
   std::int64_t rate_;
   SystemClock::time_point began_ = SystemClock::now();
   std::map<std::string, int> used_;
@@ -151,10 +151,12 @@ int SplitStream(Job& job) {
   }
   wave::KeptFiles keep;
   KeepInput(job, keep);
-  std::string base = options.streamName ? *options.streamName + ".wav"
-                     : followed         ? batch::FileNameOf(options.follow)
-                                        : "stream.wav";
-  if (batch::SplitFileName(base).extension.empty()) base += ".wav";
+  // The parts are WAV files whatever the followed file is called.
+  const std::string base =
+      (options.streamName ? *options.streamName
+       : followed         ? batch::SplitFileName(batch::FileNameOf(options.follow)).stem
+                          : std::string("stream")) +
+      ".wav";
 
   stream::Spool spool(*input);
   stream::HeaderReader header;
@@ -210,6 +212,11 @@ int SplitStream(Job& job) {
         return kExitFailed;
       }
       shape = std::make_unique<stream::StreamShape>(header.TakeShape());
+      if (shape->Info().rate <= 0) {
+        spool.Stop();
+        console.Report(subject, "a sample rate of 0: no time to judge a gap by");
+        return kExitFailed;
+      }
       begin();
       chunk = header.Rest();
       data = chunk.data();

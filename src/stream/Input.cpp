@@ -27,8 +27,11 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr int kWaitMs = 200;  // between looks at a file that does not grow
-// A finished file whose writer's closing went unseen: no growth this long.
-constexpr auto kSettled = std::chrono::seconds(2);
+// A finished file whose writer's closing goes unseen (no inotify, or no
+// writer left): no growth for this long.
+constexpr auto kSettled = std::chrono::seconds(10);
+// The bytes at a growing file's end held back until its writer is done.
+constexpr std::int64_t kHoldBack = 4096;
 constexpr std::int64_t kChunk = 65536;
 
 std::string SecondsText(double seconds) {
@@ -133,7 +136,7 @@ class FollowedStream final : public Input {
 #endif
   }
 
-  bool Watch(const std::string& path) {
+  void Watch(const std::string& path) {
 #ifdef __linux__
     if (watch_ >= 0 && ::inotify_add_watch(watch_, path.c_str(), IN_MODIFY | IN_CLOSE_WRITE) < 0) {
       ::close(watch_);
@@ -142,68 +145,92 @@ class FollowedStream final : public Input {
 #else
     (void)path;
 #endif
-    return true;
   }
 
   void KnowHeader(const StreamShape& shape) override {
     std::lock_guard lock(mutex_);
     dataOffset_ = shape.dataOffset;
-    sizeOffset_ = shape.sizeOffset;
-    sizeBytes_ = shape.sizeBytes;
+    raw_ = shape.sizeOffset < 0;
   }
 
   std::int64_t Read(std::uint8_t* buffer, std::int64_t count,
                     const std::atomic<bool>& stop) override {
     for (;;) {
-      if (end_ >= 0) count = std::min(count, end_ - offset_);
-      if (count <= 0) return 0;
-      const std::int64_t got = ReadAt(file_, buffer, count, offset_);
-      if (got < 0) {
-        SetFailure(LastError());
-        return -1;
-      }
-      if (got > 0) {
-        offset_ += got;
-        grew_ = Clock::now();
-        return got;
-      }
-      // At the end of what is there: finished, or wait for more.
       const std::int64_t size = SizeOf(file_);
-      if (size >= 0 && size < offset_) {
-        SetFailure("the file became shorter while it was followed");
+      if (size < 0 || size < offset_) {
+        SetFailure(size < 0 ? LastError() : "the file became shorter while it was followed");
         return -1;
       }
-      if (Finished(size)) continue;  // read on up to the end the header gives
+      if (size > seen_) {
+        seen_ = size;
+        grew_ = Clock::now();
+      }
+      // The last bytes wait until the writer is done or goes on: a writer
+      // finishing a file may put a pad byte or a chunk after the samples
+      // before it fills in the header that says where they end.
+      const std::int64_t until = end_ >= 0  ? std::min(end_, size)
+                                 : release_ ? size
+                                            : size - kHoldBack;
+      if (until > offset_) {
+        const std::int64_t got = ReadAt(file_, buffer, std::min(count, until - offset_), offset_);
+        if (got < 0) {
+          SetFailure(LastError());
+          return -1;
+        }
+        if (got > 0) {
+          offset_ += got;
+          return got;
+        }
+      }
+      if (end_ >= 0 && offset_ >= end_) return 0;
+      if (end_ < 0 && Finished(size)) continue;
       const double idle = std::chrono::duration<double>(Clock::now() - grew_).count();
       if (idleSeconds_ > 0 && idle >= idleSeconds_) {
+        if (!release_) {
+          release_ = true;  // what is there is all there will be
+          continue;
+        }
         SetNote("no growth for " + SecondsText(idleSeconds_) + " s: taken as the end");
         return 0;
       }
       if (stop.load()) return -1;
-      Wait();
+      Wait(size);
     }
   }
 
  private:
-  // Whether the writer is done: the header gives the data's size, which the
-  // file holds, and the writer closed the file (or it has settled).
+  // The data's length the file's header gives now, or -1 while it leaves it
+  // open. Read afresh: a writer may turn the file into RF64 as it finishes.
+  std::int64_t DeclaredNow(std::int64_t dataOffset) {
+    std::vector<std::uint8_t> head(static_cast<std::size_t>(dataOffset));
+    if (ReadAt(file_, head.data(), dataOffset, 0) != dataOffset) return -1;
+    HeaderReader header;
+    if (header.Take(head.data(), head.size()) != HeaderReader::State::Done) return -1;
+    const StreamShape shape = header.TakeShape();
+    return shape.dataOffset == dataOffset ? shape.declaredBytes : -1;
+  }
+
+  // Whether the writer is done: it closed the file after its last growth
+  // (or the file has settled), and the header says how long the data are.
   bool Finished(std::int64_t size) {
-    std::int64_t sizeOffset = -1, dataOffset = 0;
-    int sizeBytes = 4;
+    std::int64_t dataOffset = -1;
+    bool raw = false;
     {
       std::lock_guard lock(mutex_);
-      sizeOffset = sizeOffset_;
       dataOffset = dataOffset_;
-      sizeBytes = sizeBytes_;
+      raw = raw_;
     }
-    if (sizeOffset < 0 || end_ >= 0) return false;
-    std::uint8_t field[8] = {};
-    if (ReadAt(file_, field, sizeBytes, sizeOffset) != sizeBytes) return false;
-    const std::uint64_t declared = sizeBytes == 8 ? wave::ReadLe64(field) : wave::ReadLe32(field);
-    if (OpenSize(declared, sizeBytes)) return false;
-    if (declared > static_cast<std::uint64_t>(size - dataOffset)) return false;
-    if (!closed_ && Clock::now() - grew_ < kSettled) return false;
-    end_ = dataOffset + static_cast<std::int64_t>(declared);
+    const bool closed = closedAt_ == size;
+    if (raw) {
+      // Samples without a header: only a writer's closing ends them.
+      if (!closed) return false;
+      end_ = size;
+      return true;
+    }
+    if (dataOffset < 0 || (!closed && Clock::now() - grew_ < kSettled)) return false;
+    const std::int64_t declared = DeclaredNow(dataOffset);
+    if (declared < 0 || declared > size - dataOffset) return false;
+    end_ = dataOffset + declared;
     if (offset_ > end_) {
       SetNote(
           "the header, once finished, gives fewer frames than were read: the ones past it "
@@ -212,39 +239,45 @@ class FollowedStream final : public Input {
     return true;
   }
 
-  void Wait() {
+  void Wait(std::int64_t size) {
 #ifdef __linux__
     if (watch_ >= 0) {
       pollfd wait{watch_, POLLIN, 0};
       if (::poll(&wait, 1, kWaitMs) > 0) {
+        bool closed = false;
         alignas(inotify_event) char events[4096];
         for (ssize_t got; (got = ::read(watch_, events, sizeof events)) > 0;) {
           for (ssize_t at = 0; at < got;) {
             const auto* event = reinterpret_cast<const inotify_event*>(events + at);
-            if (event->mask & IN_CLOSE_WRITE) closed_ = true;
+            if (event->mask & IN_CLOSE_WRITE) closed = true;
             at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
           }
         }
+        // Closed at this length: if it grows after, the writer is back.
+        if (closed) closedAt_ = SizeOf(file_);
       }
+      (void)size;
       return;
     }
 #endif
+    (void)size;
     std::this_thread::sleep_for(std::chrono::milliseconds(kWaitMs));
   }
 
   Handle file_;
   double idleSeconds_;
   std::int64_t offset_ = 0;
-  std::int64_t end_ = -1;  // where the data end, once the header says
+  std::int64_t seen_ = 0;       // the largest size seen
+  std::int64_t end_ = -1;       // where the data end, once the writer is done
+  std::int64_t closedAt_ = -1;  // the size a writer closed the file at
+  bool release_ = false;        // the held-back bytes may go
   Clock::time_point grew_ = Clock::now();
-  bool closed_ = false;  // the writer closed the file
 #ifdef __linux__
   int watch_ = -1;
 #endif
   std::mutex mutex_;
-  std::int64_t dataOffset_ = 0;
-  std::int64_t sizeOffset_ = -1;
-  int sizeBytes_ = 4;
+  std::int64_t dataOffset_ = -1;
+  bool raw_ = false;
 };
 
 }  // namespace
@@ -283,7 +316,8 @@ std::unique_ptr<Input> FollowedFile(const std::string& path, double idleSeconds,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
 #else
-  const Handle file = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Without waiting for a writer, should it be a pipe: that is refused.
+  const Handle file = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
 #endif
   if (file == kNoHandle) {
     why = LastError();
@@ -296,6 +330,7 @@ std::unique_ptr<Input> FollowedFile(const std::string& path, double idleSeconds,
     ::close(file);
     return nullptr;
   }
+  ::fcntl(file, F_SETFL, ::fcntl(file, F_GETFL) & ~O_NONBLOCK);
 #endif
   auto followed = std::make_unique<FollowedStream>(file, idleSeconds);
   followed->Watch(path);

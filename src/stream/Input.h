@@ -50,10 +50,10 @@ class Input {
 std::unique_ptr<Input> StandardInput();
 
 // A WAV (or raw) file being written by another program, read as it grows:
-// it ends when the header says how long the data are and the writer has
-// closed it (or it has not grown for two seconds), or when it has not
-// grown for `idleSeconds` (0: never). Null with `why` when it cannot be
-// opened.
+// it ends when the writer has closed it (or it has not grown for ten
+// seconds) and the header says how long the data are (raw samples: when
+// the writer has closed it), or when it has not grown for `idleSeconds`
+// (0: never). Null with `why` when it cannot be opened.
 std::unique_ptr<Input> FollowedFile(const std::string& path, double idleSeconds, std::string& why);
 
 // The bytes read ahead of their use, by a thread of its own.

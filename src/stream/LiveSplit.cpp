@@ -150,14 +150,17 @@ void LiveSplit::Settle() {
   if (!pending_) return;
   const std::int64_t previous = pending_->found.end;
   const std::int64_t padAfter = options_.plan.padAfter;
-  if (current_) {
+  // A part after it that may yet be dropped matters only where it begins
+  // within twice the padding.
+  const std::int64_t nextStart = current_ ? current_->found.start : delivered_;
+  if (current_ && nextStart - previous < 2 * padAfter) {
     const detect::PartSpan& next = current_->found;
     if (next.end - next.start < options_.plan.minFrames) return;
     Close(*pending_, std::min(previous + padAfter, previous + (next.start - previous) / 2));
     pending_.reset();
     return;
   }
-  if (delivered_ - previous >= 2 * padAfter) {
+  if (nextStart - previous >= 2 * padAfter) {
     Close(*pending_, previous + padAfter);
     pending_.reset();
   }

@@ -32,7 +32,9 @@ void PutLe(Bytes& out, std::uint64_t value, int bytes) {
 
 bool OpenSize(std::uint64_t value, int bytes) {
   if (bytes == 8) return value == 0 || value == ~std::uint64_t{0};
-  return value == 0 || value == 0x7FFFFFFF || value == 0xFFFFFFFF;
+  // Programs that cannot seek back put a stand-in near the largest size:
+  // all ones, 0x7FFFFFFF, 0x7FFFF000 (sox), 0x7FFFFFFE, ...
+  return value == 0 || value >= 0x7FFF0000;
 }
 
 HeaderReader::State HeaderReader::Refuse(wave::Error error) {
@@ -62,9 +64,11 @@ HeaderReader::State HeaderReader::Parse() {
     return Refuse({wave::ErrorCode::NotValidWav,
                    "not a WAV stream (--raw RATE:CHANNELS:FORMAT reads samples without a header)"});
   }
-  std::size_t at = 12;
-  std::int64_t ds64 = -1;  // the ds64 body's offset
-  std::int64_t frameBytes = 1;
+  // Goes on from the chunk it stopped at: a header that comes a few bytes
+  // at a time costs no more than one that comes whole.
+  std::size_t& at = at_;
+  std::int64_t& ds64 = ds64_;
+  std::int64_t& frameBytes = frameBytes_;
   for (;;) {
     if (bytes_.size() < at + 8) return State::NeedMore;
     const std::uint32_t id = wave::ReadLe32(&bytes_[at]);

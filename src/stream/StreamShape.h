@@ -27,8 +27,8 @@ struct StreamShape {
   std::int64_t sizeOffset = -1;
   int sizeBytes = 4;
   // The data's length as the header gives it, or -1 when the header leaves
-  // it open (0, 0x7FFFFFFF or all ones: what a program writing to a pipe
-  // leaves, as it cannot go back to fill it in).
+  // it open (0, or a stand-in from 0x7FFF0000 up: what a program writing to
+  // a pipe leaves, as it cannot go back to fill it in).
   std::int64_t declaredBytes = -1;
 
   const wave::SourceInfo& Info() const { return source->Info(); }
@@ -57,6 +57,9 @@ class HeaderReader {
   StreamShape shape_;
   wave::Error error_;
   State state_ = State::NeedMore;
+  std::size_t at_ = 12;     // the next chunk's header
+  std::int64_t ds64_ = -1;  // the ds64 body's offset
+  std::int64_t frameBytes_ = 1;
 };
 
 // The shape of raw samples: "RATE:CHANNELS:FORMAT" with FORMAT one of u8,
