@@ -337,7 +337,10 @@ std::unique_ptr<Input> FollowedFile(const std::string& path, double idleSeconds,
   return followed;
 }
 
-Spool::Spool(Input& input) : input_(input) {
+Spool::Spool(Input& input) : Spool(input, 0, 0, false) {}
+
+Spool::Spool(Input& input, std::int64_t bytes, double seconds, bool canWait)
+    : input_(input), limit_(bytes), limitSeconds_(seconds), canWait_(canWait) {
   thread_ = std::thread([this] { Run(); });
 }
 

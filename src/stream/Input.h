@@ -63,6 +63,8 @@ class Spool {
   // reading ended.
   enum class State { Bytes, Waiting, End, Failed, Overrun };
   explicit Spool(Input& input);
+  // With its bound set from the first read on (see Limit).
+  Spool(Input& input, std::int64_t bytes, double seconds, bool canWait);
   ~Spool();
   Spool(const Spool&) = delete;
   Spool& operator=(const Spool&) = delete;
