@@ -337,8 +337,9 @@ TEST_F(Live, FollowsAFileASecondProcessWritesUntilItIsFinished) {
   const pid_t rawWriter = GrowInAnotherProcess(
       dir / "take.pcm", Bytes(file.begin() + 44, file.end()), [](int) { return true; });
   ASSERT_TRUE(Appears(dir / "take.pcm", 2000ms));
+  // (Where the system cannot tell of the closing, --idle ends it.)
   const Ran raw = RunProgram({CORVELLA_CLI, "split", "--follow", dir / "take.pcm", "--raw",
-                              "44100:2:s16le", "-q", "-o", dir / "raw"});
+                              "44100:2:s16le", "--idle", "5", "-q", "-o", dir / "raw"});
   ::waitpid(rawWriter, &status, 0);
   EXPECT_EQ(raw.status, 0) << raw.err;
   EXPECT_EQ(dir.Names("raw"),

@@ -115,6 +115,9 @@ int Run(int argc, const char* const* argv, Console& console, wave::FileApi& file
   }
   AddStreamOptions(*split, options);
   AddFiles(*split, options, false);
+  split->get_option("FILE")->description(
+      "Recordings: WAV (RIFF, RF64, BW64), FLAC, AIFF, Wave64, CAF; Ogg, Opus and MP3 (written "
+      "only with --to); or - alone: a recording still coming in on stdin, split as it arrives");
 
   CLI::App* list = app.add_subcommand("list", "Print the parts that split would write");
   AddDetectionOptions(*list, options);

@@ -175,8 +175,9 @@ void AddStreamOptions(CLI::App& command, Options& options) {
       ->check(CLI::Range(0.1, 1e6));
   command
       .add_option("--buffer", options.buffer,
-                  "Stop with an error when writing the parts falls this far behind the input "
-                  "(default 60 s): no sample is ever dropped")
+                  "Read up to this much audio ahead of the parts' writing (default 60); should "
+                  "writing fall further behind a live input, stop with an error: no sample is "
+                  "ever dropped")
       ->type_name("SECONDS")
       ->check(CLI::Range(1.0, 3600.0));
 }

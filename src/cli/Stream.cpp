@@ -137,6 +137,10 @@ int SplitStream(Job& job) {
     console.Report(destination, "No such folder for the parts! (" + error.detail + ")");
     return kExitFailed;
   }
+  if (!followed && stream::StandardInputIsTerminal()) {
+    console.Report("stdin", "is a terminal: pipe a recording in (... | corvella-cli split -)");
+    return kExitUsage;
+  }
   std::string why;
   std::unique_ptr<stream::StreamShape> shape;
   if (!options.raw.empty() && !(shape = stream::RawShape(options.raw, why))) {

@@ -306,6 +306,15 @@ std::unique_ptr<Input> StandardInput() {
   return std::make_unique<StandardInputStream>();
 }
 
+bool StandardInputIsTerminal() {
+#ifdef _WIN32
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
+#else
+  return ::isatty(0) != 0;
+#endif
+}
+
 std::unique_ptr<Input> FollowedFile(const std::string& path, double idleSeconds, std::string& why) {
 #ifdef _WIN32
   const int size = MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, nullptr, 0);

@@ -48,6 +48,8 @@ class Input {
 
 // Standard input, as it is: a pipe, a terminal, a file.
 std::unique_ptr<Input> StandardInput();
+// Whether standard input is a terminal (nothing was piped in).
+bool StandardInputIsTerminal();
 
 // A WAV (or raw) file being written by another program, read as it grows:
 // it ends when the writer has closed it (or it has not grown for ten
