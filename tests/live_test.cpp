@@ -446,7 +446,6 @@ TEST(LiveUsage, WhatNeedsTheWholeRecordingRefusesAStream) {
            {{"split", "-", "--cuts", "c.json"}, "--cuts needs the whole recording"},
            {{"split", "--follow", "a.wav", "--names", "t.txt"}, "--names needs the whole"},
            {{"split", "-", "--to", "flac"}, "--to flac tags each part with the count"},
-           {{"split", "-", "--ignore-clicks", "2"}, "--ignore-clicks needs the whole"},
            {{"split", "-", "b.wav"}, "- reads one recording from stdin"},
            {{"split", "--follow", "a.wav", "b.wav"}, "--follow names the recording"},
            {{"split", "--raw", "44100:2:s16le", "b.wav"}, "--raw is for a recording still"},

@@ -105,6 +105,7 @@ TEST(LiveSplit, RandomRecordingsInRandomPiecesGiveTheWholeSplitsParts) {
     detect::DetectParams params;
     params.noiseFloor = floor;
     params.gapThreshold = static_cast<int>(gap);
+    params.ignoreClicksMs = round % 4 == 1 ? 1 + round % 3 : 0;
     batch::PlanOptions plan;
     std::uniform_int_distribution<std::int64_t> pad(0, 3 * gap);
     if (round % 3 > 0) plan = {pad(random), pad(random), pad(random)};
@@ -133,6 +134,49 @@ Bytes StreamHeader(const Bytes& file, std::uint32_t size) {
   wave::WriteLe32(&stream[4], size);
   wave::WriteLe32(&stream[40], size);  // the data chunk of SimpleWav
   return stream;
+}
+
+// Passages of sound between silences with crackle: bursts of 1 to a few
+// frames, some alone, some close together.
+Samples Crackle(std::mt19937& random, std::int64_t frames, std::int64_t click, std::int64_t alone) {
+  Samples s;
+  std::uniform_int_distribution<std::int64_t> sound(500, 20000), quiet(alone / 2, 3 * alone),
+      burst(1, click + 2), coin(0, 5);
+  while (static_cast<std::int64_t>(s.size()) < frames) {
+    if (coin(random) == 0) {
+      for (std::int64_t i = sound(random); i > 0; --i) s.push_back(i % 2 ? 4000 : -4000);
+    } else {
+      s.resize(s.size() + static_cast<std::size_t>(quiet(random)), 0);
+      for (std::int64_t i = burst(random); i > 0; --i) s.push_back(9000);
+    }
+  }
+  s.resize(static_cast<std::size_t>(frames));
+  return s;
+}
+
+TEST(LiveSplit, CracklePassesAsTheWholeSplitsClickFilterJudgesIt) {
+  std::mt19937 random(99);
+  int changed = 0;  // recordings whose parts the filter changed
+  for (int round = 0; round < 30; ++round) {
+    detect::DetectParams params;
+    params.ignoreClicksMs = 1 + round % 3;
+    const std::int64_t click = 44 * params.ignoreClicksMs;
+    const Samples samples =
+        Crackle(random, std::uniform_int_distribution<std::int64_t>(1000, 300000)(random), click,
+                std::max<std::int64_t>(882, 4 * click));
+    params.gapThreshold = std::uniform_int_distribution<int>(500, 6000)(random);
+    const Bytes file = SimpleWav(1, samples);
+    const batch::PlanOptions plan{round % 2 ? 0 : 2000, 300, 300};
+    Told told;
+    const Files live = SplitLive(file, params, plan, {}, random, 5000, told);
+    const Files whole = SplitWhole(file, params, plan, {});
+    EXPECT_TRUE(live == whole) << "round " << round << ": " << live.size() << " parts live, "
+                               << whole.size() << " whole";
+    detect::DetectParams plain = params;
+    plain.ignoreClicksMs = 0;
+    if (SplitWhole(file, plain, plan, {}).size() != whole.size()) ++changed;
+  }
+  EXPECT_GT(changed, 10);
 }
 
 TEST(LiveSplit, ABroadcastChunkAndAMixAndAnRf64PartAreThoseOfTheWholeSplit) {

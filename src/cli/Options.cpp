@@ -204,8 +204,6 @@ std::string StreamConflict(const CLI::App& command, const Options& options) {
       return std::string(option) +
              " needs the whole recording: split it once it is finished, not as it comes in";
   }
-  if (options.ignoreClicks > 0)
-    return "--ignore-clicks needs the whole recording: split it once it is finished";
   if (options.to == "flac")
     return "--to flac tags each part with the count of all: split the recording once it is "
            "finished";

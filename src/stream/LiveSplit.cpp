@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <deque>
 
 #include "detect/Levels.h"
+#include "detect/Units.h"
 #include "wave/ByteOrder.h"
 
 namespace corvella::stream {
@@ -23,6 +25,78 @@ struct LiveSplit::Part {
   wave::Error error;  // the first thing that went wrong with its file
 };
 
+// The clicks taken out for judging (--ignore-clicks), as the whole
+// recording's declicker takes them: a loud frame is silence when every loud
+// frame within `alone` frames of it lies within a click's length of the
+// others. A frame is judged once the `alone` frames after it have come.
+class LiveSplit::ClickFilter {
+ public:
+  ClickFilter(const wave::SourceInfo& info, const detect::DetectParams& params)
+      : rule_(detect::RuleFor(info, params)),
+        channels_(info.channels),
+        frameBytes_(info.FrameBytes()),
+        silence_(info.sampleType == wave::SampleType::U8 ? 128 : 0) {
+    const std::int64_t rate = info.rate > 0 ? info.rate : detect::kGapUnitsPerSecond;
+    click_ = std::max<std::int64_t>(1, rate * params.ignoreClicksMs / 1000);
+    alone_ = std::max(rate / 50, 4 * click_);
+  }
+
+  // Takes the next frames (aligned, in host order); leaves in Ready() the
+  // frames now judged, clicks silenced.
+  void Take(const std::uint8_t* samples, std::int64_t count, bool last) {
+    waiting_.insert(waiting_.end(), samples, samples + count * frameBytes_);
+    for (std::int64_t f = 0; f < count; ++f) {
+      const std::uint8_t* frame = samples + f * frameBytes_;
+      if (detect::FirstLoudSample(frame, static_cast<std::size_t>(channels_), rule_) <
+          static_cast<std::size_t>(channels_))
+        loud_.push_back(taken_ + f);
+    }
+    taken_ += count;
+    const std::int64_t until = last ? taken_ : taken_ - alone_;
+    const std::int64_t from = judged_;
+    for (std::int64_t f = judged_; f < until; ++f) {
+      // The loud frames within reach of f: from the first at or after
+      // f - alone to the last at or before f + alone.
+      while (!loud_.empty() && loud_.front() < f - alone_) {
+        loud_.pop_front();
+        --at_;
+        --reach_;
+      }
+      at_ = std::max<std::ptrdiff_t>(at_, 0);
+      while (at_ < static_cast<std::ptrdiff_t>(loud_.size()) && loud_[at_] < f) ++at_;
+      if (at_ == static_cast<std::ptrdiff_t>(loud_.size()) || loud_[at_] != f) continue;
+      reach_ = std::max(reach_, at_);
+      while (reach_ + 1 < static_cast<std::ptrdiff_t>(loud_.size()) &&
+             loud_[reach_ + 1] <= f + alone_)
+        ++reach_;
+      if (loud_[reach_] - loud_.front() < click_) {
+        std::memset(waiting_.data() + (f - from) * frameBytes_, silence_,
+                    static_cast<std::size_t>(frameBytes_));
+      }
+    }
+    const std::int64_t ready = std::max<std::int64_t>(until - from, 0);
+    ready_.assign(waiting_.begin(), waiting_.begin() + ready * frameBytes_);
+    waiting_.erase(waiting_.begin(), waiting_.begin() + ready * frameBytes_);
+    judged_ += ready;
+  }
+  const std::vector<std::uint8_t>& Ready() const { return ready_; }
+  std::int64_t ReadyFrames() const {
+    return static_cast<std::int64_t>(ready_.size()) / frameBytes_;
+  }
+
+ private:
+  detect::LoudRule rule_;
+  int channels_;
+  std::int64_t frameBytes_;
+  int silence_;
+  std::int64_t click_ = 1, alone_ = 1;
+  std::int64_t taken_ = 0, judged_ = 0;
+  std::vector<std::uint8_t> waiting_, ready_;  // frames [judged_, taken_); those judged last
+  std::deque<std::int64_t> loud_;              // the loud frames from judged_ - alone_ on
+  std::ptrdiff_t at_ = 0;                      // in loud_: the first at or after the frame judged
+  std::ptrdiff_t reach_ = 0;                   // in loud_: the last within reach of it
+};
+
 LiveSplit::LiveSplit(wave::WaveSource& shape, const LiveOptions& options, wave::Folder& folder,
                      LiveListener& listener)
     : shape_(shape),
@@ -30,7 +104,10 @@ LiveSplit::LiveSplit(wave::WaveSource& shape, const LiveOptions& options, wave::
       folder_(folder),
       listener_(listener),
       finder_(shape.Info(), options.detect),
-      frameBytes_(shape.Info().FrameBytes()) {}
+      frameBytes_(shape.Info().FrameBytes()) {
+  if (options.detect.ignoreClicksMs > 0)
+    clicks_ = std::make_unique<ClickFilter>(shape.Info(), options.detect);
+}
 
 LiveSplit::~LiveSplit() = default;
 
@@ -51,6 +128,25 @@ void LiveSplit::Take(const std::uint8_t* frames, std::int64_t count) {
     samples = samples_.data();
   }
   level_ = detect::PeakOf(samples, static_cast<std::size_t>(bytes / width), info);
+  if (clicks_) {
+    clicks_->Take(static_cast<const std::uint8_t*>(samples), count, false);
+    Judge(clicks_->Ready().data(), clicks_->ReadyFrames());
+  } else {
+    Judge(samples, count);
+  }
+  // Keep only the padding's worth of frames before those still to judge.
+  const std::int64_t keepFrom =
+      std::max<std::int64_t>(finder_.Position() - options_.plan.padBefore, 0);
+  const std::int64_t drop = keepFrom - historyFrom_;
+  if (drop > 0) {
+    history_.erase(history_.begin(), history_.begin() + drop * frameBytes_);
+    historyFrom_ += drop;
+  }
+}
+
+// Judges the next frames and acts on what became known: parts begun and
+// ended, frames handed on, parts settled.
+void LiveSplit::Judge(const void* samples, std::int64_t count) {
   events_.clear();
   finder_.Judge(samples, count, events_);
   for (const PartFinder::Event& event : events_) {
@@ -60,24 +156,21 @@ void LiveSplit::Take(const std::uint8_t* frames, std::int64_t count) {
     } else {
       End(event.part);
     }
-    Settle();
+    Settle(event.at);
   }
   Deliver(taken_);
   if (current_) {
     current_->found.end = finder_.LoudEnd();
     Flush(*current_, current_->found.end);
   }
-  Settle();
-  // Keep only the padding's worth of frames before the next block.
-  const std::int64_t keep = std::min(options_.plan.padBefore, taken_);
-  const std::int64_t drop = taken_ - keep - historyFrom_;
-  if (drop > 0) {
-    history_.erase(history_.begin(), history_.begin() + drop * frameBytes_);
-    historyFrom_ += drop;
-  }
+  Settle(finder_.Position());
 }
 
 void LiveSplit::Finish() {
+  if (clicks_) {
+    clicks_->Take(nullptr, 0, true);
+    Judge(clicks_->Ready().data(), clicks_->ReadyFrames());
+  }
   events_.clear();
   finder_.Finish(events_);
   for (const PartFinder::Event& event : events_) End(event.part);
@@ -146,13 +239,13 @@ void LiveSplit::End(const detect::PartSpan& found) {
 // Settles the ended part where nothing can change its end any more: the
 // part after it is long enough to be kept, or the silence after it has
 // passed twice its padding (any later part would leave it all of it).
-void LiveSplit::Settle() {
+void LiveSplit::Settle(std::int64_t judged) {
   if (!pending_) return;
   const std::int64_t previous = pending_->found.end;
   const std::int64_t padAfter = options_.plan.padAfter;
   // A part after it that may yet be dropped matters only where it begins
   // within twice the padding.
-  const std::int64_t nextStart = current_ ? current_->found.start : delivered_;
+  const std::int64_t nextStart = current_ ? current_->found.start : judged;
   if (current_ && nextStart - previous < 2 * padAfter) {
     const detect::PartSpan& next = current_->found;
     if (next.end - next.start < options_.plan.minFrames) return;

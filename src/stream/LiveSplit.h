@@ -65,10 +65,13 @@ class LiveSplit {
 
  private:
   struct Part;
+  class ClickFilter;
+  void Judge(const void* samples, std::int64_t count);
   void Deliver(std::int64_t upTo);
   void Start(std::int64_t start);
   void End(const detect::PartSpan& found);
-  void Settle();
+  // Settles what can be, with the frames up to `judged` judged.
+  void Settle(std::int64_t judged);
   void Close(Part& part, std::int64_t end);
   void Flush(Part& part, std::int64_t upTo);
 
@@ -85,8 +88,9 @@ class LiveSplit {
   std::int64_t historyFrom_ = 0;
   std::vector<double> samples_;  // aligned, in host byte order, for judging
   std::vector<PartFinder::Event> events_;
-  std::unique_ptr<Part> current_;  // begun, its end not known
-  std::unique_ptr<Part> pending_;  // ended and kept; waits for its padding's end
+  std::unique_ptr<ClickFilter> clicks_;  // with --ignore-clicks
+  std::unique_ptr<Part> current_;        // begun, its end not known
+  std::unique_ptr<Part> pending_;        // ended and kept; waits for its padding's end
   std::optional<std::int64_t> lastKeptEnd_;
   int number_ = 0;
   bool failed_ = false;
