@@ -131,10 +131,13 @@ struct Numbered final : corvella::stream::LiveListener {
 // The frames fed to a live split in pieces of `piece` frames, with padding
 // and a shortest part: its parts are those the plan writes of the whole.
 void CheckLive(MemoryFiles& files, corvella::wave::WaveSource& source, const std::uint8_t* frames,
-               const corvella::detect::DetectParams& params,
-               const std::vector<corvella::detect::PartSpan>& found, std::int64_t piece,
+               const corvella::detect::DetectParams& params, std::int64_t piece,
                const corvella::batch::PlanOptions& plan) {
   using namespace corvella;
+  detect::NoProgress progress;
+  detect::Scanner scanner(source, params, progress);
+  batch::WalkResult walk;
+  const auto found = batch::FindParts(scanner, walk);
   const auto parts = batch::PlanParts(found, source.Info().frames, plan);
   wave::Error error;
   auto wholeFolder = wave::Folder::Open(files, "whole", error);
@@ -229,11 +232,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const std::int64_t gap = detect::GapFrames(params.gapThreshold, info.rate);
     CHECK(test::ModelParts(loud, gap) == spans);
-    // As it would arrive: the same parts, byte for byte.
-    std::vector<detect::PartSpan> found;
-    for (const test::Span& span : spans) found.push_back({span.start, span.end});
+    // As it would arrive: the same parts, byte for byte, clicks taken out
+    // or not.
     const std::uint8_t knob = size > 2 ? data[size - 3] : 0;
-    CheckLive(files, source, frames, params, found, 1 + knob % 5 * 37,
+    detect::DetectParams live = params;
+    live.ignoreClicksMs = knob % 13 < 3 ? knob % 13 : 0;
+    CheckLive(files, source, frames, live, 1 + knob % 5 * 37,
               {knob % 3 * gap / 2, knob % 7 * gap / 3, knob % 11 * gap / 4});
   }
   // A stream's header read from the same bytes in two pieces: what it takes
