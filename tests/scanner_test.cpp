@@ -110,6 +110,18 @@ TEST_F(SourceFixture, ClicksAreSilenceOnlyWhenAskedAndOnlyWhenShortAndAlone) {
   auto tapped = Open(SimpleWav(1, s), "tap.wav");
   EXPECT_EQ(Walk(*tapped),
             (std::vector<PartSpan>{{0, 44100 + 22050 + 882}, {3 * 44100, 4 * 44100}}));
+  // A stray byte after the last whole frame is no read failure.
+  Bytes odd = WavBuilder()
+                  .Fmt(1)
+                  .Chunk("data",
+                         [&] {
+                           Bytes data = SampleBytes(s);
+                           data.push_back(1);
+                           return data;
+                         }())
+                  .Build();
+  auto source2 = Open(odd, "odd.wav", wave::Acceptance::AnyWave);
+  EXPECT_EQ(Walk(*source2).size(), 2u);
 }
 
 TEST(GapFrames, FollowTheSampleRate) {

@@ -20,11 +20,12 @@ std::int64_t Declicked::ReadSamples(std::int64_t offset, void* out, std::int64_t
   const std::int64_t last = std::min(extentFrames, (offset + count + frameBytes - 1) / frameBytes);
   const std::int64_t margin = alone_ + click_;
   const std::int64_t from = std::max<std::int64_t>(0, first - margin);
-  const std::int64_t to = std::min(extentFrames, last + margin);
-  const std::int64_t frames = to - from;
-  buffer_.resize(static_cast<std::size_t>(frames * frameBytes));
-  const std::int64_t got =
-      inner_.ReadSamples(from * frameBytes, buffer_.data(), frames * frameBytes);
+  // Up to the extent's end, bytes of no whole frame included: they pass
+  // through unjudged, as the source gives them.
+  const std::int64_t to = std::min(info_.extentBytes, (last + margin) * frameBytes);
+  const std::int64_t bytes = std::max<std::int64_t>(to - from * frameBytes, 0);
+  buffer_.resize(static_cast<std::size_t>(bytes));
+  const std::int64_t got = inner_.ReadSamples(from * frameBytes, buffer_.data(), bytes);
   if (got < 0) return -1;
   const std::int64_t have = got / frameBytes;
 
