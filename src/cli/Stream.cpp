@@ -3,6 +3,7 @@
 // end is known and printed on a line of its own (name, start, length),
 // flushed at once for whatever picks the parts up. The end of the input,
 // Ctrl-C and SIGTERM all finish the part under way and keep it.
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <filesystem>
@@ -62,6 +63,13 @@ SystemClock::time_point RecordingBegan(const std::string& followed, std::int64_t
   return std::chrono::time_point_cast<SystemClock::duration>(
       std::chrono::file_clock::to_sys(changed) -
       std::chrono::duration_cast<std::chrono::file_clock::duration>(held));
+}
+
+// Whether `bytes` begin as a chunk does: four letters, digits or spaces.
+bool Named(const std::vector<std::uint8_t>& bytes) {
+  return std::all_of(bytes.begin(), bytes.begin() + 4, [](std::uint8_t c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == ' ';
+  });
 }
 
 class Parts final : public stream::LiveListener {
@@ -167,7 +175,9 @@ int SplitStream(Job& job) {
   std::unique_ptr<Parts> parts;
   std::unique_ptr<stream::LiveSplit> split;
   std::int64_t frameBytes = 1;
-  std::int64_t remaining = -1;  // of the data a pipe's header declares
+  std::int64_t remaining = -1;     // of the data a pipe's header declares
+  bool maybeEnd = false;           // ... with a size that may be a stand-in
+  std::vector<std::uint8_t> past;  // the first bytes past such a size
   std::vector<std::uint8_t> chunk, carry;
   Console::Bar bar(console, subject);
   auto drawn = std::chrono::steady_clock::now();
@@ -177,7 +187,13 @@ int SplitStream(Job& job) {
     const wave::SourceInfo& info = shape->Info();
     frameBytes = info.FrameBytes();
     input->KnowHeader(*shape);
-    if (!followed) remaining = shape->declaredBytes;
+    if (!followed) {
+      remaining = shape->declaredBytes;
+      if (shape->maybeBytes >= 0) {
+        remaining = shape->maybeBytes;
+        maybeEnd = true;
+      }
+    }
     spool.Limit(
         static_cast<std::int64_t>(options.buffer * static_cast<double>(info.rate)) * frameBytes,
         options.buffer, followed);
@@ -192,6 +208,14 @@ int SplitStream(Job& job) {
     split = std::make_unique<stream::LiveSplit>(*shape->source, live, *folder, *parts);
   };
   if (shape) begin();
+
+  // Whole frames to the split; a frame cut by the chunk's end waits.
+  const auto feed = [&](const std::uint8_t* data, std::size_t size) {
+    carry.insert(carry.end(), data, data + size);
+    const std::int64_t frames = static_cast<std::int64_t>(carry.size()) / frameBytes;
+    split->Take(carry.data(), frames);
+    carry.erase(carry.begin(), carry.begin() + frames * frameBytes);
+  };
 
   stream::Spool::State state = stream::Spool::State::Bytes;
   for (;;) {
@@ -226,15 +250,31 @@ int SplitStream(Job& job) {
       data = chunk.data();
       size = chunk.size();
     }
+    if (remaining == 0 && maybeEnd) {
+      past.insert(past.end(), data, data + size);
+      size = 0;
+    }
     if (remaining >= 0) {
+      const std::size_t whole = size;
       size = static_cast<std::size_t>(
           std::min<std::int64_t>(remaining, static_cast<std::int64_t>(size)));
       remaining -= static_cast<std::int64_t>(size);
+      if (remaining == 0 && maybeEnd && whole > 0) past.assign(data + size, data + whole);
     }
-    carry.insert(carry.end(), data, data + size);
-    const std::int64_t frames = static_cast<std::int64_t>(carry.size()) / frameBytes;
-    split->Take(carry.data(), frames);
-    carry.erase(carry.begin(), carry.begin() + frames * frameBytes);
+    feed(data, size);
+    if (remaining == 0 && maybeEnd && past.size() >= 8) {
+      // Past a size that may be a stand-in: a chunk header (four letters,
+      // as every chunk name is) means it was true; anything else is samples.
+      if (Named(past)) {
+        past.clear();
+        spool.Stop();
+        break;
+      }
+      remaining = -1;
+      maybeEnd = false;
+      feed(past.data(), past.size());
+      past.clear();
+    }
     const auto now = std::chrono::steady_clock::now();
     if (now - drawn > std::chrono::milliseconds(250)) {
       drawn = now;
@@ -245,7 +285,7 @@ int SplitStream(Job& job) {
           PeakText(split->Level()) + " dBFS");
     }
     // The data the header declares are all there: what follows is not samples.
-    if (remaining == 0) {
+    if (remaining == 0 && !maybeEnd) {
       spool.Stop();
       break;
     }
@@ -259,6 +299,9 @@ int SplitStream(Job& job) {
                                 : header.Ended());
     return kExitFailed;
   }
+  // A few bytes past a size that may be a stand-in, and then the end: no
+  // chunk is that short, so they are samples.
+  if (maybeEnd && !past.empty() && !console.Stopped()) feed(past.data(), past.size());
   split->Finish();
   if (state == stream::Spool::State::Overrun) {
     console.Report(subject, "writing the parts fell more than " + Fixed(options.buffer, 0) +
@@ -268,7 +311,10 @@ int SplitStream(Job& job) {
   } else if (state == stream::Spool::State::Failed) {
     console.Report(subject, wave::Error{wave::ErrorCode::UnableToRead, input->Failure()});
     failed = true;
-  } else if (remaining > 0 && !console.Stopped()) {
+  } else if (!input->Failure().empty()) {
+    console.Report(subject, input->Failure());
+    failed = true;
+  } else if (remaining > 0 && !maybeEnd && !console.Stopped()) {
     console.Report(subject, "the stream ended " + std::to_string(remaining / frameBytes) +
                                 " frames before its header says: the parts hold what came");
     failed = true;

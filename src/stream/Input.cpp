@@ -168,9 +168,15 @@ class FollowedStream final : public Input {
       // The last bytes wait until the writer is done or goes on: a writer
       // finishing a file may put a pad byte or a chunk after the samples
       // before it fills in the header that says where they end.
-      const std::int64_t until = end_ >= 0  ? std::min(end_, size)
-                                 : release_ ? size
-                                            : size - kHoldBack;
+      // (The header itself is never held back: it is needed to go on.)
+      bool headerKnown = false;
+      {
+        std::lock_guard lock(mutex_);
+        headerKnown = dataOffset_ >= 0;
+      }
+      const std::int64_t until = end_ >= 0                  ? std::min(end_, size)
+                                 : release_ || !headerKnown ? size
+                                                            : size - kHoldBack;
       if (until > offset_) {
         const std::int64_t got = ReadAt(file_, buffer, std::min(count, until - offset_), offset_);
         if (got < 0) {
@@ -232,9 +238,9 @@ class FollowedStream final : public Input {
     if (declared < 0 || declared > size - dataOffset) return false;
     end_ = dataOffset + declared;
     if (offset_ > end_) {
-      SetNote(
-          "the header, once finished, gives fewer frames than were read: the ones past it "
-          "were taken as samples");
+      SetFailure("the file's writer put " + std::to_string(offset_ - end_) +
+                 " bytes after the samples before it finished the header, and they were taken "
+                 "for samples: split the finished file to be sure of its last part");
     }
     return true;
   }

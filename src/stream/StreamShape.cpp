@@ -83,6 +83,9 @@ HeaderReader::State HeaderReader::Parse() {
           OpenSize(declared, shape_.sizeBytes)
               ? -1
               : static_cast<std::int64_t>(std::min<std::uint64_t>(declared, INT64_MAX / 2));
+      // A size from 0x7FFF0000 up may be a stand-in or a true size.
+      if (shape_.sizeBytes == 4 && declared >= 0x7FFF0000 && declared != 0xFFFFFFFF)
+        shape_.maybeBytes = static_cast<std::int64_t>(declared);
       break;
     }
     const std::size_t next = at + 8 + size + (size & 1);

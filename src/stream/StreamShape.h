@@ -30,6 +30,10 @@ struct StreamShape {
   // it open (0, or a stand-in from 0x7FFF0000 up: what a program writing to
   // a pipe leaves, as it cannot go back to fill it in).
   std::int64_t declaredBytes = -1;
+  // A 32-bit size in the stand-ins' range, which a true 2 to 4 GiB recording
+  // may also have: where the stream goes on past it, what follows tells
+  // which it is. -1 for any other.
+  std::int64_t maybeBytes = -1;
 
   const wave::SourceInfo& Info() const { return source->Info(); }
 };
