@@ -353,6 +353,16 @@ TEST_F(Live, FollowsAFileASecondProcessWritesUntilItIsFinished) {
   EXPECT_EQ(idle.status, 0) << idle.err;
   EXPECT_NE(idle.err.find("no growth for 0.5 s: taken as the end"), std::string::npos) << idle.err;
   EXPECT_EQ(dir.Names("stalled").size(), 3u);
+  // A finished recording shorter than what is held back of a growing file
+  // ends once it has been still for a while.
+  const Bytes small = Recording({{0.005, 0.005}, {0.005, 0.0}}, 1);
+  ASSERT_LT(small.size(), 4096u);
+  dir.Put("short.wav", small);
+  fs::create_directory(U8(dir / "short"));
+  const Ran still = RunProgram({CORVELLA_CLI, "split", "--follow", dir / "short.wav", "-q", "--gap",
+                                "0.001", "-o", dir / "short"});
+  EXPECT_EQ(still.status, 0) << still.err;
+  EXPECT_EQ(dir.Names("short"), (std::vector<std::string>{"short_001.wav", "short_002.wav"}));
   // A pipe is no file to follow.
   ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
   const Ran fifo = RunProgram({CORVELLA_CLI, "split", "--follow", dir / "fifo", "-o", dir / "out"});
