@@ -353,6 +353,25 @@ TEST_F(Live, FollowsAFileASecondProcessWritesUntilItIsFinished) {
   EXPECT_EQ(idle.status, 0) << idle.err;
   EXPECT_NE(idle.err.find("no growth for 0.5 s: taken as the end"), std::string::npos) << idle.err;
   EXPECT_EQ(dir.Names("stalled").size(), 3u);
+  // A chunk past what is held back, written before the header is finished,
+  // has been taken for samples by then: the run says so and fails.
+  const pid_t bigWriter = GrowInAnotherProcess(dir / "tagged.wav", Unsized(file, 0), [&](int fd) {
+    Bytes tags{'L', 'I', 'S', 'T', 0, 0x50, 0, 0};
+    tags.resize(8 + 0x5000, 'x');
+    Bytes riff(4);
+    wave::WriteLe32(riff.data(), static_cast<std::uint32_t>(file.size() - 8 + tags.size()));
+    return ::write(fd, tags.data(), tags.size()) == static_cast<ssize_t>(tags.size()) &&
+           ::pwrite(fd, riff.data(), 4, 4) == 4 && ::pwrite(fd, &file[40], 4, 40) == 4;
+  });
+  ASSERT_TRUE(Appears(dir / "tagged.wav", 2000ms));
+  fs::create_directory(U8(dir / "tagged"));
+  const Ran tagged = RunProgram(
+      {CORVELLA_CLI, "split", "--follow", dir / "tagged.wav", "-q", "-o", dir / "tagged"});
+  ::waitpid(bigWriter, &status, 0);
+  EXPECT_EQ(tagged.status, 1);
+  EXPECT_NE(tagged.err.find("bytes after the samples before it finished the header"),
+            std::string::npos)
+      << tagged.err;
   // A finished recording shorter than what is held back of a growing file
   // ends once it has been still for a while.
   const Bytes small = Recording({{0.005, 0.005}, {0.005, 0.0}}, 1);
