@@ -221,8 +221,7 @@ int SplitStream(Job& job) {
   for (;;) {
     if (console.Stopped()) spool.Stop();
     state = spool.Next(chunk);
-    // Stopped with nothing more read: what came is all there is (a read of a
-    // console or pipe that cannot be woken is left behind).
+    // Stopped with nothing more read: what came is all there is.
     if (state == stream::Spool::State::Waiting) {
       if (!console.Stopped()) continue;
       state = stream::Spool::State::End;

@@ -96,10 +96,24 @@ class StandardInputStream final : public Input {
   std::int64_t Read(std::uint8_t* buffer, std::int64_t count,
                     const std::atomic<bool>& stop) override {
 #ifdef _WIN32
-    (void)stop;
+    // A pipe is looked at a little at a time, so that a stop is seen while
+    // it is quiet and the reader never blocks past its spool; a file does
+    // not keep a read waiting.
+    const HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+    for (DWORD waiting = 0;;) {
+      if (stop.load()) return -1;
+      if (!PeekNamedPipe(in, nullptr, 0, nullptr, &waiting, nullptr)) {
+        if (GetLastError() == ERROR_BROKEN_PIPE) return 0;
+        break;  // not a pipe
+      }
+      if (waiting > 0) {
+        count = std::min<std::int64_t>(count, waiting);
+        break;
+      }
+      Sleep(kWaitMs / 4);
+    }
     DWORD got = 0;
-    if (ReadFile(GetStdHandle(STD_INPUT_HANDLE), buffer, static_cast<DWORD>(count), &got, nullptr))
-      return got;
+    if (ReadFile(in, buffer, static_cast<DWORD>(count), &got, nullptr)) return got;
     const DWORD error = GetLastError();
     if (error == ERROR_BROKEN_PIPE || error == ERROR_HANDLE_EOF) return 0;
     SetFailure(LastError());
@@ -361,13 +375,7 @@ Spool::Spool(Input& input, std::int64_t bytes, double seconds, bool canWait)
 
 Spool::~Spool() {
   Stop();
-#ifdef _WIN32
-  // A read of a console or pipe cannot be woken there: it is left to the
-  // end of the program.
-  if (thread_.joinable()) thread_.detach();
-#else
   if (thread_.joinable()) thread_.join();
-#endif
 }
 
 void Spool::Limit(std::int64_t bytes, double seconds, bool canWait) {
