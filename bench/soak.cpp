@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
   fs::create_directories(out);
   corvella::wave::OpenedWave opened =
       corvella::wave::OpenWave(corvella::wave::PlatformFiles(), recording.string(),
-                               corvella::wave::Acceptance::WindowFormat);
+                               corvella::wave::Acceptance::Plain16);
   if (!opened.source) return 1;
   corvella::wave::WaveSource& source = *opened.source;
   corvella::wave::Error error;

@@ -89,7 +89,7 @@ void CheckPart(const Bytes& part, const corvella::wave::WaveSource& source,
   }
   CHECK(Le16(part, fmtAt + 2) == out && Le16(part, fmtAt + 12) == out * width);
   CHECK(Le32(part, fmtAt + 4) == static_cast<std::uint32_t>(info.rate));
-  if (info.windowFormat) {
+  if (info.plain16) {
     CHECK(formatSize == 16 && Le16(part, 20) == 1 && Le16(part, 34) == 16);
     CHECK(Le32(part, 28) == static_cast<std::uint32_t>(info.rate * out * 2));
   } else {
@@ -106,7 +106,7 @@ void CheckPart(const Bytes& part, const corvella::wave::WaveSource& source,
   for (std::int64_t f = 0; f < end - start; ++f) {
     const std::uint8_t* in = frames + static_cast<std::size_t>(start + f) * frameBytes;
     const std::uint8_t* written = part.data() + dataAt + static_cast<std::size_t>(f * out * width);
-    if (mixed && info.windowFormat) {
+    if (mixed && info.plain16) {
       const auto left = static_cast<std::int16_t>(in[0] | (in[1] << 8));
       const auto right = static_cast<std::int16_t>(in[2] | (in[3] << 8));
       CHECK(static_cast<std::int16_t>(written[0] | (written[1] << 8)) ==
@@ -221,7 +221,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   CHECK(files.Paths() == std::vector<std::string>{"in/in.wav"});
 
   // Where only the data are judged, the parts are those of the plain rule.
-  if (!info.windowFormat ||
+  if (!info.plain16 ||
       source.DataOffset() + source.DataBytes() == static_cast<std::int64_t>(size)) {
     std::vector<bool> loud(static_cast<std::size_t>(info.frames), false);
     for (std::size_t i = 0; i < loud.size() * static_cast<std::size_t>(info.channels); ++i) {

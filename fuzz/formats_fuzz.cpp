@@ -48,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   CHECK(info.frames >= 0 && info.rate >= 0);
   const std::int64_t frameBytes = info.FrameBytes();
   CHECK(frameBytes > 0);
-  if (!info.windowFormat) {
+  if (!info.plain16) {
     CHECK(info.extentBytes >= info.frames * frameBytes);
     CHECK(info.extentBytes < (info.frames + 1) * frameBytes);
   }

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <random>
 
+#include "messages/Messages.h"
 #include "formats/Formats.h"
 #include "support/CliRun.h"
 #include "support/FaultyFiles.h"
@@ -122,7 +123,7 @@ class Containers : public SourceFixture {
   std::unique_ptr<wave::Source> OpenAny(const std::string& name,
                                         wave::FileApi& files = wave::PlatformFiles()) {
     formats::OpenedSource opened = formats::OpenSource(files, dir / name);
-    if (!opened.source) ADD_FAILURE() << name << ": " << wave::MessageOf(opened.error);
+    if (!opened.source) ADD_FAILURE() << name << ": " << messages::MessageOf(opened.error);
     return std::move(opened.source);
   }
   // Writes frames [start, end) of `source` as `name`, in the source's own format.
@@ -263,7 +264,7 @@ TEST_F(ContainersCli, FlacStaysFlacTaggedAndBothWaysConvert) {
   r = Cli({"split", "-q", "--to", "wav", "tape.flac"});
   ASSERT_EQ(r.status, 0) << r.err;
   auto wav =
-      wave::OpenWave(wave::PlatformFiles(), dir / "tape_002.wav", wave::Acceptance::WindowFormat)
+      wave::OpenWave(wave::PlatformFiles(), dir / "tape_002.wav", wave::Acceptance::Plain16)
           .source;
   ASSERT_TRUE(wav);
   Samples want;

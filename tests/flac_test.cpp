@@ -7,6 +7,7 @@
 #include <cmath>
 #include <random>
 
+#include "messages/Messages.h"
 #include "detect/Units.h"
 #include "formats/Formats.h"
 #include "support/CliRun.h"
@@ -86,7 +87,7 @@ TEST_F(Flac, EveryValidStreamReadsBackExactlyAndSplitsAsTheRuleSays) {
 
     wave::Error error;
     auto source = OpenAny("in.flac", &error);
-    ASSERT_TRUE(source) << name << ": " << wave::MessageOf(error);
+    ASSERT_TRUE(source) << name << ": " << messages::MessageOf(error);
     EXPECT_EQ(source->Info().container, "FLAC");
     EXPECT_EQ(source->Info().bits, k.bits) << name;
     EXPECT_EQ(source->Info().frames, frames) << name;

@@ -205,7 +205,7 @@ TEST_F(Formats, EveryLayoutFindsThePartsOfThePlainRuleAndCopiesThemExactly) {
       const Bytes file = File(l, 44100, data, round == 2);
       auto source = Open(file, "in.wav", wave::Acceptance::AnyWave);
       ASSERT_TRUE(source) << l.name;
-      EXPECT_FALSE(source->Info().windowFormat);
+      EXPECT_FALSE(source->Info().plain16);
       params.noiseFloor = floor;
       params.gapThreshold = static_cast<int>(gap);
       std::vector<PartSpan> want;

@@ -347,7 +347,7 @@ TEST(WindowPeaks, TheLastShortWindowCounts) {
   s[22] = -8192;  // in the last window, which holds 5 frames
   dir.Put("w.wav", SimpleWav(1, s));
   auto source =
-      wave::OpenWave(wave::PlatformFiles(), dir / "w.wav", wave::Acceptance::WindowFormat).source;
+      wave::OpenWave(wave::PlatformFiles(), dir / "w.wav", wave::Acceptance::Plain16).source;
   detect::NoProgress progress;
   std::vector<std::pair<double, std::int64_t>> windows;
   EXPECT_FALSE(

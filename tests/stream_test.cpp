@@ -5,6 +5,7 @@
 #include <map>
 #include <random>
 
+#include "messages/Messages.h"
 #include "batch/OutputName.h"
 #include "batch/PartWalk.h"
 #include "stream/LiveSplit.h"
@@ -34,7 +35,7 @@ Files SplitWhole(const Bytes& file, const detect::DetectParams& params,
   wave::MemoryFiles files;
   files.Put("in.wav", file);
   wave::OpenedWave opened = wave::OpenWave(files, "in.wav", wave::Acceptance::AnyWave);
-  EXPECT_TRUE(opened.source) << wave::MessageOf(opened.error) << " " << opened.error.detail;
+  EXPECT_TRUE(opened.source) << messages::MessageOf(opened.error) << " " << opened.error.detail;
   if (!opened.source) return {};
   TestProgress progress;
   detect::Scanner scanner(*opened.source, params, progress);
@@ -57,7 +58,7 @@ struct Told final : stream::LiveListener {
   }
   void Written(const stream::LivePart& part) override { written.push_back(part); }
   void Failed(const stream::LivePart& part, const wave::Error& error) override {
-    failed.push_back(part.name + ": " + wave::MessageOf(error));
+    failed.push_back(part.name + ": " + messages::MessageOf(error));
   }
   std::vector<stream::LivePart> written;
   std::vector<std::string> failed;
@@ -241,7 +242,7 @@ TEST(HeaderReader, TakesTheSizesAPipeLeavesAndTheHeaderInAnyPieces) {
     EXPECT_EQ(shape.sizeOffset, 40);
     EXPECT_EQ(shape.declaredBytes, size == 8000 ? 8000 : -1) << size;
     EXPECT_EQ(shape.Info().channels, 2);
-    EXPECT_TRUE(shape.Info().windowFormat);
+    EXPECT_TRUE(shape.Info().plain16);
   }
 }
 
@@ -276,7 +277,7 @@ TEST(HeaderReader, RefusesWhatIsNoWavStreamEachWithItsReason) {
     stream::HeaderReader header;
     if (header.Take(bytes.data(), bytes.size()) != stream::HeaderReader::State::Refused)
       return std::string("not refused");
-    return wave::MessageOf(header.Error()) + " " + header.Error().detail;
+    return messages::MessageOf(header.Error()) + " " + header.Error().detail;
   };
   const std::string text = "hello, this is not a recording at all";
   EXPECT_NE(refusal(Bytes(text.begin(), text.end())).find("--raw"), std::string::npos);
@@ -300,7 +301,7 @@ TEST(RawShape, NamesTheSamplesAsARecorderWouldWriteThem) {
   std::string why;
   auto cd = stream::RawShape("44100:2:s16le", why);
   ASSERT_TRUE(cd) << why;
-  EXPECT_TRUE(cd->Info().windowFormat);
+  EXPECT_TRUE(cd->Info().plain16);
   EXPECT_EQ(cd->Info().FrameBytes(), 4);
   auto wide = stream::RawShape("96000:6:s24le", why);
   ASSERT_TRUE(wide) << why;

@@ -16,7 +16,7 @@
 #include <sstream>
 
 #include "batch/OutputName.h"
-#include "cli/TrackNames.h"
+#include "split/TrackList.h"
 #include "detect/Tracks.h"
 #include "support/Fixture.h"
 #include "support/Material.h"
@@ -24,6 +24,12 @@
 
 namespace corvella::test {
 namespace {
+
+// A track list read as --names reads it: "" or why it is refused.
+std::string ParseTrackNames(const std::string& text, const std::string& file,
+                            split::TrackList& names) {
+  return split::ParseTrackList(text, file, names).detail;
+}
 
 namespace fs = std::filesystem;
 using Json = nlohmann::json;
@@ -338,8 +344,8 @@ TEST_F(Tracks, WritesWhatTheGapBetweenTheSilencesWrites) {
 // --- names and tags -----------------------------------------------------
 
 TEST(TrackNames, TakesTitlesAsUsersTypeThem) {
-  cli::TrackNames names;
-  ASSERT_EQ(cli::ParseTrackNames("\xEF\xBB\xBF"
+  split::TrackList names;
+  ASSERT_EQ(ParseTrackNames("\xEF\xBB\xBF"
                                  "Artist: The Quiet Ones\r\nAlbum: Side Two\r\nYear: 1971\r\n\r\n"
                                  "1. Morning\r\n02 - Noon\r\nA3 Evening\r\n4 Night\r\n"
                                  "3 Blind Mice\r\n7th Heaven\r\n1.5 Miles\r\n10:15 Saturday\r\n",
@@ -354,7 +360,7 @@ TEST(TrackNames, TakesTitlesAsUsersTypeThem) {
   EXPECT_EQ(names.date, "1971");
 
   ASSERT_EQ(
-      cli::ParseTrackNames("REM DATE 1969\nPERFORMER \"Band\"\nTITLE \"LP\"\nFILE \"x.wav\" WAVE\n"
+      ParseTrackNames("REM DATE 1969\nPERFORMER \"Band\"\nTITLE \"LP\"\nFILE \"x.wav\" WAVE\n"
                            "  TRACK 01 AUDIO\n    TITLE \"One\"\n    INDEX 01 00:00:00\n"
                            "  TRACK 02 AUDIO\n    TITLE \"Two\"\n    PERFORMER \"Guest\"\n",
                            "x.wav", names),
@@ -367,7 +373,7 @@ TEST(TrackNames, TakesTitlesAsUsersTypeThem) {
   EXPECT_EQ(names.date, "1969");
 
   // A listing with titles edited, and one without: the output's name.
-  ASSERT_EQ(cli::ParseTrackNames(R"([{"file": "a.wav", "parts": [{"output": "a_001.wav"}]},
+  ASSERT_EQ(ParseTrackNames(R"([{"file": "a.wav", "parts": [{"output": "a_001.wav"}]},
       {"file": "dir/b.wav", "album": "B", "parts": [{"title": "Uno", "output": "x"},
                                                     {"output": "b_002.wav"}]}])",
                                  "b.wav", names),
@@ -377,25 +383,25 @@ TEST(TrackNames, TakesTitlesAsUsersTypeThem) {
   EXPECT_EQ(names.tracks[1].title, "b_002");
   EXPECT_EQ(names.album, "B");
 
-  EXPECT_EQ(cli::ParseTrackNames("One\nT\xE9l\xE9\n", "x.wav", names),
+  EXPECT_EQ(ParseTrackNames("One\nT\xE9l\xE9\n", "x.wav", names),
             "line 2: not UTF-8 text (save the list as UTF-8)");
-  EXPECT_EQ(cli::ParseTrackNames("\n  \n", "x.wav", names), "the track list is empty");
+  EXPECT_EQ(ParseTrackNames("\n  \n", "x.wav", names), "the track list is empty");
   // Side numbers go in a numbered list; "U2" is a name in a plain one.
-  ASSERT_EQ(cli::ParseTrackNames("A1 Intro\nA2 U2 Live\nB1. Outro\n", "x.wav", names), "");
+  ASSERT_EQ(ParseTrackNames("A1 Intro\nA2 U2 Live\nB1. Outro\n", "x.wav", names), "");
   EXPECT_EQ(names.tracks[1].title, "U2 Live");
   EXPECT_EQ(names.tracks[2].title, "Outro");
-  ASSERT_EQ(cli::ParseTrackNames("Intro\nU2 Live\nF1 Racer\n", "x.wav", names), "");
+  ASSERT_EQ(ParseTrackNames("Intro\nU2 Live\nF1 Racer\n", "x.wav", names), "");
   EXPECT_EQ(names.tracks[1].title, "U2 Live");
   EXPECT_EQ(names.tracks[2].title, "F1 Racer");
   // Titles in capitals are titles, not a cue sheet.
-  ASSERT_EQ(cli::ParseTrackNames("TRACK ONE\nTITLE FIGHT\n", "x.wav", names), "");
+  ASSERT_EQ(ParseTrackNames("TRACK ONE\nTITLE FIGHT\n", "x.wav", names), "");
   EXPECT_EQ(names.tracks.size(), 2u);
   EXPECT_EQ(names.tracks[0].title, "TRACK ONE");
-  EXPECT_EQ(cli::ParseTrackNames("Artist: Only\n", "x.wav", names),
+  EXPECT_EQ(ParseTrackNames("Artist: Only\n", "x.wav", names),
             "the track list names no tracks");
-  EXPECT_EQ(cli::ParseTrackNames(R"({"parts": [{"title": 7}]})", "x.wav", names),
+  EXPECT_EQ(ParseTrackNames(R"({"parts": [{"title": 7}]})", "x.wav", names),
             "part 1: title is not a string");
-  EXPECT_EQ(cli::ParseTrackNames(R"({"parts": [], "parts": []})", "x.wav", names),
+  EXPECT_EQ(ParseTrackNames(R"({"parts": [], "parts": []})", "x.wav", names),
             "not valid JSON: the key \"parts\" is given twice");
 }
 

@@ -65,7 +65,7 @@ TEST_F(SourceFixture, WhatCannotBeOpenedSaysWhy) {
     if (name == "pipe.wav") continue;  // no named pipe lives among files there
 #endif
     const wave::OpenedWave opened =
-        wave::OpenWave(wave::PlatformFiles(), dir / name, wave::Acceptance::WindowFormat);
+        wave::OpenWave(wave::PlatformFiles(), dir / name, wave::Acceptance::Plain16);
     EXPECT_EQ(opened.error.code, wave::ErrorCode::UnableToOpen) << name;
     EXPECT_EQ(opened.error.detail, why) << name;
   }
@@ -121,12 +121,12 @@ TEST_F(SourceFixture, PathsLongerThanTheKernelTakesAtOnceFindTheirOwnFile) {
   dir.Put("a.wav", SimpleWav(1, Samples(10, 0)));  // no part
 
   auto source =
-      wave::OpenWave(wave::PlatformFiles(), deep + "/a.wav", wave::Acceptance::WindowFormat).source;
+      wave::OpenWave(wave::PlatformFiles(), deep + "/a.wav", wave::Acceptance::Plain16).source;
   ASSERT_TRUE(source);
   EXPECT_EQ(source->Info().frames, 1000);
   EXPECT_EQ(Walk(*source).size(), 1u);
   const auto missing =
-      wave::OpenWave(wave::PlatformFiles(), deep + "/b.wav", wave::Acceptance::WindowFormat);
+      wave::OpenWave(wave::PlatformFiles(), deep + "/b.wav", wave::Acceptance::Plain16);
   EXPECT_EQ(missing.error.detail, "no such file");
 }
 

@@ -165,7 +165,7 @@ TEST_F(Writer, AFailedWriteKeepsTheOldFileAndLeavesNoTemporary) {
     dir.Put("out.wav", Bytes{9, 9, 9});
     FaultyFiles files;
     faults(files, k);
-    auto source = wave::OpenWave(files, dir / "in.wav", wave::Acceptance::WindowFormat).source;
+    auto source = wave::OpenWave(files, dir / "in.wav", wave::Acceptance::Plain16).source;
     EXPECT_EQ(Write(*source, 0, 100000, "out.wav", files).code, wave::ErrorCode::UnableToWrite)
         << k;
     EXPECT_EQ(ReadFile(dir / "out.wav"), (Bytes{9, 9, 9})) << k;

@@ -20,7 +20,7 @@ namespace corvella::app {
 bool TMainForm::OpenWave(const std::string& fileName) {
   WaveFileName = fileName;
   wave::OpenedWave opened =
-      wave::OpenWave(wave::PlatformFiles(), SourcePath(fileName), wave::Acceptance::WindowFormat);
+      wave::OpenWave(wave::PlatformFiles(), SourcePath(fileName), wave::Acceptance::Plain16);
   if (!opened.source) {
     ShowError(opened.error);
     return false;

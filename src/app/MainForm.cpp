@@ -19,6 +19,7 @@
 #include <algorithm>
 
 #include "app/MessageBox.h"
+#include "messages/Messages.h"
 #include "app/Title.h"
 #include "browse/DirectoryListBox.h"
 #include "browse/DriveComboBox.h"
@@ -296,7 +297,7 @@ detect::DetectParams TMainForm::Detection() const {
 }
 
 void TMainForm::ShowError(const wave::Error& error) {
-  ShowMessageBox(this, QString::fromStdString(wave::MessageOf(error)), "Error");
+  ShowMessageBox(this, QString::fromStdString(messages::MessageOf(error)), "Error");
 }
 
 void TMainForm::Report(int percent) {

@@ -125,8 +125,8 @@ detect::DetectParams TrackParams(const detect::TrackChoice& choice) {
   return params;
 }
 
-wave::Error FindTracks(wave::Source& source, const WindowSurvey& survey,
-                       const TrackRequest& request, Tracks& tracks) {
+wave::Error ChooseTracks(wave::Source& source, const WindowSurvey& survey,
+                         const TrackRequest& request, Tracks& tracks) {
   const wave::SourceInfo& info = source.Info();
   const std::int64_t window = survey.WindowFrames();
   // A track of at least the shortest length spans that many windows and the
@@ -158,11 +158,11 @@ wave::Error FindTracks(wave::Source& source, const WindowSurvey& survey,
     part.end = tail.last >= 0 ? tail.last + 1 : tailTo;
     tracks.parts.push_back(part);
   }
-  return MeasurePeaks(source, survey, tracks.parts);
+  return PeaksFromSurvey(source, survey, tracks.parts);
 }
 
-wave::Error MeasurePeaks(wave::Source& source, const WindowSurvey& survey,
-                         std::vector<detect::PartSpan>& parts) {
+wave::Error PeaksFromSurvey(wave::Source& source, const WindowSurvey& survey,
+                            std::vector<detect::PartSpan>& parts) {
   const std::int64_t frames = source.Info().frames;
   const PeakSummary& summary = survey.Peaks();
   const std::int64_t blockFrames = summary.BlockWindows() * survey.WindowFrames();

@@ -85,16 +85,16 @@ struct Tracks {
 // floor that parts them most clearly (or at the floor given), each track
 // trimmed to its loud frames by reading the windows at its ends. Returns
 // UnableToRead when those cannot be read.
-wave::Error FindTracks(wave::Source& source, const WindowSurvey& survey,
-                       const TrackRequest& request, Tracks& tracks);
+wave::Error ChooseTracks(wave::Source& source, const WindowSurvey& survey,
+                         const TrackRequest& request, Tracks& tracks);
 
 // The detection options the tracks are found with, for a scan or a listing.
 detect::DetectParams TrackParams(const detect::TrackChoice& choice);
 
 // Fills each part's peak from the survey's summary, reading only the ends
 // of each part that do not fill a block of it. UnableToRead on failure.
-wave::Error MeasurePeaks(wave::Source& source, const WindowSurvey& survey,
-                         std::vector<detect::PartSpan>& parts);
+wave::Error PeaksFromSurvey(wave::Source& source, const WindowSurvey& survey,
+                            std::vector<detect::PartSpan>& parts);
 
 // The options to split a recording with, and what they give.
 struct Suggestion {

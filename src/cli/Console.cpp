@@ -1,5 +1,7 @@
 #include "cli/Console.h"
 
+#include "messages/Messages.h"
+
 #include "cli/Text.h"
 
 #ifdef _WIN32
@@ -140,8 +142,8 @@ bool Console::OutClosed() {
 }
 
 void Console::Report(const std::string& subject, const wave::Error& error) {
-  std::string message = wave::MessageOf(error);
-  if (!error.detail.empty() && error.code != wave::ErrorCode::Unsupported)
+  std::string message = messages::MessageOf(error);
+  if (!error.detail.empty() && !messages::InOwnWords(error.code))
     message += " (" + error.detail + ")";
   Report(subject, message);
 }

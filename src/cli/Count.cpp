@@ -1,8 +1,6 @@
 // `count`: how many parts each recording holds, in the window's words.
-#include "batch/PartWalk.h"
-#include "batch/Plan.h"
 #include "cli/Commands.h"
-#include "cli/Tracks.h"
+#include "cli/Finding.h"
 
 namespace corvella::cli {
 
@@ -10,50 +8,34 @@ int Count(Job& job) {
   const Options& options = job.options;
   Console& console = job.console;
   bool failed = false;
-  TrackNames names;
-  if (!ReadTrackNames(job, names)) return kExitFailed;
+  split::TrackList list;
+  if (!ReadTrackList(job, list)) return kExitFailed;
   for (const std::string& file : options.files) {
     if (console.Stopped()) break;
-    int parts = 0;
-    bool counted = false;
+    split::Found found;
+    wave::Error error;
     {
       Console::Bar bar(console, file);
-      std::unique_ptr<wave::Source> source = job.Open(file);
-      failed = failed || !source;
-      if (source && options.tracks) {
-        FoundTracks found;
-        std::string refusal;
-        counted = FindTracks(job, file, *source, bar, TracksWanted(options, names), found, refusal);
-        parts = static_cast<int>(found.tracks.parts.size());
-        failed = failed || !counted;
-      } else if (source) {
-        detect::Scanner scanner(*source, options.Detection(), bar);
-        batch::WalkResult walk;
-        if (options.Planned()) {
-          const auto found = batch::FindParts(scanner, walk);
-          const auto planned =
-              batch::PlanParts(found, source->Info().frames, options.Plan(source->Info().rate));
-          parts = walk.readFailed || walk.stopped ? 0 : static_cast<int>(planned.size());
-        } else {
-          walk = batch::WalkParts(scanner, [](const detect::PartSpan&, int) {});
-          parts = walk.parts;
-        }
-        if (walk.readFailed) console.Report(file, Job::ReadFailure(*source));
-        failed = failed || walk.readFailed;
-        counted = !walk.readFailed;
+      std::unique_ptr<wave::Source> source = job.Open(file, &error);
+      if (source) {
+        error = Find(job, file, *source, RequestFor(options, list, file), bar, found);
+        // The titles are only checked against the count where they do not
+        // set it.
+        if (error == wave::ErrorCode::TitlesMismatch && options.tracks) error = {};
+      } else {
+        failed = true;
+        continue;
       }
     }
     if (console.Stopped()) break;
+    const bool counted = !error || error == wave::ErrorCode::TitlesMismatch;
+    if (error && error != wave::ErrorCode::Stopped) {
+      console.Report(file, error);
+      failed = true;
+    }
     // A file that could not be read whole has no count to give.
     if (!counted) continue;
-    if (!options.names.empty() && !options.tracks) {
-      if (const std::string error =
-              TitleMismatch(names.tracks.size(), static_cast<std::size_t>(parts));
-          !error.empty()) {
-        console.Report(file, error);
-        failed = true;
-      }
-    }
+    const int parts = static_cast<int>(found.parts.size());
     const std::string name = Printable(file);
     if (parts < 1) {
       console.out() << "No parts in file \"" << name << "\" found!\n";

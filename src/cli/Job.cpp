@@ -16,10 +16,6 @@ std::unique_ptr<wave::Source> Job::Open(const std::string& path, wave::Error* re
   return std::move(opened.source);
 }
 
-wave::Error Job::ReadFailure(const wave::Source& source) {
-  return {wave::ErrorCode::UnableToRead, source.Failure()};
-}
-
 std::string Job::ShownFolder() const {
   const std::string& folder = options.outputDir;
   std::string slashes = folder;

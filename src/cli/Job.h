@@ -25,9 +25,6 @@ struct Job {
   // past, bytes left out) is said on stderr too.
   std::unique_ptr<wave::Source> Open(const std::string& path, wave::Error* refusal = nullptr);
 
-  // A failed read of `source` as an error, with what the reader knows of it.
-  static wave::Error ReadFailure(const wave::Source& source);
-
   // The folder part names are shown in: --output-dir as given, or where the
   // kernel resolved it when it climbs with ".." (past a link that is not
   // where the spelling suggests).

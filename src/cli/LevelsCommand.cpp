@@ -5,7 +5,7 @@
 #include "batch/Analysis.h"
 #include "cli/Commands.h"
 #include "cli/Text.h"
-#include "cli/Tracks.h"
+#include "cli/Finding.h"
 #include "detect/Units.h"
 
 namespace corvella::cli {
@@ -76,28 +76,31 @@ void WriteLevels(std::ostream& out, const std::string& file, const wave::SourceI
 
 // levels --tracks N: the floor and the silences the tracks are found at.
 bool LevelsOfTracks(Job& job, const std::string& file, wave::Source& source, Console::Bar& bar,
-                    int wanted) {
-  FoundTracks found;
-  std::string refusal;
-  if (!FindTracks(job, file, source, bar, wanted, found, refusal)) return false;
+                    const split::TrackList& list) {
+  split::Found found;
+  if (auto error = Find(job, file, source, RequestFor(job.options, list, file), bar, found)) {
+    if (error == wave::ErrorCode::TitlesMismatch) error = {};
+    if (error != wave::ErrorCode::Stopped && error) job.console.Report(file, error);
+    if (error) return false;
+  }
   bar.Clear();
   const wave::SourceInfo& info = source.Info();
-  const detect::TrackChoice& choice = found.tracks.choice;
-  const detect::LevelEstimate estimate = detect::EstimateLevels(found.survey->Levels());
+  const detect::TrackChoice& choice = *found.choice;
+  const batch::WindowSurvey& survey = *found.survey;
+  const detect::LevelEstimate estimate = detect::EstimateLevels(survey.Levels());
   std::ostream& out = job.console.out();
-  WriteLevels(out, file, info, *found.survey, estimate, choice.floorDb);
+  WriteLevels(out, file, info, survey, estimate, choice.floorDb);
   out << "  tracks: " << choice.parts << " at " << Fixed(choice.floorDb, 1) << " dBFS"
       << (choice.declicked ? ", with clicks taken for silence" : "");
-  if (choice.parts > 1)
-    out << "; the silences between them: " << GapLengths(found.tracks.parts, info.rate);
+  std::vector<detect::PartSpan> spans;
+  for (const split::Part& part : found.parts) spans.push_back(part.span);
+  if (choice.parts > 1) out << "; the silences between them: " << GapLengths(spans, info.rate);
   out << "\n";
   if (choice.runnerUp) {
     out << "  the longest silence inside a track: "
-        << Fixed(
-               detect::Seconds(choice.runnerUp->windows * found.survey->WindowFrames(), info.rate),
-               2)
+        << Fixed(detect::Seconds(choice.runnerUp->windows * survey.WindowFrames(), info.rate), 2)
         << " s, at "
-        << Clock(detect::Seconds(choice.runnerUp->first * found.survey->WindowFrames(), info.rate))
+        << Clock(detect::Seconds(choice.runnerUp->first * survey.WindowFrames(), info.rate))
         << "\n";
   }
   out << "suggested: --tracks " << choice.parts << " --threshold-db " << Fixed(choice.floorDb, 1)
@@ -111,8 +114,8 @@ int Levels(Job& job) {
   Console& console = job.console;
   const Options& options = job.options;
   bool failed = false;
-  TrackNames names;
-  if (!ReadTrackNames(job, names)) return kExitFailed;
+  split::TrackList list;
+  if (!ReadTrackList(job, list)) return kExitFailed;
   for (const std::string& file : options.files) {
     if (console.Stopped()) break;
     Console::Bar bar(console, file);
@@ -122,7 +125,7 @@ int Levels(Job& job) {
       continue;
     }
     if (options.tracks) {
-      if (!LevelsOfTracks(job, file, *source, bar, TracksWanted(options, names))) failed = true;
+      if (!LevelsOfTracks(job, file, *source, bar, list)) failed = true;
       if (console.Stopped()) break;
       if (!console.Deliver()) return console.OutputStatus();
       continue;
@@ -133,7 +136,7 @@ int Levels(Job& job) {
     batch::Suggestion suggestion;
     wave::Error error = batch::SurveyWindows(*source, bar, survey);
     if (!error) error = batch::Suggest(*source, survey, given, options.gapGiven, bar, suggestion);
-    if (error == wave::ErrorCode::UnableToRead) error = Job::ReadFailure(*source);
+    if (error == wave::ErrorCode::UnableToRead) error = {error.code, source->Failure()};
     if (error) {
       if (error != wave::ErrorCode::Stopped) console.Report(file, error);
       failed = true;

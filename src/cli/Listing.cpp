@@ -10,7 +10,7 @@
 #include "batch/OutputName.h"
 #include "cli/Picture.h"
 #include "cli/Text.h"
-#include "cli/Tracks.h"
+#include "cli/Finding.h"
 #include "detect/Units.h"
 
 namespace corvella::cli {
@@ -173,38 +173,12 @@ std::string JsonString(const std::string& text) {
   return nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
-std::string CueQuoted(const std::string& text) {
-  std::string quoted = "\"";
-  for (char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    quoted += c == '"' ? '\'' : byte < 0x20 || byte == 0x7F ? ' ' : c;
-  }
-  return quoted + "\"";
-}
-
 std::string LabelName(const std::string& text) {
   std::string line = text;
   for (char& c : line) {
     if (c == '\t' || c == '\n' || c == '\r') c = ' ';
   }
   return Printable(line);
-}
-
-// A cell that begins like a formula (=, +, -, @), after any apostrophes,
-// gets one apostrophe more: spreadsheets show it as text and never run it.
-// Reading a list back takes one off again.
-std::string SpreadsheetText(const std::string& text) {
-  const std::string shown = Printable(text);
-  const std::size_t first = shown.find_first_not_of('\'');
-  const bool formula = first != std::string::npos && std::strchr("=+-@", shown[first]) != nullptr;
-  return formula ? "'" + shown : shown;
-}
-
-std::string FromSpreadsheetText(const std::string& cell) {
-  const std::size_t first = cell.find_first_not_of('\'');
-  const bool formula =
-      first != std::string::npos && first > 0 && std::strchr("=+-@", cell[first]) != nullptr;
-  return formula ? cell.substr(1) : cell;
 }
 
 std::string ListingRefusal(ListFormat format, const std::vector<ListedFile>& files) {

@@ -11,6 +11,7 @@
 #include "cli/Options.h"
 #include "detect/LevelSurvey.h"
 #include "detect/Params.h"
+#include "split/Find.h"
 
 namespace corvella::cli {
 
@@ -23,16 +24,7 @@ struct ListedPart {
 };
 
 // What the pictures show beyond the parts.
-struct Picture {
-  std::vector<double> columns;            // the recording's peak in each column
-  std::vector<detect::PartSpan> found;    // each part as found, before padding
-  std::vector<detect::PartSpan> dropped;  // parts shorter than --min-part
-  double floorDb = 0;                     // the noise floor in dBFS
-  // The levels of its 10 ms windows, as `levels` reports them.
-  detect::LevelHistogram levels;
-  detect::LevelEstimate estimate;
-  double suggestionDb = -50;
-};
+using Picture = split::PictureSurvey;
 
 struct ListedFile {
   std::string file;   // as given
@@ -59,15 +51,8 @@ std::string ListingRefusal(ListFormat format, const std::vector<ListedFile>& fil
 std::string CueTime(double seconds);
 // A JSON string: every byte that is not UTF-8 becomes U+FFFD.
 std::string JsonString(const std::string& text);
-// A name as a cue sheet quotes it: no quotes or control characters inside.
-std::string CueQuoted(const std::string& text);
 // A label's name on one line of a label track: tabs and line breaks become
 // spaces, other control characters \xNN escapes.
 std::string LabelName(const std::string& text);
-// A name as a CSV cell holds it, safe in a terminal and a spreadsheet:
-// control characters as \xNN, and a cell that would begin like a formula
-// (=, +, -, @) behind an apostrophe. FromSpreadsheetText undoes the latter.
-std::string SpreadsheetText(const std::string& text);
-std::string FromSpreadsheetText(const std::string& cell);
 
 }  // namespace corvella::cli

@@ -8,49 +8,20 @@
 // decoder is not shared: each writer reads through a fork of it. What the
 // writers did is told back to the first thread in the parts' order, and it
 // alone speaks to the console.
-#include <algorithm>
-#include <cerrno>
-#include <chrono>
-#include <condition_variable>
-#include <cstring>
-#include <deque>
-#include <filesystem>
-#include <fstream>
-#include <iostream>
 #include <map>
-#include <mutex>
-#include <thread>
 
 #include "batch/OutputName.h"
-#include "batch/PartWalk.h"
-#include "batch/Plan.h"
 #include "cli/Commands.h"
-#include "cli/CutList.h"
+#include "cli/Finding.h"
 #include "cli/Text.h"
-#include "cli/Tracks.h"
 #include "formats/Formats.h"
+#include "split/CutList.h"
+#include "split/ListText.h"
+#include "split/WriterPool.h"
 #include "wave/PartWriter.h"
 
 namespace corvella::cli {
 namespace {
-
-// A recording opened for splitting, with how its parts are written.
-struct Recording {
-  std::string file;
-  std::unique_ptr<wave::Source> source;
-  formats::PartPlan plan;
-  // One writer at a time reads a decoder that cannot be forked.
-  std::mutex reading;
-};
-
-// One part to write, and once written, what became of it.
-struct Task {
-  std::size_t index = 0;  // its place in the run's order
-  Recording* recording = nullptr;
-  formats::PartPlan::Part part;
-  std::string shown;  // the name as printed
-  wave::Error error;
-};
 
 // The files no part of the run may replace: its sources, and its cut list
 // (also when it comes through stdin from a file).
@@ -71,128 +42,28 @@ void KeepRunFiles(Job& job, wave::KeptFiles& keep) {
   if (listId.Known()) keep.Add(listId, "the track list of this run");
 }
 
-// The writers of one run: a thread per core, each taking the next part.
-class Writer {
- public:
-  Writer(Job& job, wave::Folder& folder) : job_(job), folder_(folder) {
-    KeepRunFiles(job, keep_);
-    const unsigned cores = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
-    for (unsigned i = 0; i < cores; ++i) threads_.emplace_back([this] { Run(); });
-  }
-  ~Writer() {
-    {
-      std::lock_guard lock(mutex_);
-      closing_ = true;
-    }
-    wake_.notify_all();
-    for (std::thread& thread : threads_) thread.join();
-  }
-
-  const wave::KeptFiles& Kept() const { return keep_; }
-
-  void Add(Task task) {
-    {
-      std::lock_guard lock(mutex_);
-      task.index = added_++;
-      frames_ += task.part.end - task.part.start;
-      waiting_.push_back(std::move(task));
-    }
-    wake_.notify_all();
-  }
-  // The parts written (or refused) since the last call, in the order they
-  // were added; with `all`, after waiting for every part given so far,
-  // telling `progress` meanwhile how much of them is written.
-  std::vector<Task> Done(bool all, detect::Progress* progress = nullptr) {
-    std::unique_lock lock(mutex_);
-    if (all) {
-      while (!wake_.wait_for(lock, std::chrono::milliseconds(200),
-                             [this] { return waiting_.empty() && busy_ == 0; })) {
-        if (progress && frames_ > 0) progress->Report(static_cast<int>(written_ * 100 / frames_));
-      }
-    }
-    std::vector<Task> ready;
-    for (auto it = done_.find(released_); it != done_.end(); it = done_.find(++released_)) {
-      ready.push_back(std::move(it->second));
-      done_.erase(it);
-    }
-    if (all) frames_ = written_ = 0;
-    return ready;
-  }
-
- private:
-  void Run() {
-    std::unique_lock lock(mutex_);
-    for (;;) {
-      wake_.wait(lock, [this] { return closing_ || !waiting_.empty(); });
-      if (waiting_.empty()) return;
-      Task task = std::move(waiting_.front());
-      waiting_.pop_front();
-      ++busy_;
-      lock.unlock();
-      Write(task);
-      lock.lock();
-      --busy_;
-      written_ += task.part.end - task.part.start;
-      done_.emplace(task.index, std::move(task));
-      wake_.notify_all();
-    }
-  }
-
-  void Write(Task& task) {
-    if (job_.console.Stopped()) {
-      task.error = wave::ErrorCode::Stopped;
-      return;
-    }
-    Recording& recording = *task.recording;
-    wave::Source* reader = recording.source.get();
-    std::unique_ptr<wave::Source> fork;
-    std::unique_lock<std::mutex> alone;
-    if (reader->Sequential()) {
-      fork = reader->Fork();
-      if (fork) {
-        reader = fork.get();
-      } else {
-        alone = std::unique_lock(recording.reading);
-      }
-    }
-    task.error = recording.plan.Write(*reader, task.part, folder_, &keep_,
-                                      [this] { return job_.console.Stopped(); });
-  }
-
-  Job& job_;
-  wave::Folder& folder_;
-  wave::KeptFiles keep_;
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::deque<Task> waiting_;
-  std::map<std::size_t, Task> done_;
-  std::size_t added_ = 0, released_ = 0;
-  int busy_ = 0;
-  std::int64_t frames_ = 0, written_ = 0;  // of the parts given since the last full wait
-  bool closing_ = false;
-  std::vector<std::thread> threads_;  // last: they start once everything else is in place
-};
-
 class SplitRun {
  public:
-  SplitRun(Job& job, wave::Folder& folder, const TrackNames& names)
+  SplitRun(Job& job, wave::Folder& folder, const split::TrackList& list)
       : job_(job),
         console_(job.console),
         shownFolder_(job.ShownFolder()),
-        names_(names),
-        titles_(NamesOfParts(job.options, names)),
+        list_(list),
         folder_(folder),
-        writer_(job, folder) {}
+        writer_(folder, keep_, [&console = job.console] { return console.Stopped(); }) {
+    // Before any part is added, so the writers see the files in full.
+    KeepRunFiles(job, keep_);
+  }
 
   // A part refused or not written, or stdout failing for another reason
   // than a closed pipe.
   bool failed() const { return failed_ || outputFailed_; }
-  const wave::KeptFiles& Kept() const { return writer_.Kept(); }
+  const wave::KeptFiles& Kept() const { return keep_; }
 
   // Opens a recording and settles how its parts are written; false after
   // reporting why it cannot be split.
-  bool Open(const std::string& file, Recording& recording) {
-    recording.file = file;
+  bool Open(const std::string& file, split::Recording& recording) {
+    recording.path = file;
     recording.source = job_.Open(file);
     if (!recording.source) {
       failed_ = true;
@@ -220,27 +91,9 @@ class SplitRun {
   // Finds the parts of a recording and writes them.
   void File(const std::string& file) {
     Console::Bar bar(console_, file);
-    Recording recording;
+    split::Recording recording;
     if (!Open(file, recording)) return;
     const Options& options = job_.options;
-    wave::Source& source = *recording.source;
-    const std::string name = batch::FileNameOf(file);
-    const std::string extension = recording.plan.Extension();
-    int count = 0;  // known before writing where parts are tagged with their count
-    auto write = [&](const detect::PartSpan& part, int number) {
-      formats::PartPlan::Part planned{
-          part.start, part.end, batch::PartFileName(name, number, extension),
-          number,     count,    std::nullopt};
-      if (!titles_.empty()) {
-        // Named and tagged from the track list.
-        const PartNames& names = titles_[static_cast<std::size_t>(number - 1)];
-        planned.name =
-            batch::TrackFileName(number, count, names.title, recording.plan.ExtensionFor(name));
-        planned.track =
-            wave::TrackTags{names.title, names.artist, names.album, names.date, number, count};
-      }
-      Add(recording, planned);
-    };
     // The bar, and the names of the parts written meanwhile, once a block.
     struct Progress final : detect::Progress {
       SplitRun& run;
@@ -250,105 +103,82 @@ class SplitRun {
       void Pump() override { run.Tell(false); }
       bool StopRequested() override { return bar.StopRequested(); }
     } progress(*this, bar);
-    batch::WalkResult walk;
-    std::vector<detect::PartSpan> parts;
-    if (options.tracks) {
-      // One pass to find the tracks, then the parts written.
-      FoundTracks found;
-      std::string refusal;
-      if (!FindTracks(job_, file, source, progress, TracksWanted(options, names_), found,
-                      refusal)) {
-        failed_ = failed_ || !refusal.empty();
-        return;
+    split::Request request = RequestFor(options, list_, file, recording.plan.Extension());
+    request.wholeFirst = recording.plan.Tagged();
+    split::Found found;
+    // A plain search hands each part on as soon as its end is known, to be
+    // written while the search goes on.
+    const wave::Error error =
+        Find(job_, file, *recording.source, request, progress, found,
+             [&](const split::Part& part) { Add(recording, split::PartToWrite(part)); });
+    const bool readFailed = error == wave::ErrorCode::UnableToRead;
+    if (error && !readFailed && error != wave::ErrorCode::TitlesMismatch) {
+      // Nothing found: a survey or a list that failed, or a stop.
+      if (error != wave::ErrorCode::Stopped) {
+        console_.Report(file, error);
+        failed_ = true;
       }
-      batch::PlanOptions plan = options.Plan(source.Info().rate);
-      plan.minFrames = 0;  // no track is shorter
-      parts = batch::PlanParts(found.tracks.parts, source.Info().frames, plan);
-    } else {
-      detect::Scanner scanner(source, options.Detection(), progress);
-      // Parts are found first, and written after, where they are tagged
-      // with their count or named from a list, where --min-part or padding
-      // need the neighbours, and where the source is a decoder that reads
-      // one way only.
-      if (!options.Planned() && !recording.plan.Tagged() && !source.Sequential() &&
-          titles_.empty()) {
-        walk = batch::WalkParts(scanner, write);
-      } else {
-        const auto found = batch::FindParts(scanner, walk);
-        parts = batch::PlanParts(found, source.Info().frames, options.Plan(source.Info().rate));
-        // A recording that cannot be read to its end keeps the parts whose
-        // ends were found before the damage; padded, the last of them may
-        // reach into it, and is left out.
-        if (walk.readFailed && options.Planned() && !parts.empty()) parts.pop_back();
-        if (walk.readFailed && source.WholeInDoubt()) parts.clear();
-      }
+      return;
     }
-    const std::string mismatch = titles_.empty() ? "" : TitleMismatch(titles_.size(), parts.size());
-    if (!mismatch.empty()) {
-      if (walk.readFailed) console_.Report(file, Job::ReadFailure(source));
-      console_.Report(file, mismatch + ": nothing written");
+    if (!request.titles.empty() && request.titles.size() != found.parts.size()) {
+      if (readFailed) console_.Report(file, error);
+      const wave::Error mismatch =
+          Worded(wave::ErrorCode::TitlesMismatch, options, request, found);
+      console_.Report(file, mismatch.detail + ": nothing written");
       failed_ = true;
       return;
     }
-    count = static_cast<int>(parts.size());
     // Named from a list, the parts are known whole before the first is
     // written: one that would replace a file of the run (a title that is
     // the recording's name, say) stops them all, so that no half of an
     // album is left.
-    for (std::size_t k = 0; k < titles_.size() && k < parts.size(); ++k) {
-      const std::string partName = batch::TrackFileName(
-          static_cast<int>(k) + 1, count, titles_[k].title, recording.plan.ExtensionFor(name));
-      const std::string why = writer_.Kept().ReasonFor(folder_, partName);
+    for (std::size_t k = 0; !request.titles.empty() && k < found.parts.size(); ++k) {
+      const std::string& name = found.parts[k].name;
+      const std::string why = keep_.ReasonFor(folder_, name);
       if (!why.empty()) {
-        console_.Report(file, "part \"" + Printable(partName) + "\" would replace " + why +
+        console_.Report(file, "part \"" + Printable(name) + "\" would replace " + why +
                                   ": nothing written");
         failed_ = true;
         return;
       }
     }
-    for (std::size_t k = 0; k < parts.size() && !console_.Stopped(); ++k) {
-      write(parts[k], static_cast<int>(k) + 1);
-    }
+    for (std::size_t k = found.handedOn; k < found.parts.size() && !console_.Stopped(); ++k)
+      Add(recording, split::PartToWrite(found.parts[k]));
     // Every part of the file is written before its source is let go.
     Tell(true, &bar);
-    if (walk.readFailed) {
-      console_.Report(file, Job::ReadFailure(source));
+    if (readFailed) {
+      console_.Report(file, error);
       failed_ = true;
     }
   }
 
   // Writes the parts a cut list names for a recording.
-  void Cuts(Recording& recording, const std::vector<PlannedPart>& parts) {
-    const int count = static_cast<int>(parts.size());
+  void Cuts(split::Recording& recording, const std::vector<split::Part>& parts) {
     for (std::size_t k = 0; k < parts.size() && !console_.Stopped(); ++k) {
-      Add(recording, {parts[k].span.start, parts[k].span.end, parts[k].name,
-                      static_cast<int>(k) + 1, count, std::nullopt});
+      Add(recording, split::PartToWrite(parts[k]));
       Tell(false);
     }
     Tell(true);
   }
 
  private:
-  void Add(Recording& recording, const formats::PartPlan::Part& part) {
-    Task task;
-    task.recording = &recording;
-    task.part = part;
-    task.shown = batch::JoinPath(shownFolder_, part.name);
-    writer_.Add(std::move(task));
+  void Add(split::Recording& recording, const formats::PartPlan::Part& part) {
+    writer_.Add(recording, part);
   }
 
   // Prints what the writers have done: the names written, the parts refused.
   void Tell(bool all, detect::Progress* progress = nullptr) {
-    for (const Task& task : writer_.Done(all, progress)) {
+    for (const split::WriteTask& task : writer_.Done(all, progress)) {
       if (task.error == wave::ErrorCode::Stopped) continue;
+      const std::string shown = batch::JoinPath(shownFolder_, task.part.name);
       if (task.error) {
-        console_.Report(task.shown, task.error);
+        console_.Report(shown, task.error);
         failed_ = true;
         continue;
       }
       // A closed or full stdout stops the listing of names, never the parts.
       if (!job_.options.quiet && listing_) {
-        console_.out() << Printable(task.shown) << '\n';
+        console_.out() << Printable(shown) << '\n';
         listing_ = console_.Deliver();
         outputFailed_ = !listing_ && !console_.OutClosed();
       }
@@ -358,10 +188,10 @@ class SplitRun {
   Job& job_;
   Console& console_;
   std::string shownFolder_;
-  const TrackNames& names_;
-  std::vector<PartNames> titles_;  // from --names, one a part
+  const split::TrackList& list_;
   wave::Folder& folder_;
-  Writer writer_;
+  wave::KeptFiles keep_;
+  split::WriterPool writer_;
   bool failed_ = false;
   bool listing_ = true;
   bool outputFailed_ = false;
@@ -375,17 +205,17 @@ int SplitByCuts(Job& job, wave::Folder& folder, SplitRun& run) {
   const std::string& cuts = job.options.cuts;
   const std::string shown = cuts == "-" ? "stdin" : cuts;
   std::string text;
-  CutList list;
-  std::string error = ReadListFile(cuts, "a cut list", text);
-  if (error.empty()) error = ParseCutList(text, list);
-  if (!error.empty()) {
+  split::CutList list;
+  wave::Error error = split::ReadListFile(cuts, "a cut list", text);
+  if (!error) error = split::ParseCutList(text, list);
+  if (error) {
     job.console.Report(shown, error);
     return kExitFailed;
   }
   struct Planned {
     std::string file;
     wave::SourceInfo info;
-    std::vector<PlannedPart> parts;
+    std::vector<split::Part> parts;
   };
   std::vector<Planned> planned;
   std::map<std::string, std::string> names;  // each part's name, and whose part it is
@@ -393,30 +223,40 @@ int SplitByCuts(Job& job, wave::Folder& folder, SplitRun& run) {
   for (const std::string& file : job.options.files) {
     if (job.console.Stopped()) return job.console.StopStatus();
     Planned plan{file, {}, {}};
+    std::string why;
     {
-      Recording recording;
+      split::Recording recording;
       if (!run.Open(file, recording)) {
         failed = true;
         continue;
       }
       plan.info = recording.source->Info();
-      error = ResolveCuts(list, file, job.options.files.size(), plan.info,
-                          recording.plan.Extension(), plan.parts);
+      split::Request request;
+      request.cuts = &list;
+      request.files = job.options.files.size();
+      request.path = file;
+      request.extension = recording.plan.Extension();
+      split::Found found;
+      detect::NoProgress quiet;
+      if (auto refused = split::FindParts(*recording.source, request, quiet, found)) {
+        why = refused.detail;
+      }
+      plan.parts = std::move(found.parts);
     }
-    for (std::size_t k = 0; error.empty() && k < plan.parts.size(); ++k) {
+    for (std::size_t k = 0; why.empty() && k < plan.parts.size(); ++k) {
       const std::string& name = plan.parts[k].name;
       const auto [at, added] = names.emplace(name, file);
       if (!added) {
-        error = "two parts are named \"" + Printable(name) + "\"" +
-                (at->second == file ? "" : " (one of " + Printable(at->second) + ")");
+        why = "two parts are named \"" + Printable(name) + "\"" +
+              (at->second == file ? "" : " (one of " + Printable(at->second) + ")");
       }
-      const std::string why = run.Kept().ReasonFor(folder, name);
-      if (error.empty() && !why.empty()) {
-        error = "part \"" + Printable(name) + "\" would replace " + why;
+      const std::string kept = run.Kept().ReasonFor(folder, name);
+      if (why.empty() && !kept.empty()) {
+        why = "part \"" + Printable(name) + "\" would replace " + kept;
       }
     }
-    if (!error.empty()) {
-      job.console.Report(file, shown + ": " + error);
+    if (!why.empty()) {
+      job.console.Report(file, shown + ": " + why);
       failed = true;
       continue;
     }
@@ -426,7 +266,7 @@ int SplitByCuts(Job& job, wave::Folder& folder, SplitRun& run) {
     job.console.Report("split", "nothing written: the cut list does not fit the recordings");
     return kExitFailed;
   }
-  if (list.format == CutFormat::Cue && !job.options.quiet) {
+  if (list.format == split::CutFormat::Cue && !job.options.quiet) {
     job.console.Report(shown,
                        "a cue sheet gives times to 1/75 s; each part runs from its track's "
                        "INDEX 01 to the next track's, the last to the end of the recording");
@@ -434,7 +274,7 @@ int SplitByCuts(Job& job, wave::Folder& folder, SplitRun& run) {
   bool changed = false;
   for (const Planned& plan : planned) {
     if (job.console.Stopped()) break;
-    Recording recording;
+    split::Recording recording;
     if (!run.Open(plan.file, recording)) continue;
     const wave::SourceInfo& info = recording.source->Info();
     if (info.frames != plan.info.frames || info.rate != plan.info.rate ||
@@ -459,9 +299,9 @@ int Split(Job& job) {
     job.console.Report(destination, "No such folder for the parts! (" + error.detail + ")");
     return kExitFailed;
   }
-  TrackNames names;
-  if (!ReadTrackNames(job, names)) return kExitFailed;
-  SplitRun run(job, *folder, names);
+  split::TrackList list;
+  if (!ReadTrackList(job, list)) return kExitFailed;
+  SplitRun run(job, *folder, list);
   if (!job.options.cuts.empty()) return SplitByCuts(job, *folder, run);
   for (const std::string& file : job.options.files) {
     if (job.console.Stopped()) break;

@@ -5,48 +5,6 @@
 
 namespace corvella::wave {
 
-std::string MessageOf(const Error& error) {
-  switch (error.code) {
-    case ErrorCode::None:
-      return "";
-    case ErrorCode::UnableToOpen:
-      return "Unable to open file!";
-    case ErrorCode::NotValidWav:
-      return "Not a valid WAV file!";
-    case ErrorCode::NoFmtChunk:
-      return "Failed to locate fmt chunk!";
-    case ErrorCode::UnknownFmt:
-      return "Unknown fmt chunk!";
-    case ErrorCode::NoMemory:
-      return "Failed to allocate memory!";
-    case ErrorCode::FmtUnreadable:
-      return "Failed to read fmt chunk!";
-    case ErrorCode::Not16Bits:
-      return "Not 16 bits per sample!";
-    case ErrorCode::NotPcm:
-      return "Not a PCM file!";
-    case ErrorCode::NotMonoStereo:
-      return "Not a mono or stereo file!";
-    case ErrorCode::NoDataChunk:
-      return "File has no data chunk!";
-    case ErrorCode::EmptyData:
-      return "Data chunk contains no data!";
-    case ErrorCode::DataSizeWrong:
-      return "Size of data chunk is wrong!";
-    case ErrorCode::Unsupported:
-      return error.detail;
-    case ErrorCode::UnableToRead:
-      return "Unable to read file!";
-    case ErrorCode::UnableToCreate:
-      return "Unable to create output file!";
-    case ErrorCode::UnableToWrite:
-      return "Unable to write output file!";
-    case ErrorCode::Stopped:
-      return "Stopped!";
-  }
-  return "";
-}
-
 std::string ReasonOf(int errorNumber) {
   switch (errorNumber) {
     case ENOENT:

@@ -89,11 +89,11 @@ void PutChunk(Bytes& out, std::uint32_t id, const Bytes& body) {
 Bytes PartFormatBody(const WaveSource& source, bool mix) {
   const WaveFormat& format = source.Format();
   const SourceInfo& info = source.Info();
-  if (!info.windowFormat && !mix) return format.bytes;
+  if (!info.plain16 && !mix) return format.bytes;
   const int channels = mix ? 1 : info.channels;
-  const int blockAlign = channels * (info.windowFormat ? 2 : format.blockAlign / format.channels);
-  Bytes body = info.windowFormat ? Bytes(16, 0) : format.bytes;
-  if (info.windowFormat) {
+  const int blockAlign = channels * (info.plain16 ? 2 : format.blockAlign / format.channels);
+  Bytes body = info.plain16 ? Bytes(16, 0) : format.bytes;
+  if (info.plain16) {
     WriteLe16(body.data(), kTagPcm);
     WriteLe16(body.data() + 14, format.bits);
   }

@@ -95,7 +95,7 @@ struct WriteOptions {
 std::unique_ptr<MmioFile> CreatePart(Folder& folder, const std::string& name, const KeptFiles* keep,
                                      Error& error);
 
-// The fmt body of a part: the window's own 16 bytes for its format, else
+// The fmt body of a part: the classic 16 bytes for a plain 16-bit source, else
 // the source's as stored, with the fields of one channel when mixed.
 std::vector<std::uint8_t> PartFormatBody(const WaveSource& source, bool mix);
 
@@ -107,7 +107,7 @@ Error ChunkBody(WaveSource& source, const ChunkPlace& place, std::int64_t startF
 // Writes frames [startFrame, endFrame) of `source` as the file `name` in
 // `folder`. The file appears under its name only once it is complete; an
 // existing file of that name is replaced then, and kept on any failure.
-// A part of a recording in the window's format has the window's 44-byte
+// A part of a plain 16-bit recording has the classic 44-byte
 // header; any other repeats the source's fmt chunk (patched for one channel
 // when mixed), and is an RF64 file (RF64, WAVE, ds64, fmt, data) when it
 // would not fit the 32-bit sizes of RIFF. A part of a Wave64 recording is a

@@ -23,15 +23,18 @@ struct SourceInfo {
   // scale. A decoder may deliver them widened to 32 bits. For float samples
   // the width they are stored in, 32 or 64, whatever they are delivered as.
   int bits = 16;
-  // The bytes from the first frame on that the searches read. A recording in
-  // the window's own format is read to the end of its file, chunks after the
-  // data included, as the window reads it; any other only to its last frame.
+  // The bytes from the first frame on that the searches read. A plain
+  // 16-bit recording is read to the end of its file, chunks after the data
+  // included, as Corvella has always read it; any other only to its last
+  // frame.
   std::int64_t extentBytes = 0;
   // The speakers of the channels, as WAVE_FORMAT_EXTENSIBLE's mask gives
   // them; 0 when the recording does not say.
   std::uint32_t channelMask = 0;
-  // The window's format: 16-bit PCM, mono or stereo, in a plain RIFF file.
-  bool windowFormat = false;
+  // Plain 16-bit PCM, mono or stereo, in a RIFF file whose data size is
+  // true: read to the end of its file, and its parts written with the
+  // classic 44-byte header.
+  bool plain16 = false;
   // "WAV", "FLAC", ...: what the file is, for listings.
   std::string container = "WAV";
 

@@ -87,7 +87,7 @@ struct WaveOpener {
   WaveOpenOptions options;
   std::unique_ptr<WaveSource> source = std::make_unique<WaveSource>();
   std::uint32_t formatSize_ = 0;
-  bool checkedAsWindow_ = false;  // the format was taken for the window's
+  bool checkedAsPlain_ = false;  // the format was taken for plain 16-bit
 
   OpenedWave Refuse(Error error) { return {nullptr, std::move(error)}; }
   bool AnyWave() const { return options.acceptance == Acceptance::AnyWave; }
@@ -154,8 +154,8 @@ struct WaveOpener {
   Error SettleData(std::int64_t declared, bool unknown, std::int64_t fileLength, int frameBytes) {
     frameBytes = std::max(frameBytes, 1);
     const std::int64_t present = std::max<std::int64_t>(fileLength - source->dataOffset_, 0);
-    // What the window would refuse is read as any other recording: its data only.
-    if (unknown || present < declared) source->info_.windowFormat = false;
+    // A size unknown or past the end is never plain 16-bit: its data only are read.
+    if (unknown || present < declared) source->info_.plain16 = false;
     if (unknown) {
       source->dataBytes_ = present / frameBytes * frameBytes;
       return {};
@@ -177,7 +177,7 @@ struct WaveOpener {
     return {};
   }
 
-  // The fmt body, read and checked as far as the command line or the window
+  // The fmt body, read and checked as far as the acceptance asked for
   // needs it; `formatSize` is the body's length.
   Error ReadFormat(MmioFile& file, std::int64_t bodyOffset, std::uint64_t formatSize,
                    std::int64_t fileLength) {
@@ -200,9 +200,9 @@ struct WaveOpener {
     info.rate = format.rate;
     info.sampleType = SampleType::S16;
     info.bits = 16;
-    info.windowFormat = source->layout_ == Layout::Riff && format.bits == 16 &&
+    info.plain16 = source->layout_ == Layout::Riff && format.bits == 16 &&
                         format.tag == kTagPcm && (format.channels == 1 || format.channels == 2);
-    checkedAsWindow_ = info.windowFormat;
+    checkedAsPlain_ = info.plain16;
     if (!AnyWave()) {
       if (format.bits != 16) return ErrorCode::Not16Bits;
       if (format.tag != kTagPcm) return ErrorCode::NotPcm;
@@ -210,15 +210,15 @@ struct WaveOpener {
       return {};
     }
     formatSize_ = static_cast<std::uint32_t>(std::min<std::uint64_t>(formatSize, 0xFFFFFFFF));
-    if (info.windowFormat) return {};
+    if (info.plain16) return {};
     return CheckFormat(format, formatSize_, info.sampleType, info.bits);
   }
 
-  // A recording that looked like the window's but is read as any other (its
+  // A recording that looked plain 16-bit but is read as any other (its
   // size unknown or past the end) is checked as any other.
   Error CheckAsAnyWave() {
     SourceInfo& info = source->info_;
-    if (info.windowFormat || !checkedAsWindow_) return {};
+    if (info.plain16 || !checkedAsPlain_) return {};
     return CheckFormat(source->format_, formatSize_, info.sampleType, info.bits);
   }
 
@@ -248,9 +248,9 @@ struct WaveOpener {
     info.rate = format.rate;
     info.frames = source->dataBytes_ / info.FrameBytes();
     info.channelMask = format.extensible ? format.channelMask : 0;
-    // The window reads on past the data into what follows it; for any other
+    // A plain 16-bit recording is read on past the data into what follows it; for any other
     // recording only the data are samples.
-    info.extentBytes = info.windowFormat ? fileLength - source->dataOffset_ : source->dataBytes_;
+    info.extentBytes = info.plain16 ? fileLength - source->dataOffset_ : source->dataBytes_;
     info.container = source->layout_ == Layout::Rf64     ? "RF64"
                      : source->layout_ == Layout::Wave64 ? "Wave64"
                                                          : "WAV";
@@ -286,7 +286,7 @@ struct WaveOpener {
         inDs64 ? static_cast<std::int64_t>(std::min<std::uint64_t>(ds64.dataSize, INT64_MAX / 2))
                : chunk.cksize;
     // A program writing to a pipe cannot go back to fill the size in: it
-    // leaves all ones, which the window's format does not take.
+    // leaves all ones, which plain 16-bit does not take.
     const bool unknown =
         AnyWave() && (inDs64 ? ds64.dataSize == ~std::uint64_t{0} : chunk.cksize == kSizeInDs64);
     if (!AnyWave()) {

@@ -18,12 +18,12 @@ namespace corvella::wave {
 
 // Which recordings a reader takes.
 enum class Acceptance {
-  // The window's format only: 16-bit PCM, mono or stereo, in a plain RIFF
-  // file; anything else is refused with the window's message, in the order
-  // its checks run.
-  WindowFormat,
-  // Every WAV a recorder writes; files in the window's format are read
-  // exactly as the window reads them.
+  // Plain 16-bit PCM only, mono or stereo, in a RIFF file; anything else is
+  // refused as not 16 bits, not PCM or not mono or stereo, checked in that
+  // order.
+  Plain16,
+  // Every WAV a recorder writes; plain 16-bit files are read exactly as
+  // when only they are taken.
   AnyWave,
 };
 

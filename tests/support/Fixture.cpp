@@ -1,3 +1,4 @@
+#include "messages/Messages.h"
 #include "support/Fixture.h"
 
 #include <sndfile.h>
@@ -69,7 +70,7 @@ std::unique_ptr<wave::WaveSource> SourceFixture::Open(const Bytes& file, const s
                                                       wave::Acceptance acceptance) {
   dir.Put(name, file);
   wave::OpenedWave opened = wave::OpenWave(wave::PlatformFiles(), dir / name, acceptance);
-  if (!opened.source) ADD_FAILURE() << "refused: " << wave::MessageOf(opened.error);
+  if (!opened.source) ADD_FAILURE() << "refused: " << messages::MessageOf(opened.error);
   return std::move(opened.source);
 }
 
@@ -77,7 +78,7 @@ std::string SourceFixture::Refusal(const Bytes& file, wave::Acceptance acceptanc
   dir.Put("refused.wav", file);
   const wave::OpenedWave opened =
       wave::OpenWave(wave::PlatformFiles(), dir / "refused.wav", acceptance);
-  return opened.source ? "" : wave::MessageOf(opened.error);
+  return opened.source ? "" : messages::MessageOf(opened.error);
 }
 
 std::vector<PartSpan> SourceFixture::Walk(wave::Source& source) {
@@ -95,9 +96,9 @@ std::vector<PartSpan> SourceFixture::Walk(wave::Source& source) {
 
 int SourceFixture::Split(const std::string& name, const std::string& destFolder, bool write,
                          wave::FileApi& files) {
-  wave::OpenedWave opened = wave::OpenWave(files, dir / name, wave::Acceptance::WindowFormat);
+  wave::OpenedWave opened = wave::OpenWave(files, dir / name, wave::Acceptance::Plain16);
   if (!opened.source) {
-    messages.push_back(wave::MessageOf(opened.error));
+    messages.push_back(messages::MessageOf(opened.error));
     return 0;
   }
   detect::Scanner scanner(*opened.source, params, progress);
@@ -112,10 +113,10 @@ int SourceFixture::Split(const std::string& name, const std::string& destFolder,
       error = wave::WritePart(*opened.source, part.start, part.end, *folder,
                               batch::PartFileName(name, number), options);
     }
-    if (error) messages.push_back(wave::MessageOf(error));
+    if (error) messages.push_back(messages::MessageOf(error));
     written.push_back(path);
   });
-  if (walk.readFailed) messages.push_back(wave::MessageOf(wave::ErrorCode::UnableToRead));
+  if (walk.readFailed) messages.push_back(messages::MessageOf(wave::ErrorCode::UnableToRead));
   return walk.parts;
 }
 

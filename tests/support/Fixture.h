@@ -58,10 +58,10 @@ class SourceFixture : public ::testing::Test {
   // Writes `file` as `name` in the scratch folder and opens it.
   std::unique_ptr<wave::WaveSource> Open(
       const Bytes& file, const std::string& name = "in.wav",
-      wave::Acceptance acceptance = wave::Acceptance::WindowFormat);
+      wave::Acceptance acceptance = wave::Acceptance::Plain16);
   // Why `file` is refused, as its message ("" when it opens).
   std::string Refusal(const Bytes& file,
-                      wave::Acceptance acceptance = wave::Acceptance::WindowFormat);
+                      wave::Acceptance acceptance = wave::Acceptance::Plain16);
   // Alternates the two searches as the walk does; returns every part found.
   std::vector<PartSpan> Walk(wave::Source& source);
   // The walk over the scratch folder's file `name` as the front ends run

@@ -8,13 +8,11 @@
 #include <string>
 #include <vector>
 
-#include <nlohmann/json_fwd.hpp>
-#include <string_view>
-
 #include "detect/Params.h"
+#include "wave/Error.h"
 #include "wave/Source.h"
 
-namespace corvella::cli {
+namespace corvella::split {
 
 enum class CutFormat { Json, Csv, Labels, Cue };
 
@@ -42,9 +40,9 @@ struct CutList {
   std::vector<CutGroup> groups;
 };
 
-// Reads a cut list, its format recognised from the content. Returns "" or
+// Reads a cut list, its format recognised from the content. Refused with
 // why it cannot be read, with the line where that showed.
-std::string ParseCutList(const std::string& text, CutList& list);
+wave::Error ParseCutList(const std::string& text, CutList& list);
 
 struct PlannedPart {
   detect::PartSpan span;
@@ -56,27 +54,10 @@ struct PlannedPart {
 // in frames (seconds rounded to the nearest frame), in order, each with its
 // name reduced to its last component, or "NAME_001.ext" where the list
 // gives none. `extension` (".flac") replaces a name's own where --to asks;
-// "" keeps it, and label names take the recording's. Returns "" or why the
+// "" keeps it, and label names take the recording's. Refused with why the
 // list cannot be used for the recording.
-std::string ResolveCuts(const CutList& list, const std::string& file, std::size_t files,
+wave::Error ResolveCuts(const CutList& list, const std::string& file, std::size_t files,
                         const wave::SourceInfo& info, const std::string& extension,
                         std::vector<PlannedPart>& parts);
 
-// Reads a list a user hands the command line (`what`: "a cut list"), from
-// a file or, for "-", stdin; "" or why not.
-std::string ReadListFile(const std::string& path, const std::string& what, std::string& text);
-
-// The texts a user hands the command line (cut lists, track lists) read
-// alike: line breaks as LF alone, whether written CR LF or CR, and no byte
-// order mark.
-std::string WithLineFeeds(const std::string& input);
-std::vector<std::string_view> TextLines(std::string_view text);
-// The next word of a cue sheet line, or its quoted string, taken off it.
-std::string_view CueWord(std::string_view& line);
-// JSON for `what` ("a cut list"): refused when nested too deeply, with a
-// key given twice in an object, or a number too large. "" or why, with the
-// line where that showed.
-std::string ParseJsonText(const std::string& text, const std::string& what,
-                          nlohmann::json& document);
-
-}  // namespace corvella::cli
+}  // namespace corvella::split

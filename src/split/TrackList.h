@@ -5,14 +5,19 @@
 #include <string>
 #include <vector>
 
-namespace corvella::cli {
+#include <optional>
+
+#include "wave/Error.h"
+#include "wave/Tags.h"
+
+namespace corvella::split {
 
 struct TrackTitle {
   std::string title;
   std::string artist;  // the track's own performer, where the list names one
 };
 
-struct TrackNames {
+struct TrackList {
   std::vector<TrackTitle> tracks;
   // The side's, from header lines ("Artist: ...") or the cue sheet's.
   std::string artist, album, date;
@@ -27,8 +32,18 @@ struct TrackNames {
 // side's from before the first track, and REM DATE. JSON takes each part's
 // "title", or else its output's name without the extension; where it lists
 // several recordings, the one whose "file" has `file`'s name. The text must
-// be UTF-8. Returns "" or why the list cannot be used, with the line where
+// be UTF-8. Refused with why the list cannot be used, with the line where
 // that showed.
-std::string ParseTrackNames(const std::string& text, const std::string& file, TrackNames& names);
+wave::Error ParseTrackList(const std::string& text, const std::string& file, TrackList& list);
 
-}  // namespace corvella::cli
+// Tags the user gives for every part of the side, before the list's own.
+struct SideTags {
+  std::optional<std::string> artist, album, date;
+};
+
+// Each part's title and tags, one a title: the artist given, else the
+// track's own performer, else the side's; the album and date given, else
+// the side's.
+std::vector<wave::TrackTags> TitlesOf(const TrackList& list, const SideTags& given);
+
+}  // namespace corvella::split

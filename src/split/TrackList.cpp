@@ -1,24 +1,22 @@
-#include "cli/TrackNames.h"
+#include "split/TrackList.h"
 
 #include <algorithm>
 #include <cctype>
 #include <nlohmann/json.hpp>
 
 #include "batch/OutputName.h"
-#include "cli/CutList.h"
-#include "cli/Text.h"
+#include "split/ListText.h"
+#include "wave/Text.h"
 
-namespace corvella::cli {
+namespace corvella::split {
 namespace {
 
 using Json = nlohmann::json;
+using wave::IsUtf8;
+using wave::Printable;
 
 // More titles than any side, or any cue sheet, holds.
 constexpr std::size_t kMostTracks = 999;
-
-std::string LineText(std::size_t index) {
-  return "line " + std::to_string(index + 1);
-}
 
 std::string Trim(std::string_view text) {
   const auto first = text.find_first_not_of(" \t");
@@ -76,7 +74,7 @@ std::string WithoutNumber(const std::string& line, std::size_t position, bool si
   return rest;
 }
 
-std::string ParseText(const std::string& text, TrackNames& names) {
+std::string ParseText(const std::string& text, TrackList& names) {
   const auto lines = TextLines(text);
   for (std::size_t i = 0; i < lines.size(); ++i) {
     const std::string line = Trim(lines[i]);
@@ -111,7 +109,7 @@ std::string ParseText(const std::string& text, TrackNames& names) {
   return "";
 }
 
-std::string ParseCueNames(const std::string& text, TrackNames& names) {
+std::string ParseCueNames(const std::string& text, TrackList& names) {
   const auto lines = TextLines(text);
   TrackTitle* track = nullptr;
   for (std::size_t i = 0; i < lines.size(); ++i) {
@@ -142,7 +140,7 @@ std::string Text(const Json& object, const char* key, const std::string& where,
   return "";
 }
 
-std::string ParseJsonNames(const std::string& text, const std::string& file, TrackNames& names) {
+std::string ParseJsonNames(const std::string& text, const std::string& file, TrackList& names) {
   Json document;
   if (auto error = ParseJsonText(text, "a track list", document); !error.empty()) return error;
   std::vector<const Json*> entries;
@@ -197,10 +195,8 @@ std::string ParseJsonNames(const std::string& text, const std::string& file, Tra
   return "";
 }
 
-}  // namespace
-
-std::string ParseTrackNames(const std::string& input, const std::string& file, TrackNames& names) {
-  names = TrackNames{};
+std::string ParseTrackListText(const std::string& input, const std::string& file, TrackList& names) {
+  names = TrackList{};
   const std::string text = WithLineFeeds(input);
   if (!IsUtf8(text)) {
     std::size_t line = 0;
@@ -234,4 +230,27 @@ std::string ParseTrackNames(const std::string& input, const std::string& file, T
   return error;
 }
 
-}  // namespace corvella::cli
+}  // namespace
+
+wave::Error ParseTrackList(const std::string& text, const std::string& file, TrackList& list) {
+  std::string why = ParseTrackListText(text, file, list);
+  if (why.empty()) return {};
+  return {wave::ErrorCode::Refused, std::move(why)};
+}
+
+std::vector<wave::TrackTags> TitlesOf(const TrackList& list, const SideTags& given) {
+  std::vector<wave::TrackTags> titles;
+  for (const TrackTitle& track : list.tracks) {
+    wave::TrackTags tags;
+    tags.title = track.title;
+    tags.artist = given.artist          ? *given.artist
+                  : !track.artist.empty() ? track.artist
+                                          : list.artist;
+    tags.album = given.album.value_or(list.album);
+    tags.date = given.date.value_or(list.date);
+    titles.push_back(std::move(tags));
+  }
+  return titles;
+}
+
+}  // namespace corvella::split

@@ -1,35 +1,26 @@
-#include "cli/CutList.h"
+#include "split/CutList.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <cmath>
-#include <filesystem>
-#include <fstream>
-#include <iostream>
 #include <nlohmann/json.hpp>
-#include <set>
 
 #include "batch/OutputName.h"
-#include "cli/Listing.h"
-#include "cli/Text.h"
-#include "wave/Error.h"
+#include "split/ListText.h"
+#include "wave/Text.h"
 
-namespace corvella::cli {
+namespace corvella::split {
 namespace {
 
 using Json = nlohmann::json;
+using wave::CueQuoted;
+using wave::Fixed;
+using wave::FromSpreadsheetText;
+using wave::Printable;
 
 // Times beyond this many seconds (over 3000 years) are typing errors, and
 // would overflow a frame count.
 constexpr double kLongestSeconds = 1e11;
-
-std::string Quoted(const std::string& text) {
-  std::string quoted(1, '"');
-  quoted += Printable(text);
-  quoted += '"';
-  return quoted;
-}
 
 std::string_view Trimmed(std::string_view text) {
   while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
@@ -59,10 +50,6 @@ std::optional<double> Number(std::string_view text) {
 
 bool Blank(std::string_view line) {
   return line.find_first_not_of(" \t") == std::string_view::npos;
-}
-
-std::string LineText(std::size_t index) {
-  return "line " + std::to_string(index + 1);
 }
 
 // --- JSON, as list --format json writes it ---------------------------------
@@ -114,35 +101,6 @@ std::string JsonSeconds(const Json& part, const char* key, const std::string& wh
   if (value == part.end() || value->is_null()) return "";
   if (!value->is_number()) return where + ": " + key + " is not a number of seconds";
   seconds = value->get<double>();
-  return "";
-}
-
-// JSON nested deeper than any cut list is refused before it is parsed, so
-// that no input can drive the parser's recursion far.
-constexpr int kDeepestJson = 32;
-
-std::string JsonTooDeep(const std::string& text, const std::string& what) {
-  int depth = 0;
-  bool inString = false, escaped = false;
-  std::size_t line = 0;
-  for (const char c : text) {
-    if (c == '\n') ++line;
-    if (inString) {
-      if (escaped) {
-        escaped = false;
-      } else if (c == '\\') {
-        escaped = true;
-      } else if (c == '"') {
-        inString = false;
-      }
-      continue;
-    }
-    if (c == '"') inString = true;
-    if ((c == '[' || c == '{') && ++depth > kDeepestJson) {
-      return LineText(line) + ": nested too deeply for " + what;
-    }
-    if (c == ']' || c == '}') --depth;
-  }
   return "";
 }
 
@@ -499,103 +457,7 @@ std::string FileName(const Cut& cut, const std::string& wanted, std::string& nam
   return "";
 }
 
-}  // namespace
-
-std::string ParseJsonText(const std::string& text, const std::string& what,
-                          nlohmann::json& document) {
-  if (auto error = JsonTooDeep(text, what); !error.empty()) return error;
-  // A key given twice in one object would leave one of its values unread:
-  // such a list is refused, as one with a number too large for a double.
-  std::vector<std::set<std::string>> keys;  // of each object open
-  std::string twice;
-  const Json::parser_callback_t noteKeys = [&](int, Json::parse_event_t event, Json& parsed) {
-    if (event == Json::parse_event_t::object_start) keys.emplace_back();
-    if (event == Json::parse_event_t::object_end && !keys.empty()) keys.pop_back();
-    if (event == Json::parse_event_t::key && !keys.empty() && twice.empty()) {
-      const std::string key = parsed.get<std::string>();
-      if (!keys.back().insert(key).second) twice = key;
-    }
-    return true;
-  };
-  try {
-    document = Json::parse(text, noteKeys);
-  } catch (const Json::parse_error& e) {
-    const auto upTo = std::min<std::size_t>(e.byte > 0 ? e.byte - 1 : 0, text.size());
-    const auto line =
-        std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(upTo), '\n');
-    return LineText(static_cast<std::size_t>(line)) + ": not valid JSON";
-  } catch (const Json::exception&) {
-    return "not valid JSON: a number too large to read";
-  }
-  if (!twice.empty()) return "not valid JSON: the key " + Quoted(twice) + " is given twice";
-  return "";
-}
-
-std::vector<std::string_view> TextLines(std::string_view text) {
-  std::vector<std::string_view> lines;
-  while (!text.empty()) {
-    const auto end = text.find('\n');
-    lines.push_back(text.substr(0, end));
-    if (end == std::string_view::npos) break;
-    text.remove_prefix(end + 1);
-  }
-  return lines;
-}
-
-std::string WithLineFeeds(const std::string& input) {
-  std::string text;
-  text.reserve(input.size());
-  for (std::size_t i = 0; i < input.size(); ++i) {
-    if (input[i] != '\r') {
-      text += input[i];
-    } else if (i + 1 >= input.size() || input[i + 1] != '\n') {
-      text += '\n';
-    }
-  }
-  if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);  // a byte order mark
-  return text;
-}
-
-std::string_view CueWord(std::string_view& line) {
-  while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
-  std::string_view word;
-  if (!line.empty() && line.front() == '"') {
-    const auto close = line.find('"', 1);
-    word = line.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1);
-    line.remove_prefix(close == std::string_view::npos ? line.size() : close + 1);
-  } else {
-    const auto end = line.find_first_of(" \t");
-    word = line.substr(0, end);
-    line.remove_prefix(end == std::string_view::npos ? line.size() : end);
-  }
-  return word;
-}
-
-std::string ReadListFile(const std::string& path, const std::string& what, std::string& text) {
-  // Far more than any list of parts; a bound on what a mistaken file costs.
-  constexpr std::size_t kLargest = 64 << 20;
-  std::ifstream file;
-  std::istream* in = &std::cin;
-  if (path != "-") {
-    // The name as typed, in UTF-8 on every system.
-    const std::filesystem::path name(std::u8string(path.begin(), path.end()));
-    std::error_code error;
-    if (std::filesystem::is_directory(name, error)) return wave::ReasonOf(EISDIR);
-    file.open(name, std::ios::binary);
-    if (!file) return wave::ReasonOf(errno);
-    in = &file;
-  }
-  std::string block(65536, '\0');
-  while (*in) {
-    in->read(block.data(), static_cast<std::streamsize>(block.size()));
-    text.append(block, 0, static_cast<std::size_t>(in->gcount()));
-    if (text.size() > kLargest) return "larger than 64 MiB: not " + what;
-  }
-  if (in->bad()) return "unable to read it";
-  return "";
-}
-
-std::string ParseCutList(const std::string& input, CutList& list) {
+std::string ParseCutListText(const std::string& input, CutList& list) {
   list = CutList{};
   const std::string text = WithLineFeeds(input);
   const auto first = text.find_first_not_of(" \t\r\n");
@@ -635,9 +497,9 @@ std::string ParseCutList(const std::string& input, CutList& list) {
          ": not a cut list (JSON, CSV, a label track or a cue sheet, as list writes them)";
 }
 
-std::string ResolveCuts(const CutList& list, const std::string& file, std::size_t files,
-                        const wave::SourceInfo& info, const std::string& extension,
-                        std::vector<PlannedPart>& parts) {
+std::string Resolve(const CutList& list, const std::string& file, std::size_t files,
+                    const wave::SourceInfo& info, const std::string& extension,
+                    std::vector<PlannedPart>& parts) {
   parts.clear();
   const CutGroup* group = nullptr;
   if (auto error = Choose(list, file, files, group); !error.empty()) return error;
@@ -717,4 +579,20 @@ std::string ResolveCuts(const CutList& list, const std::string& file, std::size_
   return "";
 }
 
-}  // namespace corvella::cli
+}  // namespace
+
+wave::Error ParseCutList(const std::string& text, CutList& list) {
+  std::string why = ParseCutListText(text, list);
+  if (why.empty()) return {};
+  return {wave::ErrorCode::Refused, std::move(why)};
+}
+
+wave::Error ResolveCuts(const CutList& list, const std::string& file, std::size_t files,
+                        const wave::SourceInfo& info, const std::string& extension,
+                        std::vector<PlannedPart>& parts) {
+  std::string why = Resolve(list, file, files, info, extension, parts);
+  if (why.empty()) return {};
+  return {wave::ErrorCode::Refused, std::move(why)};
+}
+
+}  // namespace corvella::split

@@ -1,0 +1,106 @@
+#include "cli/Finding.h"
+
+#include "cli/Text.h"
+#include "detect/Units.h"
+#include "split/ListText.h"
+
+namespace corvella::cli {
+namespace {
+
+std::string Seconds(std::int64_t frames, std::int64_t rate) {
+  return Fixed(detect::Seconds(frames, rate), 2) + " s";
+}
+
+std::string Place(std::int64_t frame, std::int64_t rate) {
+  return Clock(detect::Seconds(frame, rate));
+}
+
+// Why a recording's parts cannot take the titles: the counts differ.
+std::string TitleMismatch(std::size_t titles, std::size_t parts) {
+  return "the track list has " + std::to_string(titles) + (titles == 1 ? " title" : " titles") +
+         " and the recording " + std::to_string(parts) + (parts == 1 ? " part" : " parts") +
+         " (--tracks finds as many tracks as there are titles)";
+}
+
+}  // namespace
+
+bool ReadTrackList(Job& job, split::TrackList& list) {
+  const Options& options = job.options;
+  if (options.names.empty()) return true;
+  std::string text;
+  wave::Error error = split::ReadListFile(options.names, "a track list", text);
+  if (!error) {
+    error = split::ParseTrackList(text, options.files.empty() ? "" : options.files.front(), list);
+  }
+  if (error) job.console.Report(options.names == "-" ? "stdin" : options.names, error);
+  return !error;
+}
+
+split::Request RequestFor(const Options& options, const split::TrackList& list,
+                          const std::string& path, const std::string& extension) {
+  split::Request request;
+  request.detect = options.Detection();
+  request.minPart = options.minPart;
+  request.padBefore = options.padBefore;
+  request.padAfter = options.padAfter;
+  request.tracks = options.tracks;
+  request.floorDb = options.FloorDb();
+  request.titles = split::TitlesOf(list, {options.artist, options.album, options.date});
+  request.path = path;
+  request.extension = extension;
+  return request;
+}
+
+wave::Error Worded(const wave::Error& error, const Options& options, const split::Request& request,
+                   const split::Found& found) {
+  if (error == wave::ErrorCode::TitlesMismatch)
+    return {error.code, TitleMismatch(request.titles.size(), found.parts.size())};
+  if (error != wave::ErrorCode::TracksNotFound) return error;
+  const int wanted = request.tracks && *request.tracks > 0
+                         ? *request.tracks
+                         : static_cast<int>(request.titles.size());
+  const int most = found.choice ? found.choice->mostParts : 0;
+  std::string why = "cannot be parted into " + std::to_string(wanted) +
+                    (wanted == 1 ? " track: " : " tracks: ");
+  if (most == 0) {
+    why += request.floorDb ? "nothing in it is louder than the noise floor"
+                           : "there is no sound in it";
+  } else {
+    why += "at most " + std::to_string(most) + (most == 1 ? " part" : " parts") +
+           (request.floorDb ? " at this noise floor" : " at any noise floor");
+    why += options.minPart > 0 ? " with parts of --min-part or longer"
+                               : " with parts of a second or longer";
+  }
+  return {error.code, why};
+}
+
+wave::Error Find(Job& job, const std::string& file, wave::Source& source,
+                 const split::Request& request, detect::Progress& progress, split::Found& found,
+                 const split::PartSink& sink) {
+  const wave::Error error = split::FindParts(source, request, progress, found, sink);
+  if (found.fragile) {
+    const split::Fragility& fragile = *found.fragile;
+    const std::int64_t rate = source.Info().rate;
+    job.console.Report(
+        file, "warning: the choice of tracks is fragile: the silence at " +
+                  Place(fragile.runnerUpStart, rate) + " (" +
+                  Seconds(fragile.runnerUpLength, rate) +
+                  (fragile.runnerUpLength >= fragile.chosenLength
+                       ? ") is as long as the one chosen at "
+                       : ") is nearly as long as the one chosen at ") +
+                  Place(fragile.chosenStart, rate) + " (" + Seconds(fragile.chosenLength, rate) +
+                  "); check the tracks with list before splitting");
+  }
+  return Worded(error, job.options, request, found);
+}
+
+std::string GapLengths(const std::vector<detect::PartSpan>& parts, std::int64_t rate) {
+  std::string text;
+  for (std::size_t k = 1; k < parts.size(); ++k) {
+    if (k > 1) text += ", ";
+    text += Seconds(parts[k].start - parts[k - 1].end, rate);
+  }
+  return text;
+}
+
+}  // namespace corvella::cli

@@ -1,0 +1,95 @@
+#include "split/WriterPool.h"
+
+#include <algorithm>
+#include <chrono>
+
+namespace corvella::split {
+
+formats::PartPlan::Part PartToWrite(const Part& part) {
+  return {part.span.start, part.span.end, part.name, part.number, part.count, part.track};
+}
+
+WriterPool::WriterPool(wave::Folder& folder, wave::KeptFiles& keep, std::function<bool()> stopped)
+    : folder_(folder), keep_(keep), stopped_(std::move(stopped)) {
+  const unsigned cores = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
+  for (unsigned i = 0; i < cores; ++i) threads_.emplace_back([this] { Run(); });
+}
+
+WriterPool::~WriterPool() {
+  {
+    std::lock_guard lock(mutex_);
+    closing_ = true;
+  }
+  wake_.notify_all();
+  for (std::thread& thread : threads_) thread.join();
+}
+
+void WriterPool::Add(Recording& recording, const formats::PartPlan::Part& part) {
+  {
+    std::lock_guard lock(mutex_);
+    WriteTask task;
+    task.index = added_++;
+    task.recording = &recording;
+    task.part = part;
+    frames_ += part.end - part.start;
+    waiting_.push_back(std::move(task));
+  }
+  wake_.notify_all();
+}
+
+std::vector<WriteTask> WriterPool::Done(bool all, detect::Progress* progress) {
+  std::unique_lock lock(mutex_);
+  if (all) {
+    while (!wake_.wait_for(lock, std::chrono::milliseconds(200),
+                           [this] { return waiting_.empty() && busy_ == 0; })) {
+      if (progress && frames_ > 0) progress->Report(static_cast<int>(written_ * 100 / frames_));
+    }
+  }
+  std::vector<WriteTask> ready;
+  for (auto it = done_.find(released_); it != done_.end(); it = done_.find(++released_)) {
+    ready.push_back(std::move(it->second));
+    done_.erase(it);
+  }
+  if (all) frames_ = written_ = 0;
+  return ready;
+}
+
+void WriterPool::Run() {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    wake_.wait(lock, [this] { return closing_ || !waiting_.empty(); });
+    if (waiting_.empty()) return;
+    WriteTask task = std::move(waiting_.front());
+    waiting_.pop_front();
+    ++busy_;
+    lock.unlock();
+    Write(task);
+    lock.lock();
+    --busy_;
+    written_ += task.part.end - task.part.start;
+    done_.emplace(task.index, std::move(task));
+    wake_.notify_all();
+  }
+}
+
+void WriterPool::Write(WriteTask& task) {
+  if (stopped_()) {
+    task.error = wave::ErrorCode::Stopped;
+    return;
+  }
+  Recording& recording = *task.recording;
+  wave::Source* reader = recording.source.get();
+  std::unique_ptr<wave::Source> fork;
+  std::unique_lock<std::mutex> alone;
+  if (reader->Sequential()) {
+    fork = reader->Fork();
+    if (fork) {
+      reader = fork.get();
+    } else {
+      alone = std::unique_lock(recording.reading);
+    }
+  }
+  task.error = recording.plan.Write(*reader, task.part, folder_, &keep_, stopped_);
+}
+
+}  // namespace corvella::split
