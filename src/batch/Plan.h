@@ -17,6 +17,21 @@ struct PlanOptions {
   std::int64_t padAfter = 0;
 };
 
+// The rule of the plan for one part, given its kept neighbours: it begins
+// the padding before its first loud frame, never before the recording nor
+// before the middle of the silence after the part before (which ended at
+// `previousEnd`); it ends the padding after its last loud frame, never past
+// the recording's `frames` nor past the middle of the silence before the
+// part after (which begins at `nextStart`).
+std::int64_t PlannedStart(const detect::PartSpan& part, std::optional<std::int64_t> previousEnd,
+                          const PlanOptions& options);
+std::int64_t PlannedEnd(const detect::PartSpan& part, std::optional<std::int64_t> nextStart,
+                        std::int64_t frames, const PlanOptions& options);
+// Whether a part found is kept: it is not shorter than the minimum.
+inline bool Kept(const detect::PartSpan& part, const PlanOptions& options) {
+  return part.end - part.start >= options.minFrames;
+}
+
 // Plans parts as the scanner finds them. A part shorter than the minimum is
 // dropped; the others widen into the silence around them: never before
 // frame 0 or past `frames`, and never past the middle of the silence a part

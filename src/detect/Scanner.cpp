@@ -146,11 +146,7 @@ namespace {
 
 std::unique_ptr<wave::Source> Declick(wave::Source& source, const DetectParams& params) {
   if (params.ignoreClicksMs <= 0) return nullptr;
-  const std::int64_t rate = source.Info().rate > 0 ? source.Info().rate : kGapUnitsPerSecond;
-  const std::int64_t click = std::max<std::int64_t>(1, rate * params.ignoreClicksMs / 1000);
-  // A click stands alone for at least 20 ms, and four times its own length.
-  const std::int64_t alone = std::max(rate / 50, 4 * click);
-  return std::make_unique<Declicked>(source, RuleFor(source.Info(), params), click, alone);
+  return std::make_unique<Declicked>(source, params);
 }
 
 }  // namespace
@@ -159,9 +155,9 @@ Scanner::Scanner(wave::Source& source, const DetectParams& params, Progress& pro
     : declicked_(Declick(source, params)),
       source_(declicked_ ? *declicked_ : source),
       progress_(progress),
-      rule_(RuleFor(source.Info(), params)),
+      loud_(RuleFor(source.Info(), params)),
+      rule_(detect::GapFrames(params.gapThreshold, source.Info().rate)),
       frames_(source.Info().frames),
-      gap_(detect::GapFrames(params.gapThreshold, source.Info().rate)),
       // No block is longer than the samples there are to read.
       buffer_(static_cast<std::size_t>(
                   std::clamp<std::int64_t>(source.Info().extentBytes, 8, kBlockBytes) + 7) /
@@ -174,30 +170,78 @@ int Scanner::ProgressOf(std::int64_t position) const {
                                                    : static_cast<int>(percent);
 }
 
-std::int64_t Scanner::FindPartStart(std::int64_t begin, bool& endOfData) {
+namespace {
+
+// The block's loud frames as the rule asks for them, fetched only as far
+// as the answer needs.
+class BlockFrames final : public LoudFrames {
+ public:
+  BlockFrames(Block& block, std::int64_t base, int channels, const LoudRule& rule)
+      : block_(block), base_(base), channels_(channels), rule_(rule) {}
+  std::int64_t FirstLoud(std::int64_t from, std::int64_t to) override {
+    const auto end = Sample(to);
+    const std::size_t loud = block_.FirstLoud(Sample(from), end, rule_);
+    return loud == end ? to : Frame(loud);
+  }
+  std::int64_t LastLoud(std::int64_t from, std::int64_t to) override {
+    const auto end = Sample(to);
+    const std::size_t loud = block_.LastLoud(Sample(from), end, rule_);
+    return loud == end ? to : Frame(loud);
+  }
+
+ private:
+  std::size_t Sample(std::int64_t frame) const {
+    return static_cast<std::size_t>((frame - base_) * channels_);
+  }
+  std::int64_t Frame(std::size_t sample) const {
+    return base_ + static_cast<std::int64_t>(sample) / channels_;
+  }
+  Block& block_;
+  std::int64_t base_;
+  int channels_;
+  const LoudRule& rule_;
+};
+
+}  // namespace
+
+// Runs the rule block by block from where it stands until something becomes
+// known or the data end. A block that cannot be read judges nothing: the
+// search ends as if the data had ended there.
+std::int64_t Scanner::Search(bool& found) {
   const int channels = source_.Info().channels;
   const std::int64_t frameBytes = source_.Info().FrameBytes();
-  Blocks blocks(source_, buffer_.data(), begin * frameBytes);
-  std::int64_t p = begin;
+  Blocks blocks(source_, buffer_.data(), rule_.Position() * frameBytes);
   std::int64_t got = 0;
+  found = false;
   for (;;) {
     Block block = blocks.Next();
     got = block.bytes();
-    const std::int64_t n = got / frameBytes;
-    const auto samples = static_cast<std::size_t>(n * channels);
-    const std::size_t loud = block.FirstLoud(0, samples, rule_);
-    // A block that cannot be read holds no frames and ends the search.
-    const bool found = !block.failed() && loud < samples;
+    const std::int64_t base = rule_.Position();
+    const PartRule::State before = rule_.Now();
+    BlockFrames frames(block, base, channels, loud_);
+    events_.clear();
+    rule_.Judge(frames, base + got / frameBytes, events_, true);
     if (block.failed()) {
       got = -1;
       readFailed_ = true;
+      rule_.Resume(before);
     }
-    if (got > 0) p += found ? static_cast<std::int64_t>(loud) / channels : n;
+    found = got > 0 && !events_.empty();
     blocks.Advance(got);
-    progress_.Report(ProgressOf(p));
+    // A start is reported where it is, an end where the search stopped.
+    const bool started = found && events_.front().kind == PartRule::Event::Kind::Start;
+    progress_.Report(ProgressOf(started ? events_.front().at : rule_.Position()));
     progress_.Pump();
     if (found || got <= 0 || progress_.StopRequested()) break;
   }
+  return got;
+}
+
+std::int64_t Scanner::FindPartStart(std::int64_t begin, bool& endOfData) {
+  rule_.Resume({begin, false, 0, 0});
+  bool found = false;
+  const std::int64_t got = Search(found);
+  std::int64_t p = found ? events_.front().at : rule_.Position();
   if (got <= 0) endOfData = true;
   if (p >= frames_) {
     p = frames_;
@@ -206,49 +250,17 @@ std::int64_t Scanner::FindPartStart(std::int64_t begin, bool& endOfData) {
   return p;
 }
 
-// The end search follows e, one past the last loud frame, and q, the next
-// frame to judge; the part ends before judging q once q - e exceeds the gap G.
-// Every frame up to e + G is judged whatever it holds, so the frames from q
-// to e + G are taken as one stretch: only its last loud frame matters.
 std::int64_t Scanner::FindPartEnd(std::int64_t start, std::int64_t& scanPosition, bool& endOfData) {
-  const int channels = source_.Info().channels;
-  const std::int64_t frameBytes = source_.Info().FrameBytes();
-  std::int64_t e = start + 1;  // frame `start` is loud
-  std::int64_t q = start + 1;
-  Blocks blocks(source_, buffer_.data(), (start + 1) * frameBytes);
-  std::int64_t got = 0;
-  for (;;) {
-    Block block = blocks.Next();
-    got = block.bytes();
-    const std::int64_t n = got / frameBytes;
-    const std::int64_t base = q;  // the block's first frame
-    const std::int64_t endBefore = e;
-    while (q < base + n && q - e <= gap_) {
-      const std::int64_t last = std::min(e + gap_, base + n - 1);
-      const auto from = static_cast<std::size_t>((q - base) * channels);
-      const auto to = static_cast<std::size_t>((last - base + 1) * channels);
-      const std::size_t loud = block.LastLoud(from, to, rule_);
-      if (block.failed()) break;
-      if (loud < to) e = base + static_cast<std::int64_t>(loud) / channels + 1;
-      q = last + 1;
-    }
-    if (block.failed()) {  // as if the read had failed: the block judged nothing
-      got = -1;
-      readFailed_ = true;
-      q = base;
-      e = endBefore;
-    }
-    blocks.Advance(got);
-    progress_.Report(ProgressOf(q));
-    progress_.Pump();
-    if (q - e > gap_ || got <= 0 || progress_.StopRequested()) break;
-  }
+  rule_.Resume({start + 1, true, start, start + 1});  // frame `start` is loud
+  bool found = false;
+  const std::int64_t got = Search(found);
+  std::int64_t e = rule_.LoudEnd();
   if (got <= 0) endOfData = true;
   if (e > frames_) {
     e = frames_;
     endOfData = true;
   }
-  scanPosition = q;
+  scanPosition = rule_.Position();
   return e;
 }
 

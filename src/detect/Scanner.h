@@ -7,6 +7,7 @@
 
 #include "detect/LoudScan.h"
 #include "detect/Params.h"
+#include "detect/PartRule.h"
 #include "detect/Progress.h"
 #include "wave/Source.h"
 
@@ -35,19 +36,23 @@ class Scanner {
   bool ReadFailed() const { return readFailed_; }
   std::int64_t FrameCount() const { return frames_; }
   // The gap length G in frames for the source's rate.
-  std::int64_t GapFrames() const { return gap_; }
+  std::int64_t GapFrames() const { return rule_.GapFrames(); }
   Progress& progress() { return progress_; }
 
  private:
   int ProgressOf(std::int64_t position) const;
+  // Runs the rule on from where it stands; `found` once something became
+  // known. Returns the bytes the last block gave, -1 for a failed read.
+  std::int64_t Search(bool& found);
 
   // The source as judged: the one given, or it with its clicks taken out.
   std::unique_ptr<wave::Source> declicked_;
   wave::Source& source_;
   Progress& progress_;
-  LoudRule rule_;
+  LoudRule loud_;
+  PartRule rule_;
+  std::vector<PartRule::Event> events_;
   std::int64_t frames_;
-  std::int64_t gap_;
   bool readFailed_ = false;
   // One block of samples; doubles keep it aligned for every sample type.
   std::vector<double> buffer_;

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "wave/ByteOrder.h"
+#include "wave/Samples.h"
 
 namespace corvella::flac {
 namespace {
@@ -26,47 +27,6 @@ constexpr std::int64_t kSeekSeconds = 10;
 std::uint32_t DefaultMask(int channels) {
   static constexpr std::uint32_t kMasks[] = {0, 0x4, 0x3, 0x7, 0x33, 0x37, 0x3F, 0x70F, 0x63F};
   return channels >= 1 && channels <= kMostChannels ? kMasks[channels] : 0;
-}
-
-// Samples of any delivered type as b-bit ones, right-aligned; a lossy
-// recording's floats as 32-bit integers (narrowed to 24 bits afterwards).
-void ToRightAligned(const std::uint8_t* in, wave::SampleType type, int shift, std::size_t count,
-                    FLAC__int32* out) {
-  switch (type) {
-    case wave::SampleType::U8:
-      for (std::size_t i = 0; i < count; ++i) out[i] = static_cast<FLAC__int32>(in[i]) - 128;
-      return;
-    case wave::SampleType::S16:
-      for (std::size_t i = 0; i < count; ++i)
-        out[i] = static_cast<std::int16_t>(wave::ReadLe16(in + 2 * i));
-      return;
-    case wave::SampleType::S24:
-      for (std::size_t i = 0; i < count; ++i) out[i] = wave::ReadLe24(in + 3 * i);
-      return;
-    case wave::SampleType::S32:
-      for (std::size_t i = 0; i < count; ++i) {
-        std::int32_t v;
-        std::memcpy(&v, in + 4 * i, 4);
-        out[i] = v >> shift;
-      }
-      return;
-    case wave::SampleType::F32:
-      for (std::size_t i = 0; i < count; ++i) {
-        float f;
-        std::memcpy(&f, in + 4 * i, 4);
-        out[i] = static_cast<FLAC__int32>(
-            std::lrint((std::isnan(f) ? 0.0 : std::clamp(double{f}, -1.0, 1.0)) * 2147483647.0));
-      }
-      return;
-    case wave::SampleType::F64:
-      for (std::size_t i = 0; i < count; ++i) {
-        double d;
-        std::memcpy(&d, in + 8 * i, 8);
-        out[i] = static_cast<FLAC__int32>(
-            std::lrint((std::isnan(d) ? 0.0 : std::clamp(d, -1.0, 1.0)) * 2147483647.0));
-      }
-      return;
-  }
 }
 
 // The encoder's output, written into the part under way.
@@ -235,7 +195,9 @@ wave::Error WritePart(wave::Source& source, std::int64_t start, std::int64_t end
   }
 
   const int frameBytes = info.FrameBytes();
-  const int shift = 32 - info.bits;
+  // The recording's own b-bit values; a lossy recording's floats as 32-bit
+  // integers, narrowed to 24 bits once mixed.
+  const int shift = wave::LeftShiftOf(info.sampleType, info.bits);
   std::vector<std::uint8_t> raw(static_cast<std::size_t>(kBlockFrames * frameBytes));
   std::vector<FLAC__int32> samples(static_cast<std::size_t>(kBlockFrames * info.channels));
   bool ok = true;
@@ -250,17 +212,10 @@ wave::Error WritePart(wave::Source& source, std::int64_t start, std::int64_t end
       FLAC__stream_encoder_finish(encoder.get());
       return {wave::ErrorCode::UnableToWrite, source.Failure()};
     }
-    ToRightAligned(raw.data(), info.sampleType, shift,
-                   static_cast<std::size_t>(count * info.channels), samples.data());
-    if (mix) {
-      // The mean of each frame's samples, rounded toward zero.
-      for (std::int64_t f = 0; f < count; ++f) {
-        std::int64_t sum = 0;
-        for (int c = 0; c < info.channels; ++c)
-          sum += samples[static_cast<std::size_t>(f * info.channels + c)];
-        samples[static_cast<std::size_t>(f)] = static_cast<FLAC__int32>(sum / info.channels);
-      }
-    }
+    const auto taken = static_cast<std::size_t>(count * info.channels);
+    wave::ToLeftAligned(raw.data(), info.sampleType, taken, samples.data());
+    for (std::size_t i = 0; i < taken; ++i) samples[i] >>= shift;
+    if (mix) wave::MixFrames(samples.data(), static_cast<std::size_t>(count), info.channels);
     if (lossy) {
       for (std::size_t i = 0; i < static_cast<std::size_t>(count * channels); ++i) samples[i] >>= 8;
     }

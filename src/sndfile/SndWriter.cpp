@@ -7,83 +7,13 @@
 #include <vector>
 
 #include "wave/ByteOrder.h"
+#include "wave/Samples.h"
 
 namespace corvella::sndfile {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 constexpr std::int64_t kBlockFrames = 16384;
-
-// Samples of any delivered type as 32-bit integers, each b-bit value shifted
-// to the top, or as doubles.
-void ToIntegers(const std::uint8_t* in, wave::SampleType type, std::size_t count,
-                std::int32_t* out) {
-  for (std::size_t i = 0; i < count; ++i) {
-    switch (type) {
-      case wave::SampleType::U8:
-        out[i] = static_cast<std::int32_t>((in[i] - 128) * 16777216);
-        break;
-      case wave::SampleType::S16:
-        out[i] = static_cast<std::int32_t>(static_cast<std::int16_t>(wave::ReadLe16(in + 2 * i)) *
-                                           65536);
-        break;
-      case wave::SampleType::S24:
-        out[i] =
-            static_cast<std::int32_t>(static_cast<std::uint32_t>(wave::ReadLe24(in + 3 * i)) << 8);
-        break;
-      case wave::SampleType::S32:
-        std::memcpy(&out[i], in + 4 * i, 4);
-        break;
-      case wave::SampleType::F32: {
-        float f;
-        std::memcpy(&f, in + 4 * i, 4);
-        out[i] =
-            static_cast<std::int32_t>(std::lrint(std::clamp(double{f}, -1.0, 1.0) * 2147483647.0));
-        break;
-      }
-      case wave::SampleType::F64: {
-        double d;
-        std::memcpy(&d, in + 8 * i, 8);
-        out[i] = static_cast<std::int32_t>(
-            std::lrint((std::isnan(d) ? 0.0 : std::clamp(d, -1.0, 1.0)) * 2147483647.0));
-        break;
-      }
-    }
-  }
-}
-
-void ToDoubles(const std::uint8_t* in, wave::SampleType type, std::size_t count, double* out) {
-  for (std::size_t i = 0; i < count; ++i) {
-    if (type == wave::SampleType::F32) {
-      float f;
-      std::memcpy(&f, in + 4 * i, 4);
-      out[i] = f;
-    } else if (type == wave::SampleType::F64) {
-      std::memcpy(&out[i], in + 8 * i, 8);
-    } else {
-      std::int32_t v = 0;
-      ToIntegers(in + i * static_cast<std::size_t>(wave::BytesOf(type)), type, 1, &v);
-      out[i] = v / 2147483648.0;
-    }
-  }
-}
-
-// One channel from each frame: the mean of its samples, integers in their
-// own width rounded toward zero, floats in double precision.
-template <typename T>
-void MixDown(T* samples, std::size_t frames, int channels, int shift) {
-  for (std::size_t f = 0; f < frames; ++f) {
-    if constexpr (std::is_same_v<T, double>) {
-      double sum = 0;
-      for (int c = 0; c < channels; ++c) sum += samples[f * channels + c];
-      samples[f] = sum / channels;
-    } else {
-      std::int64_t sum = 0;
-      for (int c = 0; c < channels; ++c) sum += samples[f * channels + c] >> shift;
-      samples[f] = static_cast<T>(static_cast<std::uint32_t>(sum / channels) << shift);
-    }
-  }
-}
 
 // libsndfile counts the pad byte of an odd-sized SSND chunk as a sample
 // of 8-bit mono AIFF: the header is set right afterwards, the chunk's size
@@ -176,7 +106,7 @@ wave::Error WritePart(wave::Source& source, std::int64_t start, std::int64_t end
   std::vector<std::int32_t> ints(floats ? 0
                                         : static_cast<std::size_t>(kBlockFrames * info.channels));
   std::vector<double> doubles(floats ? static_cast<std::size_t>(kBlockFrames * info.channels) : 0);
-  const int shift = 32 - info.bits;
+  const int shift = wave::IsFloat(info.sampleType) ? 0 : 32 - info.bits;
   bool ok = true;
   for (std::int64_t frame = start; ok && frame < end;) {
     if (options.stopRequested && options.stopRequested()) {
@@ -192,14 +122,18 @@ wave::Error WritePart(wave::Source& source, std::int64_t start, std::int64_t end
     const auto samples = static_cast<std::size_t>(count * info.channels);
     sf_count_t put = 0;
     if (floats) {
-      ToDoubles(raw.data(), info.sampleType, samples, doubles.data());
-      if (mix) MixDown(doubles.data(), static_cast<std::size_t>(count), info.channels, 0);
+      wave::ToDoubles(raw.data(), info.sampleType, samples, doubles.data());
+      if (mix) wave::MixFrames(doubles.data(), static_cast<std::size_t>(count), info.channels);
       put = sf_writef_double(sf, doubles.data(), count);
     } else {
-      ToIntegers(raw.data(), info.sampleType, samples, ints.data());
-      if (mix)
-        MixDown(ints.data(), static_cast<std::size_t>(count), info.channels,
-                wave::IsFloat(info.sampleType) ? 0 : shift);
+      wave::ToLeftAligned(raw.data(), info.sampleType, samples, ints.data());
+      if (mix) {
+        // Mixed at the recording's own width, and put back at the top.
+        for (std::size_t i = 0; i < samples; ++i) ints[i] >>= shift;
+        wave::MixFrames(ints.data(), static_cast<std::size_t>(count), info.channels);
+        for (std::size_t i = 0; i < static_cast<std::size_t>(count); ++i)
+          ints[i] = static_cast<std::int32_t>(static_cast<std::uint32_t>(ints[i]) << shift);
+      }
       put = sf_writef_int(sf, ints.data(), count);
     }
     ok = put == count && !file.failed;

@@ -25,88 +25,17 @@ struct LiveSplit::Part {
   wave::Error error;  // the first thing that went wrong with its file
 };
 
-// The clicks taken out for judging (--ignore-clicks), as the whole
-// recording's declicker takes them: a loud frame is silence when every loud
-// frame within `alone` frames of it lies within a click's length of the
-// others. A frame is judged once the `alone` frames after it have come.
-class LiveSplit::ClickFilter {
- public:
-  ClickFilter(const wave::SourceInfo& info, const detect::DetectParams& params)
-      : rule_(detect::RuleFor(info, params)),
-        channels_(info.channels),
-        frameBytes_(info.FrameBytes()),
-        silence_(info.sampleType == wave::SampleType::U8 ? 128 : 0) {
-    const std::int64_t rate = info.rate > 0 ? info.rate : detect::kGapUnitsPerSecond;
-    click_ = std::max<std::int64_t>(1, rate * params.ignoreClicksMs / 1000);
-    alone_ = std::max(rate / 50, 4 * click_);
-  }
-
-  // Takes the next frames (aligned, in host order); leaves in Ready() the
-  // frames now judged, clicks silenced.
-  void Take(const std::uint8_t* samples, std::int64_t count, bool last) {
-    waiting_.insert(waiting_.end(), samples, samples + count * frameBytes_);
-    for (std::int64_t f = 0; f < count; ++f) {
-      const std::uint8_t* frame = samples + f * frameBytes_;
-      if (detect::FirstLoudSample(frame, static_cast<std::size_t>(channels_), rule_) <
-          static_cast<std::size_t>(channels_))
-        loud_.push_back(taken_ + f);
-    }
-    taken_ += count;
-    const std::int64_t until = last ? taken_ : taken_ - alone_;
-    const std::int64_t from = judged_;
-    for (std::int64_t f = judged_; f < until; ++f) {
-      // The loud frames within reach of f: from the first at or after
-      // f - alone to the last at or before f + alone.
-      while (!loud_.empty() && loud_.front() < f - alone_) {
-        loud_.pop_front();
-        --at_;
-        --reach_;
-      }
-      at_ = std::max<std::ptrdiff_t>(at_, 0);
-      while (at_ < static_cast<std::ptrdiff_t>(loud_.size()) && loud_[at_] < f) ++at_;
-      if (at_ == static_cast<std::ptrdiff_t>(loud_.size()) || loud_[at_] != f) continue;
-      reach_ = std::max(reach_, at_);
-      while (reach_ + 1 < static_cast<std::ptrdiff_t>(loud_.size()) &&
-             loud_[reach_ + 1] <= f + alone_)
-        ++reach_;
-      if (loud_[reach_] - loud_.front() < click_) {
-        std::memset(waiting_.data() + (f - from) * frameBytes_, silence_,
-                    static_cast<std::size_t>(frameBytes_));
-      }
-    }
-    const std::int64_t ready = std::max<std::int64_t>(until - from, 0);
-    ready_.assign(waiting_.begin(), waiting_.begin() + ready * frameBytes_);
-    waiting_.erase(waiting_.begin(), waiting_.begin() + ready * frameBytes_);
-    judged_ += ready;
-  }
-  const std::vector<std::uint8_t>& Ready() const { return ready_; }
-  std::int64_t ReadyFrames() const {
-    return static_cast<std::int64_t>(ready_.size()) / frameBytes_;
-  }
-
- private:
-  detect::LoudRule rule_;
-  int channels_;
-  std::int64_t frameBytes_;
-  int silence_;
-  std::int64_t click_ = 1, alone_ = 1;
-  std::int64_t taken_ = 0, judged_ = 0;
-  std::vector<std::uint8_t> waiting_, ready_;  // frames [judged_, taken_); those judged last
-  std::deque<std::int64_t> loud_;              // the loud frames from judged_ - alone_ on
-  std::ptrdiff_t at_ = 0;                      // in loud_: the first at or after the frame judged
-  std::ptrdiff_t reach_ = 0;                   // in loud_: the last within reach of it
-};
-
 LiveSplit::LiveSplit(wave::WaveSource& shape, const LiveOptions& options, wave::Folder& folder,
                      LiveListener& listener)
     : shape_(shape),
       options_(options),
       folder_(folder),
       listener_(listener),
-      finder_(shape.Info(), options.detect),
+      loud_(detect::RuleFor(shape.Info(), options.detect)),
+      rule_(detect::GapFrames(options.detect.gapThreshold, shape.Info().rate)),
       frameBytes_(shape.Info().FrameBytes()) {
   if (options.detect.ignoreClicksMs > 0)
-    clicks_ = std::make_unique<ClickFilter>(shape.Info(), options.detect);
+    clicks_ = std::make_unique<detect::FrameDeclicker>(shape.Info(), options.detect);
 }
 
 LiveSplit::~LiveSplit() = default;
@@ -136,7 +65,7 @@ void LiveSplit::Take(const std::uint8_t* frames, std::int64_t count) {
   }
   // Keep only the padding's worth of frames before those still to judge.
   const std::int64_t keepFrom =
-      std::max<std::int64_t>(finder_.Position() - options_.plan.padBefore, 0);
+      std::max<std::int64_t>(rule_.Position() - options_.plan.padBefore, 0);
   const std::int64_t drop = keepFrom - historyFrom_;
   if (drop > 0) {
     history_.erase(history_.begin(), history_.begin() + drop * frameBytes_);
@@ -148,10 +77,13 @@ void LiveSplit::Take(const std::uint8_t* frames, std::int64_t count) {
 // ended, frames handed on, parts settled.
 void LiveSplit::Judge(const void* samples, std::int64_t count) {
   events_.clear();
-  finder_.Judge(samples, count, events_);
-  for (const PartFinder::Event& event : events_) {
+  const wave::SourceInfo& info = shape_.Info();
+  detect::LoudFramesInMemory frames(samples, rule_.Position(), info.channels,
+                                    wave::BytesOf(info.sampleType), loud_);
+  rule_.Judge(frames, rule_.Position() + count, events_);
+  for (const detect::PartRule::Event& event : events_) {
     Deliver(event.at);
-    if (event.kind == PartFinder::Event::Kind::Start) {
+    if (event.kind == detect::PartRule::Event::Kind::Start) {
       Start(event.at);
     } else {
       End(event.part);
@@ -160,10 +92,10 @@ void LiveSplit::Judge(const void* samples, std::int64_t count) {
   }
   Deliver(taken_);
   if (current_) {
-    current_->found.end = finder_.LoudEnd();
+    current_->found.end = rule_.LoudEnd();
     Flush(*current_, current_->found.end);
   }
-  Settle(finder_.Position());
+  Settle(rule_.Position());
 }
 
 void LiveSplit::Finish() {
@@ -172,9 +104,9 @@ void LiveSplit::Finish() {
     Judge(clicks_->Ready().data(), clicks_->ReadyFrames());
   }
   events_.clear();
-  finder_.Finish(events_);
-  for (const PartFinder::Event& event : events_) End(event.part);
-  if (pending_) Close(*pending_, std::min(pending_->found.end + options_.plan.padAfter, taken_));
+  rule_.Finish(events_);
+  for (const detect::PartRule::Event& event : events_) End(event.part);
+  if (pending_) Close(*pending_, batch::PlannedEnd(pending_->found, std::nullopt, taken_, options_.plan));
   pending_.reset();
   current_.reset();
 }
@@ -200,8 +132,7 @@ void LiveSplit::Deliver(std::int64_t upTo) {
 void LiveSplit::Start(std::int64_t start) {
   auto part = std::make_unique<Part>();
   part->found = {start, start + 1, 0};
-  const std::int64_t earliest = lastKeptEnd_ ? *lastKeptEnd_ + (start - *lastKeptEnd_) / 2 : 0;
-  part->plannedStart = std::max(start - options_.plan.padBefore, earliest);
+  part->plannedStart = batch::PlannedStart(part->found, lastKeptEnd_, options_.plan);
   part->written = part->plannedStart;
   const int number = number_ + (pending_ ? 1 : 0) + 1;
   const std::string name = listener_.NameFor(number, part->plannedStart);
@@ -217,12 +148,10 @@ void LiveSplit::End(const detect::PartSpan& found) {
   part->found = found;
   part->ended = true;
   // Too short: dropped, as if it had never been found.
-  if (found.end - found.start < options_.plan.minFrames) return;
+  if (!batch::Kept(found, options_.plan)) return;
   // The next kept part settles where the one before it ends.
   if (pending_) {
-    const std::int64_t previous = pending_->found.end;
-    Close(*pending_,
-          std::min(previous + options_.plan.padAfter, previous + (found.start - previous) / 2));
+    Close(*pending_, batch::PlannedEnd(pending_->found, found.start, taken_, options_.plan));
     pending_.reset();
   }
   lastKeptEnd_ = found.end;
@@ -247,16 +176,16 @@ void LiveSplit::Settle(std::int64_t judged) {
   // within twice the padding.
   const std::int64_t nextStart = current_ ? current_->found.start : judged;
   if (current_ && nextStart - previous < 2 * padAfter) {
-    const detect::PartSpan& next = current_->found;
-    if (next.end - next.start < options_.plan.minFrames) return;
-    Close(*pending_, std::min(previous + padAfter, previous + (next.start - previous) / 2));
-    pending_.reset();
+    // The part after shares the silence: once it is known to be kept.
+    if (!batch::Kept(current_->found, options_.plan)) return;
+    Close(*pending_, batch::PlannedEnd(pending_->found, nextStart, taken_, options_.plan));
+  } else if (nextStart - previous >= 2 * padAfter) {
+    // Silence enough for all its padding, whatever comes after.
+    Close(*pending_, batch::PlannedEnd(pending_->found, std::nullopt, taken_, options_.plan));
+  } else {
     return;
   }
-  if (nextStart - previous >= 2 * padAfter) {
-    Close(*pending_, previous + padAfter);
-    pending_.reset();
-  }
+  pending_.reset();
 }
 
 // Writes what the part holds up to `upTo`.

@@ -13,7 +13,8 @@
 
 #include "batch/Plan.h"
 #include "detect/Params.h"
-#include "stream/PartFinder.h"
+#include "detect/Declick.h"
+#include "detect/PartRule.h"
 #include "wave/PartWriter.h"
 
 namespace corvella::stream {
@@ -65,7 +66,6 @@ class LiveSplit {
 
  private:
   struct Part;
-  class ClickFilter;
   void Judge(const void* samples, std::int64_t count);
   void Deliver(std::int64_t upTo);
   void Start(std::int64_t start);
@@ -79,7 +79,8 @@ class LiveSplit {
   LiveOptions options_;
   wave::Folder& folder_;
   LiveListener& listener_;
-  PartFinder finder_;
+  detect::LoudRule loud_;
+  detect::PartRule rule_;
   std::int64_t frameBytes_;
   std::int64_t taken_ = 0;      // frames taken
   std::int64_t delivered_ = 0;  // frames handed to the parts under way
@@ -87,8 +88,8 @@ class LiveSplit {
   std::vector<std::uint8_t> history_;
   std::int64_t historyFrom_ = 0;
   std::vector<double> samples_;  // aligned, in host byte order, for judging
-  std::vector<PartFinder::Event> events_;
-  std::unique_ptr<ClickFilter> clicks_;  // with --ignore-clicks
+  std::vector<detect::PartRule::Event> events_;
+  std::unique_ptr<detect::FrameDeclicker> clicks_;  // with --ignore-clicks
   std::unique_ptr<Part> current_;        // begun, its end not known
   std::unique_ptr<Part> pending_;        // ended and kept; waits for its padding's end
   std::optional<std::int64_t> lastKeptEnd_;

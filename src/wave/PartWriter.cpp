@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "wave/ByteOrder.h"
-#include "wave/MonoMix.h"
+#include "wave/Samples.h"
 
 namespace corvella::wave {
 namespace {

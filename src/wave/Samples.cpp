@@ -1,4 +1,8 @@
-#include "wave/MonoMix.h"
+#include "wave/Samples.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
 
 #include "wave/ByteOrder.h"
 #include "wave/VectorClones.h"
@@ -93,6 +97,70 @@ void MixDown(void* samples, std::size_t frames, int channels, SampleType type) {
           p, frames, channels, 8,
           [](const std::uint8_t* q) { return std::bit_cast<double>(ReadLe64(q)); },
           [](std::uint8_t* q, double v) { WriteLe64(q, std::bit_cast<std::uint64_t>(v)); });
+  }
+}
+
+namespace {
+
+std::int32_t FromFloat(double value) {
+  return static_cast<std::int32_t>(
+      std::lrint((std::isnan(value) ? 0.0 : std::clamp(value, -1.0, 1.0)) * 2147483647.0));
+}
+
+}  // namespace
+
+void ToLeftAligned(const std::uint8_t* in, SampleType type, std::size_t count, std::int32_t* out) {
+  for (std::size_t i = 0; i < count; ++i) {
+    switch (type) {
+      case SampleType::U8:
+        out[i] = static_cast<std::int32_t>((in[i] - 128) * 16777216);
+        break;
+      case SampleType::S16: {
+        std::int16_t v;
+        std::memcpy(&v, in + 2 * i, 2);
+        out[i] = static_cast<std::int32_t>(v * 65536);
+        break;
+      }
+      case SampleType::S24:
+        out[i] = static_cast<std::int32_t>(static_cast<std::uint32_t>(ReadLe24(in + 3 * i)) << 8);
+        break;
+      case SampleType::S32:
+        std::memcpy(&out[i], in + 4 * i, 4);
+        break;
+      case SampleType::F32: {
+        float f;
+        std::memcpy(&f, in + 4 * i, 4);
+        out[i] = FromFloat(f);
+        break;
+      }
+      case SampleType::F64: {
+        double d;
+        std::memcpy(&d, in + 8 * i, 8);
+        out[i] = FromFloat(d);
+        break;
+      }
+    }
+  }
+}
+
+int LeftShiftOf(SampleType type, int bits) {
+  if (IsFloat(type)) return 0;
+  return type == SampleType::S32 ? 32 - bits : 32 - 8 * BytesOf(type);
+}
+
+void ToDoubles(const std::uint8_t* in, SampleType type, std::size_t count, double* out) {
+  for (std::size_t i = 0; i < count; ++i) {
+    if (type == SampleType::F32) {
+      float f;
+      std::memcpy(&f, in + 4 * i, 4);
+      out[i] = f;
+    } else if (type == SampleType::F64) {
+      std::memcpy(&out[i], in + 8 * i, 8);
+    } else {
+      std::int32_t v = 0;
+      ToLeftAligned(in + i * static_cast<std::size_t>(BytesOf(type)), type, 1, &v);
+      out[i] = v / 2147483648.0;
+    }
   }
 }
 
