@@ -298,23 +298,23 @@ TEST(HeaderReader, RefusesWhatIsNoWavStreamEachWithItsReason) {
 }
 
 TEST(RawShape, NamesTheSamplesAsARecorderWouldWriteThem) {
-  std::string why;
-  auto cd = stream::RawShape("44100:2:s16le", why);
-  ASSERT_TRUE(cd) << why;
-  EXPECT_TRUE(cd->Info().plain16);
-  EXPECT_EQ(cd->Info().FrameBytes(), 4);
-  auto wide = stream::RawShape("96000:6:s24le", why);
-  ASSERT_TRUE(wide) << why;
-  EXPECT_EQ(wide->Info().sampleType, wave::SampleType::S24);
-  EXPECT_TRUE(wide->source->Format().extensible);
-  auto floats = stream::RawShape("48000:1:f32le", why);
-  ASSERT_TRUE(floats) << why;
-  EXPECT_EQ(floats->Info().sampleType, wave::SampleType::F32);
-  EXPECT_EQ(floats->source->Format().tag, wave::kTagFloat);
+  auto cd = stream::RawShape("44100:2:s16le");
+  ASSERT_TRUE(cd.shape) << cd.error.detail;
+  EXPECT_TRUE(cd.shape->Info().plain16);
+  EXPECT_EQ(cd.shape->Info().FrameBytes(), 4);
+  auto wide = stream::RawShape("96000:6:s24le");
+  ASSERT_TRUE(wide.shape) << wide.error.detail;
+  EXPECT_EQ(wide.shape->Info().sampleType, wave::SampleType::S24);
+  EXPECT_TRUE(wide.shape->source->Format().extensible);
+  auto floats = stream::RawShape("48000:1:f32le");
+  ASSERT_TRUE(floats.shape) << floats.error.detail;
+  EXPECT_EQ(floats.shape->Info().sampleType, wave::SampleType::F32);
+  EXPECT_EQ(floats.shape->source->Format().tag, wave::kTagFloat);
   for (const char* bad : {"", "44100", "44100:2", "44100:0:s16le", "0:2:s16le", "x:2:s16le",
                           "44100:65:s16le", "44100:2:s16be", "44100:2:"}) {
-    EXPECT_FALSE(stream::RawShape(bad, why)) << bad;
-    EXPECT_FALSE(why.empty()) << bad;
+    const stream::OpenedShape refused = stream::RawShape(bad);
+    EXPECT_FALSE(refused.shape) << bad;
+    EXPECT_FALSE(refused.error.detail.empty()) << bad;
   }
 }
 

@@ -151,9 +151,7 @@ void AddStreamOptions(CLI::App& command, Options& options) {
                   "one of u8, s16le, s24le, s32le, f32le, f64le (as 44100:2:s16le)")
       ->type_name("SHAPE")
       ->check([](const std::string& text) {
-        std::string why;
-        stream::RawShape(text, why);
-        return why;
+        return stream::RawShape(text).error.detail;
       });
   command
       .add_option("--name", options.streamName,

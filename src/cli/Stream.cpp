@@ -15,8 +15,7 @@
 #include "cli/Commands.h"
 #include "cli/Text.h"
 #include "stream/Input.h"
-#include "stream/LiveSplit.h"
-#include "stream/StreamShape.h"
+#include "stream/Intake.h"
 
 namespace corvella::cli {
 namespace {
@@ -65,20 +64,30 @@ SystemClock::time_point RecordingBegan(const std::string& followed, std::int64_t
       std::chrono::duration_cast<std::chrono::file_clock::duration>(held));
 }
 
-// Whether `bytes` begin as a chunk does: four letters, digits or spaces.
-bool Named(const std::vector<std::uint8_t>& bytes) {
-  return std::all_of(bytes.begin(), bytes.begin() + 4, [](std::uint8_t c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == ' ';
-  });
-}
-
-class Parts final : public stream::LiveListener {
+// What the command line shows of a recording split as it comes in: the
+// state of the recording on the bar's line, each part on a line of its own.
+class Parts final : public stream::IntakeListener {
  public:
-  Parts(Job& job, std::string base, std::int64_t rate)
-      : job_(job), shownFolder_(job.ShownFolder()), base_(std::move(base)), rate_(rate) {}
+  Parts(Job& job, Console::Bar& bar, std::string base)
+      : job_(job), bar_(bar), shownFolder_(job.ShownFolder()), base_(std::move(base)) {}
 
-  void Began(SystemClock::time_point when) { began_ = when; }
   bool OutputFailed() const { return outputFailed_; }
+
+  void Began(const stream::StreamShape& shape) override {
+    rate_ = shape.Info().rate;
+    began_ = RecordingBegan(job_.options.follow, shape.dataOffset, rate_ * shape.Info().FrameBytes());
+  }
+
+  void Taking(std::int64_t frames, int parts, double level) override {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - drawn_ <= std::chrono::milliseconds(250)) return;
+    drawn_ = now;
+    bar_.Show("recording " +
+              Duration(static_cast<double>(frames) / static_cast<double>(rate_)) + ", " +
+              std::to_string(parts) + " parts written, level " + PeakText(level) + " dBFS");
+  }
+
+  bool StopRequested() override { return job_.console.Stopped(); }
 
   std::string NameFor(int number, std::int64_t start) override {
     if (!job_.options.nameTime) return batch::PartFileName(base_, number);
@@ -115,10 +124,12 @@ class Parts final : public stream::LiveListener {
   }
 
   Job& job_;
+  Console::Bar& bar_;
   std::string shownFolder_;
   std::string base_;  // "stream.wav", the followed file's stem or --name, with ".wav"
-  std::int64_t rate_;
+  std::int64_t rate_ = 0;
   SystemClock::time_point began_ = SystemClock::now();
+  std::chrono::steady_clock::time_point drawn_ = std::chrono::steady_clock::now();
   std::map<std::string, int> used_;
   bool listing_ = true;
   bool outputFailed_ = false;
@@ -149,18 +160,18 @@ int SplitStream(Job& job) {
     console.Report("stdin", "is a terminal: pipe a recording in (... | corvella-cli split -)");
     return kExitUsage;
   }
-  std::string why;
-  std::unique_ptr<stream::StreamShape> shape;
-  if (!options.raw.empty() && !(shape = stream::RawShape(options.raw, why))) {
-    console.Report("--raw", why);
+  stream::OpenedShape raw;
+  if (!options.raw.empty() && !(raw = stream::RawShape(options.raw)).shape) {
+    console.Report("--raw", raw.error);
     return kExitUsage;
   }
-  std::unique_ptr<stream::Input> input =
-      followed ? stream::FollowedFile(options.follow, options.idle, why) : stream::StandardInput();
-  if (!input) {
-    console.Report(subject, wave::Error{wave::ErrorCode::UnableToOpen, why});
+  stream::OpenedInput opened = followed ? stream::FollowedFile(options.follow, options.idle)
+                                        : stream::OpenedInput{stream::StandardInput(), {}};
+  if (!opened.input) {
+    console.Report(subject, opened.error);
     return kExitFailed;
   }
+  stream::Input& input = *opened.input;
   wave::KeptFiles keep;
   KeepInput(job, keep);
   // The parts are WAV files whatever the followed file is called.
@@ -169,162 +180,46 @@ int SplitStream(Job& job) {
        : followed         ? batch::SplitFileName(batch::FileNameOf(options.follow)).stem
                           : std::string("stream")) +
       ".wav";
-
-  stream::Spool spool(*input);
-  stream::HeaderReader header;
-  std::unique_ptr<Parts> parts;
-  std::unique_ptr<stream::LiveSplit> split;
-  std::int64_t frameBytes = 1;
-  std::int64_t remaining = -1;     // of the data a pipe's header declares
-  bool maybeEnd = false;           // ... with a size that may be a stand-in
-  std::vector<std::uint8_t> past;  // the first bytes past such a size
-  std::vector<std::uint8_t> chunk, carry;
+  stream::IntakeSettings settings;
+  settings.detect = options.Detection();
+  settings.minPart = options.minPart;
+  settings.padBefore = options.padBefore;
+  settings.padAfter = options.padAfter;
+  settings.write.mono = options.mono;
+  settings.write.keepMetadata = options.keepMetadata;
+  settings.write.keep = &keep;
+  settings.bufferSeconds = options.buffer;
+  settings.followed = followed;
   Console::Bar bar(console, subject);
-  auto drawn = std::chrono::steady_clock::now();
-
-  // Once the recording's shape is known: the parts' writer.
-  const auto begin = [&] {
-    const wave::SourceInfo& info = shape->Info();
-    frameBytes = info.FrameBytes();
-    input->KnowHeader(*shape);
-    if (!followed) {
-      remaining = shape->declaredBytes;
-      if (shape->maybeBytes >= 0) {
-        remaining = shape->maybeBytes;
-        maybeEnd = true;
-      }
-    }
-    spool.Limit(
-        static_cast<std::int64_t>(options.buffer * static_cast<double>(info.rate)) * frameBytes,
-        options.buffer, followed);
-    parts = std::make_unique<Parts>(job, base, info.rate);
-    parts->Began(RecordingBegan(options.follow, shape->dataOffset, info.rate * frameBytes));
-    stream::LiveOptions live;
-    live.detect = options.Detection();
-    live.plan = options.Plan(info.rate);
-    live.write.mono = options.mono;
-    live.write.keepMetadata = options.keepMetadata;
-    live.write.keep = &keep;
-    split = std::make_unique<stream::LiveSplit>(*shape->source, live, *folder, *parts);
-  };
-  if (shape) begin();
-
-  // Whole frames to the split; a frame cut by the chunk's end waits.
-  const auto feed = [&](const std::uint8_t* data, std::size_t size) {
-    carry.insert(carry.end(), data, data + size);
-    const std::int64_t frames = static_cast<std::int64_t>(carry.size()) / frameBytes;
-    split->Take(carry.data(), frames);
-    carry.erase(carry.begin(), carry.begin() + frames * frameBytes);
-  };
-
-  stream::Spool::State state = stream::Spool::State::Bytes;
-  for (;;) {
-    if (console.Stopped()) spool.Stop();
-    state = spool.Next(chunk);
-    // Stopped with nothing more read: what came is all there is.
-    if (state == stream::Spool::State::Waiting) {
-      if (!console.Stopped()) continue;
-      state = stream::Spool::State::End;
-      break;
-    }
-    if (state != stream::Spool::State::Bytes) break;
-    const std::uint8_t* data = chunk.data();
-    std::size_t size = chunk.size();
-    if (!shape) {
-      const auto read = header.Take(data, size);
-      if (read == stream::HeaderReader::State::NeedMore) continue;
-      if (read == stream::HeaderReader::State::Refused) {
-        spool.Stop();
-        console.Report(subject, header.Error());
-        return kExitFailed;
-      }
-      shape = std::make_unique<stream::StreamShape>(header.TakeShape());
-      if (shape->Info().rate <= 0) {
-        spool.Stop();
-        console.Report(subject, "a sample rate of 0: no time to judge a gap by");
-        return kExitFailed;
-      }
-      begin();
-      chunk = header.Rest();
-      data = chunk.data();
-      size = chunk.size();
-    }
-    if (remaining == 0 && maybeEnd) {
-      past.insert(past.end(), data, data + size);
-      size = 0;
-    }
-    if (remaining >= 0) {
-      const std::size_t whole = size;
-      size = static_cast<std::size_t>(
-          std::min<std::int64_t>(remaining, static_cast<std::int64_t>(size)));
-      remaining -= static_cast<std::int64_t>(size);
-      if (remaining == 0 && maybeEnd && whole > 0) past.assign(data + size, data + whole);
-    }
-    feed(data, size);
-    if (remaining == 0 && maybeEnd && past.size() >= 8) {
-      // Past a size that may be a stand-in: a chunk header (four letters,
-      // as every chunk name is) means it was true; anything else is samples.
-      if (Named(past)) {
-        past.clear();
-        spool.Stop();
-        break;
-      }
-      remaining = -1;
-      maybeEnd = false;
-      feed(past.data(), past.size());
-      past.clear();
-    }
-    const auto now = std::chrono::steady_clock::now();
-    if (now - drawn > std::chrono::milliseconds(250)) {
-      drawn = now;
-      bar.Show(
-          "recording " +
-          Duration(static_cast<double>(split->Frames()) / static_cast<double>(shape->Info().rate)) +
-          ", " + std::to_string(split->Parts()) + " parts written, level " +
-          PeakText(split->Level()) + " dBFS");
-    }
-    // The data the header declares are all there: what follows is not samples.
-    if (remaining == 0 && !maybeEnd) {
-      spool.Stop();
-      break;
-    }
-  }
+  Parts parts(job, bar, base);
+  const stream::IntakeEnd end =
+      stream::SplitAsItComes(input, std::move(raw.shape), settings, *folder, parts);
   bar.Clear();
-  bool failed = false;
-  if (!split) {
-    if (console.Stopped()) return console.StopStatus();
-    console.Report(subject, state == stream::Spool::State::Failed
-                                ? wave::Error{wave::ErrorCode::UnableToRead, input->Failure()}
-                                : header.Ended());
+  if (!end.began) {
+    if (end.noRate) {
+      console.Report(subject, "a sample rate of 0: no time to judge a gap by");
+      return kExitFailed;
+    }
+    if (console.Stopped() && !end.refused) return console.StopStatus();
+    console.Report(subject, end.refused);
     return kExitFailed;
   }
-  // A few bytes past a size that may be a stand-in, and then the end: no
-  // chunk is that short, so they are samples.
-  if (maybeEnd && !past.empty() && !console.Stopped()) feed(past.data(), past.size());
-  split->Finish();
-  if (state == stream::Spool::State::Overrun) {
+  if (end.overrun) {
     console.Report(subject, "writing the parts fell more than " + Fixed(options.buffer, 0) +
                                 " s of audio behind the input: stopped there (no sample was "
                                 "dropped; --buffer allows more)");
-    failed = true;
-  } else if (state == stream::Spool::State::Failed) {
-    console.Report(subject, wave::Error{wave::ErrorCode::UnableToRead, input->Failure()});
-    failed = true;
-  } else if (!input->Failure().empty()) {
-    console.Report(subject, input->Failure());
-    failed = true;
-  } else if (remaining > 0 && !maybeEnd && !console.Stopped()) {
-    console.Report(subject, "the stream ended " + std::to_string(remaining / frameBytes) +
+  } else if (end.failure) {
+    console.Report(subject, end.failure);
+  } else if (end.framesShort > 0) {
+    console.Report(subject, "the stream ended " + std::to_string(end.framesShort) +
                                 " frames before its header says: the parts hold what came");
-    failed = true;
   }
-  if (!carry.empty()) {
-    console.Report(
-        subject, std::to_string(carry.size()) + " bytes at the end make no whole frame: left out");
+  if (end.bytesLeftOut > 0) {
+    console.Report(subject, std::to_string(end.bytesLeftOut) +
+                                " bytes at the end make no whole frame: left out");
   }
-  if (const std::string note = input->Note(); !note.empty()) console.Report(subject, note);
-  failed = failed || split->Failed() || parts->OutputFailed();
-  return job.Status(failed);
+  if (!end.note.empty()) console.Report(subject, end.note);
+  return job.Status(end.Failed() || parts.OutputFailed());
 }
 
 }  // namespace corvella::cli

@@ -335,7 +335,10 @@ bool StandardInputIsTerminal() {
 #endif
 }
 
-std::unique_ptr<Input> FollowedFile(const std::string& path, double idleSeconds, std::string& why) {
+OpenedInput FollowedFile(const std::string& path, double idleSeconds) {
+  const auto refused = [](std::string why) {
+    return OpenedInput{nullptr, {wave::ErrorCode::UnableToOpen, std::move(why)}};
+  };
 #ifdef _WIN32
   const int size = MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, nullptr, 0);
   std::wstring wide(static_cast<std::size_t>(std::max(size, 1)), L'\0');
@@ -348,22 +351,18 @@ std::unique_ptr<Input> FollowedFile(const std::string& path, double idleSeconds,
   // Without waiting for a writer, should it be a pipe: that is refused.
   const Handle file = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
 #endif
-  if (file == kNoHandle) {
-    why = LastError();
-    return nullptr;
-  }
+  if (file == kNoHandle) return refused(LastError());
 #ifndef _WIN32
   struct stat status {};
   if (::fstat(file, &status) != 0 || !S_ISREG(status.st_mode)) {
-    why = S_ISDIR(status.st_mode) ? "a folder" : "not a plain file";
     ::close(file);
-    return nullptr;
+    return refused(S_ISDIR(status.st_mode) ? "a folder" : "not a plain file");
   }
   ::fcntl(file, F_SETFL, ::fcntl(file, F_GETFL) & ~O_NONBLOCK);
 #endif
   auto followed = std::make_unique<FollowedStream>(file, idleSeconds);
   followed->Watch(path);
-  return followed;
+  return {std::move(followed), {}};
 }
 
 Spool::Spool(Input& input) : Spool(input, 0, 0, false) {}

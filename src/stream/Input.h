@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "stream/StreamShape.h"
+#include "wave/Error.h"
 
 namespace corvella::stream {
 
@@ -51,12 +52,18 @@ std::unique_ptr<Input> StandardInput();
 // Whether standard input is a terminal (nothing was piped in).
 bool StandardInputIsTerminal();
 
+struct OpenedInput {
+  std::unique_ptr<Input> input;  // null when it cannot be read
+  wave::Error error;             // why
+};
+
 // A WAV (or raw) file being written by another program, read as it grows:
 // it ends when the writer has closed it (or it has not grown for ten
 // seconds) and the header says how long the data are (raw samples: when
 // the writer has closed it), or when it has not grown for `idleSeconds`
-// (0: never). Null with `why` when it cannot be opened.
-std::unique_ptr<Input> FollowedFile(const std::string& path, double idleSeconds, std::string& why);
+// (0: never). Refused with UnableToOpen and the reason when it cannot be
+// opened.
+OpenedInput FollowedFile(const std::string& path, double idleSeconds);
 
 // The bytes read ahead of their use, by a thread of its own.
 class Spool {

@@ -124,11 +124,14 @@ HeaderReader::State HeaderReader::Parse() {
   return state_ = State::Done;
 }
 
-std::unique_ptr<StreamShape> RawShape(const std::string& text, std::string& why) {
-  why = "RATE:CHANNELS:FORMAT is needed, as 44100:2:s16le, not '" + text + "'";
+OpenedShape RawShape(const std::string& text) {
+  const auto refused = [](std::string why) {
+    return OpenedShape{nullptr, {wave::ErrorCode::Refused, std::move(why)}};
+  };
+  const std::string why = "RATE:CHANNELS:FORMAT is needed, as 44100:2:s16le, not '" + text + "'";
   const std::size_t first = text.find(':');
   const std::size_t second = first == std::string::npos ? first : text.find(':', first + 1);
-  if (second == std::string::npos) return nullptr;
+  if (second == std::string::npos) return refused(why);
   const auto number = [](const std::string& digits, long long most) -> long long {
     if (digits.empty() || digits.size() > 9 ||
         !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
@@ -151,11 +154,9 @@ std::unique_ptr<StreamShape> RawShape(const std::string& text, std::string& why)
   for (const Known& candidate : kFormats) {
     if (format == candidate.name) known = &candidate;
   }
-  if (rate < 0 || channels < 0) return nullptr;
-  if (!known) {
-    why = "FORMAT is one of u8, s16le, s24le, s32le, f32le, f64le, not '" + format + "'";
-    return nullptr;
-  }
+  if (rate < 0 || channels < 0) return refused(why);
+  if (!known)
+    return refused("FORMAT is one of u8, s16le, s24le, s32le, f32le, f64le, not '" + format + "'");
   // As a recorder would write the same samples: plain PCM or float up to
   // 16 bits or floats in stereo, WAVE_FORMAT_EXTENSIBLE beyond.
   const bool extensible = channels > 2 || (!known->isFloat && known->bits > 16);
@@ -188,12 +189,9 @@ std::unique_ptr<StreamShape> RawShape(const std::string& text, std::string& why)
   PutLe(header, static_cast<std::uint64_t>(blockAlign), 4);
   auto shape = std::make_unique<StreamShape>();
   header.resize(header.size() + static_cast<std::size_t>(blockAlign));
-  if (const wave::Error error = OpenShape(std::move(header), *shape)) {
-    why = error.detail.empty() ? "these samples cannot be read" : error.detail;
-    return nullptr;
-  }
-  why.clear();
-  return shape;
+  if (const wave::Error error = OpenShape(std::move(header), *shape))
+    return refused(error.detail.empty() ? "these samples cannot be read" : error.detail);
+  return {std::move(shape), {}};
 }
 
 }  // namespace corvella::stream

@@ -66,10 +66,15 @@ class HeaderReader {
   std::int64_t frameBytes_ = 1;
 };
 
+struct OpenedShape {
+  std::unique_ptr<StreamShape> shape;  // null when refused
+  wave::Error error;                   // why
+};
+
 // The shape of raw samples: "RATE:CHANNELS:FORMAT" with FORMAT one of u8,
-// s16le, s24le, s32le, f32le, f64le. Null with `why` set when the text says
-// no such thing.
-std::unique_ptr<StreamShape> RawShape(const std::string& text, std::string& why);
+// s16le, s24le, s32le, f32le, f64le. Refused, saying what is wrong, when
+// the text says no such thing.
+OpenedShape RawShape(const std::string& text);
 
 // Whether `value`, a size field of a stream's header, means "unknown".
 bool OpenSize(std::uint64_t value, int bytes);
