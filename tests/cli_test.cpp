@@ -50,16 +50,25 @@ TEST_F(Cli, SplitResolvesRelativePathsFromWhereItStarted) {
 }
 
 TEST_F(Cli, UsageErrorsExitWithTwoAndHelpShowsExamples) {
-  for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
-           {},
-           {"count"},
-           {"divide", "x.wav"},
-           {"count", "--noise-floor", "0", "x.wav"},
-           {"split", "--bogus", "x.wav"},
-           {"count", "-n", "5", "--threshold-db", "-40", "x.wav"}}) {
+  // Each says what is wrong in one line, and where to read more.
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{}, "A subcommand is required"},
+      {{"count"}, "FILE is required"},
+      {{"divide", "x.wav"}, "A subcommand is required"},
+      {{"count", "--noise-floor", "0", "x.wav"}, "--noise-floor: '0' is not in 1 to 32767"},
+      {{"count", "--gap", "nan", "x.wav"}, "--gap: a number is needed, not 'nan'"},
+      {{"split", "--bogus", "x.wav"}, "The following argument was not expected: --bogus"},
+      {{"count", "-n", "5", "--threshold-db", "-40", "x.wav"},
+       "--noise-floor excludes --threshold-db"},
+      {{"split", "--tracks", "3", "--gap", "2", "x.wav"}, "--gap excludes --tracks"},
+      {{"count", "-"}, "count needs the whole recording: only split reads one still coming in "
+                       "on stdin (-)"}};
+  for (const auto& [args, message] : cases) {
     ShellResult r = Run(args);
-    EXPECT_EQ(r.status, 2);
-    EXPECT_FALSE(r.err.empty());
+    EXPECT_EQ(r.status, 2) << message;
+    EXPECT_EQ(r.err, "corvella-cli: " + message +
+                         "\nRun 'corvella-cli --help' for more information.\n");
+    EXPECT_EQ(r.out, "");
   }
   EXPECT_NE(Run({"--help"}).out.find("Examples:"), std::string::npos);
   stop = SIGINT;

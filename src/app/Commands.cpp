@@ -1,7 +1,7 @@
 // The Count and Split commands: walk the selected entries of the source list
 // in order and hand each to the part walk, keeping the window responsive.
-// The source reader, the searches and the writer are reached through the
-// window's own operations, which show the "Error" box where one applies.
+// The walk is the engine's, the one every front end shares; the window
+// shows each failure it tells in the "Error" box.
 #include <QCheckBox>
 #include <QFile>
 #include <QLineEdit>
@@ -11,26 +11,12 @@
 #include "app/MainForm.h"
 #include "app/MessageBox.h"
 #include "batch/OutputName.h"
-#include "batch/PartWalk.h"
 #include "browse/DirectoryListBox.h"
 #include "browse/FileListBox.h"
+#include "split/Walk.h"
 #include "wave/PartWriter.h"
 
 namespace corvella::app {
-bool TMainForm::OpenWave(const std::string& fileName) {
-  WaveFileName = fileName;
-  wave::OpenedWave opened =
-      wave::OpenWave(wave::PlatformFiles(), SourcePath(fileName), wave::Acceptance::Plain16);
-  if (!opened.source) {
-    ShowError(opened.error);
-    return false;
-  }
-  WaveHandle = std::move(opened.source);
-  scanner_ = std::make_unique<detect::Scanner>(*WaveHandle, Detection(),
-                                               static_cast<detect::Progress&>(*this));
-  return true;
-}
-
 std::string TMainForm::SourcePath(const std::string& name) const {
   return batch::JoinPath(SourceFiles->Path().toStdString(), name);
 }
@@ -44,55 +30,35 @@ void TMainForm::KeepSelectedSources(wave::KeptFiles& sources) const {
   }
 }
 
-void TMainForm::CloseWave() {
-  scanner_.reset();
-  WaveHandle.reset();
-}
-
-std::int64_t TMainForm::FindPartStart(std::int64_t begin, bool& endOfData) {
-  return scanner_->FindPartStart(begin, endOfData);
-}
-
-std::int64_t TMainForm::FindPartEnd(std::int64_t start, std::int64_t& scanPosition,
-                                    bool& endOfData) {
-  return scanner_->FindPartEnd(start, scanPosition, endOfData);
-}
-
-bool TMainForm::WritePart(std::int64_t startFrame, std::int64_t endFrame,
-                          const std::string& fileName) {
-  // The destination folder is looked up afresh for every part.
-  const auto slash = fileName.find_last_of(batch::kPathSeparators);
-  const std::string folderPath = slash == std::string::npos ? "." : fileName.substr(0, slash + 1);
-  const std::string name = slash == std::string::npos ? fileName : fileName.substr(slash + 1);
-  wave::Error error;
-  std::unique_ptr<wave::Folder> folder =
-      wave::Folder::Open(wave::PlatformFiles(), folderPath, error);
-  if (folder) {
+// What the walk tells the window: each failure in its "Error" box, and how
+// each part is written, read from Mono once per part so that its header and
+// its samples agree.
+class TMainForm::WalkEvents final : public split::WalkListener {
+ public:
+  explicit WalkEvents(TMainForm& form) : form_(form) {}
+  void Failed(const wave::Error& error) override { form_.ShowError(error); }
+  wave::WriteOptions PartOptions() override {
     wave::WriteOptions options;
-    options.mono = Mono->isChecked();  // once per part, so its header and its samples agree
-    options.keep = &keep_;
-    error = wave::WritePart(*WaveHandle, startFrame, endFrame, *folder, name, options);
+    options.mono = form_.Mono->isChecked();
+    options.keep = &form_.keep_;
+    return options;
   }
-  if (error) ShowError(error);
-  return !error;
-}
+
+ private:
+  TMainForm& form_;
+};
 
 int TMainForm::ProcessParts(const std::string& fileName, const std::string& destFolder,
                             bool write) {
-  if (!OpenWave(fileName)) return 0;
-  batch::WalkResult walk;
-  try {
-    walk = batch::WalkParts(*scanner_, [&](const detect::PartSpan& part, int number) {
-      if (write)
-        WritePart(part.start, part.end, batch::BuildOutputPath(destFolder, WaveFileName, number));
-    });
-  } catch (...) {
-    CloseWave();  // never leave the source locked behind an escaping error
-    throw;
-  }
-  CloseWave();
-  if (walk.readFailed) ShowError(wave::ErrorCode::UnableToRead);
-  return walk.parts;
+  WaveFileName = fileName;
+  split::WalkRequest request;
+  request.acceptance = wave::Acceptance::Plain16;
+  request.detect = Detection();
+  request.write = write;
+  request.destination = destFolder;
+  WalkEvents events(*this);
+  return split::WalkRecording(wave::PlatformFiles(), SourcePath(fileName), request,
+                              static_cast<detect::Progress&>(*this), events);
 }
 
 int TMainForm::CountParts(const std::string& fileName) {

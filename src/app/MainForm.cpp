@@ -236,7 +236,6 @@ void TMainForm::BuildLayout() {
 
 void TMainForm::FormCreate() {
   setWindowTitle(kApplicationTitle);
-  CloseWave();
   WaveFileName.clear();
   NoiseFloor = SilenceThresholdBar->value();
   SilenceThresholdBarChange();
@@ -245,7 +244,7 @@ void TMainForm::FormCreate() {
 }
 
 void TMainForm::FormDestroy() {
-  CloseWave();
+  // A source is open only within one walk, which has ended by now.
 }
 
 void TMainForm::SilenceThresholdBarChange() {

@@ -14,7 +14,6 @@
 #include "app/OuterSize.h"
 #include "detect/Params.h"
 #include "detect/Progress.h"
-#include "detect/Scanner.h"
 #include "wave/Error.h"
 #include "wave/PartWriter.h"
 #include "wave/WaveSource.h"
@@ -113,18 +112,11 @@ class TMainForm : public QWidget, private detect::Progress {
   // Keeps the files of the entries selected now.
   void KeepSelectedSources(wave::KeptFiles& sources) const;
 
-  // Source wave reader: opens the named file of the source list's folder;
-  // on failure it has shown why and holds nothing.
-  bool OpenWave(const std::string& fileName);
-  void CloseWave();
-  // Boundary scanner over the open source.
-  std::int64_t FindPartStart(std::int64_t begin, bool& endOfData);
-  std::int64_t FindPartEnd(std::int64_t start, std::int64_t& scanPosition, bool& endOfData);
-  // Part writer: frames [startFrame, endFrame) of the open source as the file
-  // `fileName` (a full path), mixed to mono when Mono is ticked.
-  bool WritePart(std::int64_t startFrame, std::int64_t endFrame, const std::string& fileName);
-  // The walk over one source file; returns the number of parts, 0 when the
-  // file is refused.
+  // The walk over one source file of the source list's folder: opened,
+  // its parts found and, when asked, written into `destFolder` (mixed to
+  // mono when Mono is ticked), every failure shown; returns the number of
+  // parts, 0 when the file is refused.
+  class WalkEvents;
   int ProcessParts(const std::string& fileName, const std::string& destFolder, bool write);
   int CountParts(const std::string& fileName);
 
@@ -134,9 +126,7 @@ class TMainForm : public QWidget, private detect::Progress {
   bool StopRequested() override;
   bool CancelDown() const;
 
-  // Source state.
-  std::unique_ptr<wave::WaveSource> WaveHandle;
-  std::unique_ptr<detect::Scanner> scanner_;  // over WaveHandle
+  // The file being walked.
   std::string WaveFileName;
   // The selected sources while Split runs: no part replaces one of them.
   wave::KeptFiles keep_;

@@ -1,4 +1,5 @@
 #include "messages/Messages.h"
+#include "split/Walk.h"
 #include "support/Fixture.h"
 
 #include <sndfile.h>
@@ -96,28 +97,27 @@ std::vector<PartSpan> SourceFixture::Walk(wave::Source& source) {
 
 int SourceFixture::Split(const std::string& name, const std::string& destFolder, bool write,
                          wave::FileApi& files) {
-  wave::OpenedWave opened = wave::OpenWave(files, dir / name, wave::Acceptance::Plain16);
-  if (!opened.source) {
-    messages.push_back(messages::MessageOf(opened.error));
-    return 0;
-  }
-  detect::Scanner scanner(*opened.source, params, progress);
-  const batch::WalkResult walk = batch::WalkParts(scanner, [&](const PartSpan& part, int number) {
-    if (!write) return;
-    const std::string path = batch::BuildOutputPath(destFolder, name, number);
-    wave::Error error;
-    auto folder = wave::Folder::Open(files, destFolder, error);
-    if (folder) {
-      wave::WriteOptions options;
-      options.mono = mono;
-      error = wave::WritePart(*opened.source, part.start, part.end, *folder,
-                              batch::PartFileName(name, number), options);
+  // The walk the window runs for each file it is given, telling what it
+  // would show in its boxes.
+  struct Listener final : split::WalkListener {
+    SourceFixture& fixture;
+    explicit Listener(SourceFixture& f) : fixture(f) {}
+    void Failed(const wave::Error& error) override {
+      fixture.messages.push_back(messages::MessageOf(error));
     }
-    if (error) messages.push_back(messages::MessageOf(error));
-    written.push_back(path);
-  });
-  if (walk.readFailed) messages.push_back(messages::MessageOf(wave::ErrorCode::UnableToRead));
-  return walk.parts;
+    wave::WriteOptions PartOptions() override {
+      wave::WriteOptions options;
+      options.mono = fixture.mono;
+      return options;
+    }
+    void PartDone(const std::string& path) override { fixture.written.push_back(path); }
+  } listener(*this);
+  split::WalkRequest request;
+  request.acceptance = wave::Acceptance::Plain16;
+  request.detect = params;
+  request.write = write;
+  request.destination = destFolder;
+  return split::WalkRecording(files, dir / name, request, progress, listener);
 }
 
 #ifdef _WIN32

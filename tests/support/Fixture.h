@@ -64,9 +64,9 @@ class SourceFixture : public ::testing::Test {
                       wave::Acceptance acceptance = wave::Acceptance::Plain16);
   // Alternates the two searches as the walk does; returns every part found.
   std::vector<PartSpan> Walk(wave::Source& source);
-  // The walk over the scratch folder's file `name` as the front ends run
-  // it: every refusal, failed read and failed part goes into `messages`,
-  // every part written into `written`. Returns the number of parts.
+  // The window's walk over the scratch folder's file `name`: every refusal,
+  // failed read and failed part goes into `messages` as the window's box
+  // says it, every part written into `written`. Returns the number of parts.
   int Split(const std::string& name, const std::string& destFolder, bool write,
             wave::FileApi& files = wave::PlatformFiles());
   int Count(const std::string& name) { return Split(name, "", false); }
