@@ -134,3 +134,15 @@ package: build
 # Benchmarks: Corvella next to cat, dd, sox and ffmpeg on 1-hour recordings.
 bench: build
 	bench/run-bench $(BUILD)
+
+# How well Corvella chooses cuts by itself: record, orchestral, tape and
+# clean sides made from Debian's game music and espeak-ng under surface
+# noise, crackle, rumble, hum and hiss (made once into build-accuracy/),
+# each split with --tracks N, with what levels suggests and with the
+# defaults, next to two simple finders; prints Markdown tables for the
+# README. `tools/accuracy/run -v PROGRAM` adds every side and its faults.
+ACCURACY_PACKAGES := sox libsox-fmt-all python3-numpy espeak-ng supertux-data freedroidrpg-data
+.PHONY: accuracy
+accuracy: build
+	@./tools/install-deps $(ACCURACY_PACKAGES)
+	tools/accuracy/run $(BUILD)/src/cli/corvella-cli

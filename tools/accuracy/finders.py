@@ -98,17 +98,22 @@ def judge(parts, truth):
 
     Returns a dict: count, exact (N parts, every edge within the limits),
     worst (the most sound wrong at any edge, seconds: own sound cut off or
-    another track's held; None without N parts), edges (per track: start
-    error, end error, seconds; positive cuts into the track), good (tracks
+    another track's held; None without N parts), errors (that amount at
+    every edge), edges (per track: how late it starts and how early it ends,
+    seconds; negative where it starts before or ends after), good (tracks
     whose both edges are within the limits) and problems (sentences about
     what is wrong, with times on the side).
     """
     rate = truth["rate"]
     spans = [(t["first_audible"], t["last_audible"] + 1) for t in truth["tracks"]]
     n = len(spans)
-    result = {"count": len(parts), "exact": False, "worst": None, "edges": [], "good": 0,
-              "problems": []}
+    result = {"count": len(parts), "exact": False, "worst": None, "edges": [], "errors": [],
+              "good": 0, "problems": []}
     problems = result["problems"]
+    for k, part in enumerate(parts):
+        if sum(overlap(part, span) for span in spans) <= HELD_LIMIT_S * rate:
+            problems.append("part %d (%s-%s) holds no track, only noise" % (k + 1, ts(part[0] / rate),
+                                                                          ts(part[1] / rate)))
     if len(parts) != n:
         problems.extend(describe_cuts(parts, spans, rate))
         return result
@@ -122,6 +127,7 @@ def judge(parts, truth):
         end_error = max(early, held_after, 0.0)
         worst = max(worst, start_error, end_error)
         result["edges"].append((late, early))
+        result["errors"] += [start_error, end_error]
         ok = True
         label = "track %d (%s-%s)" % (k + 1, ts(a / rate), ts(b / rate))
         if late > LATE_LIMIT_S:

@@ -7,8 +7,11 @@ Four sets of sides, each side a WAV file with the truth beside it:
               with 50 Hz hum, one with a DC offset; a lead-in and a run-out
               groove of noise only
   orchestral  harder sides: long tracks with soft intros, long fade-outs and
-              quiet passages inside the tracks that last longer than the
-              gaps between them; 24-bit/48 kHz and mono sides among them
+              quiet passages inside the tracks (3 to 6 s, longer than any
+              gap on the side, 30 to 40 dB down where the music allows and
+              never less than 24, always at least 8 dB above the noise);
+              24-bit/48 kHz and mono
+              sides among them
   tapes       cassette sides of espeak-ng speech in pieces of several
               sentences, and two of tunes, under hiss, hum and brown noise
   clean       sides with no added noise at all
@@ -33,7 +36,6 @@ import hashlib
 import json
 import os
 import subprocess
-import tempfile
 import wave
 
 import numpy as np
@@ -294,20 +296,54 @@ def speak(text, voice, speed, rate, channels):
     return x[sound[0]: sound[-1] + 1]
 
 
-def shaped_noise(rng, frames, channels, rate, gain, shared=0.0):
-    """Gaussian noise shaped by GAIN(frequency), unit RMS, (frames, channels).
-    SHARED is the share of power the channels have in common."""
-    common = rng.standard_normal(frames) if channels > 1 and shared > 0 else None
+def shaped_noise(rng, frames, channels, rate, components):
+    """Gaussian noises summed, (frames, channels): each component (LEVEL,
+    GAIN, SHARED) shaped by GAIN(frequency) to an RMS of LEVEL dBFS in every
+    channel, SHARED being the share of its power the channels have in
+    common. Drawn in the frequency domain and made with one inverse FFT per
+    channel, at a length whose factors are 2, 3 and 5 (a length with a large
+    prime factor takes minutes), then cut to FRAMES."""
+    size = fast_length(frames)
+    freqs = np.fft.rfftfreq(size, 1.0 / rate)
+    sums = [np.zeros(len(freqs), dtype=complex) for _ in range(channels)]
+    for level, gain, shared in components:
+        shape = gain(freqs)
+        shape[0] = 0.0
+        if size % 2 == 0:
+            shape[-1] = 0.0
+        common = complex_normal(rng, len(freqs)) if channels > 1 and shared > 0 else None
+        for c in range(channels):
+            band = complex_normal(rng, len(freqs))
+            if common is not None:
+                band = np.sqrt(1.0 - shared) * band + np.sqrt(shared) * common
+            band *= shape
+            # Parseval: the mean power of the real signal these bins make.
+            power = 2.0 * np.sum(band.real ** 2 + band.imag ** 2) / float(size) ** 2
+            sums[c] += band * (undb(level) / np.sqrt(power))
     out = np.empty((frames, channels))
-    freqs = np.fft.rfftfreq(frames, 1.0 / rate)
-    shape = gain(freqs)
-    shape[0] = 0.0
     for c in range(channels):
-        white = rng.standard_normal(frames)
-        if common is not None:
-            white = np.sqrt(1.0 - shared) * white + np.sqrt(shared) * common
-        out[:, c] = np.fft.irfft(np.fft.rfft(white) * shape, n=frames)
-    return out / np.sqrt(np.mean(out * out))
+        out[:, c] = np.fft.irfft(sums[c], n=size)[:frames]
+    return out
+
+
+def complex_normal(rng, count):
+    return rng.standard_normal(2 * count).view(np.complex128)
+
+
+def fast_length(n):
+    """The smallest length at or above N with no prime factor above 5."""
+    best = 1 << max(0, int(n - 1).bit_length())
+    p5 = 1
+    while p5 < best:
+        p35 = p5
+        while p35 < best:
+            size = p35
+            while size < n:
+                size *= 2
+            best = min(best, size)
+            p35 *= 3
+        p5 *= 5
+    return best
 
 
 def lowpass(fc, order=2):
@@ -341,12 +377,15 @@ def rumble_gain(fc):
 
 
 def hum(rng, frames, channels, rate, mains):
-    t = np.arange(frames) / rate
-    signal = np.zeros(frames)
+    """Mains hum with its harmonics, unit RMS: one period, repeated."""
+    period = rate // mains if rate % mains == 0 else frames
+    t = np.arange(period) / rate
+    cycle = np.zeros(period)
     for harmonic, level in ((1, 1.0), (2, 0.3), (3, 0.5), (4, 0.1), (5, 0.25), (7, 0.1)):
-        signal += level * np.sin(2 * np.pi * mains * harmonic * t + rng.uniform(0, 2 * np.pi))
-    out = np.stack([signal * rng.uniform(0.8, 1.0) for _ in range(channels)], axis=1)
-    return out / np.sqrt(np.mean(out * out))
+        cycle += level * np.sin(2 * np.pi * mains * harmonic * t + rng.uniform(0, 2 * np.pi))
+    cycle /= np.sqrt(np.mean(cycle * cycle))
+    signal = np.tile(cycle, frames // period + 1)[:frames]
+    return np.stack([signal * rng.uniform(0.8, 1.0) for _ in range(channels)], axis=1)
 
 
 def crackle(rng, frames, channels, rate, per_second):
@@ -405,22 +444,24 @@ def make_noise(rng, frames, rate, channels, recipe, options):
     kind, levels = recipe["kind"], recipe["levels"]
     noise = np.zeros((frames, channels))
     described = []
+    bands = []
     if kind == "record":
-        noise += undb(levels["surface"]) * shaped_noise(rng, frames, channels, rate,
-                                                        surface_gain(recipe["bright"]), 0.3)
+        bands.append((levels["surface"], surface_gain(recipe["bright"]), 0.3))
         described.append("surface noise %.0f dBFS" % levels["surface"])
-        noise += crackle(rng, frames, channels, rate, recipe["clicks"])
-        described.append("%.1f clicks/s" % recipe["clicks"])
-        noise += undb(levels["rumble"]) * shaped_noise(rng, frames, channels, rate,
-                                                       rumble_gain(recipe["rumble_hz"]), 0.8)
+        bands.append((levels["rumble"], rumble_gain(recipe["rumble_hz"]), 0.8))
         described.append("rumble %.0f dBFS under %.0f Hz" % (levels["rumble"], recipe["rumble_hz"]))
     elif kind == "tape":
         gain = pink_gain if options["hiss"] == "pink" else white_gain
-        noise += undb(levels["hiss"]) * shaped_noise(rng, frames, channels, rate, gain, 0.1)
+        bands.append((levels["hiss"], gain, 0.1))
         described.append("%s hiss %.0f dBFS" % (options["hiss"], levels["hiss"]))
         if "brown" in levels:
-            noise += undb(levels["brown"]) * shaped_noise(rng, frames, channels, rate, brown_gain, 0.5)
+            bands.append((levels["brown"], brown_gain, 0.5))
             described.append("brown noise %.0f dBFS" % levels["brown"])
+    if bands:
+        noise += shaped_noise(rng, frames, channels, rate, bands)
+    if kind == "record":
+        noise += crackle(rng, frames, channels, rate, recipe["clicks"])
+        described.append("%.1f clicks/s" % recipe["clicks"])
     if "hum" in levels:
         noise += undb(levels["hum"]) * hum(rng, frames, channels, rate, options["hum"])
         described.append("%d Hz hum %.0f dBFS" % (options["hum"], levels["hum"]))
@@ -591,20 +632,20 @@ def source_stamp():
 
 
 def write_wav(path, samples, rate, bits):
-    scale = float(2 ** (bits - 1))
-    ints = np.clip(np.round(samples * scale), -scale, scale - 1).astype(np.int32)
-    if bits == 16:
-        data = ints.astype("<i2").tobytes()
-    elif bits == 24:
-        data = ints.astype("<i4").view(np.uint8).reshape(-1, 4)[:, :3].tobytes()
-    else:
+    if bits not in (16, 24):
         raise ValueError("bits")
+    scale = float(2 ** (bits - 1))
     temporary = path + ".part"
     with wave.open(temporary, "wb") as w:
         w.setnchannels(samples.shape[1])
         w.setsampwidth(bits // 8)
         w.setframerate(rate)
-        w.writeframes(data)
+        for at in range(0, len(samples), 1 << 20):
+            ints = np.clip(np.round(samples[at: at + (1 << 20)] * scale), -scale, scale - 1)
+            if bits == 16:
+                w.writeframesraw(ints.astype("<i2").tobytes())
+            else:
+                w.writeframesraw(ints.astype("<i4").view(np.uint8).reshape(-1, 4)[:, :3].tobytes())
     os.replace(temporary, path)
 
 
@@ -698,11 +739,14 @@ def make_side(plan, cache, catalogue_source, log):
         position += len(x) + (int(gaps[k] * rate) if k < len(gaps) else 0)
     frames = position + int(runout * rate)
 
-    clean = np.zeros((frames, channels))
+    side = np.zeros((frames, channels))
     for x, at in zip(tracks, offsets):
-        clean[at: at + len(x)] += x
+        side[at: at + len(x)] += x
     noise, dc, described = make_noise(noise_rng, frames, rate, channels, recipe, options)
-    write_wav(files.wav, clean + noise + dc[None, :], rate, bits)
+    side += noise
+    side += dc[None, :]
+    write_wav(files.wav, side, rate, bits)
+    del side
 
     names = titles(rng, len(tracks))
     entries = []
