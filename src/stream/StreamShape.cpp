@@ -71,8 +71,9 @@ HeaderReader::State HeaderReader::Parse() {
   std::int64_t& frameBytes = frameBytes_;
   for (;;) {
     if (bytes_.size() < at + 8) return State::NeedMore;
-    const std::uint32_t id = wave::ReadLe32(&bytes_[at]);
-    const std::uint32_t size = wave::ReadLe32(&bytes_[at + 4]);
+    const wave::ChunkHeader chunk = wave::ReadChunkHeader(&bytes_[at], wave::ChunkForm::Riff);
+    const std::uint32_t id = chunk.id;
+    const auto size = static_cast<std::uint32_t>(chunk.bodyBytes);
     if (id == wave::FourCC("data")) {
       shape_.dataOffset = static_cast<std::int64_t>(at + 8);
       const bool inDs64 = rf64 && size == 0xFFFFFFFF && ds64 >= 0;
@@ -88,7 +89,8 @@ HeaderReader::State HeaderReader::Parse() {
         shape_.maybeBytes = static_cast<std::int64_t>(declared);
       break;
     }
-    const std::size_t next = at + 8 + size + (size & 1);
+    const auto next = static_cast<std::size_t>(
+        wave::ChunkAfter(static_cast<std::int64_t>(at), size, wave::ChunkForm::Riff));
     if (next > kLargestHeader) {
       return Refuse({wave::ErrorCode::Unsupported,
                      "more than 16 MiB of header before the samples: not a recording's"});

@@ -200,22 +200,40 @@ bool MmioFile::HeaderAt(std::int64_t offset, std::uint8_t* out, int count) {
   return true;
 }
 
+ChunkHeader ReadChunkHeader(const std::uint8_t* bytes, ChunkForm form) {
+  ChunkHeader header;
+  header.id = ReadLe32(bytes);
+  if (form == ChunkForm::Riff) {
+    header.stored = header.bodyBytes = ReadLe32(bytes + 4);
+  } else {
+    header.stored = ReadLe64(bytes + 16);
+    header.bodyBytes = header.stored >= 24 ? header.stored - 24 : 0;
+  }
+  return header;
+}
+
+std::int64_t ChunkAfter(std::int64_t at, std::uint64_t bodyBytes, ChunkForm form) {
+  const std::int64_t next = at + HeaderBytesOf(form) + static_cast<std::int64_t>(bodyBytes);
+  if (form == ChunkForm::Riff) return next + static_cast<std::int64_t>(bodyBytes & 1);
+  return next + (8 - next % 8) % 8;
+}
+
 bool MmioFile::DescendRiff(MMCKINFO& ck) {
   const std::uint32_t wanted = ck.ckid != 0 ? ck.ckid : kRiffId;
   std::int64_t at = position_;
   std::uint8_t header[12];
   while (HeaderAt(at, header, 8)) {
-    const std::uint32_t id = ReadLe32(header);
-    const std::uint32_t size = ReadLe32(header + 4);
-    if (id == wanted && HeaderAt(at + 8, header + 8, 4) && ReadLe32(header + 8) == ck.fccType) {
-      ck.ckid = id;
-      ck.cksize = size;
+    const ChunkHeader chunk = ReadChunkHeader(header, ChunkForm::Riff);
+    if (chunk.id == wanted && HeaderAt(at + 8, header + 8, 4) &&
+        ReadLe32(header + 8) == ck.fccType) {
+      ck.ckid = chunk.id;
+      ck.cksize = static_cast<std::uint32_t>(chunk.bodyBytes);
       ck.dwDataOffset = at + 8;
       ck.dwFlags = 0;
       position_ = at + 12;
       return true;
     }
-    at += 8 + static_cast<std::int64_t>(size) + (size & 1);
+    at = ChunkAfter(at, chunk.bodyBytes, ChunkForm::Riff);
   }
   return false;
 }
@@ -228,16 +246,15 @@ bool MmioFile::DescendChunk(MMCKINFO& ck, std::int64_t parentEnd) {
   std::int64_t at = position_;
   std::uint8_t header[8];
   while (at + 8 <= parentEnd && HeaderAt(at, header, 8)) {
-    const std::uint32_t id = ReadLe32(header);
-    const std::uint32_t size = ReadLe32(header + 4);
-    if (id == ck.ckid) {
-      ck.cksize = size;
+    const ChunkHeader chunk = ReadChunkHeader(header, ChunkForm::Riff);
+    if (chunk.id == ck.ckid) {
+      ck.cksize = static_cast<std::uint32_t>(chunk.bodyBytes);
       ck.dwDataOffset = at + 8;
       ck.dwFlags = 0;
       position_ = at + 8;
       return true;
     }
-    at += 8 + static_cast<std::int64_t>(size) + (size & 1);
+    at = ChunkAfter(at, chunk.bodyBytes, ChunkForm::Riff);
   }
   return false;
 }
@@ -245,16 +262,17 @@ bool MmioFile::DescendChunk(MMCKINFO& ck, std::int64_t parentEnd) {
 bool MmioFile::NextChunk(MMCKINFO& ck, std::int64_t parentEnd) {
   std::uint8_t header[8];
   if (position_ + 8 > parentEnd || !HeaderAt(position_, header, 8)) return false;
-  ck.ckid = ReadLe32(header);
-  ck.cksize = ReadLe32(header + 4);
+  const ChunkHeader chunk = ReadChunkHeader(header, ChunkForm::Riff);
+  ck.ckid = chunk.id;
+  ck.cksize = static_cast<std::uint32_t>(chunk.bodyBytes);
   ck.dwDataOffset = position_ + 8;
   ck.dwFlags = 0;
-  position_ = ck.dwDataOffset + static_cast<std::int64_t>(ck.cksize) + (ck.cksize & 1);
+  position_ = ChunkAfter(position_, chunk.bodyBytes, ChunkForm::Riff);
   return true;
 }
 
 void MmioFile::Ascend(const MMCKINFO& ck) {
-  position_ = ck.dwDataOffset + static_cast<std::int64_t>(ck.cksize) + (ck.cksize & 1);
+  position_ = ChunkAfter(ck.dwDataOffset - 8, ck.cksize, ChunkForm::Riff);
 }
 
 }  // namespace corvella::wave

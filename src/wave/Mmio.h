@@ -20,6 +20,29 @@ struct MMCKINFO {
   std::uint32_t dwFlags = 0;
 };
 
+// How a chunk's header is laid out: RIFF's (a four-character name, a
+// 32-bit size of the body, and a pad byte after an odd body) or Wave64's (a
+// 16-byte GUID, a 64-bit size that counts the 24 header bytes, and each
+// chunk on a multiple of 8 bytes). The one walk over chunks that a file's
+// reader and a stream's header reader share.
+enum class ChunkForm { Riff, Wave64 };
+
+struct ChunkHeader {
+  std::uint32_t id = 0;  // the name; of a Wave64 GUID, the four characters it begins with
+  // The body's length as the header gives it; for Wave64 without the 24
+  // header bytes (0 where the stored size is shorter than they are).
+  std::uint64_t bodyBytes = 0;
+  std::uint64_t stored = 0;  // the size field as stored
+};
+
+// The bytes a chunk header takes.
+constexpr int HeaderBytesOf(ChunkForm form) { return form == ChunkForm::Riff ? 8 : 24; }
+// Reads the header that `bytes` (HeaderBytesOf(form) of them) hold.
+ChunkHeader ReadChunkHeader(const std::uint8_t* bytes, ChunkForm form);
+// Where the chunk after one at `at` with a body of `bodyBytes` begins: past
+// the body and its pad byte, or on the next multiple of 8.
+std::int64_t ChunkAfter(std::int64_t at, std::uint64_t bodyBytes, ChunkForm form);
+
 class MmioFile {
  public:
   // Opens an existing file read-only with exclusive access; null on failure,

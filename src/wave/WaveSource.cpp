@@ -316,15 +316,15 @@ struct WaveOpener {
     bool unknown = false;
     std::uint8_t header[24];
     while (at + 24 <= fileLength && file.ReadAt(at, header, 24) == 24) {
-      const std::uint64_t size = ReadLe64(header + 16);
+      const ChunkHeader chunk = ReadChunkHeader(header, ChunkForm::Wave64);
       const bool tail = std::memcmp(header + 4, kW64Tail, sizeof kW64Tail) == 0;
-      const std::uint32_t id = ReadLe32(header);
+      const std::uint32_t id = chunk.id;
       const std::int64_t body = at + 24;
-      const bool open = size == ~std::uint64_t{0};  // written to a pipe: to the end
-      if (!open && size < 24) return Refuse(ErrorCode::NotValidWav);
+      const bool open = chunk.stored == ~std::uint64_t{0};  // written to a pipe: to the end
+      if (!open && chunk.stored < 24) return Refuse(ErrorCode::NotValidWav);
       const std::int64_t bodySize =
           open ? fileLength - body
-               : static_cast<std::int64_t>(std::min<std::uint64_t>(size - 24, INT64_MAX / 4));
+               : static_cast<std::int64_t>(std::min<std::uint64_t>(chunk.bodyBytes, INT64_MAX / 4));
       if (tail && id == FourCC("fmt ") && !haveFormat) {
         if (Error error = ReadFormat(file, body, static_cast<std::uint64_t>(bodySize), fileLength))
           return Refuse(error);
@@ -341,8 +341,7 @@ struct WaveOpener {
         if ((tail || list) && whole) Keep({list ? FourCC("LIST") : id, body, bodySize, haveData});
       }
       if (open) break;
-      at = body + bodySize;
-      at += (8 - at % 8) % 8;
+      at = ChunkAfter(at, static_cast<std::uint64_t>(bodySize), ChunkForm::Wave64);
     }
     if (!haveFormat) return Refuse(ErrorCode::NoFmtChunk);
     if (!haveData) return Refuse(ErrorCode::NoDataChunk);
@@ -389,8 +388,9 @@ Tags TagsOfWave(WaveSource& source) {
     if (source.File().ReadAt(place.offset, body.data(), place.size) != place.size) continue;
     // Sub-chunks: an id, a size, text ending in a zero byte, a pad byte.
     for (std::size_t at = 4; body.size() - at >= 8;) {
-      const std::uint32_t id = ReadLe32(&body[at]);
-      const std::size_t size = ReadLe32(&body[at + 4]);
+      const ChunkHeader chunk = ReadChunkHeader(&body[at], ChunkForm::Riff);
+      const std::uint32_t id = chunk.id;
+      const auto size = static_cast<std::size_t>(chunk.bodyBytes);
       if (size > body.size() - at - 8) break;
       std::string text(reinterpret_cast<const char*>(&body[at + 8]), size);
       text.resize(std::min(text.size(), text.find('\0')));
@@ -401,7 +401,7 @@ Tags TagsOfWave(WaveSource& source) {
                            : id == FourCC("ICMT") ? &tags.comment
                                                   : nullptr;
       if (field && field->empty()) *field = text;
-      at += 8 + size + (size & 1);
+      at = static_cast<std::size_t>(ChunkAfter(static_cast<std::int64_t>(at), size, ChunkForm::Riff));
       if (at > body.size()) break;
     }
   }
