@@ -3,39 +3,17 @@
 // end is known and printed on a line of its own (name, start, length),
 // flushed at once for whatever picks the parts up. The end of the input,
 // Ctrl-C and SIGTERM all finish the part under way and keep it.
-#include <algorithm>
 #include <chrono>
-#include <ctime>
-#include <filesystem>
-#include <iomanip>
-#include <map>
-#include <sstream>
 
 #include "batch/OutputName.h"
 #include "cli/Commands.h"
 #include "cli/Text.h"
 #include "stream/Input.h"
 #include "stream/Intake.h"
+#include "stream/Naming.h"
 
 namespace corvella::cli {
 namespace {
-
-using SystemClock = std::chrono::system_clock;
-
-// "2026-12-06_14-03-27", in local time.
-std::string LocalTimeText(SystemClock::time_point when) {
-  const std::time_t seconds = SystemClock::to_time_t(when);
-  std::tm local{};
-#ifdef _WIN32
-  localtime_s(&local, &seconds);
-#else
-  localtime_r(&seconds, &local);
-#endif
-  std::ostringstream text;
-  text.imbue(std::locale::classic());
-  text << std::put_time(&local, "%Y-%m-%d_%H-%M-%S");
-  return text.str();
-}
 
 // "1:02:03": hours, minutes, seconds.
 std::string Duration(double seconds) {
@@ -44,38 +22,20 @@ std::string Duration(double seconds) {
          ZeroFilled(whole % 60, 2);
 }
 
-// When the recording a followed file holds began: its last change, less
-// the samples it already holds. Now, for a pipe.
-SystemClock::time_point RecordingBegan(const std::string& followed, std::int64_t dataOffset,
-                                       std::int64_t byteRate) {
-  const SystemClock::time_point now = SystemClock::now();
-  if (followed.empty() || byteRate <= 0) return now;
-  std::error_code error;
-  const std::filesystem::path path(std::u8string(followed.begin(), followed.end()));
-  const auto size = std::filesystem::file_size(path, error);
-  if (error) return now;
-  const auto changed = std::filesystem::last_write_time(path, error);
-  if (error) return now;
-  const auto held = std::chrono::duration<double>(
-      static_cast<double>(std::max<std::int64_t>(static_cast<std::int64_t>(size) - dataOffset, 0)) /
-      static_cast<double>(byteRate));
-  return std::chrono::time_point_cast<SystemClock::duration>(
-      std::chrono::file_clock::to_sys(changed) -
-      std::chrono::duration_cast<std::chrono::file_clock::duration>(held));
-}
-
 // What the command line shows of a recording split as it comes in: the
 // state of the recording on the bar's line, each part on a line of its own.
 class Parts final : public stream::IntakeListener {
  public:
   Parts(Job& job, Console::Bar& bar, std::string base)
-      : job_(job), bar_(bar), shownFolder_(job.ShownFolder()), base_(std::move(base)) {}
+      : job_(job), bar_(bar), shownFolder_(job.ShownFolder()), names_(std::move(base), job.options.nameTime) {}
 
   bool OutputFailed() const { return outputFailed_; }
 
   void Began(const stream::StreamShape& shape) override {
     rate_ = shape.Info().rate;
-    began_ = RecordingBegan(job_.options.follow, shape.dataOffset, rate_ * shape.Info().FrameBytes());
+    names_.Began(stream::RecordingBegan(job_.options.follow, shape.dataOffset,
+                                        rate_ * shape.Info().FrameBytes()),
+                 rate_);
   }
 
   void Taking(std::int64_t frames, int parts, double level) override {
@@ -90,16 +50,7 @@ class Parts final : public stream::IntakeListener {
   bool StopRequested() override { return job_.console.Stopped(); }
 
   std::string NameFor(int number, std::int64_t start) override {
-    if (!job_.options.nameTime) return batch::PartFileName(base_, number);
-    const auto offset = std::chrono::duration_cast<SystemClock::duration>(
-        std::chrono::duration<double>(static_cast<double>(start) / static_cast<double>(rate_)));
-    const batch::NameParts parts = batch::SplitFileName(base_);
-    std::string name = parts.stem + "_" + LocalTimeText(began_ + offset);
-    // Two parts begun in the same second: the later one gets a count.
-    std::string unique = name + parts.extension;
-    for (int again = 2; used_.count(unique) > 0; ++again)
-      unique = name + "_" + std::to_string(again) + parts.extension;
-    return unique;
+    return names_.NameFor(number, start);
   }
 
   void Written(const stream::LivePart& part) override {
@@ -119,18 +70,14 @@ class Parts final : public stream::IntakeListener {
   }
 
  private:
-  void Remember(const stream::LivePart& part) {
-    if (job_.options.nameTime) used_.insert({part.name, part.number});
-  }
+  void Remember(const stream::LivePart& part) { names_.Used(part.name); }
 
   Job& job_;
   Console::Bar& bar_;
   std::string shownFolder_;
-  std::string base_;  // "stream.wav", the followed file's stem or --name, with ".wav"
+  stream::PartNames names_;
   std::int64_t rate_ = 0;
-  SystemClock::time_point began_ = SystemClock::now();
   std::chrono::steady_clock::time_point drawn_ = std::chrono::steady_clock::now();
-  std::map<std::string, int> used_;
   bool listing_ = true;
   bool outputFailed_ = false;
 };
