@@ -1,6 +1,7 @@
 #include "detect/Declick.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "detect/Units.h"
@@ -22,45 +23,74 @@ FrameDeclicker::FrameDeclicker(const wave::SourceInfo& info, const DetectParams&
       silence_(info.sampleType == wave::SampleType::U8 ? 128 : 0),
       span_(ClickSpanFor(info, params)) {}
 
-void FrameDeclicker::Take(const std::uint8_t* samples, std::int64_t count, bool last) {
-  const std::int64_t click = span_.click, alone = span_.alone;
-  if (count > 0) waiting_.insert(waiting_.end(), samples, samples + count * frameBytes_);
-  for (std::int64_t f = 0; f < count; ++f) {
-    const std::uint8_t* frame = samples + f * frameBytes_;
-    if (FirstLoudSample(frame, static_cast<std::size_t>(channels_), rule_) <
-        static_cast<std::size_t>(channels_))
-      loud_.push_back(taken_ + f);
-  }
+void FrameDeclicker::Flag(const std::uint8_t* samples, std::int64_t count) {
+  const std::size_t held = loud_.size();
+  loud_.resize(held + static_cast<std::size_t>(std::max<std::int64_t>(count, 0)));
+  if (count > 0)
+    FlagLoudFrames(samples, static_cast<std::size_t>(count), channels_, rule_, loud_.data() + held);
   taken_ += count;
-  const std::int64_t until = last ? taken_ : taken_ - alone;
-  const std::int64_t from = judged_;
-  for (std::int64_t f = judged_; f < until; ++f) {
-    // The loud frames within reach of f: from the first at or after
-    // f - alone to the last at or before f + alone.
-    while (!loud_.empty() && loud_.front() < f - alone) {
-      loud_.pop_front();
-      --at_;
-      --reach_;
-    }
-    at_ = std::max<std::ptrdiff_t>(at_, 0);
-    while (at_ < static_cast<std::ptrdiff_t>(loud_.size()) && loud_[at_] < f) ++at_;
-    if (at_ == static_cast<std::ptrdiff_t>(loud_.size()) || loud_[at_] != f) continue;
-    reach_ = std::max(reach_, at_);
-    while (reach_ + 1 < static_cast<std::ptrdiff_t>(loud_.size()) && loud_[reach_ + 1] <= f + alone)
-      ++reach_;
-    if (loud_[reach_] - loud_.front() < click) {
-      std::memset(waiting_.data() + (f - from) * frameBytes_, silence_,
+}
+
+void FrameDeclicker::Silence(std::int64_t from, std::int64_t until, std::uint8_t* frames) {
+  const std::int64_t click = span_.click, alone = span_.alone;
+  // The nearest loud frames on either side of each frame in hand, as far as
+  // the frames in hand go: none further back than `alone` before the first
+  // frame to judge matters.
+  const auto held = static_cast<std::size_t>(taken_ - flagsFrom_);
+  previous_.resize(held);
+  next_.resize(held);
+  for (std::size_t i = 0, seen = SIZE_MAX; i < held; ++i) {
+    if (loud_[i]) seen = i;
+    previous_[i] = seen == SIZE_MAX ? -1 : flagsFrom_ + static_cast<std::int64_t>(seen);
+  }
+  for (std::size_t i = held, seen = SIZE_MAX; i-- > 0;) {
+    if (loud_[i]) seen = i;
+    next_[i] = seen == SIZE_MAX ? taken_ : flagsFrom_ + static_cast<std::int64_t>(seen);
+  }
+  // A loud frame whose loud neighbours within reach all lie within a
+  // click's length of each other is a click's, and is silenced.
+  for (std::int64_t f = from; f < until; ++f) {
+    if (!loud_[static_cast<std::size_t>(f - flagsFrom_)]) continue;
+    const std::int64_t lo = std::max(flagsFrom_, f - alone);
+    const std::int64_t hi = std::min(taken_ - 1, f + alone);
+    const std::int64_t firstLoud = next_[static_cast<std::size_t>(lo - flagsFrom_)];
+    const std::int64_t lastLoud = previous_[static_cast<std::size_t>(hi - flagsFrom_)];
+    if (lastLoud - firstLoud < click) {
+      std::memset(frames + (f - from) * frameBytes_, silence_,
                   static_cast<std::size_t>(frameBytes_));
     }
   }
-  const std::int64_t ready = std::max<std::int64_t>(until - from, 0);
+}
+
+void FrameDeclicker::Take(const std::uint8_t* samples, std::int64_t count, bool last) {
+  if (count > 0) waiting_.insert(waiting_.end(), samples, samples + count * frameBytes_);
+  Flag(samples, count);
+  const std::int64_t until = last ? taken_ : taken_ - span_.alone;
+  ready_.clear();
+  if (until <= judged_) return;
+  Silence(judged_, until, waiting_.data());
+  const std::int64_t ready = until - judged_;
   ready_.assign(waiting_.begin(), waiting_.begin() + ready * frameBytes_);
   waiting_.erase(waiting_.begin(), waiting_.begin() + ready * frameBytes_);
-  judged_ += ready;
+  judged_ = until;
+  // Frames further back than `alone` before the next to judge are done with.
+  const std::int64_t keepFrom = std::max(flagsFrom_, judged_ - span_.alone);
+  loud_.erase(loud_.begin(), loud_.begin() + (keepFrom - flagsFrom_));
+  flagsFrom_ = keepFrom;
+}
+
+void FrameDeclicker::JudgeAll(std::uint8_t* samples, std::int64_t count) {
+  taken_ = judged_ = flagsFrom_ = 0;
+  waiting_.clear();
+  ready_.clear();
+  loud_.clear();
+  Flag(samples, count);
+  Silence(0, count, samples);
+  judged_ = count;
 }
 
 Declicked::Declicked(wave::Source& inner, const DetectParams& params)
-    : inner_(inner), params_(params), span_(ClickSpanFor(inner.Info(), params)) {
+    : inner_(inner), span_(ClickSpanFor(inner.Info(), params)), judge_(inner.Info(), params) {
   info_ = inner.Info();
 }
 
@@ -81,9 +111,7 @@ std::int64_t Declicked::ReadSamples(std::int64_t offset, void* out, std::int64_t
   if (got < 0) return -1;
   // Judged as a recording that ends where the read does: no loud frame
   // past it keeps a burst company.
-  FrameDeclicker judge(info_, params_);
-  judge.Take(buffer_.data(), got / frameBytes, true);
-  std::memcpy(buffer_.data(), judge.Ready().data(), judge.Ready().size());
+  judge_.JudgeAll(buffer_.data(), got / frameBytes);
   const std::int64_t skip = offset - from * frameBytes;
   const std::int64_t available = std::clamp<std::int64_t>(got - skip, 0, count);
   std::memcpy(out, buffer_.data() + skip, static_cast<std::size_t>(available));

@@ -8,7 +8,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <vector>
 
 #include "detect/LoudScan.h"
@@ -42,8 +41,17 @@ class FrameDeclicker {
     return static_cast<std::int64_t>(ready_.size()) / frameBytes_;
   }
   const ClickSpan& Span() const { return span_; }
+  // Judges a whole recording of `count` frames in place, as a fresh filter
+  // taking them all at once would; the memory it holds is kept for the next.
+  void JudgeAll(std::uint8_t* samples, std::int64_t count);
 
  private:
+  // Notes whether each of `count` frames is loud.
+  void Flag(const std::uint8_t* samples, std::int64_t count);
+  // Silences the clicks among frames [from, until), held in `frames` from
+  // `from` on, from the flags of the frames in hand.
+  void Silence(std::int64_t from, std::int64_t until, std::uint8_t* frames);
+
   LoudRule rule_;
   int channels_;
   std::int64_t frameBytes_;
@@ -51,9 +59,11 @@ class FrameDeclicker {
   ClickSpan span_;
   std::int64_t taken_ = 0, judged_ = 0;
   std::vector<std::uint8_t> waiting_, ready_;  // frames [judged_, taken_); those judged last
-  std::deque<std::int64_t> loud_;              // the loud frames from judged_ - alone on
-  std::ptrdiff_t at_ = 0;                      // in loud_: the first at or after the frame judged
-  std::ptrdiff_t reach_ = 0;                   // in loud_: the last within reach of it
+  // Whether each frame from flagsFrom_ (judged_ - alone at the most) is loud.
+  std::vector<std::uint8_t> loud_;
+  std::int64_t flagsFrom_ = 0;
+  // Over those frames: the nearest loud frame at or before, at or after.
+  std::vector<std::int64_t> previous_, next_;
 };
 
 // A source with its clicks taken out, read at any offset: each read judges
@@ -67,8 +77,8 @@ class Declicked final : public wave::Source {
 
  private:
   wave::Source& inner_;
-  DetectParams params_;
   ClickSpan span_;
+  FrameDeclicker judge_;  // for every read
   std::vector<std::uint8_t> buffer_;
 };
 

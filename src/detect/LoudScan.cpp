@@ -155,6 +155,32 @@ std::size_t LastLoudFloat(const Float* s, std::size_t count, double limit) {
   return count;
 }
 
+template <typename T>
+void FlagFrames(const std::uint8_t* p, std::size_t frames, std::size_t channels,
+                std::int64_t limit, std::uint8_t* out) {
+  const auto b = BoundsOf<typename T::Unsigned>(limit, T::kLargest);
+  if (b.none || b.all) {
+    std::fill(out, out + frames, b.all ? 1 : 0);
+    return;
+  }
+  for (std::size_t f = 0; f < frames; ++f) {
+    bool loud = false;
+    for (std::size_t c = 0; c < channels; ++c) loud |= Loud<T>(p, f * channels + c, b);
+    out[f] = loud;
+  }
+}
+
+template <typename Float>
+void FlagFloatFrames(const Float* s, std::size_t frames, std::size_t channels, double limit,
+                     std::uint8_t* out) {
+  const Float l = Below<Float>(limit);
+  for (std::size_t f = 0; f < frames; ++f) {
+    bool loud = false;
+    for (std::size_t c = 0; c < channels; ++c) loud |= LoudFloat(s[f * channels + c], l);
+    out[f] = loud;
+  }
+}
+
 }  // namespace
 
 LoudRule RuleFor(const wave::SourceInfo& info, const DetectParams& params) {
@@ -220,6 +246,26 @@ std::size_t LastLoudSample(const void* samples, std::size_t count, const LoudRul
       return LastLoudFloat(static_cast<const double*>(samples), count, rule.floatLimit);
   }
   return count;
+}
+
+void FlagLoudFrames(const void* samples, std::size_t frames, int channels, const LoudRule& rule,
+                    std::uint8_t* out) {
+  const auto* p = static_cast<const std::uint8_t*>(samples);
+  const auto n = static_cast<std::size_t>(channels);
+  switch (rule.type) {
+    case SampleType::U8:
+      return FlagFrames<U8>(p, frames, n, rule.limit, out);
+    case SampleType::S16:
+      return FlagFrames<S16>(p, frames, n, rule.limit, out);
+    case SampleType::S24:
+      return FlagFrames<S24>(p, frames, n, rule.limit, out);
+    case SampleType::S32:
+      return FlagFrames<S32>(p, frames, n, rule.limit, out);
+    case SampleType::F32:
+      return FlagFloatFrames(static_cast<const float*>(samples), frames, n, rule.floatLimit, out);
+    case SampleType::F64:
+      return FlagFloatFrames(static_cast<const double*>(samples), frames, n, rule.floatLimit, out);
+  }
 }
 
 }  // namespace corvella::detect

@@ -34,5 +34,9 @@ LoudRule RuleFor(const wave::SourceInfo& info, const DetectParams& params);
 std::size_t FirstLoudSample(const void* samples, std::size_t count, const LoudRule& rule);
 // Index of the last loud sample in samples[0, count), or count if none.
 std::size_t LastLoudSample(const void* samples, std::size_t count, const LoudRule& rule);
+// Whether each of `frames` frames of `channels` samples holds a loud one:
+// out[f] is 1 or 0.
+void FlagLoudFrames(const void* samples, std::size_t frames, int channels, const LoudRule& rule,
+                    std::uint8_t* out);
 
 }  // namespace corvella::detect
