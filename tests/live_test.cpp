@@ -386,7 +386,7 @@ TEST_F(Live, FollowsAFileASecondProcessWritesUntilItIsFinished) {
   ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
   const Ran fifo = RunProgram({CORVELLA_CLI, "split", "--follow", dir / "fifo", "-o", dir / "out"});
   EXPECT_EQ(fifo.status, 1);
-  EXPECT_NE(fifo.err.find("not a plain file"), std::string::npos) << fifo.err;
+  EXPECT_NE(fifo.err.find("not a regular file"), std::string::npos) << fifo.err;
 }
 
 TEST_F(Live, AFullDestinationFailsThePartsThatDoNotFitAndNeverStopsTheReading) {

@@ -170,14 +170,14 @@ void AddStreamOptions(CLI::App& command, Options& options) {
       .add_option("--idle", options.idle,
                   "With --follow: end when the file has not grown for SECONDS")
       ->type_name("SECONDS")
-      ->check(CLI::Range(0.1, 1e6));
+      ->check(Number(0.1, 1e6));
   command
       .add_option("--buffer", options.buffer,
                   "Read up to this much audio ahead of the parts' writing (default 60); should "
                   "writing fall further behind a live input, stop with an error: no sample is "
                   "ever dropped")
       ->type_name("SECONDS")
-      ->check(CLI::Range(1.0, 3600.0));
+      ->check(Number(1.0, 3600.0));
 }
 
 std::string StreamConflict(const CLI::App& command, const Options& options) {
@@ -185,6 +185,9 @@ std::string StreamConflict(const CLI::App& command, const Options& options) {
       std::find(options.files.begin(), options.files.end(), "-") != options.files.end();
   if (!options.follow.empty() && !options.files.empty())
     return "--follow names the recording: give no FILE besides it";
+  if (options.follow == "-")
+    return "--follow reads a file another program is writing; a recording on stdin is split "
+           "with - alone";
   if (dash && options.files.size() > 1)
     return "- reads one recording from stdin: give no other FILE";
   if (!options.Streamed()) {

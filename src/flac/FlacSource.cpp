@@ -60,6 +60,7 @@ std::string At(std::int64_t frame, std::int64_t byte) {
 struct FlacShared {
   wave::FileApi* files = nullptr;
   int fd = -1;
+  std::int64_t start = 0;  // of the stream, past any ID3v2 tags
   std::int64_t length = 0;
   Shape shape;
   std::mutex mutex;
@@ -86,8 +87,13 @@ class FlacDecoder {
  public:
   using Sink = std::function<bool(const FLAC__Frame&, const FLAC__int32* const*)>;
 
-  FlacDecoder(wave::FileApi& files, int fd, std::int64_t length)
-      : files_(files), fd_(fd), length_(length), decoder_(FLAC__stream_decoder_new()) {}
+  // The stream begins at `start`, past any ID3v2 tags before it.
+  FlacDecoder(wave::FileApi& files, int fd, std::int64_t start, std::int64_t length)
+      : files_(files),
+        fd_(fd),
+        start_(start),
+        length_(length),
+        decoder_(FLAC__stream_decoder_new()) {}
   ~FlacDecoder() {
     if (decoder_) FLAC__stream_decoder_delete(decoder_);
   }
@@ -103,8 +109,9 @@ class FlacDecoder {
     }
     if (FLAC__stream_decoder_get_state(decoder_) != FLAC__STREAM_DECODER_UNINITIALIZED)
       FLAC__stream_decoder_finish(decoder_);
-    position_ = 0;
+    position_ = start_;
     error_.reset();
+    infoBlocks = 0;
     FLAC__stream_decoder_set_md5_checking(decoder_, md5);
     FLAC__stream_decoder_set_metadata_respond(decoder_, FLAC__METADATA_TYPE_VORBIS_COMMENT);
     if (FLAC__stream_decoder_init_stream(decoder_, Read, Seek, Tell, Length, Eof, Write, Metadata,
@@ -112,10 +119,15 @@ class FlacDecoder {
       failure = "libFLAC cannot start decoding";
       return false;
     }
-    if (!FLAC__stream_decoder_process_until_end_of_metadata(decoder_) || error_ || !haveInfo) {
+    if (!FLAC__stream_decoder_process_until_end_of_metadata(decoder_) || error_ || !haveInfo ||
+        infoBlocks > 1) {
       failure = error_            ? std::string(ErrorName(*error_)) + " in its metadata"
                 : readErrno_ != 0 ? wave::ReasonOf(readErrno_)
-                                  : "its STREAMINFO block is missing or damaged";
+                : infoBlocks > 1
+                    ? "it has " + std::to_string(infoBlocks) +
+                          " STREAMINFO blocks where a stream has one: which tells its shape is "
+                          "unknown"
+                    : "its STREAMINFO block is missing or damaged";
       return false;
     }
     return true;
@@ -165,6 +177,7 @@ class FlacDecoder {
   Sink sink;
   Shape shape;
   bool haveInfo = false;
+  int infoBlocks = 0;
   wave::Tags tags;
   std::uint32_t channelMask = 0;
   std::string failure;
@@ -218,6 +231,7 @@ class FlacDecoder {
     if (block->type == FLAC__METADATA_TYPE_STREAMINFO) {
       const FLAC__StreamMetadata_StreamInfo& info = block->data.stream_info;
       d->haveInfo = true;
+      if (++d->infoBlocks > 1) return;  // the first one's shape is kept; the stream is refused
       d->shape.channels = static_cast<int>(info.channels);
       d->shape.bits = static_cast<int>(info.bits_per_sample);
       d->shape.rate = info.sample_rate;
@@ -257,6 +271,7 @@ class FlacDecoder {
 
   wave::FileApi& files_;
   int fd_;
+  std::int64_t start_;
   std::int64_t length_;
   FLAC__StreamDecoder* decoder_;
   std::int64_t position_ = 0;
@@ -334,7 +349,7 @@ struct FlacOpener {
   // holds its last sample ends there and no frame follows it. `end`
   // receives the byte after that frame.
   bool LengthConfirmed(FlacShared& shared, std::int64_t& end) {
-    FlacDecoder probe(files, shared.fd, shared.length);
+    FlacDecoder probe(files, shared.fd, shared.start, shared.length);
     if (!probe.Start(false)) return false;
     std::int64_t frames = 0;
     std::int64_t reach = 0;
@@ -360,7 +375,7 @@ struct FlacOpener {
   // last frame cut off.
   std::optional<wave::Error> Count(FlacShared& shared, std::int64_t& frames, std::int64_t& end,
                                    bool& md5Matched, std::string& errorAfter) {
-    FlacDecoder counter(files, shared.fd, shared.length);
+    FlacDecoder counter(files, shared.fd, shared.start, shared.length);
     if (!counter.Start(shared.shape.md5)) return Why(counter.failure);
     const std::int64_t spacing = std::max<std::int64_t>(shared.shape.rate, 4096);
     std::string bad;
@@ -398,9 +413,10 @@ struct FlacOpener {
     shared->fd = files.OpenExclusive(path, why);
     if (shared->fd < 0) return Refuse({wave::ErrorCode::UnableToOpen, wave::ReasonOf(why)});
     shared->length = files.Size(shared->fd);
+    shared->start = wave::PastId3v2Tags(files, shared->fd);
     source->shared_ = shared;
 
-    FlacDecoder header(files, shared->fd, shared->length);
+    FlacDecoder header(files, shared->fd, shared->start, shared->length);
     if (!header.Start(false)) return Damaged(header.failure);
     const Shape shape = header.shape;
     shared->shape = shape;
@@ -427,8 +443,15 @@ struct FlacOpener {
       if (auto refusal = Count(*shared, frames, end, md5Matched, errorAfter))
         return Refuse(*refusal);
       tail = TailOf(files, shared->fd, end, shared->length);
-      if (!errorAfter.empty() && tail == Tail::None) return Damaged(errorAfter);
-      if (frames == 0) return Refuse(wave::ErrorCode::EmptyData);
+      if (!errorAfter.empty() && (tail == Tail::None || frames == 0)) return Damaged(errorAfter);
+      if (frames == 0) {
+        // No frame at all: what follows the metadata is not audio.
+        return Damaged(std::string(shared->length > first ? "no frame can be decoded"
+                                                          : "no frame follows the metadata") +
+                       At(0, first) +
+                       (total > 0 ? "; its header gives " + std::to_string(total) + " samples"
+                                  : ""));
+      }
       const bool matched = shape.md5 && md5Matched && tail != Tail::CutFrame;
       const std::string promised =
           total > 0 ? " of the " + std::to_string(total) + " its header gives" : "";
@@ -486,7 +509,8 @@ wave::FileId FlacSource::Id() {
 }
 
 bool FlacSource::StartDecoder(bool md5) {
-  decoder_ = std::make_unique<FlacDecoder>(*shared_->files, shared_->fd, shared_->length);
+  decoder_ = std::make_unique<FlacDecoder>(*shared_->files, shared_->fd, shared_->start,
+                                           shared_->length);
   decoder_->sink = [this](const FLAC__Frame& frame, const FLAC__int32* const* samples) {
     // Audio after an error in the same step is not trusted: the error fails the read.
     if (decoder_->HadError()) return false;

@@ -22,13 +22,6 @@ constexpr unsigned kPadding = 8192;
 // A seek point every this many seconds, as flac sets them.
 constexpr std::int64_t kSeekSeconds = 10;
 
-// The channel layout FLAC assumes for each channel count: the speakers of
-// WAVEFORMATEXTENSIBLE's mask.
-std::uint32_t DefaultMask(int channels) {
-  static constexpr std::uint32_t kMasks[] = {0, 0x4, 0x3, 0x7, 0x33, 0x37, 0x3F, 0x70F, 0x63F};
-  return channels >= 1 && channels <= kMostChannels ? kMasks[channels] : 0;
-}
-
 // The encoder's output, written into the part under way.
 struct Output {
   wave::MmioFile* file;
@@ -92,8 +85,7 @@ bool MakeBlocks(const FlacPartOptions& options, int channels, std::int64_t rate,
   for (const auto& [field, value] : carried) {
     if (ok && !value->empty()) ok = AddComment(comments, field, *value);
   }
-  if (ok && channels > 1 && options.channelMask != 0 &&
-      options.channelMask != DefaultMask(channels)) {
+  if (ok && options.channelMask != 0 && options.channelMask != DefaultMask(channels)) {
     char mask[16];
     std::snprintf(mask, sizeof mask, "0x%04X", options.channelMask);
     ok = AddComment(comments, "WAVEFORMATEXTENSIBLE_CHANNEL_MASK", mask);
@@ -131,6 +123,13 @@ struct EncoderDeleter {
 };
 
 }  // namespace
+
+std::uint32_t DefaultMask(int channels) {
+  // Mono; stereo; with a centre; quadraphonic (back); 5.0 and 5.1 with side
+  // speakers; 6.1; 7.1.
+  static constexpr std::uint32_t kMasks[] = {0, 0x4, 0x3, 0x7, 0x33, 0x607, 0x60F, 0x70F, 0x63F};
+  return channels >= 1 && channels <= kMostChannels ? kMasks[channels] : 0;
+}
 
 wave::Error FlacRefusal(const wave::SourceInfo& info, bool lossy, bool mono) {
   if (wave::IsFloat(info.sampleType) && !lossy) {

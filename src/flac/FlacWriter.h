@@ -45,6 +45,10 @@ struct FlacPartOptions {
 // more than 8 channels, a rate FLAC cannot hold.
 wave::Error FlacRefusal(const wave::SourceInfo& info, bool lossy, bool mono);
 
+// The speakers FLAC takes its channels for when no mask says otherwise (as
+// WAVEFORMATEXTENSIBLE's mask), for 1 to 8 channels; 0 beyond.
+std::uint32_t DefaultMask(int channels);
+
 // The largest body an APPLICATION block holds.
 inline constexpr std::size_t kLargestBlock = (1 << 24) - 1 - 4;
 

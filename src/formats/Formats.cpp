@@ -1,5 +1,7 @@
 #include "formats/Formats.h"
 
+#include "formats/DecodedWave.h"
+
 #include <cstring>
 #include <optional>
 
@@ -34,13 +36,12 @@ Kind Sniff(wave::FileApi& files, const std::string& path, int& why) {
   } else if (is(0, "fLaC")) {
     kind = Kind::Flac;
   } else if (is(0, "ID3") && got >= 10) {
-    // An ID3v2 tag before FLAC or MP3: its size is in seven-bit bytes.
-    std::int64_t size = 10 + ((head[6] & 0x7F) << 21 | (head[7] & 0x7F) << 14 |
-                              (head[8] & 0x7F) << 7 | (head[9] & 0x7F));
-    if (head[5] & 0x10) size += 10;
+    // ID3v2 tags before FLAC or MP3: what follows them says which.
     std::uint8_t magic[4] = {};
-    kind = files.ReadAt(fd, magic, 4, size) == 4 && std::memcmp(magic, "fLaC", 4) == 0 ? Kind::Flac
-                                                                                       : Kind::Mp3;
+    kind = files.ReadAt(fd, magic, 4, wave::PastId3v2Tags(files, fd)) == 4 &&
+                   std::memcmp(magic, "fLaC", 4) == 0
+               ? Kind::Flac
+               : Kind::Mp3;
   } else if (is(0, "FORM") && (is(8, "AIFF") || is(8, "AIFC"))) {
     kind = Kind::Aiff;
   } else if (is(0, "caff")) {
@@ -204,6 +205,9 @@ wave::Error PartPlan::Make(wave::Source& source, const PartSettings& settings, P
       plan.extension_ = ".wav";
       if (wave) {
         plan.writer_ = Writer::Copy;
+      } else if (flacSource) {
+        // As the reference decoder writes it: the valid bits and the speakers kept.
+        plan.writer_ = Writer::DecodedWave;
       } else {
         plan.writer_ = Writer::Sndfile;
         plan.sndFormat_ = sndfile::WaveFormatFor(info, lossy);
@@ -294,6 +298,16 @@ wave::Error PartPlan::Write(wave::Source& reader, const Part& part, wave::Folder
         }
       }
       return flac::WritePart(reader, part.start, part.end, folder, part.name, options, written);
+    }
+    case Writer::DecodedWave: {
+      wave::WriteOptions options;
+      options.keep = keep;
+      options.stopRequested = stop;
+      options.track = part.track;
+      return WriteDecodedWave(
+          reader, part.start, part.end,
+          DecodedShape(reader.Info(), settings_.mono, flac::DefaultMask(reader.Info().channels)),
+          folder, part.name, options, written);
     }
     case Writer::Sndfile: {
       sndfile::SndWriteOptions options;

@@ -86,7 +86,7 @@ class PartPlan {
                     wave::FileId* written = nullptr) const;
 
  private:
-  enum class Writer { Copy, Flac, Sndfile };
+  enum class Writer { Copy, Flac, Sndfile, DecodedWave };
   Writer writer_ = Writer::Copy;
   PartSettings settings_;
   int sndFormat_ = 0;

@@ -221,6 +221,39 @@ std::string CafEncoding(wave::FileApi& files, int fd) {
   return "";
 }
 
+// What an AIFF-C file's COMM chunk names as its compression: "mu-law",
+// "IMA ADPCM", ..., or the code itself ("'xyz '"); "" where none is found.
+std::string AifcEncoding(wave::FileApi& files, int fd) {
+  const std::int64_t length = files.Size(fd);
+  for (std::int64_t at = 12; at + 8 <= length;) {
+    std::uint8_t chunk[8];
+    if (files.ReadAt(fd, chunk, 8, at) != 8) break;
+    const std::int64_t size = wave::ReadBe32(chunk + 4);
+    if (std::memcmp(chunk, "COMM", 4) == 0) {
+      // Channels, frames, sample size, the rate (80 bits), then the type.
+      std::uint8_t type[4];
+      if (size < 22 || files.ReadAt(fd, type, 4, at + 8 + 18) != 4) break;
+      std::string code(type, type + 4);
+      for (char& c : code) {
+        if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7E) c = '?';
+      }
+      std::string lower = code;
+      for (char& c : lower) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+      const std::string name = lower == "ulaw"   ? "mu-law"
+                               : lower == "alaw" ? "A-law"
+                               : lower == "ima4" ? "IMA ADPCM"
+                               : lower == "gsm " ? "GSM"
+                               : lower == "dwvw" ? "DWVW"
+                               : lower == "mac3" ? "MACE 3:1"
+                               : lower == "mac6" ? "MACE 6:1"
+                                                 : "";
+      return name.empty() ? "'" + code + "'" : name;
+    }
+    at += 8 + size + (size & 1);
+  }
+  return "";
+}
+
 struct SndOpener {
   static OpenedSnd Open(wave::FileApi& files, const std::string& path, const std::string& container,
                         const SndOpenOptions& options) {
@@ -253,9 +286,10 @@ struct SndOpener {
     }
     const int bits = BitsOf(sf.format);
     if (bits < 0) {
-      const std::string encoding = (sf.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_CAF
-                                       ? CafEncoding(files, source->file_.fd)
-                                       : "";
+      const int type = sf.format & SF_FORMAT_TYPEMASK;
+      const std::string encoding = type == SF_FORMAT_CAF    ? CafEncoding(files, source->file_.fd)
+                                   : type == SF_FORMAT_AIFF ? AifcEncoding(files, source->file_.fd)
+                                                            : "";
       return {nullptr,
               {wave::ErrorCode::Unsupported, "unsupported sample format" +
                                                  (encoding.empty() ? "" : " (" + encoding + ")") +

@@ -356,7 +356,7 @@ OpenedInput FollowedFile(const std::string& path, double idleSeconds) {
   struct stat status {};
   if (::fstat(file, &status) != 0 || !S_ISREG(status.st_mode)) {
     ::close(file);
-    return refused(S_ISDIR(status.st_mode) ? "a folder" : "not a plain file");
+    return refused(S_ISDIR(status.st_mode) ? "a folder" : "not a regular file");
   }
   ::fcntl(file, F_SETFL, ::fcntl(file, F_GETFL) & ~O_NONBLOCK);
 #endif

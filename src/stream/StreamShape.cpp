@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "wave/ByteOrder.h"
+#include "wave/Shape.h"
 
 namespace corvella::stream {
 namespace {
@@ -12,21 +13,16 @@ using Bytes = std::vector<std::uint8_t>;
 
 // A header larger than this before the samples is not a recording's.
 constexpr std::size_t kLargestHeader = 16 << 20;
-const char kShapeName[] = "stream.wav";
 
 // Opens a header made to describe one silent frame after it as a WAV source.
 wave::Error OpenShape(Bytes header, StreamShape& shape) {
-  shape.files = std::make_unique<wave::MemoryFiles>();
-  shape.files->Put(kShapeName, std::move(header));
-  wave::OpenedWave opened = wave::OpenWave(*shape.files, kShapeName, wave::Acceptance::AnyWave);
-  if (!opened.source) return opened.error;
+  wave::Shape opened;
+  if (wave::Error error = wave::OpenShape(std::move(header), opened)) return error;
+  shape.files = std::move(opened.files);
   shape.source = std::move(opened.source);
   return {};
 }
 
-void PutLe(Bytes& out, std::uint64_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-}
 
 }  // namespace
 
@@ -161,38 +157,19 @@ OpenedShape RawShape(const std::string& text) {
     return refused("FORMAT is one of u8, s16le, s24le, s32le, f32le, f64le, not '" + format + "'");
   // As a recorder would write the same samples: plain PCM or float up to
   // 16 bits or floats in stereo, WAVE_FORMAT_EXTENSIBLE beyond.
-  const bool extensible = channels > 2 || (!known->isFloat && known->bits > 16);
-  const int blockAlign = static_cast<int>(channels) * known->bits / 8;
-  const std::uint16_t tag = known->isFloat ? wave::kTagFloat : wave::kTagPcm;
-  Bytes fmt;
-  PutLe(fmt, extensible ? wave::kTagExtensible : tag, 2);
-  PutLe(fmt, static_cast<std::uint64_t>(channels), 2);
-  PutLe(fmt, static_cast<std::uint64_t>(rate), 4);
-  PutLe(fmt, static_cast<std::uint64_t>(rate * blockAlign), 4);
-  PutLe(fmt, static_cast<std::uint64_t>(blockAlign), 2);
-  PutLe(fmt, static_cast<std::uint64_t>(known->bits), 2);
-  if (extensible) {
-    PutLe(fmt, 22, 2);
-    PutLe(fmt, static_cast<std::uint64_t>(known->bits), 2);
-    PutLe(fmt, channels == 1 ? 0x4 : channels == 2 ? 0x3 : 0, 4);
-    static constexpr std::uint8_t kGuidTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
-                                                   0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
-    PutLe(fmt, tag, 2);
-    fmt.insert(fmt.end(), kGuidTail, kGuidTail + sizeof kGuidTail);
-  }
-  Bytes header;
-  PutLe(header, wave::FourCC("RIFF"), 4);
-  PutLe(header, 4 + 8 + fmt.size() + 8 + static_cast<std::uint64_t>(blockAlign), 4);
-  PutLe(header, wave::FourCC("WAVE"), 4);
-  PutLe(header, wave::FourCC("fmt "), 4);
-  PutLe(header, fmt.size(), 4);
-  header.insert(header.end(), fmt.begin(), fmt.end());
-  PutLe(header, wave::FourCC("data"), 4);
-  PutLe(header, static_cast<std::uint64_t>(blockAlign), 4);
-  auto shape = std::make_unique<StreamShape>();
-  header.resize(header.size() + static_cast<std::size_t>(blockAlign));
-  if (const wave::Error error = OpenShape(std::move(header), *shape))
+  wave::ShapeSpec spec;
+  spec.rate = rate;
+  spec.channels = static_cast<int>(channels);
+  spec.bits = known->bits;
+  spec.isFloat = known->isFloat;
+  spec.extensible = channels > 2 || (!known->isFloat && known->bits > 16);
+  spec.channelMask = channels == 1 ? 0x4 : channels == 2 ? 0x3 : 0;
+  wave::Shape made;
+  if (const wave::Error error = wave::MakeShape(spec, made))
     return refused(error.detail.empty() ? "these samples cannot be read" : error.detail);
+  auto shape = std::make_unique<StreamShape>();
+  shape->files = std::move(made.files);
+  shape->source = std::move(made.source);
   return {std::move(shape), {}};
 }
 

@@ -3,7 +3,10 @@
 // character set its writer used).
 #pragma once
 
+#include <cstdint>
 #include <string>
+
+#include "wave/FileApi.h"
 
 namespace corvella::wave {
 
@@ -17,5 +20,10 @@ struct TrackTags {
   std::string title, artist, album, date;
   int number = 0, count = 0;
 };
+
+// Where what follows the ID3v2 tags at the start of the open file `fd`
+// begins: past each tag, one after another (taggers sometimes leave two),
+// up to a bound; 0 when the file does not begin with one.
+std::int64_t PastId3v2Tags(FileApi& files, int fd);
 
 }  // namespace corvella::wave
