@@ -461,3 +461,161 @@ TEST_F(Flac, KeptMetadataRestoresTheWavChunksThroughFlac) {
 
 }  // namespace
 }  // namespace corvella::test
+
+namespace corvella::test {
+namespace {
+
+// The metadata blocks of a FLAC file put together again: the last one flagged.
+Bytes WithBlocks(const Bytes& flac, const std::vector<std::pair<int, Bytes>>& blocks) {
+  const auto old = Blocks(flac);
+  std::size_t audio = 4;
+  for (const auto& [type, body] : old) audio += 4 + body.size();
+  Bytes out(flac.begin(), flac.begin() + 4);
+  for (std::size_t k = 0; k < blocks.size(); ++k) {
+    const auto& [type, body] = blocks[k];
+    out.push_back(static_cast<std::uint8_t>(type | (k + 1 == blocks.size() ? 0x80 : 0)));
+    for (int shift : {16, 8, 0}) out.push_back(static_cast<std::uint8_t>(body.size() >> shift));
+    out.insert(out.end(), body.begin(), body.end());
+  }
+  out.insert(out.end(), flac.begin() + static_cast<std::ptrdiff_t>(audio), flac.end());
+  return out;
+}
+
+// An ID3v2.3 tag holding one title.
+Bytes Id3Tag(const std::string& title) {
+  Bytes frame{'T', 'I', 'T', '2'};
+  for (int shift : {24, 16, 8, 0})
+    frame.push_back(static_cast<std::uint8_t>((title.size() + 1) >> shift));
+  frame.insert(frame.end(), {0, 0, 3});
+  frame.insert(frame.end(), title.begin(), title.end());
+  Bytes tag{'I', 'D', '3', 3, 0, 0};
+  for (int shift : {21, 14, 7, 0}) tag.push_back(static_cast<std::uint8_t>((frame.size() >> shift) & 0x7F));
+  tag.insert(tag.end(), frame.begin(), frame.end());
+  return tag;
+}
+
+// The fmt chunk's body of a WAV file.
+Bytes FmtOf(const Bytes& wav) {
+  for (std::size_t at = 12; at + 8 <= wav.size();) {
+    const std::uint32_t size = wav[at + 4] | (wav[at + 5] << 8) | (wav[at + 6] << 16) |
+                               (std::uint32_t{wav[at + 7]} << 24);
+    if (std::equal(wav.begin() + static_cast<std::ptrdiff_t>(at),
+                   wav.begin() + static_cast<std::ptrdiff_t>(at + 4), "fmt "))
+      return Bytes(wav.begin() + static_cast<std::ptrdiff_t>(at + 8),
+                   wav.begin() + static_cast<std::ptrdiff_t>(at + 8 + size));
+    at += 8 + size + (size & 1);
+  }
+  return {};
+}
+
+class FlacAsUsersRunIt : public ::testing::Test {
+ protected:
+  Ran Run(std::vector<std::string> args) {
+    args.insert(args.begin(), CORVELLA_CLI);
+    return RunProgram(args);
+  }
+  TempDir dir;
+};
+
+TEST_F(FlacAsUsersRunIt, MetadataThatLiesOrRepeatsIsRefusedWithWhereAndWhy) {
+  FlacStream a;
+  a.samples = Passages(2, 16, 150000, {{1000, 15000}, {50000, 70000}, {110000, 140000}});
+  const Bytes good = EncodeFlac(a);
+  auto blocks = Blocks(good);
+  ASSERT_EQ(blocks.front().first, 0);
+  // A second STREAMINFO saying 48000 Hz: which one tells the truth is unknown.
+  Bytes other = blocks.front().second;
+  const std::uint32_t rate48 = 48000;
+  other[10] = static_cast<std::uint8_t>(rate48 >> 12);
+  other[11] = static_cast<std::uint8_t>(rate48 >> 4);
+  other[12] = static_cast<std::uint8_t>(((rate48 & 0xF) << 4) | (other[12] & 0x0F));
+  auto twice = blocks;
+  twice.insert(twice.begin() + 1, {0, other});
+  dir.Put("twice.flac", WithBlocks(good, twice));
+  Ran r = Run({"split", "-o", dir.path(), dir / "twice.flac"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("Unable to read file! (it has 2 STREAMINFO blocks"), std::string::npos)
+      << r.err;
+  EXPECT_EQ(dir.Names(), (std::vector<std::string>{"twice.flac"}));
+
+  // Metadata and nothing after it, or bytes that are no frame: the reason
+  // and the byte, never a WAV file's words.
+  std::size_t audio = 4;
+  for (const auto& block : blocks) audio += 4 + block.second.size();
+  Bytes header(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(audio));
+  dir.Put("header.flac", header);
+  Bytes noise = header;
+  std::mt19937 random(5);
+  for (int i = 0; i < 3000; ++i) noise.push_back(static_cast<std::uint8_t>(random()));
+  dir.Put("noise.flac", noise);
+  r = Run({"count", dir / "header.flac", dir / "noise.flac"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("header.flac: Unable to read file! (no frame follows the metadata at "
+                       "sample 0, byte " +
+                       std::to_string(audio) + "; its header gives 150000 samples)"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("noise.flac: Unable to read file! ("), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("Data chunk"), std::string::npos) << r.err;
+
+  // Two ID3v2 tags before the stream, as some taggers leave: read past.
+  Bytes tagged = Id3Tag("one");
+  const Bytes second = Id3Tag("two");
+  tagged.insert(tagged.end(), second.begin(), second.end());
+  tagged.insert(tagged.end(), good.begin(), good.end());
+  dir.Put("tagged.flac", tagged);
+  r = Run({"count", dir / "tagged.flac"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "File \"" + dir / "tagged.flac" + "\" contains 3 parts!\n");
+}
+
+TEST_F(FlacAsUsersRunIt, SpeakerLayoutsAndValidBitsSurviveEveryConversion) {
+  // WAV to FLAC: a layout is tagged wherever it is not FLAC's default for
+  // the channel count (5.0 and 5.1 default to side speakers).
+  const std::pair<int, std::uint32_t> layouts[] = {
+      {5, 0x37}, {6, 0x3F}, {5, 0x607}, {6, 0x60F}, {1, 0x1}, {2, 0x3}};
+  for (const auto& [channels, mask] : layouts) {
+    const auto samples = Passages(channels, 16, 20000, {{100, 19000}});
+    dir.Put("layout.wav", WavBuilder()
+                              .Chunk("fmt ", Extensible(channels, 48000, 2, 16, mask))
+                              .Chunk("data", PcmBytes(samples, 16, 2))
+                              .Build());
+    Ran r = Run({"split", "-q", "--to", "flac", "-o", dir.path(), dir / "layout.wav"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto comments = Comments(ReadFile(dir / "layout_001.flac"));
+    char tag[64];
+    std::snprintf(tag, sizeof tag, "WAVEFORMATEXTENSIBLE_CHANNEL_MASK=0x%04X", mask);
+    const bool defaultLayout = mask == 0x607 || mask == 0x60F || mask == 0x3;
+    EXPECT_EQ(std::find(comments.begin(), comments.end(), tag) != comments.end(), !defaultLayout)
+        << channels << " channels, mask " << mask;
+  }
+
+  // FLAC to WAV, as the reference decoder writes it: 20 bits left-justified
+  // in 24 with their valid bits given, and a tagged layout kept.
+  FlacStream deep;
+  deep.bits = 20;
+  deep.samples = Passages(2, 20, 100000, {{1000, 20000}, {60000, 99000}});
+  dir.Put("deep.flac", EncodeFlac(deep));
+  Ran r = Run({"split", "-q", "--to", "wav", "-o", dir.path(), dir / "deep.flac"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const Bytes part = ReadFile(dir / "deep_002.wav");
+  EXPECT_EQ(FmtOf(part), Extensible(2, 44100, 3, 20, 0x3));
+  std::vector<std::int32_t> want(deep.samples.begin() + 60000 * 2, deep.samples.begin() + 99000 * 2);
+  const Bytes data = PcmBytes(want, 20, 3);
+  ASSERT_GE(part.size(), data.size());
+  EXPECT_TRUE(std::equal(data.begin(), data.end(), part.end() - static_cast<std::ptrdiff_t>(data.size())));
+
+  const auto six = Passages(6, 16, 20000, {{100, 19000}});
+  dir.Put("six.wav", WavBuilder()
+                         .Chunk("fmt ", Extensible(6, 48000, 2, 16, 0x3F))
+                         .Chunk("data", PcmBytes(six, 16, 2))
+                         .Build());
+  ASSERT_EQ(Run({"split", "-q", "--to", "flac", "-o", dir.path(), dir / "six.wav"}).status, 0);
+  fs::rename(dir / "six_001.flac", dir / "six.flac");
+  r = Run({"split", "-q", "--to", "wav", "-o", dir.path(), dir / "six.flac"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(FmtOf(ReadFile(dir / "six_001.wav")), Extensible(6, 48000, 2, 16, 0x3F));
+}
+
+}  // namespace
+}  // namespace corvella::test
