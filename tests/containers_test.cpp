@@ -381,6 +381,46 @@ TEST_F(ContainersCli, RefusalsSayWhyAndLossySourcesNeedATarget) {
       "Opus or MP3)\n");
 }
 
+TEST_F(ContainersCli, Wave64AsPipesAndPaddingLeaveItIsReadWhole) {
+  Write(dir / "tape.w64", {"Wave64 16-bit", SF_FORMAT_W64 | SF_FORMAT_PCM_16, 16}, 48000, tape);
+  const Bytes whole = ReadFile(dir / "tape.w64");
+  // The data chunk's GUID, and its 64-bit size after it.
+  const std::uint8_t data[4] = {'d', 'a', 't', 'a'};
+  const auto at = static_cast<std::size_t>(
+      std::search(whole.begin() + 40, whole.end(), data, data + 4) - whole.begin());
+  ASSERT_LT(at + 24, whole.size());
+  // Written to a pipe, the sizes are left at the largest signed value.
+  Bytes piped = whole;
+  for (std::size_t size : {std::size_t{16}, at + 16})
+    for (int i = 0; i < 8; ++i) piped[size + static_cast<std::size_t>(i)] = i == 7 ? 0x7F : 0xFF;
+  dir.Put("piped.w64", piped);
+  // Zeros after the data, as some copies leave them.
+  Bytes padded = whole;
+  padded.insert(padded.end(), 48, 0);
+  dir.Put("padded.w64", padded);
+  const std::string cli = CORVELLA_CLI;
+  Ran r = RunProgram({cli, "count", dir / "tape.w64", dir / "piped.w64", dir / "padded.w64"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "File \"" + dir / "tape.w64" + "\" contains 3 parts!\nFile \"" +
+                       dir / "piped.w64" + "\" contains 3 parts!\nFile \"" + dir / "padded.w64" +
+                       "\" contains 3 parts!\n");
+  // Split as it comes in from a pipe: RIFF WAV parts holding the frames a
+  // split of the file writes.
+  fs::create_directories(dir / "file");
+  fs::create_directories(dir / "pipe");
+  ASSERT_EQ(RunProgram({cli, "split", "-q", "--to", "wav", "-o", dir / "file", dir / "tape.w64"})
+                .status,
+            0);
+  ShellResult s = Shell("cat '" + dir / "piped.w64" + "' | " + cli + " split -q -o '" +
+                        dir / "pipe" + "' -");
+  ASSERT_EQ(s.status, 0) << s.err;
+  for (const char* part : {"001", "002", "003"}) {
+    EXPECT_EQ(ReadFile(dir / ("pipe/stream_" + std::string(part) + ".wav")),
+              ReadFile(dir / ("file/tape_" + std::string(part) + ".wav")))
+        << part;
+  }
+}
+
 TEST_F(Containers, AWriteFailingPartWayKeepsTheOldFile) {
   Recording r{2, {}};
   std::mt19937 random(5);

@@ -135,6 +135,7 @@ int SplitStream(Job& job) {
   settings.write.mono = options.mono;
   settings.write.keepMetadata = options.keepMetadata;
   settings.write.keep = &keep;
+  settings.write.wave = true;  // the parts are WAV files, whatever the stream is
   settings.bufferSeconds = options.buffer;
   settings.followed = followed;
   Console::Bar bar(console, subject);

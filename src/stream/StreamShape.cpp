@@ -27,7 +27,9 @@ wave::Error OpenShape(Bytes header, StreamShape& shape) {
 }  // namespace
 
 bool OpenSize(std::uint64_t value, int bytes) {
-  if (bytes == 8) return value == 0 || value == ~std::uint64_t{0};
+  // A 64-bit size left open: 0, all ones, or the largest signed value (as
+  // ffmpeg writes to a pipe).
+  if (bytes == 8) return value == 0 || wave::OpenWave64Size(value);
   // Programs that cannot seek back put a stand-in near the largest size:
   // all ones, 0x7FFFFFFF, 0x7FFFF000 (sox), 0x7FFFFFFE, ...
   return value == 0 || value >= 0x7FFF0000;
@@ -54,24 +56,42 @@ HeaderReader::State HeaderReader::Parse() {
   if (bytes_.size() < 12) return State::NeedMore;
   const std::uint32_t outer = wave::ReadLe32(bytes_.data());
   const bool rf64 = outer == wave::FourCC("RF64") || outer == wave::FourCC("BW64");
+  const bool w64 = bytes_.size() >= 16 && std::memcmp(bytes_.data(), wave::kW64Riff, 16) == 0;
+  if (w64 && bytes_.size() < 40) return State::NeedMore;
   if (!wave::LooksLikeWave(bytes_.data(), bytes_.size())) {
-    if (bytes_.size() >= 16 && std::memcmp(bytes_.data(), wave::kW64Riff, 16) == 0)
-      return Refuse({wave::ErrorCode::Unsupported, "a Wave64 stream is not read from a pipe"});
     return Refuse({wave::ErrorCode::NotValidWav,
                    "not a WAV stream (--raw RATE:CHANNELS:FORMAT reads samples without a header)"});
   }
+  const wave::ChunkForm form = w64 ? wave::ChunkForm::Wave64 : wave::ChunkForm::Riff;
+  const std::size_t headerBytes = static_cast<std::size_t>(wave::HeaderBytesOf(form));
   // Goes on from the chunk it stopped at: a header that comes a few bytes
   // at a time costs no more than one that comes whole.
   std::size_t& at = at_;
+  if (w64 && at < 40) at = 40;
   std::int64_t& ds64 = ds64_;
   std::int64_t& frameBytes = frameBytes_;
+  // A chunk's name: for Wave64, a GUID of the standard family.
+  const auto named = [&](std::size_t chunk, const char(&id)[5]) {
+    return wave::ReadLe32(&bytes_[chunk]) == wave::FourCC(id) &&
+           (!w64 || std::memcmp(&bytes_[chunk + 4], wave::kW64Tail, sizeof wave::kW64Tail) == 0);
+  };
   for (;;) {
-    if (bytes_.size() < at + 8) return State::NeedMore;
-    const wave::ChunkHeader chunk = wave::ReadChunkHeader(&bytes_[at], wave::ChunkForm::Riff);
-    const std::uint32_t id = chunk.id;
-    const auto size = static_cast<std::uint32_t>(chunk.bodyBytes);
-    if (id == wave::FourCC("data")) {
-      shape_.dataOffset = static_cast<std::int64_t>(at + 8);
+    if (bytes_.size() < at + headerBytes) return State::NeedMore;
+    const wave::ChunkHeader chunk = wave::ReadChunkHeader(&bytes_[at], form);
+    const bool open = w64 && (chunk.stored == 0 || wave::OpenWave64Size(chunk.stored));
+    if (w64 && chunk.stored < 24 && !open)
+      return Refuse({wave::ErrorCode::NotValidWav, "a Wave64 chunk shorter than its header"});
+    if (named(at, "data")) {
+      shape_.dataOffset = static_cast<std::int64_t>(at + headerBytes);
+      if (w64) {
+        shape_.sizeOffset = static_cast<std::int64_t>(at + 16);
+        shape_.sizeBytes = 8;
+        shape_.declaredBytes =
+            open ? -1
+                : static_cast<std::int64_t>(std::min<std::uint64_t>(chunk.bodyBytes, INT64_MAX / 2));
+        break;
+      }
+      const auto size = static_cast<std::uint32_t>(chunk.bodyBytes);
       const bool inDs64 = rf64 && size == 0xFFFFFFFF && ds64 >= 0;
       shape_.sizeOffset = inDs64 ? ds64 + 8 : static_cast<std::int64_t>(at + 4);
       shape_.sizeBytes = inDs64 ? 8 : 4;
@@ -85,16 +105,18 @@ HeaderReader::State HeaderReader::Parse() {
         shape_.maybeBytes = static_cast<std::int64_t>(declared);
       break;
     }
+    const std::uint64_t body = std::min<std::uint64_t>(chunk.bodyBytes, kLargestHeader);
     const auto next = static_cast<std::size_t>(
-        wave::ChunkAfter(static_cast<std::int64_t>(at), size, wave::ChunkForm::Riff));
+        wave::ChunkAfter(static_cast<std::int64_t>(at), body, form));
+    if (open) return Refuse(wave::ErrorCode::NoDataChunk);  // a chunk to the end before the samples
     if (next > kLargestHeader) {
       return Refuse({wave::ErrorCode::Unsupported,
                      "more than 16 MiB of header before the samples: not a recording's"});
     }
     if (bytes_.size() < next) return State::NeedMore;
-    if (id == wave::FourCC("ds64") && size >= 28) ds64 = static_cast<std::int64_t>(at + 8);
-    if (id == wave::FourCC("fmt ") && size >= 16)
-      frameBytes = std::max<std::int64_t>(1, wave::ReadLe16(&bytes_[at + 8 + 12]));
+    if (!w64 && named(at, "ds64") && body >= 28) ds64 = static_cast<std::int64_t>(at + 8);
+    if (named(at, "fmt ") && body >= 16)
+      frameBytes = std::max<std::int64_t>(1, wave::ReadLe16(&bytes_[at + headerBytes + 12]));
     at = next;
   }
   if (rf64 && ds64 < 0)
@@ -106,17 +128,22 @@ HeaderReader::State HeaderReader::Parse() {
   Bytes header = bytes_;
   header.resize(header.size() + static_cast<std::size_t>(frameBytes));
   const auto frame = static_cast<std::uint64_t>(frameBytes);
-  if (rf64) {
-    wave::WriteLe32(header.data() + 4, 0xFFFFFFFF);
-    wave::WriteLe64(&header[ds64], header.size() - 8);
+  if (w64) {
+    wave::WriteLe64(&header[16], header.size());
+    wave::WriteLe64(&header[shape_.sizeOffset], 24 + frame);
   } else {
-    wave::WriteLe32(header.data() + 4, static_cast<std::uint32_t>(header.size() - 8));
-  }
-  if (shape_.sizeBytes == 8) {
-    wave::WriteLe64(&header[shape_.sizeOffset], frame);
-    wave::WriteLe64(&header[shape_.sizeOffset + 8], 1);  // the frame count
-  } else {
-    wave::WriteLe32(&header[shape_.sizeOffset], static_cast<std::uint32_t>(frame));
+    if (rf64) {
+      wave::WriteLe32(header.data() + 4, 0xFFFFFFFF);
+      wave::WriteLe64(&header[ds64], header.size() - 8);
+    } else {
+      wave::WriteLe32(header.data() + 4, static_cast<std::uint32_t>(header.size() - 8));
+    }
+    if (shape_.sizeBytes == 8) {
+      wave::WriteLe64(&header[shape_.sizeOffset], frame);
+      wave::WriteLe64(&header[shape_.sizeOffset + 8], 1);  // the frame count
+    } else {
+      wave::WriteLe32(&header[shape_.sizeOffset], static_cast<std::uint32_t>(frame));
+    }
   }
   if (wave::Error error = OpenShape(std::move(header), shape_)) return Refuse(error);
   return state_ = State::Done;

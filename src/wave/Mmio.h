@@ -35,6 +35,13 @@ struct ChunkHeader {
   std::uint64_t stored = 0;  // the size field as stored
 };
 
+// Whether a Wave64 chunk's stored size is left open, as a program writing
+// to a pipe leaves it (all ones, or the largest signed value): the chunk
+// runs to the end.
+constexpr bool OpenWave64Size(std::uint64_t stored) {
+  return stored == ~std::uint64_t{0} || stored == 0x7FFFFFFFFFFFFFFF;
+}
+
 // The bytes a chunk header takes.
 constexpr int HeaderBytesOf(ChunkForm form) { return form == ChunkForm::Riff ? 8 : 24; }
 // Reads the header that `bytes` (HeaderBytesOf(form) of them) hold.

@@ -320,8 +320,13 @@ struct WaveOpener {
       const bool tail = std::memcmp(header + 4, kW64Tail, sizeof kW64Tail) == 0;
       const std::uint32_t id = chunk.id;
       const std::int64_t body = at + 24;
-      const bool open = chunk.stored == ~std::uint64_t{0};  // written to a pipe: to the end
-      if (!open && chunk.stored < 24) return Refuse(ErrorCode::NotValidWav);
+      const bool open = OpenWave64Size(chunk.stored);  // written to a pipe: to the end
+      // Past the samples, what is no chunk (padding, zeros) is left alone,
+      // as it is after a RIFF file's data.
+      if (!open && chunk.stored < 24) {
+        if (haveData) break;
+        return Refuse(ErrorCode::NotValidWav);
+      }
       const std::int64_t bodySize =
           open ? fileLength - body
                : static_cast<std::int64_t>(std::min<std::uint64_t>(chunk.bodyBytes, INT64_MAX / 4));
