@@ -173,13 +173,7 @@ std::string JsonString(const std::string& text) {
   return nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
-std::string LabelName(const std::string& text) {
-  std::string line = text;
-  for (char& c : line) {
-    if (c == '\t' || c == '\n' || c == '\r') c = ' ';
-  }
-  return Printable(line);
-}
+std::string LabelName(const std::string& text) { return SpreadsheetText(text); }
 
 std::string ListingRefusal(ListFormat format, const std::vector<ListedFile>& files) {
   if (format == ListFormat::Labels && files.size() > 1) {

@@ -51,8 +51,9 @@ std::string ListingRefusal(ListFormat format, const std::vector<ListedFile>& fil
 std::string CueTime(double seconds);
 // A JSON string: every byte that is not UTF-8 becomes U+FFFD.
 std::string JsonString(const std::string& text);
-// A label's name on one line of a label track: tabs and line breaks become
-// spaces, other control characters \xNN escapes.
+// A label's name on one line of a label track, as a CSV cell holds it:
+// control characters (tabs and line breaks too) as \xNN escapes, and a name
+// that would begin like a formula neutralised.
 std::string LabelName(const std::string& text);
 
 }  // namespace corvella::cli

@@ -17,6 +17,7 @@
 #include "formats/Formats.h"
 #include "split/CutList.h"
 #include "split/ListText.h"
+#include "split/SameName.h"
 #include "split/WriterPool.h"
 #include "wave/PartWriter.h"
 
@@ -218,7 +219,9 @@ int SplitByCuts(Job& job, wave::Folder& folder, SplitRun& run) {
     std::vector<split::Part> parts;
   };
   std::vector<Planned> planned;
-  std::map<std::string, std::string> names;  // each part's name, and whose part it is
+  // Each part's name (as every file system compares it), the name, and
+  // whose part it is.
+  std::map<std::string, std::pair<std::string, std::string>> names;
   bool failed = false;
   for (const std::string& file : job.options.files) {
     if (job.console.Stopped()) return job.console.StopStatus();
@@ -245,10 +248,12 @@ int SplitByCuts(Job& job, wave::Folder& folder, SplitRun& run) {
     }
     for (std::size_t k = 0; why.empty() && k < plan.parts.size(); ++k) {
       const std::string& name = plan.parts[k].name;
-      const auto [at, added] = names.emplace(name, file);
+      const auto [at, added] = names.emplace(split::SameNameKey(name), std::pair{name, file});
       if (!added) {
+        const auto& [other, whose] = at->second;
         why = "two parts are named \"" + Printable(name) + "\"" +
-              (at->second == file ? "" : " (one of " + Printable(at->second) + ")");
+              (other == name ? "" : " and \"" + Printable(other) + "\", the same name where case or accents are not told apart") +
+              (whose == file ? "" : " (one of " + Printable(whose) + ")");
       }
       const std::string kept = run.Kept().ReasonFor(folder, name);
       if (why.empty() && !kept.empty()) {

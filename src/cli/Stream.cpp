@@ -30,6 +30,7 @@ class Parts final : public stream::IntakeListener {
       : job_(job), bar_(bar), shownFolder_(job.ShownFolder()), names_(std::move(base), job.options.nameTime) {}
 
   bool OutputFailed() const { return outputFailed_; }
+  stream::PartNames& Names() { return names_; }
 
   void Began(const stream::StreamShape& shape) override {
     rate_ = shape.Info().rate;
@@ -140,6 +141,9 @@ int SplitStream(Job& job) {
   settings.followed = followed;
   Console::Bar bar(console, subject);
   Parts parts(job, bar, base);
+  parts.Names().AvoidTaken([&folder = *folder](const std::string& name) {
+    return folder.Inspect(name).kind != wave::PathKind::Missing;
+  });
   const stream::IntakeEnd end =
       stream::SplitAsItComes(input, std::move(raw.shape), settings, *folder, parts);
   bar.Clear();

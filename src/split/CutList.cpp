@@ -296,7 +296,7 @@ std::string ParseLabels(const std::string& text, CutList& list) {
       return cut.where + ": more than three fields (START<TAB>END<TAB>NAME)";
     }
     if (tab2 != std::string_view::npos && tab2 + 1 < line.size())
-      cut.name = std::string(line.substr(tab2 + 1));
+      cut.name = FromSpreadsheetText(std::string(line.substr(tab2 + 1)));
     group.cuts.push_back(std::move(cut));
   }
   list.groups.push_back(std::move(group));

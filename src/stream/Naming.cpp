@@ -19,7 +19,7 @@ std::string PartNames::NameFor(int number, std::int64_t start) const {
   const std::string name = parts.stem + "_" + LocalTimeText(began_ + offset);
   // Two parts begun in the same second: the later one gets a count.
   std::string unique = name + parts.extension;
-  for (int again = 2; used_.count(unique) > 0; ++again)
+  for (int again = 2; used_.count(unique) > 0 || (taken_ && taken_(unique)); ++again)
     unique = name + "_" + std::to_string(again) + parts.extension;
   return unique;
 }

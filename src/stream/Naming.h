@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <set>
 #include <string>
 
@@ -26,6 +27,10 @@ class PartNames {
   std::string NameFor(int number, std::int64_t start) const;
   // A part was given this name: no later part takes it.
   void Used(const std::string& name) { used_.insert(name); }
+  // Names by the clock never take one that `taken` says a file holds
+  // already (another run's part, begun in the same second): they get a
+  // count as a second part of this run would.
+  void AvoidTaken(std::function<bool(const std::string&)> taken) { taken_ = std::move(taken); }
 
  private:
   std::string base_;
@@ -33,6 +38,7 @@ class PartNames {
   SystemClock::time_point began_ = SystemClock::now();
   std::int64_t rate_ = 1;
   std::set<std::string> used_;
+  std::function<bool(const std::string&)> taken_;
 };
 
 // "2026-12-06_14-03-27", in local time.

@@ -129,8 +129,50 @@ std::string Hex(const std::string& text) {
   return out;
 }
 
+namespace {
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Whether text[at] begins an escape: a backslash, x, two hexadecimal digits.
+bool EscapeAt(const std::string& text, std::size_t at) {
+  return at + 3 < text.size() && text[at] == '\\' && text[at + 1] == 'x' &&
+         HexValue(text[at + 2]) >= 0 && HexValue(text[at + 3]) >= 0;
+}
+
+}  // namespace
+
+std::string ReversiblyPrintable(const std::string& text) {
+  std::string out;
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    if (EscapeAt(text, at)) {
+      out += "\\x5c";
+    } else {
+      out += text[at];
+    }
+  }
+  return Printable(out);
+}
+
+std::string Unescaped(const std::string& text) {
+  std::string out;
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    if (EscapeAt(text, at)) {
+      out += static_cast<char>(HexValue(text[at + 2]) * 16 + HexValue(text[at + 3]));
+      at += 3;
+    } else {
+      out += text[at];
+    }
+  }
+  return out;
+}
+
 std::string SpreadsheetText(const std::string& text) {
-  const std::string shown = Printable(text);
+  const std::string shown = ReversiblyPrintable(text);
   const std::size_t first = shown.find_first_not_of('\'');
   const bool formula = first != std::string::npos && std::strchr("=+-@", shown[first]) != nullptr;
   return formula ? "'" + shown : shown;
@@ -143,7 +185,7 @@ std::string FromSpreadsheetText(const std::string& cell) {
   const std::size_t first = cell.find_first_not_of('\'');
   const bool formula =
       first != std::string::npos && first > 0 && std::strchr("=+-@", cell[first]) != nullptr;
-  return formula ? cell.substr(1) : cell;
+  return Unescaped(formula ? cell.substr(1) : cell);
 }
 
 std::string CueQuoted(const std::string& text) {

@@ -29,9 +29,16 @@ std::string XmlText(const std::string& text);
 // The bytes of `text` as lower-case hexadecimal.
 std::string Hex(const std::string& text);
 
-// A name as a CSV cell holds it, safe in a terminal and a spreadsheet:
-// control characters as \xNN, and a cell that would begin like a formula
-// (=, +, -, @) behind an apostrophe. FromSpreadsheetText undoes the latter.
+// A name as Printable shows it, and a backslash that would read as the
+// start of an escape (\xNN) escaped itself, so that Unescaped gives back
+// the very bytes: what the lists write and read back.
+std::string ReversiblyPrintable(const std::string& text);
+std::string Unescaped(const std::string& text);
+
+// A name as a CSV cell or a label holds it, safe in a terminal and a
+// spreadsheet: escaped as ReversiblyPrintable escapes it, and a cell that
+// would begin like a formula (=, +, -, @) behind an apostrophe.
+// FromSpreadsheetText gives back the name's bytes.
 std::string SpreadsheetText(const std::string& text);
 std::string FromSpreadsheetText(const std::string& cell);
 // A name as a cue sheet quotes it: no quotes or control characters inside.
