@@ -281,9 +281,10 @@ TEST(HeaderReader, RefusesWhatIsNoWavStreamEachWithItsReason) {
   };
   const std::string text = "hello, this is not a recording at all";
   EXPECT_NE(refusal(Bytes(text.begin(), text.end())).find("--raw"), std::string::npos);
+  // A Wave64 head that is not followed by its WAVE form.
   Bytes w64(wave::kW64Riff, wave::kW64Riff + 16);
   w64.resize(40, 0);
-  EXPECT_NE(refusal(w64).find("Wave64"), std::string::npos);
+  EXPECT_NE(refusal(w64).find("not a WAV stream"), std::string::npos);
   // A chunk before the data that claims more than any header holds.
   Bytes huge = WavBuilder().Fmt(2).RawChunk("junk", 0x7FFFFFF0, {}).Build();
   EXPECT_NE(refusal(huge).find("16 MiB"), std::string::npos);

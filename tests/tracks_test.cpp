@@ -372,16 +372,21 @@ TEST(TrackNames, TakesTitlesAsUsersTypeThem) {
   EXPECT_EQ(names.artist, "Band");
   EXPECT_EQ(names.date, "1969");
 
-  // A listing with titles edited, and one without: the output's name.
+  // A listing with its output names edited: the titles; one with titles
+  // for some parts only is refused, as it would name the others from their
+  // file names among the titles.
   ASSERT_EQ(ParseTrackNames(R"([{"file": "a.wav", "parts": [{"output": "a_001.wav"}]},
-      {"file": "dir/b.wav", "album": "B", "parts": [{"title": "Uno", "output": "x"},
+      {"file": "dir/b.wav", "album": "B", "parts": [{"output": "Uno.wav"},
                                                     {"output": "b_002.wav"}]}])",
-                                 "b.wav", names),
+                            "b.wav", names),
             "");
   ASSERT_EQ(names.tracks.size(), 2u);
   EXPECT_EQ(names.tracks[0].title, "Uno");
   EXPECT_EQ(names.tracks[1].title, "b_002");
   EXPECT_EQ(names.album, "B");
+  EXPECT_EQ(ParseTrackNames(R"({"file": "b.wav", "parts": [{"title": "Uno"}, {"title": null}]})",
+                            "b.wav", names),
+            "part 2: no title, where 1 other part has one");
 
   EXPECT_EQ(ParseTrackNames("One\nT\xE9l\xE9\n", "x.wav", names),
             "line 2: not UTF-8 text (save the list as UTF-8)");

@@ -46,6 +46,8 @@ split::Request RequestFor(const Options& options, const split::TrackList& list,
   request.tracks = options.tracks;
   request.floorDb = options.FloorDb();
   request.titles = split::TitlesOf(list, {options.artist, options.album, options.date});
+  request.titlesFrames = list.frames;
+  request.titlesRate = list.rate;
   request.path = path;
   request.extension = extension;
   return request;

@@ -327,18 +327,9 @@ std::string ParseCue(const std::string& text, CutList& list) {
       const std::string_view number = CueWord(rest), time = CueWord(rest);
       if (WholeNumber(number) != 1) continue;  // a pregap, or a mark inside the track
       if (track->cueStart) return LineText(i) + ": a second INDEX 01 in the track";
-      // mm:ss:ff, frames of 1/75 s; the minutes may pass 99.
-      const auto colon1 = time.find(':'), colon2 = time.rfind(':');
-      const auto minutes = WholeNumber(time.substr(0, colon1));
-      const auto seconds = colon1 == colon2
-                               ? std::nullopt
-                               : WholeNumber(time.substr(colon1 + 1, colon2 - colon1 - 1));
-      const auto frames = colon1 == colon2 ? std::nullopt : WholeNumber(time.substr(colon2 + 1));
-      if (!minutes || !seconds || !frames || *minutes < 0 || *minutes > 99999 || *seconds < 0 ||
-          *seconds > 59 || *frames < 0 || *frames > 74) {
+      track->cueStart = CueTimeOf(time);
+      if (!track->cueStart)
         return LineText(i) + ": not a cue sheet time (mm:ss:ff, 75 frames a second)";
-      }
-      track->cueStart = (*minutes * 60 + *seconds) * 75 + *frames;
     }
   }
   if (track && !track->cueStart) return trackLine + ": the track has no INDEX 01";

@@ -9,6 +9,7 @@
 #include "batch/PartWalk.h"
 #include "detect/Scanner.h"
 #include "detect/Units.h"
+#include "split/TrackList.h"
 
 namespace corvella::split {
 namespace {
@@ -329,6 +330,14 @@ wave::Error FindParts(wave::Source& source, const Request& request, detect::Prog
   std::vector<detect::PartSpan> spans;
   std::vector<std::string> names;  // a cut list's
   wave::Error error;
+  const wave::SourceInfo& info = source.Info();
+  if ((request.titlesFrames && *request.titlesFrames != info.frames) ||
+      (request.titlesRate && *request.titlesRate != info.rate)) {
+    split::TrackList made;
+    made.frames = request.titlesFrames;
+    made.rate = request.titlesRate;
+    return CheckListFits(made, info);
+  }
   if (request.cuts) {
     error = FindByCuts(source, request, spans, names);
   } else if (request.tracks) {

@@ -40,8 +40,10 @@ struct Request {
   // is the number of recordings the list may be for.
   const CutList* cuts = nullptr;
   std::size_t files = 1;
-  // The parts' titles and tags, one a part, from a track list.
+  // The parts' titles and tags, one a part, from a track list, and the
+  // recording the list says it was made from (its length and rate).
   std::vector<wave::TrackTags> titles;
+  std::optional<std::int64_t> titlesFrames, titlesRate;
   // How parts are named: the recording's path as given, and the parts'
   // extension where it is not the recording's own (".flac").
   std::string path;

@@ -155,4 +155,24 @@ wave::Error ReadListFile(const std::string& path, const std::string& what, std::
   return {};
 }
 
+std::optional<std::int64_t> CueTimeOf(std::string_view time) {
+  const auto number = [](std::string_view digits, std::int64_t most) -> std::optional<std::int64_t> {
+    if (digits.empty() || digits.size() > 6) return std::nullopt;
+    std::int64_t value = 0;
+    for (char c : digits) {
+      if (c < '0' || c > '9') return std::nullopt;
+      value = value * 10 + (c - '0');
+    }
+    if (value > most) return std::nullopt;
+    return value;
+  };
+  const auto colon1 = time.find(':'), colon2 = time.rfind(':');
+  if (colon1 == std::string_view::npos || colon1 == colon2) return std::nullopt;
+  const auto minutes = number(time.substr(0, colon1), 99999);
+  const auto seconds = number(time.substr(colon1 + 1, colon2 - colon1 - 1), 59);
+  const auto frames = number(time.substr(colon2 + 1), 74);
+  if (!minutes || !seconds || !frames) return std::nullopt;
+  return (*minutes * 60 + *seconds) * 75 + *frames;
+}
+
 }  // namespace corvella::split

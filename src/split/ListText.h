@@ -5,6 +5,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,6 +32,10 @@ std::string_view CueWord(std::string_view& line);
 // line where that showed.
 std::string ParseJsonText(const std::string& text, const std::string& what,
                           nlohmann::json& document);
+
+// A cue sheet's time, mm:ss:ff (frames of 1/75 s; the minutes may pass 99),
+// in 1/75 s; none when the text is no such time.
+std::optional<std::int64_t> CueTimeOf(std::string_view text);
 
 // "line 7", for the line of index 6.
 std::string LineText(std::size_t index);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <nlohmann/json.hpp>
 
 #include "batch/OutputName.h"
@@ -74,6 +75,17 @@ std::string WithoutNumber(const std::string& line, std::size_t position, bool si
   return rest;
 }
 
+// "2.", "A1)", "3 -": a track number whose title is missing.
+bool BareNumber(const std::string& title) {
+  std::size_t at = 0;
+  if (at < title.size() && std::isalpha(static_cast<unsigned char>(title[at]))) ++at;
+  const std::size_t digits = at;
+  while (at < title.size() && std::isdigit(static_cast<unsigned char>(title[at]))) ++at;
+  if (at == digits || at - digits > 3) return false;
+  while (at < title.size() && title[at] == ' ') ++at;
+  return at + 1 == title.size() && std::strchr(".):-", title[at]) != nullptr;
+}
+
 std::string ParseText(const std::string& text, TrackList& names) {
   const auto lines = TextLines(text);
   for (std::size_t i = 0; i < lines.size(); ++i) {
@@ -97,36 +109,84 @@ std::string ParseText(const std::string& text, TrackList& names) {
       if (header) continue;
     }
     if (names.tracks.size() == kMostTracks) return LineText(i) + ": more than 999 titles";
-    names.tracks.push_back({line, ""});
+    names.tracks.push_back({line, "", std::nullopt});
   }
   // Side numbers ("A1 ", "B2) ") are taken off only in a list whose every
   // title is numbered, so that "U2 Live" in a plain list keeps its name.
   const bool sides = std::all_of(names.tracks.begin(), names.tracks.end(), [](const TrackTitle& t) {
     return HasSideNumber(t.title) || std::isdigit(static_cast<unsigned char>(t.title[0]));
   });
-  for (std::size_t k = 0; k < names.tracks.size(); ++k)
-    names.tracks[k].title = WithoutNumber(names.tracks[k].title, k + 1, sides);
+  for (std::size_t k = 0; k < names.tracks.size(); ++k) {
+    std::string& title = names.tracks[k].title;
+    title = WithoutNumber(title, k + 1, sides);
+    if (BareNumber(title)) {
+      return "title " + std::to_string(k + 1) + " (\"" + Printable(title) +
+             "\"): a track number without a title";
+    }
+  }
   return "";
 }
 
-std::string ParseCueNames(const std::string& text, TrackList& names) {
+// Whether a list's FILE names `file`: the same name, whatever its
+// extension (a list made from side-a.wav serves side-a.flac).
+bool SameRecording(const std::string& named, const std::string& file) {
+  return batch::SplitFileName(batch::FileNameOf(named)).stem ==
+         batch::SplitFileName(batch::FileNameOf(file)).stem;
+}
+
+std::string ParseCueNames(const std::string& text, const std::string& file, TrackList& names) {
   const auto lines = TextLines(text);
+  // Of a sheet for several files, the tracks of the recording's; the
+  // tracks of a sheet that names only other recordings are none of its.
+  bool anyFile = false, ours = true;
+  std::string other;
   TrackTitle* track = nullptr;
+  std::string trackLine;
+  std::optional<std::int64_t> previous;
   for (std::size_t i = 0; i < lines.size(); ++i) {
     std::string_view rest = lines[i];
     const std::string_view command = CueWord(rest);
-    if (command == "TRACK") {
+    if (command == "FILE") {
+      const std::string named(CueWord(rest));
+      if (!anyFile || !ours) {
+        ours = file.empty() || SameRecording(named, file);
+        if (!ours && other.empty()) other = named;
+      } else {
+        ours = false;  // the recording's tracks have ended
+      }
+      anyFile = true;
+      track = nullptr;
+      previous.reset();
+    } else if (command == "TRACK") {
+      if (!ours) {
+        track = nullptr;
+        continue;
+      }
       if (names.tracks.size() == kMostTracks) return LineText(i) + ": more than 999 tracks";
       names.tracks.emplace_back();
       track = &names.tracks.back();
+      trackLine = LineText(i);
     } else if (command == "TITLE") {
-      (track ? track->title : names.album) = std::string(CueWord(rest));
+      if (track || ours) (track ? track->title : names.album) = std::string(CueWord(rest));
     } else if (command == "PERFORMER") {
-      (track ? track->artist : names.artist) = std::string(CueWord(rest));
-    } else if (command == "REM" && CueWord(rest) == "DATE" && !track) {
+      if (track || ours) (track ? track->artist : names.artist) = std::string(CueWord(rest));
+    } else if (command == "REM" && CueWord(rest) == "DATE" && !track && !anyFile) {
       names.date = std::string(CueWord(rest));
+    } else if (command == "INDEX" && ours) {
+      // The times are anchors for the tracks: they must say one thing.
+      if (!track) return LineText(i) + ": an INDEX outside a TRACK";
+      const std::string_view number = CueWord(rest), time = CueWord(rest);
+      const std::optional<std::int64_t> at = CueTimeOf(time);
+      if (!at) return LineText(i) + ": not a cue sheet time (mm:ss:ff, 75 frames a second)";
+      if (number != "01" && number != "1") continue;  // a pregap, or a mark inside the track
+      if (track->cueStart) return LineText(i) + ": a second INDEX 01 in the track";
+      if (previous && *at <= *previous)
+        return LineText(i) + ": INDEX 01 comes before the previous track's";
+      track->cueStart = previous = at;
     }
   }
+  if (anyFile && names.tracks.empty() && !other.empty())
+    return "the track list is for another recording (\"" + Printable(other) + "\")";
   if (names.tracks.empty()) return "the cue sheet has no TRACK";
   return "";
 }
@@ -157,7 +217,7 @@ std::string ParseJsonNames(const std::string& text, const std::string& file, Tra
   if (chosen && chosen->is_object() && !file.empty()) {
     const auto named = chosen->find("file");
     if (named != chosen->end() && named->is_string() &&
-        batch::FileNameOf(named->get<std::string>()) != wanted) {
+        !SameRecording(named->get<std::string>(), file)) {
       return "the track list is for another recording (\"" + Printable(named->get<std::string>()) +
              "\")";
     }
@@ -166,7 +226,7 @@ std::string ParseJsonNames(const std::string& text, const std::string& file, Tra
     const Json& entry = *entries[i];
     const auto named = entry.is_object() ? entry.find("file") : entry.end();
     if (entry.is_object() && named != entry.end() && named->is_string() &&
-        batch::FileNameOf(named->get<std::string>()) == wanted) {
+        SameRecording(named->get<std::string>(), file)) {
       chosen = &entry;
     }
   }
@@ -177,9 +237,22 @@ std::string ParseJsonNames(const std::string& text, const std::string& file, Tra
        {std::pair{"artist", &names.artist}, {"album", &names.album}, {"date", &names.date}}) {
     if (auto error = Text(entry, key, "the recording", *field); !error.empty()) return error;
   }
+  for (auto [key, field] : {std::pair{"frames", &names.frames}, {"rate", &names.rate}}) {
+    const auto value = entry.find(key);
+    if (value == entry.end() || value->is_null()) continue;
+    if (!value->is_number_integer() || value->get<std::int64_t>() < 0)
+      return std::string("the recording's ") + key + " is not a whole number";
+    *field = value->get<std::int64_t>();
+  }
   const auto parts = entry.find("parts");
   if (parts == entry.end() || !parts->is_array()) return "the recording has no \"parts\" list";
   if (parts->size() > kMostTracks) return "more than 999 parts";
+  // Titles for some parts and not for others would name the others from
+  // their file names among the titles.
+  std::size_t titled = 0;
+  for (const Json& part : *parts) {
+    if (part.is_object() && part.contains("title") && !part["title"].is_null()) ++titled;
+  }
   for (std::size_t k = 0; k < parts->size(); ++k) {
     const Json& part = (*parts)[k];
     const std::string where = "part " + std::to_string(k + 1);
@@ -189,6 +262,9 @@ std::string ParseJsonNames(const std::string& text, const std::string& file, Tra
     if (auto error = Text(part, "title", where, track.title); !error.empty()) return error;
     if (auto error = Text(part, "artist", where, track.artist); !error.empty()) return error;
     if (auto error = Text(part, "output", where, output); !error.empty()) return error;
+    if (titled > 0 && track.title.empty())
+      return where + ": no title, where " + std::to_string(titled) +
+             (titled == 1 ? " other part has one" : " other parts have one");
     if (track.title.empty()) track.title = batch::SplitFileName(output).stem;
     names.tracks.push_back(std::move(track));
   }
@@ -224,9 +300,17 @@ std::string ParseTrackListText(const std::string& input, const std::string& file
         cue = true;
       if (command == "FILE" && !word.empty() && !CueWord(line).empty()) cue = true;
     }
-    error = cue ? ParseCueNames(text, names) : ParseText(text, names);
+    error = cue ? ParseCueNames(text, file, names) : ParseText(text, names);
   }
   if (error.empty() && names.tracks.empty()) error = "the track list names no tracks";
+  // A NUL would cut a title short in every tag that holds it.
+  for (std::size_t k = 0; error.empty() && k < names.tracks.size(); ++k) {
+    const std::string& title = names.tracks[k].title;
+    if (title.find('\0') != std::string::npos) {
+      error = "title " + std::to_string(k + 1) + " (\"" + Printable(title) +
+              "\") holds a NUL character, which no tag takes";
+    }
+  }
   return error;
 }
 
@@ -236,6 +320,18 @@ wave::Error ParseTrackList(const std::string& text, const std::string& file, Tra
   std::string why = ParseTrackListText(text, file, list);
   if (why.empty()) return {};
   return {wave::ErrorCode::Refused, std::move(why)};
+}
+
+wave::Error CheckListFits(const TrackList& list, const wave::SourceInfo& info) {
+  if ((!list.frames || *list.frames == info.frames) && (!list.rate || *list.rate == info.rate))
+    return {};
+  const auto known = [](const std::optional<std::int64_t>& v) {
+    return v ? std::to_string(*v) : std::string("?");
+  };
+  return {wave::ErrorCode::Refused, "the track list was made from a recording of " +
+                                        known(list.frames) + " frames at " + known(list.rate) +
+                                        " Hz, and this one has " + std::to_string(info.frames) +
+                                        " frames at " + std::to_string(info.rate) + " Hz"};
 }
 
 std::vector<wave::TrackTags> TitlesOf(const TrackList& list, const SideTags& given) {

@@ -5,9 +5,11 @@
 #include <string>
 #include <vector>
 
+#include <cstdint>
 #include <optional>
 
 #include "wave/Error.h"
+#include "wave/Source.h"
 #include "wave/Tags.h"
 
 namespace corvella::split {
@@ -15,12 +17,16 @@ namespace corvella::split {
 struct TrackTitle {
   std::string title;
   std::string artist;  // the track's own performer, where the list names one
+  // Where a cue sheet's INDEX 01 puts the track, in 1/75 s.
+  std::optional<std::int64_t> cueStart;
 };
 
 struct TrackList {
   std::vector<TrackTitle> tracks;
   // The side's, from header lines ("Artist: ...") or the cue sheet's.
   std::string artist, album, date;
+  // The recording a listing's JSON was made from: its length and rate.
+  std::optional<std::int64_t> frames, rate;
 };
 
 // Reads a track list, its kind recognised from the content: JSON (as a
@@ -35,6 +41,10 @@ struct TrackList {
 // be UTF-8. Refused with why the list cannot be used, with the line where
 // that showed.
 wave::Error ParseTrackList(const std::string& text, const std::string& file, TrackList& list);
+
+// Whether a listing's JSON was made from a recording of this length and
+// rate: refused, saying both, where it says it was not.
+wave::Error CheckListFits(const TrackList& list, const wave::SourceInfo& info);
 
 // Tags the user gives for every part of the side, before the list's own.
 struct SideTags {
