@@ -9,6 +9,7 @@
 #include <csignal>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <random>
 #include <thread>
 
 #include "detect/Levels.h"
@@ -159,6 +160,56 @@ TEST_F(Safety, SignalsLeaveNoPartialAndNoHiddenFile) {
     // The long part is either whole or not there at all.
     if (fs::exists(dir / "out/big_002.wav")) {
       EXPECT_EQ(fs::file_size(dir / "out/big_002.wav"), longPart);
+    }
+  }
+#endif
+}
+
+TEST_F(Safety, AnInterruptedRunKeepsTheFirstPartsAndNeverALaterOneWithoutAnEarlier) {
+#ifdef _WIN32
+  GTEST_SKIP() << "signals are POSIX's; the console's control events are tested on Windows";
+#else
+  // Six channels of 24 bits in parts of very different lengths, written on
+  // every core: short ones finish before the long ones begun ahead of them.
+  const int channels = 6;
+  Bytes data;
+  std::mt19937 random(11);
+  for (int part = 0; part < 16; ++part) {
+    const int length = part % 3 == 0 ? 700000 : 20000;
+    for (int f = 0; f < length * channels; ++f) {
+      const auto v = static_cast<std::uint32_t>(200000 + random() % 3000000);
+      data.insert(data.end(), {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
+                               static_cast<std::uint8_t>(v >> 16)});
+    }
+    data.resize(data.size() + 30000 * channels * 3, 0);
+  }
+  dir.Put("side.wav", WavBuilder().Chunk("fmt ", FormatBody(1, channels, 48000, 24)).Chunk("data", data).Build());
+  for (int round = 0; round < 8; ++round) {
+    const int signal = round % 3 == 0 ? SIGTERM : SIGINT;
+    const int times = round % 2 ? 2 : 1;
+    const bool flac = round % 4 < 2;
+    fs::remove_all(dir / "out");
+    fs::create_directory(dir / "out");
+    TempDir outputs;
+    std::vector<std::string> args{CORVELLA_CLI, "split", "-q", "-o", "out", "side.wav"};
+    if (flac) args.insert(args.begin() + 2, {"--to", "flac"});
+    if (!flac) args.insert(args.begin() + 2, "--mono");
+    const int pid = Start(args, outputs.path());
+    std::this_thread::sleep_for(std::chrono::milliseconds(flac ? 60 + 35 * round : 10 + 8 * round));
+    for (int k = 0; k < times; ++k) {
+      ::kill(pid, signal);
+      std::this_thread::sleep_for(std::chrono::milliseconds(2 * (round + 1)));
+    }
+    const Ran r = Finish(pid, outputs.path());
+    EXPECT_TRUE(r.status == 128 + signal || r.status == 0) << round << ": " << r.err;
+    std::vector<std::string> kept;
+    for (const auto& entry : fs::directory_iterator(dir / "out"))
+      kept.push_back(entry.path().filename().string());
+    std::sort(kept.begin(), kept.end());
+    for (std::size_t k = 0; k < kept.size(); ++k) {
+      char name[32];
+      std::snprintf(name, sizeof name, "side_%03zu.%s", k + 1, flac ? "flac" : "wav");
+      EXPECT_EQ(kept[k], name) << "round " << round << ": a later part without an earlier";
     }
   }
 #endif

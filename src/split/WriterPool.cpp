@@ -9,10 +9,22 @@ formats::PartPlan::Part PartToWrite(const Part& part) {
   return {part.span.start, part.span.end, part.name, part.number, part.count, part.track};
 }
 
+namespace {
+
+// The part the writer on this thread is writing, for its turn to be named,
+// and whether it has given its core up while it waits for that turn.
+thread_local std::size_t writing = 0;
+thread_local bool waited = false;
+
+}  // namespace
+
 WriterPool::WriterPool(wave::Folder& folder, wave::KeptFiles& keep, std::function<bool()> stopped)
     : folder_(folder), keep_(keep), stopped_(std::move(stopped)) {
-  const unsigned cores = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
-  for (unsigned i = 0; i < cores; ++i) threads_.emplace_back([this] { Run(); });
+  cores_ = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
+  keep_.NameInTurn([this] { return Turn(); });
+  // Threads beyond the cores wait for their turn to name a part while the
+  // cores go on with the next.
+  for (unsigned i = 0; i < 2 * cores_; ++i) threads_.emplace_back([this] { Run(); });
 }
 
 WriterPool::~WriterPool() {
@@ -22,6 +34,16 @@ WriterPool::~WriterPool() {
   }
   wake_.notify_all();
   for (std::thread& thread : threads_) thread.join();
+  keep_.NameInTurn({});
+}
+
+bool WriterPool::Turn() {
+  std::unique_lock lock(mutex_);
+  --writing_;  // the core is free for the next part meanwhile
+  waited = true;
+  wake_.notify_all();
+  wake_.wait(lock, [this] { return finished_ == writing; });
+  return droppedFrom_ > writing;
 }
 
 void WriterPool::Add(Recording& recording, const formats::PartPlan::Part& part) {
@@ -57,15 +79,25 @@ std::vector<WriteTask> WriterPool::Done(bool all, detect::Progress* progress) {
 void WriterPool::Run() {
   std::unique_lock lock(mutex_);
   for (;;) {
-    wake_.wait(lock, [this] { return closing_ || !waiting_.empty(); });
+    wake_.wait(lock, [this] {
+      return closing_ || (!waiting_.empty() && writing_ < static_cast<int>(cores_));
+    });
     if (waiting_.empty()) return;
     WriteTask task = std::move(waiting_.front());
     waiting_.pop_front();
     ++busy_;
+    ++writing_;
+    writing = task.index;
+    waited = false;
     lock.unlock();
     Write(task);
     lock.lock();
+    if (!waited) --writing_;  // a part that never came to be named
     --busy_;
+    if (task.error == wave::ErrorCode::Stopped) droppedFrom_ = std::min(droppedFrom_, task.index);
+    // Done with, in order: the next part may take its name.
+    returned_.insert(task.index);
+    while (returned_.count(finished_) > 0) returned_.erase(finished_++);
     written_ += task.part.end - task.part.start;
     done_.emplace(task.index, std::move(task));
     wake_.notify_all();

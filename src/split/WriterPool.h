@@ -1,17 +1,23 @@
-// The writers of one run: a thread per core, each taking the next part, so
-// that copies (which the kernel does) overlap the search for the next parts
-// and encoded parts (FLAC) use every core. A decoder is not shared: each
-// writer reads through a fork of it. What the writers did is told back in
-// the parts' order, to the one thread that speaks to the user.
+// The writers of one run: as many parts written at once as there are cores,
+// each writer taking the next part, so that copies (which the kernel does)
+// overlap the search for the next parts and encoded parts (FLAC) use every
+// core. A decoder is not shared: each writer reads through a fork of it.
+// Parts take their names in the run's order: a part done early waits for
+// those before it (giving its core to the next part meanwhile), so that
+// whatever stops the run (Ctrl-C, a second one, a kill) leaves the first
+// parts and never a later one without an earlier. What the writers did is
+// told back in the parts' order, to the one thread that speaks to the user.
 #pragma once
 
 #include <condition_variable>
 #include <cstdint>
+#include <cstddef>
 #include <deque>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -63,6 +69,9 @@ class WriterPool {
  private:
   void Run();
   void Write(WriteTask& task);
+  // Waits until every part before the one this thread writes is done with;
+  // false when one of them was dropped by a stop, so this one goes too.
+  bool Turn();
 
   wave::Folder& folder_;
   wave::KeptFiles& keep_;
@@ -73,6 +82,11 @@ class WriterPool {
   std::map<std::size_t, WriteTask> done_;
   std::size_t added_ = 0, released_ = 0;
   int busy_ = 0;
+  int writing_ = 0;     // parts being written, not waiting for their turn
+  unsigned cores_ = 1;  // parts written at once
+  std::set<std::size_t> returned_;  // parts done with, after finished_
+  std::size_t finished_ = 0;        // every part before this one is done with
+  std::size_t droppedFrom_ = SIZE_MAX;  // the first part a stop dropped
   std::int64_t frames_ = 0, written_ = 0;  // of the parts given since the last full wait
   bool closing_ = false;
   std::vector<std::thread> threads_;  // last: they start once everything else is in place

@@ -271,6 +271,10 @@ std::string KeptFiles::ReasonForLocked(Folder& folder, const std::string& name) 
 
 bool KeptFiles::Publish(MmioFile& out, Folder& folder, const std::string& name, FileId* written,
                         Error& error) {
+  if (turn_ && !turn_()) {
+    error = ErrorCode::Stopped;
+    return false;
+  }
   std::lock_guard lock(mutex_);
   const std::string reason = ReasonForLocked(folder, name);
   if (!reason.empty()) {

@@ -57,11 +57,16 @@ class KeptFiles {
   // name. False with `error` set when the part was not named.
   bool Publish(MmioFile& out, Folder& folder, const std::string& name, FileId* written,
                Error& error);
+  // Asked before each part is named: waits for the part's turn, so that
+  // parts take their names in order, and says false when the part must
+  // not be named at all (Stopped). None: parts are named as they finish.
+  void NameInTurn(std::function<bool()> turn) { turn_ = std::move(turn); }
 
  private:
   std::string ReasonForLocked(Folder& folder, const std::string& name) const;
   mutable std::mutex mutex_;
   std::vector<std::pair<FileId, std::string>> files_;
+  std::function<bool()> turn_;
 };
 
 // UnableToWrite, with the system's reason where the file knows it.
