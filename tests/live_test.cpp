@@ -332,12 +332,12 @@ TEST_F(Live, FollowsAFileASecondProcessWritesUntilItIsFinished) {
   for (auto& [name, bytes] : PlainSplit(file, {})) named["capture" + name.substr(6)] = bytes;
   EXPECT_EQ(named.size(), 3u);
   EXPECT_TRUE(PartsIn(dir, "out") == named);
-  // Raw samples end when their writer closes the file; the parts are WAV.
+  // Raw samples end when they stop growing, whatever closings came between
+  // (a writer may open, append and close for every piece); the parts are WAV.
   fs::create_directory(U8(dir / "raw"));
   const pid_t rawWriter = GrowInAnotherProcess(
       dir / "take.pcm", Bytes(file.begin() + 44, file.end()), [](int) { return true; });
   ASSERT_TRUE(Appears(dir / "take.pcm", 2000ms));
-  // (Where the system cannot tell of the closing, --idle ends it.)
   const Ran raw = RunProgram({CORVELLA_CLI, "split", "--follow", dir / "take.pcm", "--raw",
                               "44100:2:s16le", "--idle", "5", "-q", "-o", dir / "raw"});
   ::waitpid(rawWriter, &status, 0);
@@ -345,23 +345,28 @@ TEST_F(Live, FollowsAFileASecondProcessWritesUntilItIsFinished) {
   EXPECT_EQ(dir.Names("raw"),
             (std::vector<std::string>{"take_001.wav", "take_002.wav", "take_003.wav"}));
   EXPECT_EQ(ReadFile(dir / "raw/take_003.wav"), named["capture_003.wav"]);
-  // One that is never finished ends when it stops growing, if asked.
+  // One that is never finished ends when it stops growing, keeping its whole
+  // parts; as its end was never known, the run fails, saying so.
   dir.Put("stalled.wav", Unsized(file, 0));
   fs::create_directory(U8(dir / "stalled"));
   const Ran idle = RunProgram({CORVELLA_CLI, "split", "--follow", dir / "stalled.wav", "--idle",
                                "0.5", "-q", "-o", dir / "stalled"});
-  EXPECT_EQ(idle.status, 0) << idle.err;
-  EXPECT_NE(idle.err.find("no growth for 0.5 s: taken as the end"), std::string::npos) << idle.err;
+  EXPECT_EQ(idle.status, 1) << idle.err;
+  EXPECT_NE(idle.err.find("no growth for 0.5 s, and its writer never finished the header"),
+            std::string::npos)
+      << idle.err;
   EXPECT_EQ(dir.Names("stalled").size(), 3u);
-  // A chunk past what is held back, written before the header is finished,
-  // has been taken for samples by then: the run says so and fails.
+  // A chunk past what is held back, written well before the header is
+  // finished, has been taken for samples by then: the part that holds it is
+  // removed, the run says so and fails.
   const pid_t bigWriter = GrowInAnotherProcess(dir / "tagged.wav", Unsized(file, 0), [&](int fd) {
     Bytes tags{'L', 'I', 'S', 'T', 0, 0x50, 0, 0};
     tags.resize(8 + 0x5000, 'x');
     Bytes riff(4);
     wave::WriteLe32(riff.data(), static_cast<std::uint32_t>(file.size() - 8 + tags.size()));
-    return ::write(fd, tags.data(), tags.size()) == static_cast<ssize_t>(tags.size()) &&
-           ::pwrite(fd, riff.data(), 4, 4) == 4 && ::pwrite(fd, &file[40], 4, 40) == 4;
+    if (::write(fd, tags.data(), tags.size()) != static_cast<ssize_t>(tags.size())) return false;
+    std::this_thread::sleep_for(700ms);
+    return ::pwrite(fd, riff.data(), 4, 4) == 4 && ::pwrite(fd, &file[40], 4, 40) == 4;
   });
   ASSERT_TRUE(Appears(dir / "tagged.wav", 2000ms));
   fs::create_directory(U8(dir / "tagged"));
@@ -372,6 +377,40 @@ TEST_F(Live, FollowsAFileASecondProcessWritesUntilItIsFinished) {
   EXPECT_NE(tagged.err.find("bytes after the samples before it finished the header"),
             std::string::npos)
       << tagged.err;
+  EXPECT_NE(tagged.err.find("tagged_003.wav: held bytes its writer put after the samples (a chunk, "
+                           "not audio): not kept"),
+            std::string::npos)
+      << tagged.err;
+  EXPECT_EQ(dir.Names("tagged"), (std::vector<std::string>{"tagged_001.wav", "tagged_002.wav"}));
+  // A finished file whose chunk follows its samples: never read past the
+  // size its header gives them.
+  Bytes finished = file;
+  Bytes list{'L', 'I', 'S', 'T', 0, 0x50, 0, 0};
+  list.resize(8 + 0x5000, 'x');
+  finished.insert(finished.end(), list.begin(), list.end());
+  wave::WriteLe32(&finished[4], static_cast<std::uint32_t>(finished.size() - 8));
+  dir.Put("finished.wav", finished);
+  fs::create_directory(U8(dir / "finished"));
+  const Ran whole = RunProgram({CORVELLA_CLI, "split", "--follow", dir / "finished.wav", "--idle",
+                                "1", "-q", "-o", dir / "finished"});
+  EXPECT_EQ(whole.status, 0) << whole.err;
+  std::map<std::string, Bytes> finishedParts;
+  for (auto& [name, bytes] : PlainSplit(file, {})) finishedParts["finished" + name.substr(6)] = bytes;
+  EXPECT_TRUE(PartsIn(dir, "finished") == finishedParts);
+  // A file deleted while it is written ends the run, keeping the whole
+  // parts it gave, and failing.
+  const Bytes unsized = Unsized(file, 0);
+  const pid_t deleter = GrowInAnotherProcess(
+      dir / "deleted.wav", Bytes(unsized.begin(), unsized.begin() + 60 * 3000 + 44),
+      [&](int) { return ::unlink((dir / "deleted.wav").c_str()) == 0; });
+  ASSERT_TRUE(Appears(dir / "deleted.wav", 2000ms));
+  fs::create_directory(U8(dir / "deleted"));
+  const Ran gone = RunProgram(
+      {CORVELLA_CLI, "split", "--follow", dir / "deleted.wav", "-q", "-o", dir / "deleted"});
+  ::waitpid(deleter, &status, 0);
+  EXPECT_EQ(gone.status, 1) << gone.err;
+  EXPECT_NE(gone.err.find("the file was deleted while it was followed"), std::string::npos)
+      << gone.err;
   // A finished recording shorter than what is held back of a growing file
   // ends once it has been still for a while.
   const Bytes small = Recording({{0.005, 0.005}, {0.005, 0.0}}, 1);

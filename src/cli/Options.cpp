@@ -168,7 +168,7 @@ void AddStreamOptions(CLI::App& command, Options& options) {
                    "Name each part by the clock time it began: NAME_2026-12-06_14-03-27.wav");
   command
       .add_option("--idle", options.idle,
-                  "With --follow: end when the file has not grown for SECONDS")
+                  "With --follow: end when the file has not grown for SECONDS (default 60)")
       ->type_name("SECONDS")
       ->check(Number(0.1, 1e6));
   command

@@ -15,6 +15,9 @@
 namespace corvella::cli {
 namespace {
 
+// Seconds without growth that end a followed file, unless --idle is given.
+constexpr double kFollowedIdle = 60;
+
 // "1:02:03": hours, minutes, seconds.
 std::string Duration(double seconds) {
   const auto whole = static_cast<long long>(seconds);
@@ -50,6 +53,18 @@ class Parts final : public stream::IntakeListener {
 
   bool StopRequested() override { return job_.console.Stopped(); }
 
+  // Said once for each thing waited for, and shown on the bar's line.
+  void Waiting(const std::string& what) override {
+    if (what == waitingFor_) return;
+    waitingFor_ = what;
+    bar_.Clear();
+    job_.console.Report(job_.options.follow.empty() ? "stdin" : job_.options.follow,
+                        "waiting for " + what + (idle_ > 0 ? "; it ends after " + Fixed(idle_, 0) +
+                                                                 " s without growth, or on Ctrl-C"
+                                                           : "; Ctrl-C ends it"));
+  }
+  void IdleAfter(double seconds) { idle_ = seconds; }
+
   std::string NameFor(int number, std::int64_t start) override {
     return names_.NameFor(number, start);
   }
@@ -77,6 +92,8 @@ class Parts final : public stream::IntakeListener {
   Console::Bar& bar_;
   std::string shownFolder_;
   stream::PartNames names_;
+  std::string waitingFor_;
+  double idle_ = 0;
   std::int64_t rate_ = 0;
   std::chrono::steady_clock::time_point drawn_ = std::chrono::steady_clock::now();
   bool listing_ = true;
@@ -113,7 +130,10 @@ int SplitStream(Job& job) {
     console.Report("--raw", raw.error);
     return kExitUsage;
   }
-  stream::OpenedInput opened = followed ? stream::FollowedFile(options.follow, options.idle)
+  // A followed file whose writer is gone ends after a minute without growth
+  // unless --idle says otherwise.
+  const double idle = followed && options.idle <= 0 ? kFollowedIdle : options.idle;
+  stream::OpenedInput opened = followed ? stream::FollowedFile(options.follow, idle)
                                         : stream::OpenedInput{stream::StandardInput(), {}};
   if (!opened.input) {
     console.Report(subject, opened.error);
@@ -141,6 +161,7 @@ int SplitStream(Job& job) {
   settings.followed = followed;
   Console::Bar bar(console, subject);
   Parts parts(job, bar, base);
+  parts.IdleAfter(idle);
   parts.Names().AvoidTaken([&folder = *folder](const std::string& name) {
     return folder.Inspect(name).kind != wave::PathKind::Missing;
   });
@@ -169,6 +190,12 @@ int SplitStream(Job& job) {
   if (end.bytesLeftOut > 0) {
     console.Report(subject, std::to_string(end.bytesLeftOut) +
                                 " bytes at the end make no whole frame: left out");
+  }
+  for (const std::string& name : end.removed) {
+    console.Report(batch::JoinPath(job.ShownFolder(), name),
+                   "held bytes its writer put after the samples (a chunk, not audio): removed; "
+                   "split the finished file for this part");
+    // (A part under way is never named: the live split says so itself.)
   }
   if (!end.note.empty()) console.Report(subject, end.note);
   return job.Status(end.Failed() || parts.OutputFailed());

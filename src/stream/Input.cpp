@@ -32,6 +32,8 @@ constexpr int kWaitMs = 200;  // between looks at a file that does not grow
 constexpr auto kSettled = std::chrono::seconds(10);
 // The bytes at a growing file's end held back until its writer is done.
 constexpr std::int64_t kHoldBack = 4096;
+// A wait this long without growth is said, with what it waits for.
+constexpr auto kSayWaiting = std::chrono::seconds(5);
 constexpr std::int64_t kChunk = 65536;
 
 std::string SecondsText(double seconds) {
@@ -161,6 +163,16 @@ class FollowedStream final : public Input {
 #endif
   }
 
+  std::string WaitingFor() const override {
+    std::lock_guard lock(mutex_);
+    return waitingFor_;
+  }
+
+  std::int64_t SamplesEnd() const override {
+    std::lock_guard lock(mutex_);
+    return end_ >= 0 && dataOffset_ >= 0 ? end_ - dataOffset_ : -1;
+  }
+
   void KnowHeader(const StreamShape& shape) override {
     std::lock_guard lock(mutex_);
     dataOffset_ = shape.dataOffset;
@@ -183,14 +195,23 @@ class FollowedStream final : public Input {
       // finishing a file may put a pad byte or a chunk after the samples
       // before it fills in the header that says where they end.
       // (The header itself is never held back: it is needed to go on.)
-      bool headerKnown = false;
+      bool headerKnown = false, raw = false;
+      std::int64_t dataOffset = -1;
       {
         std::lock_guard lock(mutex_);
         headerKnown = dataOffset_ >= 0;
+        dataOffset = dataOffset_;
+        raw = raw_;
       }
-      const std::int64_t until = end_ >= 0                  ? std::min(end_, size)
-                                 : release_ || !headerKnown ? size
-                                                            : size - kHoldBack;
+      std::int64_t until = end_ >= 0                  ? std::min(end_, size)
+                           : release_ || !headerKnown ? size
+                                                      : size - kHoldBack;
+      // Never past a size the header gives for the samples: what follows
+      // them is a chunk, whatever the writer does next.
+      if (end_ < 0 && headerKnown && !raw) {
+        const std::int64_t declared = DeclaredNow(dataOffset);
+        if (declared >= 0) until = std::min(until, dataOffset + declared);
+      }
       if (until > offset_) {
         const std::int64_t got = ReadAt(file_, buffer, std::min(count, until - offset_), offset_);
         if (got < 0) {
@@ -199,19 +220,47 @@ class FollowedStream final : public Input {
         }
         if (got > 0) {
           offset_ += got;
+          std::lock_guard lock(mutex_);
+          waitingFor_.clear();
           return got;
         }
       }
       if (end_ >= 0 && offset_ >= end_) return 0;
       if (end_ < 0 && Finished(size)) continue;
+      if (Deleted()) {
+        SetFailure("the file was deleted while it was followed: the parts hold what came");
+        return 0;
+      }
       const double idle = std::chrono::duration<double>(Clock::now() - grew_).count();
       if (idleSeconds_ > 0 && idle >= idleSeconds_) {
         if (!release_) {
           release_ = true;  // what is there is all there will be
           continue;
         }
-        SetNote("no growth for " + SecondsText(idleSeconds_) + " s: taken as the end");
+        if (!raw && headerKnown) {
+          // Still, but finished: its header gives the samples' size.
+          const std::int64_t declared = DeclaredNow(dataOffset);
+          if (declared >= 0 && declared <= size - dataOffset) {
+            std::lock_guard lock(mutex_);
+            end_ = dataOffset + declared;
+            continue;
+          }
+        }
+        if (raw) {
+          SetNote("no growth for " + SecondsText(idleSeconds_) + " s: taken as the end");
+        } else {
+          // A header still open: the recording was not seen to its end.
+          SetFailure("no growth for " + SecondsText(idleSeconds_) +
+                     " s, and its writer never finished the header: the parts hold what came");
+        }
         return 0;
+      }
+      {
+        std::lock_guard lock(mutex_);
+        waitingFor_ = Clock::now() - grew_ < kSayWaiting ? ""
+                      : !headerKnown                      ? "its header"
+                      : raw                               ? "more samples"
+                                                          : "its writer to finish the header";
       }
       if (stop.load()) return -1;
       Wait(size);
@@ -241,22 +290,35 @@ class FollowedStream final : public Input {
       raw = raw_;
     }
     const bool closed = closedAt_ == size;
-    if (raw) {
-      // Samples without a header: only a writer's closing ends them.
-      if (!closed) return false;
-      end_ = size;
-      return true;
-    }
+    // Samples without a header: a writer may close the file and open it
+    // again to add more (as `cmd >> file` in a loop does), so only the time
+    // without growth ends them.
+    if (raw) return false;
     if (dataOffset < 0 || (!closed && Clock::now() - grew_ < kSettled)) return false;
     const std::int64_t declared = DeclaredNow(dataOffset);
     if (declared < 0 || declared > size - dataOffset) return false;
-    end_ = dataOffset + declared;
+    {
+      std::lock_guard lock(mutex_);
+      end_ = dataOffset + declared;
+    }
     if (offset_ > end_) {
       SetFailure("the file's writer put " + std::to_string(offset_ - end_) +
                  " bytes after the samples before it finished the header, and they were taken "
                  "for samples: split the finished file to be sure of its last part");
     }
     return true;
+  }
+
+  // Whether the file followed has no name left: deleted by its writer.
+  bool Deleted() {
+#ifdef _WIN32
+    FILE_STANDARD_INFO info{};
+    return GetFileInformationByHandleEx(file_, FileStandardInfo, &info, sizeof info) &&
+           info.DeletePending;
+#else
+    struct stat status {};
+    return ::fstat(file_, &status) == 0 && status.st_nlink == 0;
+#endif
   }
 
   void Wait(std::int64_t size) {
@@ -295,9 +357,10 @@ class FollowedStream final : public Input {
 #ifdef __linux__
   int watch_ = -1;
 #endif
-  std::mutex mutex_;
+  mutable std::mutex mutex_;
   std::int64_t dataOffset_ = -1;
   bool raw_ = false;
+  std::string waitingFor_;
 };
 
 }  // namespace

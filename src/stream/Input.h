@@ -36,6 +36,12 @@ class Input {
   // 30 s", ... ; and why a read failed.
   std::string Note() const;
   std::string Failure() const;
+  // What the reading waits for now, where it has waited a while for it
+  // ("the writer to finish its header"); "" while bytes come.
+  virtual std::string WaitingFor() const { return ""; }
+  // Once the input has ended: the bytes of samples from the first frame on,
+  // as a finished header gives them; -1 where no header says.
+  virtual std::int64_t SamplesEnd() const { return -1; }
 
  protected:
   void SetNote(std::string note);

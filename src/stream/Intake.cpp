@@ -1,6 +1,7 @@
 #include "stream/Intake.h"
 
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 #include "detect/Units.h"
@@ -21,6 +22,29 @@ IntakeEnd SplitAsItComes(Input& input, std::unique_ptr<StreamShape> shape,
                          const IntakeSettings& settings, wave::Folder& folder,
                          IntakeListener& listener) {
   IntakeEnd end;
+  // The parts as they are written, to be taken back should some of their
+  // bytes turn out to be no samples.
+  struct Told final : IntakeListener {
+    IntakeListener& inner;
+    std::vector<LivePart> written;
+    explicit Told(IntakeListener& i) : inner(i) {}
+    void Began(const StreamShape& shape) override { inner.Began(shape); }
+    void Waiting(const std::string& what) override { inner.Waiting(what); }
+    void Taking(std::int64_t frames, int parts, double level) override {
+      inner.Taking(frames, parts, level);
+    }
+    bool StopRequested() override { return inner.StopRequested(); }
+    std::string NameFor(int number, std::int64_t start) override {
+      return inner.NameFor(number, start);
+    }
+    void Written(const LivePart& part) override {
+      written.push_back(part);
+      inner.Written(part);
+    }
+    void Failed(const LivePart& part, const wave::Error& error) override {
+      inner.Failed(part, error);
+    }
+  } told(listener);
   Spool spool(input);
   HeaderReader header;
   std::unique_ptr<LiveSplit> split;
@@ -53,7 +77,7 @@ IntakeEnd SplitAsItComes(Input& input, std::unique_ptr<StreamShape> shape,
                  detect::FramesFromSeconds(settings.padBefore, info.rate),
                  detect::FramesFromSeconds(settings.padAfter, info.rate)};
     live.write = settings.write;
-    split = std::make_unique<LiveSplit>(*shape->source, live, folder, listener);
+    split = std::make_unique<LiveSplit>(*shape->source, live, folder, told);
   };
   if (shape) begin();
 
@@ -71,6 +95,7 @@ IntakeEnd SplitAsItComes(Input& input, std::unique_ptr<StreamShape> shape,
     state = spool.Next(chunk);
     // Stopped with nothing more read: what came is all there is.
     if (state == Spool::State::Waiting) {
+      if (const std::string what = input.WaitingFor(); !what.empty()) listener.Waiting(what);
       if (!listener.StopRequested()) continue;
       state = Spool::State::End;
       break;
@@ -140,7 +165,17 @@ IntakeEnd SplitAsItComes(Input& input, std::unique_ptr<StreamShape> shape,
   // A few bytes past a size that may be a stand-in, and then the end: no
   // chunk is that short, so they are samples.
   if (maybeEnd && !past.empty() && !listener.StopRequested()) feed(past.data(), past.size());
-  split->Finish();
+  // A followed file's finished header may say the samples ended before the
+  // bytes taken for them did.
+  std::optional<std::int64_t> samplesEnd;
+  if (const std::int64_t bytes = input.SamplesEnd(); bytes >= 0 && bytes / frameBytes < split->Frames())
+    samplesEnd = bytes / frameBytes;
+  split->Finish(samplesEnd);
+  for (const LivePart& part : told.written) {
+    if (!samplesEnd || part.end <= *samplesEnd) continue;
+    folder.Files().Remove(folder.Descriptor(), part.name);
+    end.removed.push_back(part.name);
+  }
   if (state == Spool::State::Overrun) {
     end.overrun = true;
   } else if (state == Spool::State::Failed) {

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "batch/Plan.h"
 #include "detect/Params.h"
@@ -36,6 +37,8 @@ class IntakeListener : public LiveListener {
  public:
   // The recording's shape is known: its parts are about to be named.
   virtual void Began(const StreamShape& shape) = 0;
+  // Nothing has come for a while: what the reading waits for.
+  virtual void Waiting(const std::string& what) { (void)what; }
   // After each piece of input: the frames taken, the parts written, the
   // peak of the frames taken last (a share of full scale).
   virtual void Taking(std::int64_t frames, int parts, double level) = 0;
@@ -62,10 +65,14 @@ struct IntakeEnd {
   std::string note;
   // A part could not be written.
   bool partsFailed = false;
+  // Parts removed after they were named, as they held bytes that turned out
+  // to be no samples (a chunk a writer put after them).
+  std::vector<std::string> removed;
   // The recording's shape was known and its split began.
   bool began = false;
   bool Failed() const {
-    return refused || noRate || overrun || failure || framesShort > 0 || partsFailed;
+    return refused || noRate || overrun || failure || framesShort > 0 || partsFailed ||
+           !removed.empty();
   }
 };
 

@@ -98,15 +98,21 @@ void LiveSplit::Judge(const void* samples, std::int64_t count) {
   Settle(rule_.Position());
 }
 
-void LiveSplit::Finish() {
+void LiveSplit::Finish(std::optional<std::int64_t> samplesEnd) {
   if (clicks_) {
     clicks_->Take(nullptr, 0, true);
     Judge(clicks_->Ready().data(), clicks_->ReadyFrames());
   }
+  // Frames past the samples' end are none of the recording's: a part that
+  // begins there is no part, and none is widened into them.
+  const std::int64_t end = samplesEnd ? std::min(*samplesEnd, taken_) : taken_;
+  if (samplesEnd) samplesEnd_ = end;
+  if (current_ && current_->found.start >= end) current_.reset();
+  if (pending_ && pending_->found.start >= end) pending_.reset();
   events_.clear();
   rule_.Finish(events_);
   for (const detect::PartRule::Event& event : events_) End(event.part);
-  if (pending_) Close(*pending_, batch::PlannedEnd(pending_->found, std::nullopt, taken_, options_.plan));
+  if (pending_) Close(*pending_, batch::PlannedEnd(pending_->found, std::nullopt, end, options_.plan));
   pending_.reset();
   current_.reset();
 }
@@ -207,8 +213,16 @@ void LiveSplit::Close(Part& part, std::int64_t end) {
   LivePart done{"", ++number_, part.plannedStart, end};
   done.name = listener_.NameFor(done.number, done.start);
   // A file that could not be started says why; one whose writes failed
-  // says it when it is to be named.
-  const wave::Error error = part.file ? part.file->Finish(done.name) : part.error;
+  // says it when it is to be named. One that holds frames past the
+  // samples' end is not named at all.
+  wave::Error error = part.error;
+  if (samplesEnd_ && part.written > *samplesEnd_) {
+    error = {wave::ErrorCode::Refused,
+             "held bytes its writer put after the samples (a chunk, not audio): not kept; split "
+             "the finished file for this part"};
+  } else if (part.file) {
+    error = part.file->Finish(done.name);
+  }
   part.file.reset();
   if (error) {
     failed_ = true;

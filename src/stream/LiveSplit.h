@@ -56,7 +56,10 @@ class LiveSplit {
   void Take(const std::uint8_t* frames, std::int64_t count);
   // The input ended, or the run stops: the part under way ends where the
   // frames do, and is written as a part of the whole recording would be.
-  void Finish();
+  // With `samplesEnd`, the frames from there on were taken for samples but
+  // are not: no part begins or is widened into them (one that holds some
+  // of them is the caller's to remove).
+  void Finish(std::optional<std::int64_t> samplesEnd = std::nullopt);
 
   std::int64_t Frames() const { return taken_; }
   int Parts() const { return number_; }
@@ -93,6 +96,7 @@ class LiveSplit {
   std::unique_ptr<Part> current_;        // begun, its end not known
   std::unique_ptr<Part> pending_;        // ended and kept; waits for its padding's end
   std::optional<std::int64_t> lastKeptEnd_;
+  std::optional<std::int64_t> samplesEnd_;  // where the samples turned out to end
   int number_ = 0;
   bool failed_ = false;
   double level_ = 0;
