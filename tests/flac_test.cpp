@@ -619,3 +619,103 @@ TEST_F(FlacAsUsersRunIt, SpeakerLayoutsAndValidBitsSurviveEveryConversion) {
 
 }  // namespace
 }  // namespace corvella::test
+
+namespace corvella::test {
+namespace {
+
+// A LIST-INFO body: each field's text ends in a zero byte, odd sizes padded.
+Bytes Info(const std::vector<std::pair<std::string, std::string>>& fields) {
+  Bytes body{'I', 'N', 'F', 'O'};
+  for (const auto& [id, text] : fields) {
+    body.insert(body.end(), id.begin(), id.end());
+    PutLe32(body, static_cast<std::uint32_t>(text.size() + 1));
+    body.insert(body.end(), text.begin(), text.end());
+    body.push_back(0);
+    if ((text.size() + 1) & 1) body.push_back(0);
+  }
+  return body;
+}
+
+// The body of the first chunk named `id` in a RIFF file or in the riff
+// blocks of a FLAC (each block a chunk).
+Bytes ChunkIn(const Bytes& riff, const std::string& id) {
+  for (std::size_t at = 12; at + 8 <= riff.size();) {
+    const std::uint32_t size = riff[at + 4] | (riff[at + 5] << 8) | (riff[at + 6] << 16) |
+                               (std::uint32_t{riff[at + 7]} << 24);
+    if (std::equal(id.begin(), id.end(), riff.begin() + static_cast<std::ptrdiff_t>(at)))
+      return Bytes(riff.begin() + static_cast<std::ptrdiff_t>(at + 8),
+                   riff.begin() + static_cast<std::ptrdiff_t>(at + 8 + size));
+    at += 8 + size + (size & 1);
+  }
+  return {};
+}
+Bytes RiffChunkInFlac(const Bytes& flac, const std::string& id) {
+  for (const auto& [type, body] : Blocks(flac)) {
+    if (type != 2 || body.size() < 12 || !std::equal(body.begin(), body.begin() + 4, "riff"))
+      continue;
+    if (std::equal(id.begin(), id.end(), body.begin() + 4))
+      return Bytes(body.begin() + 12, body.end());
+  }
+  return {};
+}
+
+TEST_F(FlacAsUsersRunIt, KeptMetadataFollowsThePartsCuesTitlesAndTimeReference) {
+  const auto samples = Passages(2, 16, 100000, {{1000, 20000}, {60000, 99000}});
+  // Cues at frames 500 (before the second part), 61000 and 70000 (in it).
+  Bytes cue;
+  PutLe32(cue, 3);
+  for (std::uint32_t at : {500u, 61000u, 70000u}) {
+    PutLe32(cue, at);  // its id
+    PutLe32(cue, at);
+    cue.insert(cue.end(), {'d', 'a', 't', 'a'});
+    PutLe32(cue, 0);
+    PutLe32(cue, 0);
+    PutLe32(cue, at);
+  }
+  const Bytes info = Info({{"INAM", "Old Title"}, {"IART", "Band"}, {"ICMT", "side A"}});
+  Bytes bext(602, 0);
+  dir.Put("tape.wav", WavBuilder()
+                          .Fmt(2, 48000)
+                          .Chunk("bext", bext)
+                          .Chunk("LIST", info)
+                          .Chunk("cue ", cue)
+                          .Chunk("data", PcmBytes(samples, 16, 2))
+                          .Build());
+  dir.Put("titles.txt", Bytes{'O', 'n', 'e', '\n', 'T', 'w', 'o', '\n'});
+  // The new title wins, the source's other fields stay, in WAV and in FLAC.
+  const Bytes merged = Info({{"INAM", "Two"}, {"IPRT", "2/2"}, {"IART", "Band"}, {"ICMT", "side A"}});
+  Ran r = Run({"split", "-q", "--keep-metadata", "--names", dir / "titles.txt", "-o", dir.path(),
+               dir / "tape.wav"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ChunkIn(ReadFile(dir / "02 Two.wav"), "LIST"), merged);
+  r = Run({"split", "-q", "--keep-metadata", "--names", dir / "titles.txt", "--to", "flac", "-o",
+           dir.path(), dir / "tape.wav"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const Bytes flac = ReadFile(dir / "02 Two.flac");
+  EXPECT_EQ(RiffChunkInFlac(flac, "LIST"), merged);
+  // The cues inside the part, moved by its start; the one before it gone.
+  Bytes moved;
+  PutLe32(moved, 2);
+  for (std::uint32_t at : {61000u, 70000u}) {
+    PutLe32(moved, at);
+    PutLe32(moved, at - 60000);
+    moved.insert(moved.end(), {'d', 'a', 't', 'a'});
+    PutLe32(moved, 0);
+    PutLe32(moved, 0);
+    PutLe32(moved, at - 60000);
+  }
+  EXPECT_EQ(RiffChunkInFlac(flac, "cue "), moved);
+  // A time reference that would pass the largest there is: refused, saying so.
+  for (int i = 0; i < 8; ++i) bext[338 + static_cast<std::size_t>(i)] = 0xFF;
+  bext[338] = 0xF0;
+  dir.Put("late.wav", WavBuilder().Fmt(2, 48000).Chunk("bext", bext).Chunk("data", PcmBytes(samples, 16, 2)).Build());
+  r = Run({"split", "-q", "--keep-metadata", "-o", dir.path(), dir / "late.wav"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("late_002.wav: Unable to write output file! (its broadcast time reference"),
+            std::string::npos)
+      << r.err;
+  EXPECT_FALSE(fs::exists(dir / "late_002.wav"));
+}
+
+}  // namespace
+}  // namespace corvella::test

@@ -93,7 +93,9 @@ Bytes Chunk(std::uint32_t id, const Bytes& body) {
 // data chunk's header where the samples go, and the chunks after them.
 // Chunks too large for a block are left out (the plan said so).
 std::optional<wave::Error> RiffBlocks(wave::WaveSource& source, std::int64_t start,
-                                      std::int64_t frames, bool mono, std::vector<Bytes>& blocks) {
+                                      std::int64_t frames, bool mono,
+                                      const std::optional<wave::TrackTags>& track,
+                                      std::vector<Bytes>& blocks) {
   const wave::SourceInfo& info = source.Info();
   const bool mix = mono && info.channels > 1;
   const std::uint64_t dataBytes =
@@ -107,7 +109,7 @@ std::optional<wave::Error> RiffBlocks(wave::WaveSource& source, std::int64_t sta
       continue;
     }
     if (static_cast<std::uint64_t>(place.size) + 9 > flac::kLargestBlock) continue;
-    if (wave::Error error = wave::ChunkBody(source, place, start, body)) return error;
+    if (wave::Error error = wave::ChunkBody(source, place, start, frames, track, body)) return error;
     (place.afterData ? after : before).push_back(Chunk(place.id, body));
   }
   std::uint64_t riff = 4 + 8 + dataBytes + (dataBytes & 1);
@@ -293,7 +295,8 @@ wave::Error PartPlan::Write(wave::Source& reader, const Part& part, wave::Folder
       options.channelMask = channelMask_;
       if (riffMetadata_) {
         if (auto error = RiffBlocks(static_cast<wave::WaveSource&>(*source_), part.start,
-                                    part.end - part.start, settings_.mono, options.riffBlocks)) {
+                                    part.end - part.start, settings_.mono, part.track,
+                                    options.riffBlocks)) {
           return {wave::ErrorCode::UnableToWrite, error->detail};
         }
       }

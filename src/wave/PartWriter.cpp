@@ -124,38 +124,7 @@ void PutW64Chunk(Bytes& out, std::uint32_t id, const Bytes& body) {
 
 }  // namespace
 
-Error ChunkBody(WaveSource& source, const ChunkPlace& place, std::int64_t startFrame,
-                std::vector<std::uint8_t>& body) {
-  body.resize(static_cast<std::size_t>(place.size));
-  if (source.File().ReadAt(place.offset, body.data(), place.size) != place.size)
-    return {ErrorCode::UnableToRead, "a metadata chunk could not be read"};
-  if (place.id == FourCC("bext") && body.size() >= kTimeReference + 8) {
-    WriteLe64(body.data() + kTimeReference,
-              ReadLe64(body.data() + kTimeReference) + static_cast<std::uint64_t>(startFrame));
-  }
-  return {};
-}
-
 namespace {
-
-// The chunks a part carries from its source, read afresh for each part;
-// without their LIST-INFO where `noInfo`.
-bool MetadataOf(WaveSource& source, std::int64_t startFrame, bool w64, bool noInfo, Bytes& out) {
-  Bytes body;
-  for (const ChunkPlace& place : source.Metadata()) {
-    if (ChunkBody(source, place, startFrame, body)) return false;
-    if (noInfo && place.id == FourCC("LIST") && body.size() >= 4 &&
-        ReadLe32(body.data()) == FourCC("INFO")) {
-      continue;
-    }
-    if (w64) {
-      PutW64Chunk(out, place.id, body);
-    } else {
-      PutChunk(out, place.id, body);
-    }
-  }
-  return true;
-}
 
 // A LIST-INFO chunk's body with a track's names: each field's text ends
 // in a zero byte, and an odd size is padded.
@@ -178,6 +147,107 @@ Bytes InfoBody(const TrackTags& track) {
     if ((text->size() + 1) & 1) body.push_back(0);
   }
   return body;
+}
+
+// The fields of a LIST-INFO body, in order: each id and its text.
+std::vector<std::pair<std::uint32_t, Bytes>> InfoFields(const Bytes& body) {
+  std::vector<std::pair<std::uint32_t, Bytes>> fields;
+  for (std::size_t at = 4; body.size() >= at + 8;) {
+    const ChunkHeader field = ReadChunkHeader(&body[at], ChunkForm::Riff);
+    if (field.bodyBytes > body.size() - at - 8) break;
+    const auto begin = body.begin() + static_cast<std::ptrdiff_t>(at + 8);
+    fields.push_back({field.id, Bytes(begin, begin + static_cast<std::ptrdiff_t>(field.bodyBytes))});
+    at = static_cast<std::size_t>(ChunkAfter(static_cast<std::int64_t>(at), field.bodyBytes,
+                                             ChunkForm::Riff));
+  }
+  return fields;
+}
+
+// The source's LIST-INFO with a track's names: the track's fields where it
+// has them, the source's others kept.
+Bytes MergedInfo(const Bytes& source, const TrackTags& track) {
+  Bytes body = InfoBody(track);
+  std::vector<std::uint32_t> given;
+  for (const auto& [id, text] : InfoFields(body)) given.push_back(id);
+  for (const auto& [id, text] : InfoFields(source)) {
+    if (std::find(given.begin(), given.end(), id) != given.end()) continue;
+    PutLe(body, id, 4);
+    PutLe(body, text.size(), 4);
+    body.insert(body.end(), text.begin(), text.end());
+    if (text.size() & 1) body.push_back(0);
+  }
+  return body;
+}
+
+// A cue chunk's points as a part of `frames` frames from `startFrame` has
+// them: moved by the part's start, those outside it left out.
+Bytes PartCues(const Bytes& body, std::int64_t startFrame, std::int64_t frames) {
+  constexpr std::size_t kPoint = 24;  // id, position, chunk, chunk start, block start, offset
+  if (body.size() < 4) return body;
+  const std::size_t count = std::min<std::size_t>(ReadLe32(body.data()), (body.size() - 4) / kPoint);
+  Bytes out(4, 0);
+  std::uint32_t kept = 0;
+  for (std::size_t k = 0; k < count; ++k) {
+    const std::uint8_t* point = body.data() + 4 + k * kPoint;
+    const auto offset = static_cast<std::int64_t>(ReadLe32(point + 20));
+    if (offset < startFrame || offset >= startFrame + frames) continue;
+    Bytes moved(point, point + kPoint);
+    const auto position = static_cast<std::int64_t>(ReadLe32(point + 4));
+    WriteLe32(moved.data() + 4, static_cast<std::uint32_t>(std::clamp<std::int64_t>(
+                                    position - startFrame, 0, frames - 1)));
+    WriteLe32(moved.data() + 20, static_cast<std::uint32_t>(offset - startFrame));
+    out.insert(out.end(), moved.begin(), moved.end());
+    ++kept;
+  }
+  WriteLe32(out.data(), kept);
+  return out;
+}
+
+}  // namespace
+
+Error ChunkBody(WaveSource& source, const ChunkPlace& place, std::int64_t startFrame,
+                std::int64_t frames, const std::optional<TrackTags>& track,
+                std::vector<std::uint8_t>& body) {
+  body.resize(static_cast<std::size_t>(place.size));
+  if (source.File().ReadAt(place.offset, body.data(), place.size) != place.size)
+    return {ErrorCode::UnableToRead, "a metadata chunk could not be read"};
+  if (place.id == FourCC("bext") && body.size() >= kTimeReference + 8) {
+    const std::uint64_t reference = ReadLe64(body.data() + kTimeReference);
+    const auto by = static_cast<std::uint64_t>(startFrame);
+    if (reference > ~std::uint64_t{0} - by) {
+      return {ErrorCode::UnableToWrite,
+              "its broadcast time reference (" + std::to_string(reference) +
+                  ") cannot be moved on to the part's start: it would pass the largest there is"};
+    }
+    WriteLe64(body.data() + kTimeReference, reference + by);
+  }
+  if (place.id == FourCC("cue ")) body = PartCues(body, startFrame, frames);
+  if (track && place.id == FourCC("LIST") && body.size() >= 4 &&
+      ReadLe32(body.data()) == FourCC("INFO"))
+    body = MergedInfo(body, *track);
+  return {};
+}
+
+namespace {
+
+// The chunks a part carries from its source, read afresh for each part,
+// their LIST-INFO with a track's names where there is one; `info` says
+// whether the source had a LIST-INFO.
+Error MetadataOf(WaveSource& source, std::int64_t startFrame, std::int64_t frames, bool w64,
+                 const std::optional<TrackTags>& track, bool& info, Bytes& out) {
+  Bytes body;
+  info = false;
+  for (const ChunkPlace& place : source.Metadata()) {
+    if (Error error = ChunkBody(source, place, startFrame, frames, track, body)) return error;
+    if (place.id == FourCC("LIST") && body.size() >= 4 && ReadLe32(body.data()) == FourCC("INFO"))
+      info = true;
+    if (w64) {
+      PutW64Chunk(out, place.id, body);
+    } else {
+      PutChunk(out, place.id, body);
+    }
+  }
+  return {};
 }
 
 // Everything before the samples of a Wave64 part.
@@ -341,10 +411,16 @@ Error PartHeader(WaveSource& source, std::int64_t startFrame, std::int64_t frame
   const std::int64_t dataBytes = frames * (mix ? BytesOf(info.sampleType) : info.FrameBytes());
   const bool w64 = source.Layout() == Layout::Wave64 && !options.wave;
   Bytes metadata;
-  if (options.keepMetadata &&
-      !MetadataOf(source, startFrame, w64, options.track.has_value(), metadata))
-    return {ErrorCode::UnableToWrite, "the recording's metadata could not be read"};
-  if (options.track) {
+  bool hadInfo = false;
+  if (options.keepMetadata) {
+    if (Error error =
+            MetadataOf(source, startFrame, frames, w64, options.track, hadInfo, metadata)) {
+      return error == ErrorCode::UnableToRead
+                 ? Error{ErrorCode::UnableToWrite, "the recording's metadata could not be read"}
+                 : error;
+    }
+  }
+  if (options.track && !hadInfo) {
     if (w64) {
       PutW64Chunk(metadata, FourCC("LIST"), InfoBody(*options.track));
     } else {

@@ -104,9 +104,13 @@ std::unique_ptr<MmioFile> CreatePart(Folder& folder, const std::string& name, co
 // the source's as stored, with the fields of one channel when mixed.
 std::vector<std::uint8_t> PartFormatBody(const WaveSource& source, bool mix);
 
-// The body of a chunk of `source` as a part beginning at `startFrame`
-// carries it: a broadcast chunk's time reference moved on to that frame.
+// The body of a chunk of `source` as a part of `frames` frames beginning at
+// `startFrame` carries it: a broadcast chunk's time reference moved on to
+// that frame (refused where it would pass the largest one), a cue chunk's
+// points moved by it (those outside the part left out), and a LIST-INFO
+// with a track's names where it has them, the source's other fields kept.
 Error ChunkBody(WaveSource& source, const ChunkPlace& place, std::int64_t startFrame,
+                std::int64_t frames, const std::optional<TrackTags>& track,
                 std::vector<std::uint8_t>& body);
 
 // Writes frames [startFrame, endFrame) of `source` as the file `name` in
