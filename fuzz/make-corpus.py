@@ -115,6 +115,12 @@ def formats_corpus(folder):
         'float-extensible.w64': w64(float_ext, floats),
         'unknown-size.w64': w64(float_ext, floats + b'\1\2\3', unknown=True),
         'cut.w64': w64(float_ext, floats)[:-13],
+        # What comes after a Wave64 file's samples: zeros a copy left, a
+        # size left at the largest signed value as a pipe writer leaves it.
+        'zeros-after.w64': w64(float_ext, floats) + b'\0' * 48,
+        'short-then-zeros.w64': w64(float_ext, floats)[:-40] + b'\0' * 40,
+        'piped.w64': w64(float_ext, floats).replace(struct.pack('<Q', len(floats) + 24),
+                                                    struct.pack('<Q', 0x7FFFFFFFFFFFFFFF)),
         'pcm.aif': aiff(2, struct.pack('>%dh' % (len(stereo) // 2), *struct.unpack('<%dh' % (len(stereo) // 2), stereo)),
                         len(stereo) // 4),
         'cut.aif': aiff(1, b'\x10\x00' * 99, 100),
@@ -144,6 +150,15 @@ def formats_corpus(folder):
     bad_md5 = bytearray(streams['sixteen.flac'])
     bad_md5[30] ^= 0xFF
     streams['bad-md5.flac'] = bytes(bad_md5)
+    # Metadata that repeats or lies: two STREAMINFO blocks, and a stream
+    # behind two ID3v2 tags.
+    sixteen = streams['sixteen.flac']
+    info = sixteen[4:4 + 4 + 34]
+    twice = bytearray(info)
+    twice[4 + 10] ^= 0x40  # another rate
+    streams['two-streaminfo.flac'] = sixteen[:4] + bytes([info[0] & 0x7F]) + info[1:] + bytes(twice) + sixteen[4 + 38:]
+    id3 = b'ID3\x03\x00\x00\x00\x00\x00\x0bTIT2\x00\x00\x00\x01\x00\x00\x00'
+    streams['two-id3.flac'] = id3 + id3 + sixteen
     streams['id3v1.flac'] = streams['sixteen.flac'] + b'TAG' + bytes(125)
     files.update(streams)
     for name, content in files.items():
