@@ -35,9 +35,10 @@ std::size_t PastTags(const Bytes& bytes) {
   std::size_t at = 0;
   for (int tags = 0; tags < 16 && bytes.size() >= at + 10 && std::memcmp(&bytes[at], "ID3", 3) == 0;
        ++tags) {
+    const bool footer = bytes[at + 5] & 0x10;
     at += 10 + ((bytes[at + 6] & 0x7F) << 21 | (bytes[at + 7] & 0x7F) << 14 |
                 (bytes[at + 8] & 0x7F) << 7 | (bytes[at + 9] & 0x7F));
-    if (bytes[at + 5] & 0x10) at += 10;
+    if (footer) at += 10;
   }
   return std::min(at, bytes.size());
 }
