@@ -17,33 +17,13 @@ constexpr double kHighestFloorDb = -10.0;
 // A silence between parts lasts a quarter of a second at least, unless a
 // shorter gap is asked for.
 constexpr std::int64_t kShortestGapWindows = 25;
+// The programme's level is smoothed over this many windows (a third of a
+// second), a median: what a listener hears as steady.
+constexpr std::int64_t kSmoothedWindows = 31;
 // Clicks are bursts of at most 5 ms.
 constexpr int kClickMs = 5;
 // A count that holds over this many dB of floors is a sure suggestion.
 constexpr double kSureDb = 6.0;
-
-// The loudness rule of the recording at a floor, and where in frames
-// [from, to) its first and last loud frames are (-1 where none is).
-struct LoudEdges {
-  std::int64_t first = -1, last = -1;
-};
-
-wave::Error EdgesOf(wave::Source& source, const detect::LoudRule& rule, std::int64_t from,
-                    std::int64_t to, LoudEdges& edges) {
-  const wave::SourceInfo& info = source.Info();
-  const std::int64_t frameBytes = info.FrameBytes();
-  const std::int64_t bytes = (to - from) * frameBytes;
-  std::vector<double> buffer(static_cast<std::size_t>(bytes) / sizeof(double) + 1);
-  if (source.ReadSamples(from * frameBytes, buffer.data(), bytes) != bytes)
-    return wave::ErrorCode::UnableToRead;
-  const auto samples = static_cast<std::size_t>((to - from) * info.channels);
-  const std::size_t first = detect::FirstLoudSample(buffer.data(), samples, rule);
-  if (first == samples) return {};
-  const std::size_t last = detect::LastLoudSample(buffer.data(), samples, rule);
-  edges.first = from + static_cast<std::int64_t>(first) / info.channels;
-  edges.last = from + static_cast<std::int64_t>(last) / info.channels;
-  return {};
-}
 
 // A gap in 1/44100 s units whose length in frames lies in [shortest,
 // longest]: a third of the way from the one to the other in proportion,
@@ -60,6 +40,138 @@ int GapBetween(std::int64_t shortest, std::int64_t longest, std::int64_t rate) {
   const std::int64_t length = detect::GapFrames(rounded, rate);
   if (length >= shortest && length <= longest) return rounded;
   return detect::GapThresholdFromSeconds(seconds);
+}
+
+// Where a track ends or begins, in windows.
+struct TrackEdge {
+  std::int64_t window = 0;
+};
+
+// How a track is drawn out of the quiet beside it. Its sound is followed
+// outward on the programme's level under a running median (which keeps a
+// sudden start sudden and a fade a fade) while it stays above the quiet's
+// own noise, dips shorter than half a second crossed. A fade goes on under
+// the noise, where a listener still hears it until it is some 10 dB below:
+// as a fade falls at a steady pace in dB, the time it took to fall the last
+// 10 dB down to the noise tells how long that is. Never past the quietest
+// point of a silence between two tracks, which belongs to neither.
+constexpr double kAboveNoiseDb = 3.0;
+constexpr double kSlopeDb = 10.0;               // the fall its pace is measured over
+constexpr double kHeardUnderNoiseDb = 10.0;
+constexpr std::int64_t kQuietestWindows = 51;   // 0.5 s, the quietest point is found on
+constexpr std::int64_t kBridgeWindows = 50;     // 0.5 s of dip crossed
+constexpr std::int64_t kLongestTailWindows = 500;
+// The window a sound begins in may show it only in the next: one more.
+constexpr std::int64_t kSpareWindows = 1;
+
+// Power means over `span` windows centred on each, in dB.
+std::vector<double> MeanDb(const std::vector<double>& db, std::int64_t span) {
+  const auto n = db.size();
+  std::vector<double> sums(n + 1, 0.0), out(n);
+  for (std::size_t i = 0; i < n; ++i) sums[i + 1] = sums[i] + std::pow(10.0, db[i] / 10.0);
+  const auto half = static_cast<std::size_t>(span / 2);
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::size_t from = i > half ? i - half : 0;
+    const std::size_t to = std::min(n, i + half + 1);
+    const double mean = (sums[to] - sums[from]) / static_cast<double>(to - from);
+    out[i] = mean > 0 ? 10.0 * std::log10(mean) : detect::LevelProfile::kLowestDb;
+  }
+  return out;
+}
+
+// The running median the programme's survey sees, aligned with the levels.
+std::vector<double> MedianDb(const std::vector<double>& db) {
+  std::vector<double> out;
+  out.reserve(db.size());
+  detect::RunningMedian median(kSmoothedWindows);
+  const auto take = [&](double level) { out.push_back(level); };
+  for (double level : db) median.Add(level, take);
+  median.Finish(take);
+  return out;
+}
+
+// From `edge` (a window of the track's sound) outward, `step` -1 to earlier
+// windows or +1 to later ones, while `level` stays at or above `threshold`,
+// dips shorter than the bridge crossed, never to `limit`: the last window
+// of the sound that way.
+std::int64_t Outward(const std::vector<double>& level, std::int64_t edge, int step,
+                     std::int64_t limit, double threshold) {
+  const auto loud = [&](std::int64_t i) { return level[static_cast<std::size_t>(i)] >= threshold; };
+  std::int64_t last = edge;
+  for (std::int64_t w = edge + step; w != limit; w += step) {
+    if (loud(w)) {
+      last = w;
+    } else if (std::llabs(w - last) > kBridgeWindows) {
+      break;
+    }
+  }
+  return last;
+}
+
+// The edges of the tracks on either side of a quiet stretch (the lead-in
+// has only a track after it, the run-out only one before): the end of the
+// track before (`before`, one past its last window) and the start of the
+// one after (`after`).
+wave::Error EdgesInQuiet(wave::Source& source, std::int64_t window, std::int64_t windows,
+                         const detect::SilentRun& run, bool leadIn, bool runOut,
+                         TrackEdge* before, TrackEdge* after) {
+  // The stretch and enough of the tracks beside it to see their fades.
+  constexpr std::int64_t kMargin = kLongestTailWindows + kSmoothedWindows;
+  const std::int64_t from = std::max<std::int64_t>(0, run.first - kMargin);
+  const std::int64_t to = std::min(windows, run.End() + kMargin);
+  std::vector<double> raw;
+  if (auto error = detect::ProfileOf(source, window, from, to - from, raw)) return error;
+  raw.resize(static_cast<std::size_t>(to - from), detect::LevelProfile::kLowestDb);
+  const std::vector<double> level = MedianDb(raw);
+  const auto at = [&](std::int64_t w) { return level[static_cast<std::size_t>(w - from)]; };
+  // The stretch's own noise: the level a quarter of it is quieter than,
+  // digital silence aside where there is anything else.
+  std::vector<double> inside;
+  for (std::int64_t w = run.first; w < run.End(); ++w)
+    if (at(w) > detect::LevelProfile::kLowestDb) inside.push_back(at(w));
+  double noise = detect::LevelProfile::kLowestDb;
+  if (!inside.empty()) {
+    const auto quarter = inside.begin() + static_cast<std::ptrdiff_t>(inside.size() / 4);
+    std::nth_element(inside.begin(), quarter, inside.end());
+    noise = *quarter;
+  }
+  const double threshold = noise + kAboveNoiseDb;
+  // The quietest point between two tracks.
+  const std::vector<double> broad = MeanDb(raw, kQuietestWindows);
+  std::int64_t quietest = run.first;
+  for (std::int64_t w = run.first; w < run.End(); ++w) {
+    if (broad[static_cast<std::size_t>(w - from)] < broad[static_cast<std::size_t>(quietest - from)])
+      quietest = w;
+  }
+  // From the last window of a sound (`edge`), going the other way into the
+  // track (`inward`), the windows the sound took to rise 10 dB: the time it
+  // goes on being heard under the noise.
+  const auto tail = [&](std::int64_t edge, int inward, std::int64_t end) {
+    std::int64_t w = edge;
+    while (w != end && std::llabs(w - edge) < kLongestTailWindows &&
+           at(w) < threshold + kSlopeDb)
+      w += inward;
+    const auto rise = static_cast<double>(std::llabs(w - edge));
+    return std::min(kLongestTailWindows,
+                    static_cast<std::int64_t>(std::ceil(rise * kHeardUnderNoiseDb / kSlopeDb)));
+  };
+  if (before) {
+    // The track before ends: outward into the stretch, from where the
+    // survey saw it still loud.
+    const std::int64_t limit = runOut ? run.End() : quietest;
+    const std::int64_t loud = std::max(from, run.first - 1);
+    const std::int64_t last = Outward(level, loud - from, +1, limit - from, threshold) + from;
+    const std::int64_t end = last + 1 + tail(last, -1, from - 1) + kSpareWindows;
+    before->window = std::min({end, limit, windows});
+  }
+  if (after) {
+    const std::int64_t limit = leadIn ? run.first : quietest;
+    const std::int64_t loud = std::min(to - 1, run.End());
+    const std::int64_t first = Outward(level, loud - from, -1, limit - from - 1, threshold) + from;
+    const std::int64_t start = first - tail(first, +1, to) - kSpareWindows;
+    after->window = std::max({start, limit, std::int64_t{0}});
+  }
+  return {};
 }
 
 }  // namespace
@@ -92,11 +204,46 @@ int LowestDbFor(const wave::SourceInfo& info) {
 WindowSurvey::WindowSurvey(const wave::SourceInfo& info, std::int64_t gapFrames,
                            std::optional<double> floorDb)
     : windowFrames_(WindowFramesFor(info.rate)),
+      frameBytes_(info.FrameBytes()),
       levels_(LowestDbFor(info)),
       parts_(LowestDbFor(info), windowFrames_, gapFrames),
       tracks_(info, LowestDbFor(info),
               std::clamp<std::int64_t>(gapFrames / windowFrames_, 1, kShortestGapWindows),
-              floorDb) {}
+              floorDb),
+      profile_(info, windowFrames_),
+      smooth_(kSmoothedWindows),
+      programmeLevels_(LowestDbFor(info)),
+      programme_(info, LowestDbFor(info),
+                 std::clamp<std::int64_t>(gapFrames / windowFrames_, 1, kShortestGapWindows),
+                 floorDb, detect::TrackSurvey::Measure::Programme),
+      measurer_([this] { Measure(); }) {}
+
+WindowSurvey::~WindowSurvey() {
+  {
+    std::lock_guard lock(mutex_);
+    ended_ = true;
+  }
+  changed_.notify_all();
+  if (measurer_.joinable()) measurer_.join();
+}
+
+void WindowSurvey::Measure() {
+  for (;;) {
+    std::vector<std::uint8_t> block;
+    {
+      std::unique_lock lock(mutex_);
+      changed_.wait(lock, [&] { return ended_ || !blocks_.empty(); });
+      if (blocks_.empty()) return;
+      block = std::move(blocks_.front());
+      blocks_.pop_front();
+    }
+    changed_.notify_all();
+    profile_.Add(block.data(), static_cast<std::int64_t>(block.size()) / frameBytes_,
+                 [&](double db) { AddLevel(db); });
+    std::lock_guard lock(mutex_);
+    spare_.push_back(std::move(block));  // its memory serves again
+  }
+}
 
 void WindowSurvey::Add(double peak) {
   levels_.Add(peak);
@@ -105,15 +252,49 @@ void WindowSurvey::Add(double peak) {
   peaks_.Add(peak);
 }
 
+void WindowSurvey::AddLevel(double db) {
+  programmeLevels_.Add(detect::FractionOfDb(db));
+  smooth_.Add(db, [&](double smoothed) { programme_.Add(detect::FractionOfDb(smoothed)); });
+}
+
+void WindowSurvey::AddSamples(const void* samples, std::int64_t frames) {
+  constexpr std::size_t kWaiting = 4;
+  const auto* bytes = static_cast<const std::uint8_t*>(samples);
+  std::vector<std::uint8_t> block;
+  {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return blocks_.size() < kWaiting; });
+    if (!spare_.empty()) {
+      block = std::move(spare_.back());
+      spare_.pop_back();
+    }
+  }
+  block.assign(bytes, bytes + frames * frameBytes_);
+  {
+    std::lock_guard lock(mutex_);
+    blocks_.push_back(std::move(block));
+  }
+  changed_.notify_all();
+}
+
 void WindowSurvey::Finish() {
   parts_.Finish();
   tracks_.Finish();
+  {
+    std::lock_guard lock(mutex_);
+    ended_ = true;
+  }
+  changed_.notify_all();
+  if (measurer_.joinable()) measurer_.join();
+  profile_.Finish([&](double db) { AddLevel(db); });
+  smooth_.Finish([&](double smoothed) { programme_.Add(detect::FractionOfDb(smoothed)); });
+  programme_.Finish();
 }
 
 wave::Error SurveyWindows(wave::Source& source, detect::Progress& progress, WindowSurvey& survey) {
-  const wave::Error error =
-      detect::ForEachWindowPeak(source, survey.WindowFrames(), progress,
-                                [&](double peak, std::int64_t) { survey.Add(peak); });
+  const wave::Error error = detect::ForEachWindowPeak(
+      source, survey.WindowFrames(), progress, [&](double peak, std::int64_t) { survey.Add(peak); },
+      [&](const void* samples, std::int64_t frames) { survey.AddSamples(samples, frames); });
   if (!error) survey.Finish();
   return error;
 }
@@ -134,28 +315,29 @@ wave::Error ChooseTracks(wave::Source& source, const WindowSurvey& survey,
   const std::int64_t minWindows =
       request.minFrames > 0 ? (request.minFrames + window - 1) / window + 2 : 0;
   tracks.parts.clear();
-  tracks.choice = survey.Tracks().Choose(request.tracks, request.floorDb, LowestDbFor(info),
-                                         kHighestFloorDb, minWindows);
+  tracks.choice = survey.Programme().Choose(request.tracks, request.floorDb, LowestDbFor(info),
+                                            kHighestFloorDb, minWindows);
   const detect::TrackChoice& choice = tracks.choice;
   if (!choice.found) return {};
-  const detect::LoudRule rule = detect::RuleFor(info, TrackParams(choice));
-  auto frames = [&](std::int64_t w) {
-    return std::pair{w * window, std::min((w + 1) * window, info.frames)};
-  };
-  for (int k = 0; k < choice.parts; ++k) {
-    const auto index = static_cast<std::size_t>(k);
-    const std::int64_t firstWindow = k == 0 ? choice.firstLoud : choice.gaps[index - 1].End();
-    const std::int64_t lastWindow =
-        k + 1 == choice.parts ? choice.lastLoud : choice.gaps[index].first - 1;
-    // The windows at a track's ends are loud, so each holds its edge.
-    LoudEdges head, tail;
-    const auto [headFrom, headTo] = frames(firstWindow);
-    const auto [tailFrom, tailTo] = frames(lastWindow);
-    if (auto error = EdgesOf(source, rule, headFrom, headTo, head)) return error;
-    if (auto error = EdgesOf(source, rule, tailFrom, tailTo, tail)) return error;
+  const std::int64_t windows = (info.frames + window - 1) / window;
+  // The quiet around each track: the lead-in, the silences chosen, the run-out.
+  std::vector<detect::SilentRun> quiet{{0, choice.firstLoud}};
+  quiet.insert(quiet.end(), choice.gaps.begin(), choice.gaps.end());
+  quiet.push_back({choice.lastLoud + 1, std::max<std::int64_t>(0, windows - choice.lastLoud - 1)});
+  std::vector<TrackEdge> starts(quiet.size() - 1), ends(quiet.size() - 1);
+  for (std::size_t k = 0; k < quiet.size(); ++k) {
+    const detect::SilentRun& run = quiet[k];
+    const bool leadIn = k == 0, runOut = k + 1 == quiet.size();
+    if (auto error = EdgesInQuiet(source, window, windows, run, leadIn, runOut,
+                                  leadIn ? nullptr : &ends[k - 1],
+                                  runOut ? nullptr : &starts[k]))
+      return error;
+  }
+  for (std::size_t k = 0; k + 1 < quiet.size(); ++k) {
     detect::PartSpan part;
-    part.start = head.first >= 0 ? head.first : headFrom;
-    part.end = tail.last >= 0 ? tail.last + 1 : tailTo;
+    part.start = std::min(starts[k].window * window, info.frames);
+    part.end = std::min(ends[k].window * window, info.frames);
+    if (part.end <= part.start) part.end = std::min(part.start + 1, info.frames);
     tracks.parts.push_back(part);
   }
   return PeaksFromSurvey(source, survey, tracks.parts);

@@ -4,12 +4,17 @@
 // memory is the same for a recording of any length.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <mutex>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include "detect/LevelSurvey.h"
 #include "detect/Params.h"
+#include "detect/Profile.h"
 #include "detect/Progress.h"
 #include "detect/Tracks.h"
 #include "wave/Error.h"
@@ -41,21 +46,49 @@ class WindowSurvey {
   // `floorDb`: the one floor tracks are looked for at, where it is given.
   WindowSurvey(const wave::SourceInfo& info, std::int64_t gapFrames,
                std::optional<double> floorDb = {});
+  ~WindowSurvey();
+  WindowSurvey(const WindowSurvey&) = delete;
+  WindowSurvey& operator=(const WindowSurvey&) = delete;
+  // The next window's peak, and the samples the windows are made of (their
+  // programme's level is measured on a thread of its own meanwhile).
   void Add(double peak);
+  void AddSamples(const void* samples, std::int64_t frames);
+  // Once every window is in; the surveys are read only after it.
   void Finish();
 
   std::int64_t WindowFrames() const { return windowFrames_; }
   const detect::LevelHistogram& Levels() const { return levels_; }
   const detect::PartSurvey& Parts() const { return parts_; }
+  // The silences by the windows' peaks: what the detection rule sees.
   const detect::TrackSurvey& Tracks() const { return tracks_; }
+  // The silences by the programme's level, smoothed over a third of a
+  // second: what a listener hears as the gaps between pieces.
+  const detect::TrackSurvey& Programme() const { return programme_; }
+  // The programme's levels (unsmoothed), as a histogram.
+  const detect::LevelHistogram& ProgrammeLevels() const { return programmeLevels_; }
   const PeakSummary& Peaks() const { return peaks_; }
 
  private:
+  void AddLevel(double db);
+  void Measure();  // the programme's thread
+
   std::int64_t windowFrames_;
+  std::int64_t frameBytes_;
   detect::LevelHistogram levels_;
   detect::PartSurvey parts_;
   detect::TrackSurvey tracks_;
+  detect::LevelProfile profile_;
+  detect::RunningMedian smooth_;
+  detect::LevelHistogram programmeLevels_;
+  detect::TrackSurvey programme_;
   PeakSummary peaks_;
+  // Blocks of samples waiting for the programme's thread, a few at most.
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<std::vector<std::uint8_t>> blocks_;
+  std::vector<std::vector<std::uint8_t>> spare_;
+  bool ended_ = false;
+  std::thread measurer_;
 };
 
 // The length of the windows for a rate: 10 ms, and at least a frame.

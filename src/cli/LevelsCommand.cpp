@@ -56,10 +56,11 @@ void WriteHistogram(std::ostream& out, const detect::LevelHistogram& levels,
   }
 }
 
-// The levels of a surveyed recording, and its histogram.
+// The levels of a surveyed recording (`levels`: the windows' peaks, or
+// their programme's level), and its histogram.
 void WriteLevels(std::ostream& out, const std::string& file, const wave::SourceInfo& info,
-                 const batch::WindowSurvey& survey, const detect::LevelEstimate& estimate,
-                 double suggestionDb) {
+                 const batch::WindowSurvey& survey, const detect::LevelHistogram& levels,
+                 const detect::LevelEstimate& estimate, double suggestionDb) {
   out << Printable(file) << ": " << info.rate << " Hz, " << info.channels
       << (info.channels == 1 ? " channel, " : " channels, ")
       << Fixed(detect::Seconds(info.frames, info.rate), 1) << " s, " << survey.Levels().Windows()
@@ -71,7 +72,7 @@ void WriteLevels(std::ostream& out, const std::string& file, const wave::SourceI
   } else {
     out << "  no clear silence: the quiet passages do not stand apart from the music\n";
   }
-  WriteHistogram(out, survey.Levels(), estimate, suggestionDb);
+  WriteHistogram(out, levels, estimate, suggestionDb);
 }
 
 // levels --tracks N: the floor and the silences the tracks are found at.
@@ -87,9 +88,10 @@ bool LevelsOfTracks(Job& job, const std::string& file, wave::Source& source, Con
   const wave::SourceInfo& info = source.Info();
   const detect::TrackChoice& choice = *found.choice;
   const batch::WindowSurvey& survey = *found.survey;
-  const detect::LevelEstimate estimate = detect::EstimateLevels(survey.Levels());
+  // Tracks are told apart on the programme's level: its levels are shown.
+  const detect::LevelEstimate estimate = detect::EstimateLevels(survey.ProgrammeLevels());
   std::ostream& out = job.console.out();
-  WriteLevels(out, file, info, survey, estimate, choice.floorDb);
+  WriteLevels(out, file, info, survey, survey.ProgrammeLevels(), estimate, choice.floorDb);
   out << "  tracks: " << choice.parts << " at " << Fixed(choice.floorDb, 1) << " dBFS"
       << (choice.declicked ? ", with clicks taken for silence" : "");
   std::vector<detect::PartSpan> spans;
@@ -150,7 +152,7 @@ int Levels(Job& job) {
     const detect::StableRange& range = suggestion.range;
     const detect::TrackChoice& clearest = suggestion.clearest;
     std::ostream& out = console.out();
-    WriteLevels(out, file, info, survey, suggestion.estimate, suggestionDb);
+    WriteLevels(out, file, info, survey, survey.Levels(), suggestion.estimate, suggestionDb);
     if (range.found) {
       out << "  stable: " << range.parts << (range.parts == 1 ? " part" : " parts")
           << " for every threshold from " << Fixed(range.lowDb, 1) << " to "

@@ -205,18 +205,22 @@ wave::Error MeasurePeaks(wave::Source& source, std::vector<PartSpan>& parts) {
 }
 
 wave::Error ForEachWindowPeak(wave::Source& source, std::int64_t windowFrames, Progress& progress,
-                              const std::function<void(double peak, std::int64_t frames)>& window) {
+                              const std::function<void(double peak, std::int64_t frames)>& window,
+                              const std::function<void(const void* samples, std::int64_t frames)>&
+                                  block) {
   std::vector<double> noColumns;
   std::vector<PartSpan> noParts;
   return MeasureAll(
-      source, progress, noColumns, windowFrames, window, [](PartSpan&) { return false; }, noParts);
+      source, progress, noColumns, windowFrames, window, [](PartSpan&) { return false; }, noParts,
+      block);
 }
 
 wave::Error MeasureAll(wave::Source& source, Progress& progress, std::vector<double>& columns,
                        std::int64_t windowFrames,
                        const std::function<void(double peak, std::int64_t frames)>& window,
                        const std::function<bool(PartSpan& part)>& nextPart,
-                       std::vector<PartSpan>& parts) {
+                       std::vector<PartSpan>& parts,
+                       const std::function<void(const void* samples, std::int64_t frames)>& block) {
   const wave::SourceInfo& info = source.Info();
   const std::int64_t frames = info.frames;
   const auto count = static_cast<std::int64_t>(columns.size());
@@ -239,6 +243,7 @@ wave::Error MeasureAll(wave::Source& source, Progress& progress, std::vector<dou
   std::int64_t at = 0;  // the first frame of the block in hand
   const bool whole =
       ForEachBlock(source, 0, frames, true, [&](const void* samples, std::int64_t blockFrames) {
+        if (block) block(samples, blockFrames);
         const auto* bytes = static_cast<const std::uint8_t*>(samples);
         const std::int64_t end = at + blockFrames;
         for (std::int64_t f = at; f < end;) {

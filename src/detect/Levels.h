@@ -24,7 +24,9 @@ wave::Error MeasurePeaks(wave::Source& source, std::vector<PartSpan>& parts);
 // number of frames it covered. Reports progress once per block. Returns
 // UnableToRead, or Stopped when the progress asked to stop.
 wave::Error ForEachWindowPeak(wave::Source& source, std::int64_t windowFrames, Progress& progress,
-                              const std::function<void(double peak, std::int64_t frames)>& window);
+                              const std::function<void(double peak, std::int64_t frames)>& window,
+                              const std::function<void(const void* samples, std::int64_t frames)>&
+                                  block = {});
 
 // One pass over every frame that measures, as it goes: the peak of each of
 // the `columns.size()` equal stretches of the recording (a picture's
@@ -33,11 +35,14 @@ wave::Error ForEachWindowPeak(wave::Source& source, std::int64_t windowFrames, P
 // peak of each part `nextPart` hands out (in order, without overlap; it may
 // wait for the part to be known; false when there is no more), appended to
 // `parts` once measured. Returns UnableToRead, or Stopped when the progress
-// asked.
+// asked. With `block`, every block of samples is handed to it as well, in
+// order, before its windows.
 wave::Error MeasureAll(wave::Source& source, Progress& progress, std::vector<double>& columns,
                        std::int64_t windowFrames,
                        const std::function<void(double peak, std::int64_t frames)>& window,
                        const std::function<bool(PartSpan& part)>& nextPart,
-                       std::vector<PartSpan>& parts);
+                       std::vector<PartSpan>& parts,
+                       const std::function<void(const void* samples, std::int64_t frames)>& block =
+                           {});
 
 }  // namespace corvella::detect

@@ -182,9 +182,11 @@ std::vector<double> Floors(int lowestDb, std::optional<double> onlyDb) {
   return floors;
 }
 
-std::vector<double> Limits(const wave::SourceInfo& info, const std::vector<double>& floors) {
+std::vector<double> Limits(const wave::SourceInfo& info, const std::vector<double>& floors,
+                           TrackSurvey::Measure measure) {
   std::vector<double> limits;
-  for (double db : floors) limits.push_back(SilentPeak(info, db));
+  for (double db : floors)
+    limits.push_back(measure == TrackSurvey::Measure::Peaks ? SilentPeak(info, db) : FractionOfDb(db));
   // Rising from floor to floor, as the search for a peak's floor needs.
   for (std::size_t i = 1; i < limits.size(); ++i) limits[i] = std::max(limits[i], limits[i - 1]);
   return limits;
@@ -193,18 +195,21 @@ std::vector<double> Limits(const wave::SourceInfo& info, const std::vector<doubl
 }  // namespace
 
 TrackSurvey::TrackSurvey(const wave::SourceInfo& info, int lowestDb, std::int64_t shortestRun,
-                         std::optional<double> onlyDb)
+                         std::optional<double> onlyDb, Measure measure)
     : lowest_(lowestDb),
+      measure_(measure),
       floorsDb_(Floors(lowestDb, onlyDb)),
-      limits_(Limits(info, floorsDb_)),
+      limits_(Limits(info, floorsDb_, measure)),
       raw_(limits_, kKept, shortestRun),
       declicked_(limits_, kKept, shortestRun),
       clicks_(lowestDb) {}
 
 void TrackSurvey::Add(double peak) {
   raw_.Add(peak);
-  pending_.push_back(peak);
   ++windows_;
+  // The programme's level has no clicks left to take out.
+  if (measure_ == Measure::Programme) return;
+  pending_.push_back(peak);
   const double level = std::max(LevelDb(peak), static_cast<double>(lowest_));
   clicks_.Add(level, [&](std::int64_t, double quiet, bool click) {
     declicked_.Add(click ? std::pow(10.0, quiet / 20.0) : pending_.front());
@@ -292,6 +297,7 @@ TrackChoice TrackSurvey::Choose(int tracks, std::optional<double> floorDb, doubl
   }
   int most = 0;
   for (const RunSurvey* survey : {&raw_, &declicked_}) {
+    if (survey == &declicked_ && measure_ == Measure::Programme) continue;
     // The floors that give the tracks, each with its margin.
     std::vector<TrackChoice> choices(to);
     for (std::size_t floor = from; floor < to; ++floor) {

@@ -121,10 +121,15 @@ class TrackSurvey {
   // runner-up.
   static constexpr std::size_t kKept = 1000;
 
+  // What the windows' values are: their peaks, judged at each floor as the
+  // detection rule judges samples (and again with their clicks taken out);
+  // or the programme's level (LevelProfile), judged at each floor as is.
+  enum class Measure { Peaks, Programme };
+
   // Silent runs of fewer than `shortestRun` windows part nothing. With
   // `onlyDb`, at that floor alone, exactly.
   TrackSurvey(const wave::SourceInfo& info, int lowestDb, std::int64_t shortestRun,
-              std::optional<double> onlyDb = {});
+              std::optional<double> onlyDb = {}, Measure measure = Measure::Peaks);
   void Add(double peak);
   void Finish();
   std::int64_t Windows() const { return windows_; }
@@ -148,6 +153,7 @@ class TrackSurvey {
   TrackChoice ChooseAt(const RunSurvey& survey, std::size_t floor, int tracks,
                        std::int64_t minWindows, bool given) const;
   int lowest_;
+  Measure measure_;
   std::int64_t windows_ = 0;
   std::vector<double> floorsDb_;
   std::vector<double> limits_;

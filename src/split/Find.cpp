@@ -216,7 +216,8 @@ wave::Error FindTracks(wave::Source& source, const Request& request, detect::Pro
     error = detect::MeasureAll(
         source, progress, found.picture->columns, survey->WindowFrames(),
         [&](double peak, std::int64_t) { survey->Add(peak); },
-        [](detect::PartSpan&) { return false; }, none);
+        [](detect::PartSpan&) { return false; }, none,
+        [&](const void* samples, std::int64_t frames) { survey->AddSamples(samples, frames); });
     if (!error) survey->Finish();
   } else {
     error = batch::SurveyWindows(source, progress, *survey);
