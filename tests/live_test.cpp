@@ -399,14 +399,26 @@ TEST_F(Live, FollowsAFileASecondProcessWritesUntilItIsFinished) {
   EXPECT_TRUE(PartsIn(dir, "finished") == finishedParts);
   // A file deleted while it is written ends the run, keeping the whole
   // parts it gave, and failing.
+  // It is deleted once the program has it open.
   const Bytes unsized = Unsized(file, 0);
+  int opened[2];
+  ASSERT_EQ(::pipe(opened), 0);
   const pid_t deleter = GrowInAnotherProcess(
-      dir / "deleted.wav", Bytes(unsized.begin(), unsized.begin() + 60 * 3000 + 44),
-      [&](int) { return ::unlink((dir / "deleted.wav").c_str()) == 0; });
+      dir / "deleted.wav", Bytes(unsized.begin(), unsized.begin() + 60 * 3000 + 44), [&](int) {
+        char go = 0;
+        return ::read(opened[0], &go, 1) == 1 && ::unlink((dir / "deleted.wav").c_str()) == 0;
+      });
   ASSERT_TRUE(Appears(dir / "deleted.wav", 2000ms));
   fs::create_directory(U8(dir / "deleted"));
-  const Ran gone = RunProgram(
-      {CORVELLA_CLI, "split", "--follow", dir / "deleted.wav", "-q", "-o", dir / "deleted"});
+  TempDir goneOutputs;
+  const int follower = Start(
+      {CORVELLA_CLI, "split", "--follow", dir / "deleted.wav", "-q", "-o", dir / "deleted"},
+      goneOutputs.path());
+  EXPECT_TRUE(HasOpen(follower, dir / "deleted.wav"));
+  ASSERT_EQ(::write(opened[1], "x", 1), 1);
+  const Ran gone = Finish(follower, goneOutputs.path());
+  ::close(opened[0]);
+  ::close(opened[1]);
   ::waitpid(deleter, &status, 0);
   EXPECT_EQ(gone.status, 1) << gone.err;
   EXPECT_NE(gone.err.find("the file was deleted while it was followed"), std::string::npos)

@@ -195,6 +195,7 @@ TEST_F(Safety, AnInterruptedRunKeepsTheFirstPartsAndNeverALaterOneWithoutAnEarli
     if (flac) args.insert(args.begin() + 2, {"--to", "flac"});
     if (!flac) args.insert(args.begin() + 2, "--mono");
     const int pid = Start(args, outputs.path());
+    ASSERT_TRUE(Handles(pid, signal));
     std::this_thread::sleep_for(std::chrono::milliseconds(flac ? 60 + 35 * round : 10 + 8 * round));
     for (int k = 0; k < times; ++k) {
       ::kill(pid, signal);

@@ -94,6 +94,12 @@ class SplitRun {
     Console::Bar bar(console_, file);
     split::Recording recording;
     if (!Open(file, recording)) return;
+    // However the search ends (a stop, a failed read), the writers are done
+    // with the recording's parts before its source is let go.
+    struct Settle {
+      SplitRun& run;
+      ~Settle() { run.Tell(true); }
+    } settle{*this};
     const Options& options = job_.options;
     // The bar, and the names of the parts written meanwhile, once a block.
     struct Progress final : detect::Progress {

@@ -203,9 +203,24 @@ class FollowedStream final : public Input {
         dataOffset = dataOffset_;
         raw = raw_;
       }
+      // The header is looked at here too, before the run has parsed it: a
+      // finished file is read fast, and nothing past the size its header
+      // gives may be read meanwhile.
+      bool headerAwaited = false;
+      if (!headerKnown && !headerUnreadable_) {
+        const std::int64_t found = HeaderEnd(size);
+        headerAwaited = found == kNeedMore;
+        if (found >= 0) {
+          headerKnown = true;
+          std::lock_guard lock(mutex_);
+          dataOffset = dataOffset_ = found;
+          raw = raw_;
+        }
+      }
       std::int64_t until = end_ >= 0                  ? std::min(end_, size)
                            : release_ || !headerKnown ? size
                                                       : size - kHoldBack;
+      if (headerAwaited) until = offset_;
       // Never past a size the header gives for the samples: what follows
       // them is a chunk, whatever the writer does next.
       if (end_ < 0 && headerKnown && !raw) {
@@ -268,6 +283,36 @@ class FollowedStream final : public Input {
   }
 
  private:
+  static constexpr std::int64_t kNeedMore = -1;
+  // Where the samples begin by the header the file holds so far, setting
+  // raw_ from it; kNeedMore while it is unfinished, and -2 (for good, with
+  // headerUnreadable_) where it is not one the run reads or is too large
+  // to look at here: the run's own reading of it then decides.
+  std::int64_t HeaderEnd(std::int64_t size) {
+    constexpr std::int64_t kPiece = 1 << 16, kLargest = 1 << 24;
+    HeaderReader header;
+    std::vector<std::uint8_t> piece;
+    for (std::int64_t at = 0; at < std::min(size, kLargest); at += kPiece) {
+      const std::int64_t count = std::min(kPiece, size - at);
+      piece.resize(static_cast<std::size_t>(count));
+      if (ReadAt(file_, piece.data(), count, at) != count) break;
+      const HeaderReader::State state = header.Take(piece.data(), piece.size());
+      if (state == HeaderReader::State::Done) {
+        const StreamShape shape = header.TakeShape();
+        std::lock_guard lock(mutex_);
+        raw_ = shape.sizeOffset < 0;
+        return shape.dataOffset;
+      }
+      if (state == HeaderReader::State::Refused) {
+        headerUnreadable_ = true;
+        return -2;
+      }
+    }
+    if (size < kLargest && !release_) return kNeedMore;
+    headerUnreadable_ = true;
+    return -2;
+  }
+
   // The data's length the file's header gives now, or -1 while it leaves it
   // open. Read afresh: a writer may turn the file into RF64 as it finishes.
   std::int64_t DeclaredNow(std::int64_t dataOffset) {
@@ -353,6 +398,7 @@ class FollowedStream final : public Input {
   std::int64_t end_ = -1;       // where the data end, once the writer is done
   std::int64_t closedAt_ = -1;  // the size a writer closed the file at
   bool release_ = false;        // the held-back bytes may go
+  bool headerUnreadable_ = false;  // HeaderEnd cannot tell: the run's reading decides
   Clock::time_point grew_ = Clock::now();
 #ifdef __linux__
   int watch_ = -1;

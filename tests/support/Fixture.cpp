@@ -20,8 +20,11 @@
 #endif
 
 #include <algorithm>
+#include <chrono>
+#include <fstream>
 #include <map>
 #include <random>
+#include <thread>
 
 #include "batch/OutputName.h"
 #include "batch/PartWalk.h"
@@ -359,6 +362,42 @@ Ran Finish(int pid, const std::string& outputs) {
     }
   }
   return ran;
+}
+
+namespace {
+template <typename Check>
+bool Within10s(const Check& check) {
+  for (int i = 0; i < 2000; ++i) {
+    if (check()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return false;
+}
+}  // namespace
+
+bool Handles(int pid, int signal) {
+  return Within10s([&] {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+      if (line.rfind("SigCgt:", 0) == 0)
+        return (std::stoull(line.substr(7), nullptr, 16) >> (signal - 1) & 1) != 0;
+    }
+    return false;
+  });
+}
+
+bool HasOpen(int pid, const std::string& path) {
+  const std::string target = std::filesystem::absolute(path).string();
+  return Within10s([&] {
+    std::error_code error;
+    for (const auto& entry :
+         std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
+      std::error_code unread;
+      if (std::filesystem::read_symlink(entry.path(), unread).string() == target) return true;
+    }
+    return false;
+  });
 }
 
 ShellResult Shell(const std::string& commandLine) {

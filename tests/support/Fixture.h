@@ -128,6 +128,16 @@ int Start(const std::vector<std::string>& argv, const std::string& outputs,
           bool closedStdout = false);
 // Waits for a program started by Start.
 Ran Finish(int pid, const std::string& outputs);
+#ifndef _WIN32
+// Waits (up to ten seconds) until a program started by Start has set its
+// own handler for `signal`: one sent earlier would find the default
+// action, as it would for a user who presses Ctrl-C before the program has
+// begun. False if it never does.
+bool Handles(int pid, int signal);
+// Waits (up to ten seconds) until a program started by Start has `path`
+// open.
+bool HasOpen(int pid, const std::string& path);
+#endif
 inline Ran RunProgram(const std::vector<std::string>& argv, bool closedStdout = false) {
   TempDir outputs;
   return Finish(Start(argv, outputs.path(), closedStdout), outputs.path());
