@@ -20,6 +20,7 @@
 #include "detect/Tracks.h"
 #include "support/Fixture.h"
 #include "support/Material.h"
+#include "wave/ByteOrder.h"
 #include "wave/Utf8.h"
 
 namespace corvella::test {
@@ -423,6 +424,117 @@ TEST(TrackNames, TakesTitlesAsUsersTypeThem) {
             "part 1: title is not a string");
   EXPECT_EQ(ParseTrackNames(R"({"parts": [], "parts": []})", "x.wav", names),
             "not valid JSON: the key \"parts\" is given twice");
+}
+
+TEST(TrackNames, DurationsAreReadAsTimesAndNeverAsPartOfATitle) {
+  split::TrackList names;
+  const auto titles = [&] {
+    std::vector<std::string> all;
+    for (const auto& track : names.tracks) all.push_back(track.title);
+    return all;
+  };
+  // Pasted from a catalogue page: side, title, duration, artist.
+  ASSERT_EQ(ParseTrackNames("B1\tCaf\xC3\xA9 du Monde\t3:05\nB2\t99 Red Balloons\t4:01\tNena\n"
+                            "B3\tOne More\t1:02:17\n",
+                            "x.wav", names),
+            "");
+  EXPECT_EQ(titles(), (std::vector<std::string>{"Caf\xC3\xA9 du Monde", "99 Red Balloons", "One More"}));
+  EXPECT_EQ(names.tracks[1].artist, "Nena");
+  EXPECT_EQ(names.Total(), 185.0 + 241 + 3737);
+  EXPECT_EQ(names.Anchors(), (std::vector<double>{185, 426}));
+  // Typed from a sleeve, in every usual place.
+  for (const char* list : {"A1 Morning 3:05\nA2 Noon 4:10\n", "Morning (3:05)\nNoon [4:10]\n",
+                           "3:05 Morning\n4:10 Noon\n", "1. Morning - 3:05\n2. Noon - 4:10\n"}) {
+    ASSERT_EQ(ParseTrackNames(list, "x.wav", names), "") << list;
+    EXPECT_EQ(titles(), (std::vector<std::string>{"Morning", "Noon"})) << list;
+    EXPECT_EQ(names.Anchors(), std::vector<double>{185}) << list;
+  }
+  // A time that only some titles have bare is part of the title; a list
+  // without a time for every track has no anchors.
+  ASSERT_EQ(ParseTrackNames("10:15 Saturday Night\nSunday\n", "x.wav", names), "");
+  EXPECT_EQ(titles(), (std::vector<std::string>{"10:15 Saturday Night", "Sunday"}));
+  ASSERT_EQ(ParseTrackNames("Mambo (3:05)\nRumba\nTango 99:99\n", "x.wav", names), "");
+  EXPECT_EQ(titles(), (std::vector<std::string>{"Mambo", "Rumba", "Tango 99:99"}));
+  EXPECT_TRUE(names.Anchors().empty());
+  EXPECT_FALSE(names.Total());
+  // Cue sheets and listings give starts: the anchors are their distances
+  // from the first.
+  ASSERT_EQ(ParseTrackNames("FILE \"x.wav\" WAVE\n TRACK 01 AUDIO\n  INDEX 01 00:02:00\n"
+                            " TRACK 02 AUDIO\n  INDEX 01 03:07:30\n",
+                            "x.wav", names),
+            "");
+  EXPECT_EQ(names.Anchors(), std::vector<double>{185.4});
+  ASSERT_EQ(ParseTrackNames(R"({"file": "x.wav", "rate": 100, "parts": [
+      {"start_frame": 50, "title": "a"}, {"start_frame": 18550, "title": "b"}]})",
+                            "x.wav", names),
+            "");
+  EXPECT_EQ(names.Anchors(), std::vector<double>{185});
+}
+
+TEST_F(Tracks, AListsTimesPickTheGapsAndDoubtfulResultsAreSaid) {
+  // Four tunes; the second holds a rest twice as long as the gaps between
+  // them, so the three longest silences are not the three gaps.
+  std::mt19937 random(5);
+  const double lengths[] = {20, 25, 15, 20};
+  Signal s(kRate, 0.0);
+  std::vector<std::int64_t> starts;
+  for (int k = 0; k < 4; ++k) {
+    Signal tune = Tune(lengths[k], random);
+    Normalise(tune, -10);
+    if (k == 1) tune.insert(tune.begin() + 10 * kRate, 3 * kRate, 0.0);
+    starts.push_back(static_cast<std::int64_t>(s.size()));
+    s.insert(s.end(), tune.begin(), tune.end());
+    s.insert(s.end(), static_cast<std::size_t>(1.5 * kRate), 0.0);
+  }
+  const Signal hiss = Background(Noise::Pink, s.size(), -70, random);
+  for (std::size_t i = 0; i < s.size(); ++i) s[i] += hiss[i];
+  const std::string side = Write("side.wav", s);
+  const auto plain = Listed({"list", "--tracks", "4", "-f", "json", side});
+  ASSERT_EQ(plain.size(), 4u);
+  bool missed = false;
+  for (std::size_t k = 1; k < 4; ++k) missed |= std::llabs(plain[k].first - starts[k]) > kRate;
+  EXPECT_TRUE(missed) << "the rest should outlast a gap";
+  // The sleeve's times (each track with the silence after it) point to the
+  // gaps; the tracks start where the test put them.
+  dir.Put("sleeve.txt", ToBytes("A1 One 0:21\nA2 Two 0:30\nA3 Three 0:16\nA4 Four 0:21\n"));
+  Ran ran = Cli({"list", "--names", dir / "sleeve.txt", "--tracks", "-f", "json", side});
+  ASSERT_EQ(ran.status, 0) << ran.err;
+  EXPECT_NE(ran.err.find("parted at the silences the track list's times point to"),
+            std::string::npos)
+      << ran.err;
+  const Json listed = Json::parse(ran.out);
+  ASSERT_EQ(listed[0]["parts"].size(), 4u);
+  for (std::size_t k = 0; k < 4; ++k) {
+    const Json& part = listed[0]["parts"][k];
+    EXPECT_NEAR(part["start_frame"].get<std::int64_t>(), starts[k], 0.3 * kRate) << k;
+    EXPECT_EQ(part["title"], (std::array<const char*, 4>{"One", "Two", "Three", "Four"}[k]));
+  }
+  // A title too many: its times do not fit, and it says which.
+  dir.Put("more.txt", ToBytes("One (0:21)\nTwo (0:30)\nThree (0:16)\nFour (0:21)\nFive (0:20)\n"));
+  ran = Cli({"list", "--names", dir / "more.txt", "--tracks", "-f", "json", side});
+  EXPECT_NE(ran.err.find("the track list's durations add up to 1:48, and the recording's sound "
+                         "lasts 1:2"),
+            std::string::npos)
+      << ran.err;
+
+  // One part for five minutes of a recording whose gaps are under hiss.
+  Signal tape(static_cast<std::size_t>(301 * kRate / 10), 0.0);
+  for (std::size_t i = 0; i < tape.size(); ++i)
+    tape[i] = 0.03 * std::sin(static_cast<double>(i) * 0.3) * (i / (30 * kRate / 10) % 2);
+  const Signal tapeHiss = Background(Noise::Pink, tape.size(), -35, random);
+  for (std::size_t i = 0; i < tape.size(); ++i) tape[i] += tapeHiss[i];
+  Bytes wav = Wav16(tape);
+  wave::WriteLe32(&wav[24], kRate / 10);  // played at 4410 Hz: five minutes
+  wave::WriteLe32(&wav[28], kRate / 10 * 2);
+  dir.Put("tape.wav", wav);
+  ran = Cli({"count", dir / "tape.wav"});
+  EXPECT_EQ(ran.status, 0);
+  EXPECT_NE(ran.err.find("one part holds the whole recording (5:01)"), std::string::npos) << ran.err;
+  // Hundreds of clicks, each its own part.
+  Signal clicks(static_cast<std::size_t>(150 * kRate), 0.0);
+  for (std::size_t k = 0; k < 150; ++k) clicks[k * kRate] = 0.5;
+  ran = Cli({"count", Write("clicks.wav", clicks)});
+  EXPECT_NE(ran.err.find("150 parts, half of them shorter than 0.00 s"), std::string::npos) << ran.err;
 }
 
 TEST(TrackNames, MakesFileNamesNoFileSystemRefuses) {

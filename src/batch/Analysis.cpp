@@ -22,8 +22,11 @@ constexpr std::int64_t kShortestGapWindows = 25;
 constexpr std::int64_t kSmoothedWindows = 31;
 // Clicks are bursts of at most 5 ms.
 constexpr int kClickMs = 5;
-// A count that holds over this many dB of floors is a sure suggestion.
+// A count that holds over this many dB of the peaks' floors is a sure
+// suggestion.
 constexpr double kSureDb = 6.0;
+// On the programme's level, where noise and music stand further apart.
+constexpr double kSteadyDb = 4.0;
 
 // A gap in 1/44100 s units whose length in frames lies in [shortest,
 // longest]: a third of the way from the one to the other in proportion,
@@ -204,7 +207,6 @@ int LowestDbFor(const wave::SourceInfo& info) {
 WindowSurvey::WindowSurvey(const wave::SourceInfo& info, std::int64_t gapFrames,
                            std::optional<double> floorDb)
     : windowFrames_(WindowFramesFor(info.rate)),
-      frameBytes_(info.FrameBytes()),
       levels_(LowestDbFor(info)),
       parts_(LowestDbFor(info), windowFrames_, gapFrames),
       tracks_(info, LowestDbFor(info),
@@ -229,19 +231,17 @@ WindowSurvey::~WindowSurvey() {
 
 void WindowSurvey::Measure() {
   for (;;) {
-    std::vector<std::uint8_t> block;
     {
       std::unique_lock lock(mutex_);
-      changed_.wait(lock, [&] { return ended_ || !blocks_.empty(); });
-      if (blocks_.empty()) return;
-      block = std::move(blocks_.front());
-      blocks_.pop_front();
+      changed_.wait(lock, [&] { return ended_ || measuring_; });
+      if (!measuring_) return;
+    }
+    profile_.Add(pieces_, [&](double db) { AddLevel(db); });
+    {
+      std::lock_guard lock(mutex_);
+      measuring_ = false;
     }
     changed_.notify_all();
-    profile_.Add(block.data(), static_cast<std::int64_t>(block.size()) / frameBytes_,
-                 [&](double db) { AddLevel(db); });
-    std::lock_guard lock(mutex_);
-    spare_.push_back(std::move(block));  // its memory serves again
   }
 }
 
@@ -257,24 +257,21 @@ void WindowSurvey::AddLevel(double db) {
   smooth_.Add(db, [&](double smoothed) { programme_.Add(detect::FractionOfDb(smoothed)); });
 }
 
-void WindowSurvey::AddSamples(const void* samples, std::int64_t frames) {
-  constexpr std::size_t kWaiting = 4;
-  const auto* bytes = static_cast<const std::uint8_t*>(samples);
-  std::vector<std::uint8_t> block;
-  {
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return blocks_.size() < kWaiting; });
-    if (!spare_.empty()) {
-      block = std::move(spare_.back());
-      spare_.pop_back();
-    }
-  }
-  block.assign(bytes, bytes + frames * frameBytes_);
+void WindowSurvey::Take(const void* samples, std::int64_t frames) {
+  // The sums over every sample here, while the block is in this core's
+  // cache; the rest on the programme's thread while the peaks are taken.
+  profile_.Sum(samples, taken_, frames, pieces_);
+  taken_ += frames;
   {
     std::lock_guard lock(mutex_);
-    blocks_.push_back(std::move(block));
+    measuring_ = true;
   }
   changed_.notify_all();
+}
+
+void WindowSurvey::Release() {
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [&] { return !measuring_; });
 }
 
 void WindowSurvey::Finish() {
@@ -294,7 +291,7 @@ void WindowSurvey::Finish() {
 wave::Error SurveyWindows(wave::Source& source, detect::Progress& progress, WindowSurvey& survey) {
   const wave::Error error = detect::ForEachWindowPeak(
       source, survey.WindowFrames(), progress, [&](double peak, std::int64_t) { survey.Add(peak); },
-      [&](const void* samples, std::int64_t frames) { survey.AddSamples(samples, frames); });
+      &survey);
   if (!error) survey.Finish();
   return error;
 }
@@ -305,6 +302,73 @@ detect::DetectParams TrackParams(const detect::TrackChoice& choice) {
   params.noiseFloor = detect::NoiseFloorFromDb(choice.floorDb);
   return params;
 }
+
+namespace {
+
+// How far a list's time may be from the silence it points to: turntables
+// and tape decks run a few percent off, and the list's times are rounded.
+constexpr double kListSlackSeconds = 4;
+constexpr double kListSlackShare = 0.04;
+// Beyond this share the list's length is not the recording's.
+constexpr double kListLengthShare = 0.1;
+
+// The tracks where a list's times put them: the longest silence near each
+// expected start, measured from the first sound, the list's length
+// stretched to the sound's where the two differ by a speed error. The
+// clearest choice stays where it agrees with every time.
+void Anchor(const detect::TrackSurvey& programme, const TrackRequest& request, double perSecond,
+            std::int64_t minWindows, Tracks& tracks) {
+  detect::TrackChoice& choice = tracks.choice;
+  const std::int64_t first = choice.firstLoud, last = choice.lastLoud;
+  const double sound = static_cast<double>(last + 1 - first);
+  double scale = 1;
+  if (request.listSeconds && *request.listSeconds > 0) {
+    const double stretch = sound / (*request.listSeconds * perSecond);
+    if (std::fabs(stretch - 1) <= kListLengthShare) {
+      scale = stretch;
+    } else {
+      tracks.misfits.push_back({0, *request.listSeconds, sound / perSecond});
+    }
+  }
+  std::vector<detect::SilentRun> runs;
+  for (const detect::SilentRun& run : programme.RunsAt(choice)) {
+    if (run.first > first && run.End() <= last) runs.push_back(run);
+  }
+  std::vector<detect::SilentRun> anchored;
+  bool agrees = true;
+  for (std::size_t k = 0; k < request.anchors.size(); ++k) {
+    const double expected = static_cast<double>(first) + request.anchors[k] * perSecond * scale;
+    const double slack =
+        std::max(kListSlackSeconds, kListSlackShare * request.anchors[k]) * perSecond;
+    const auto near = [&](const detect::SilentRun& run) {
+      return std::fabs(static_cast<double>(run.End()) - expected) <= slack ||
+             (static_cast<double>(run.first) <= expected && expected <= static_cast<double>(run.End()));
+    };
+    if (k >= choice.gaps.size() || !near(choice.gaps[k])) agrees = false;
+    const detect::SilentRun* best = nullptr;
+    for (const detect::SilentRun& run : runs) {
+      if (near(run) && (!best || run.windows > best->windows)) best = &run;
+    }
+    if (!best) {
+      tracks.misfits.push_back({k + 2, request.anchors[k], 0});
+      continue;
+    }
+    anchored.push_back(*best);
+  }
+  if (agrees || anchored.size() != choice.gaps.size()) return;
+  // Each track between the silences taken as long as a track must be.
+  std::int64_t start = first;
+  for (const detect::SilentRun& gap : anchored) {
+    if (gap.first - start < minWindows) return;
+    start = gap.End();
+  }
+  if (last + 1 - start < minWindows) return;
+  choice.gaps = anchored;
+  choice.runnerUp.reset();  // the list's times chose between them
+  tracks.anchored = true;
+}
+
+}  // namespace
 
 wave::Error ChooseTracks(wave::Source& source, const WindowSurvey& survey,
                          const TrackRequest& request, Tracks& tracks) {
@@ -317,8 +381,15 @@ wave::Error ChooseTracks(wave::Source& source, const WindowSurvey& survey,
   tracks.parts.clear();
   tracks.choice = survey.Programme().Choose(request.tracks, request.floorDb, LowestDbFor(info),
                                             kHighestFloorDb, minWindows);
+  tracks.anchored = false;
+  tracks.misfits.clear();
+  if (!tracks.choice.found) return {};
+  if (!request.anchors.empty() &&
+      request.anchors.size() + 1 == static_cast<std::size_t>(request.tracks)) {
+    Anchor(survey.Programme(), request, static_cast<double>(info.rate) / static_cast<double>(window),
+           minWindows, tracks);
+  }
   const detect::TrackChoice& choice = tracks.choice;
-  if (!choice.found) return {};
   const std::int64_t windows = (info.frames + window - 1) / window;
   // The quiet around each track: the lead-in, the silences chosen, the run-out.
   std::vector<detect::SilentRun> quiet{{0, choice.firstLoud}};
@@ -387,13 +458,67 @@ wave::Error Suggest(wave::Source& source, const WindowSurvey& survey,
     return {};
   };
 
-  // First the floor and gap that part the recording most clearly, as a
-  // record's tracks are found; checked, as the clicks taken out by the
-  // windows' test are not always the bursts --ignore-clicks passes over.
   const std::optional<std::int64_t> gapWindows =
       gapGiven ? std::optional(detect::GapFrames(given.gapThreshold, info.rate) / window)
                : std::nullopt;
   const std::int64_t shortest = kShortestGapWindows;
+
+  // First the pieces as a listener hears them: the silences of the
+  // programme's level, told into gaps between pieces and pauses inside them
+  // by their lengths; then the floor and gap at which the detection rule
+  // parts the recording there and nowhere else, checked by a real scan (the
+  // windows only approach what the rule sees). Where no floor and gap do
+  // (quiet music as long and as quiet as the gaps), --tracks finds them.
+  // The second count the programme supports is kept for a recording that
+  // gives no clear answer.
+  const std::vector<detect::TrackChoice> heard = survey.Programme().Suggestions(
+      gapWindows, LowestDbFor(info), kHighestFloorDb, shortest, false, 2);
+  std::vector<Alternative> readings;
+  for (const detect::TrackChoice& choice : heard) {
+    Alternative reading;
+    reading.choice = choice;
+    reading.parts = choice.parts;
+    reading.tracks = choice.parts;
+    reading.params = given;
+    const detect::RuleFit fit =
+        survey.Tracks().Fit(choice.gaps, LowestDbFor(info), kHighestFloorDb, true);
+    if (fit.found) {
+      detect::DetectParams params = given;
+      params.thresholdDb = fit.floorDb;
+      params.noiseFloor = detect::NoiseFloorFromDb(fit.floorDb);
+      params.ignoreClicksMs = fit.declicked ? kClickMs : 0;
+      if (!gapGiven) {
+        params.gapThreshold = GapBetween((std::max(fit.outside, shortest) + 2) * window,
+                                         fit.inside * window - 1, info.rate);
+      }
+      int parts = 0;
+      if (auto error = count(params, parts)) return error;
+      if (parts == choice.parts) {
+        reading.params = params;
+        reading.tracks = 0;
+        reading.choice.floorDb = fit.floorDb;
+        reading.choice.declicked = fit.declicked;
+      }
+    }
+    readings.push_back(reading);
+  }
+  if (!readings.empty()) {
+    const Alternative& best = readings.front();
+    suggestion.params = best.params;
+    suggestion.parts = best.parts;
+    suggestion.tracks = best.tracks;
+    suggestion.gapSuggested = !gapGiven && best.tracks == 0;
+    suggestion.clearest = best.choice;
+    // A count the programme's floors hold over a few dB is the recording's;
+    // one held over less leaves the second reading open.
+    suggestion.sure = best.choice.floors * detect::TrackSurvey::kStepDb >= kSteadyDb;
+    if (!suggestion.sure && readings.size() > 1) suggestion.alternative = readings[1];
+    return {};
+  }
+
+  // Else the floor and gap that part the recording's peaks most clearly;
+  // checked, as the clicks taken out by the windows' test are not always
+  // the bursts --ignore-clicks passes over.
   for (bool declicking : {true, false}) {
     const detect::TrackChoice choice = survey.Tracks().Suggest(
         gapWindows, LowestDbFor(info), kHighestFloorDb, shortest, declicking);

@@ -6,13 +6,13 @@
 
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <mutex>
 #include <optional>
 #include <thread>
 #include <vector>
 
 #include "detect/LevelSurvey.h"
+#include "detect/Levels.h"
 #include "detect/Params.h"
 #include "detect/Profile.h"
 #include "detect/Progress.h"
@@ -40,19 +40,21 @@ class PeakSummary {
 };
 
 // Everything the pass gathers, window by window.
-class WindowSurvey {
+class WindowSurvey : public detect::BlockTaker {
  public:
   // `gapFrames`: the gap the part counts of the level survey are made at;
   // `floorDb`: the one floor tracks are looked for at, where it is given.
   WindowSurvey(const wave::SourceInfo& info, std::int64_t gapFrames,
                std::optional<double> floorDb = {});
-  ~WindowSurvey();
+  ~WindowSurvey() override;
   WindowSurvey(const WindowSurvey&) = delete;
   WindowSurvey& operator=(const WindowSurvey&) = delete;
-  // The next window's peak, and the samples the windows are made of (their
-  // programme's level is measured on a thread of its own meanwhile).
+  // The next window's peak; and the samples the windows are made of, block
+  // by block, whose programme's level is measured (mostly on a thread of
+  // its own) while the peaks are; Release waits for it.
   void Add(double peak);
-  void AddSamples(const void* samples, std::int64_t frames);
+  void Take(const void* samples, std::int64_t frames) override;
+  void Release() override;
   // Once every window is in; the surveys are read only after it.
   void Finish();
 
@@ -73,7 +75,6 @@ class WindowSurvey {
   void Measure();  // the programme's thread
 
   std::int64_t windowFrames_;
-  std::int64_t frameBytes_;
   detect::LevelHistogram levels_;
   detect::PartSurvey parts_;
   detect::TrackSurvey tracks_;
@@ -82,11 +83,12 @@ class WindowSurvey {
   detect::LevelHistogram programmeLevels_;
   detect::TrackSurvey programme_;
   PeakSummary peaks_;
-  // Blocks of samples waiting for the programme's thread, a few at most.
+  // The block's sums, which the programme's thread takes while `measuring_`.
+  std::vector<detect::LevelProfile::Piece> pieces_;
+  std::int64_t taken_ = 0;
   std::mutex mutex_;
   std::condition_variable changed_;
-  std::deque<std::vector<std::uint8_t>> blocks_;
-  std::vector<std::vector<std::uint8_t>> spare_;
+  bool measuring_ = false;
   bool ended_ = false;
   std::thread measurer_;
 };
@@ -105,6 +107,22 @@ struct TrackRequest {
   int tracks = 1;
   std::optional<double> floorDb;  // the noise floor to part them at, when given
   std::int64_t minFrames = 0;     // no track shorter
+  // Where a track list expects each track after the first to begin, in
+  // seconds from the first one's beginning, and the whole list's length
+  // where it gives one: the silences nearest are taken where the clearest
+  // choice disagrees with them.
+  std::vector<double> anchors;
+  std::optional<double> listSeconds;
+};
+
+// Where a track list's times do not fit the recording.
+struct ListMisfit {
+  // The title (counting from 1) expected to begin at `expected` seconds
+  // after the first, with no silence near; 0 where the whole list lasts
+  // `expected` seconds and the recording's sound `found`.
+  std::size_t title = 0;
+  double expected = 0;
+  double found = 0;
 };
 
 struct Tracks {
@@ -112,6 +130,9 @@ struct Tracks {
   // The tracks, each from its first loud frame to one past its last at the
   // chosen floor, with its peak; empty when the choice was not found.
   std::vector<detect::PartSpan> parts;
+  // Taken at the silences the list's times point to, not the clearest.
+  bool anchored = false;
+  std::vector<ListMisfit> misfits;
 };
 
 // The tracks of a surveyed recording: the N - 1 longest silences at the
@@ -130,6 +151,15 @@ wave::Error PeaksFromSurvey(wave::Source& source, const WindowSurvey& survey,
                             std::vector<detect::PartSpan>& parts);
 
 // The options to split a recording with, and what they give.
+// A reading of a recording: the options that give it and the parts they
+// give; `tracks` where it is --tracks that gives them (no floor and gap do).
+struct Alternative {
+  detect::TrackChoice choice;  // the silences it rests on
+  detect::DetectParams params;
+  int tracks = 0;
+  int parts = 0;
+};
+
 struct Suggestion {
   detect::LevelEstimate estimate;
   detect::StableRange range;     // at the gap given
@@ -137,7 +167,13 @@ struct Suggestion {
   detect::DetectParams params;   // the options suggested
   bool gapSuggested = false;     // the gap is the suggestion's, not the one given
   int parts = 0;                 // what they give, counted by a real scan
+  int tracks = 0;                // where --tracks gives them, not a floor and gap
   bool sure = false;             // the parts stand over a wide range of floors
+  // Where the recording has no clear answer: the second best reading.
+  std::optional<Alternative> alternative;
+  // The noise floor suggested: the one given to the rule, or, where
+  // --tracks gives the parts, the programme's floor they rest on.
+  double FloorDb() const { return tracks > 0 ? clearest.floorDb : params.thresholdDb.value_or(-50); }
 };
 
 // The suggestion for a surveyed recording, checked by splitting it with the

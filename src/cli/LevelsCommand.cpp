@@ -60,7 +60,7 @@ void WriteHistogram(std::ostream& out, const detect::LevelHistogram& levels,
 // their programme's level), and its histogram.
 void WriteLevels(std::ostream& out, const std::string& file, const wave::SourceInfo& info,
                  const batch::WindowSurvey& survey, const detect::LevelHistogram& levels,
-                 const detect::LevelEstimate& estimate, double suggestionDb) {
+                 const detect::LevelEstimate& estimate, double suggestionDb, bool heard = false) {
   out << Printable(file) << ": " << info.rate << " Hz, " << info.channels
       << (info.channels == 1 ? " channel, " : " channels, ")
       << Fixed(detect::Seconds(info.frames, info.rate), 1) << " s, " << survey.Levels().Windows()
@@ -69,6 +69,10 @@ void WriteLevels(std::ostream& out, const std::string& file, const wave::SourceI
     out << "  noise floor: " << Fixed(estimate.noiseDb, 1) << " dBFS (quiet passages, "
         << Fixed(100.0 * estimate.quietShare, 1) << "% of the recording)\n"
         << "  music:       from " << Fixed(estimate.musicDb, 1) << " dBFS\n";
+  } else if (heard) {
+    // Noise whose peaks reach the music's (clicks, hiss, hum) still lies
+    // well under it in the programme's level.
+    out << "  noise: its peaks reach the music's; the gaps stand apart by the programme's level\n";
   } else {
     out << "  no clear silence: the quiet passages do not stand apart from the music\n";
   }
@@ -148,12 +152,14 @@ int Levels(Job& job) {
     bar.Clear();
 
     const detect::DetectParams& params = suggestion.params;
-    const double suggestionDb = *params.thresholdDb;
+    const bool byTracks = suggestion.tracks > 0;
+    const double suggestionDb = suggestion.FloorDb();
     const detect::StableRange& range = suggestion.range;
     const detect::TrackChoice& clearest = suggestion.clearest;
     std::ostream& out = console.out();
-    WriteLevels(out, file, info, survey, survey.Levels(), suggestion.estimate, suggestionDb);
-    if (range.found) {
+    WriteLevels(out, file, info, survey, byTracks ? survey.ProgrammeLevels() : survey.Levels(),
+                suggestion.estimate, suggestionDb, suggestion.clearest.found);
+    if (range.found && !byTracks) {
       out << "  stable: " << range.parts << (range.parts == 1 ? " part" : " parts")
           << " for every threshold from " << Fixed(range.lowDb, 1) << " to "
           << Fixed(range.highDb, 1) << " dBFS (" << Fixed(range.Width(), 1) << " dB)"
@@ -173,28 +179,49 @@ int Levels(Job& job) {
       }
       out << "\n";
     }
-    if (params.ignoreClicksMs > 0 && params.ignoreClicksMs != given.ignoreClicksMs) {
+    if (byTracks) {
+      out << "  no noise floor and gap give these parts alone: passages inside them are as quiet "
+             "as the gaps for as long; --tracks finds them by the level of the programme\n";
+    }
+    if (!byTracks && params.ignoreClicksMs > 0 && params.ignoreClicksMs != given.ignoreClicksMs) {
       out << "  clicks: " << survey.Parts().Clicks()
           << " short bursts stand alone in the quiet; --ignore-clicks " << params.ignoreClicksMs
           << " takes them for silence\n";
     }
-    if (!suggestion.sure) {
+    const auto optionsOf = [&](const batch::Alternative& reading, bool gapSuggested) {
+      if (reading.tracks > 0) return "--tracks " + std::to_string(reading.tracks);
+      const detect::DetectParams& p = reading.params;
+      std::string text = "--threshold-db " + Fixed(*p.thresholdDb, 1);
+      if (p.ignoreClicksMs > 0) text += " --ignore-clicks " + std::to_string(p.ignoreClicksMs);
+      if (gapSuggested) {
+        text += " --gap " + GapText(detect::GapSeconds(p.gapThreshold));
+      } else if (p.gapThreshold != Options().gapThreshold) {
+        text += " --gap-threshold " + std::to_string(p.gapThreshold);
+      }
+      return text;
+    };
+    batch::Alternative chosen;
+    chosen.params = params;
+    chosen.tracks = suggestion.tracks;
+    chosen.parts = suggestion.parts;
+    if (suggestion.alternative) {
+      const batch::Alternative& other = *suggestion.alternative;
+      out << "  warning: no clear answer: it reads as " << suggestion.parts
+          << (suggestion.parts == 1 ? " part" : " parts") << " (" << optionsOf(chosen, suggestion.gapSuggested)
+          << ") or as " << other.parts << (other.parts == 1 ? " part" : " parts") << " ("
+          << optionsOf(other, !options.gapGiven) << "); check both with list -f html before splitting\n";
+    } else if (!suggestion.sure) {
       out << "  warning: no range of thresholds gives the same parts for long"
-          << "; the suggestion is a guess: check it with list before splitting\n";
+          << "; the suggestion is a guess: check it with list -f html before splitting\n";
     }
-    out << "  suggested threshold: " << Fixed(suggestionDb, 1) << " dBFS (--noise-floor "
-        << params.noiseFloor << "), giving " << suggestion.parts
-        << (suggestion.parts == 1 ? " part" : " parts") << " with a "
-        << GapText(detect::GapSeconds(params.gapThreshold)) << " s gap\n";
+    if (!byTracks) {
+      out << "  suggested threshold: " << Fixed(suggestionDb, 1) << " dBFS (--noise-floor "
+          << params.noiseFloor << "), giving " << suggestion.parts
+          << (suggestion.parts == 1 ? " part" : " parts") << " with a "
+          << GapText(detect::GapSeconds(params.gapThreshold)) << " s gap\n";
+    }
     // Options the other commands take as they stand.
-    out << "suggested: --threshold-db " << Fixed(suggestionDb, 1);
-    if (params.ignoreClicksMs > 0) out << " --ignore-clicks " << params.ignoreClicksMs;
-    if (suggestion.gapSuggested) {
-      out << " --gap " << GapText(detect::GapSeconds(params.gapThreshold));
-    } else if (params.gapThreshold != Options().gapThreshold) {
-      out << " --gap-threshold " << params.gapThreshold;
-    }
-    out << "\n";
+    out << "suggested: " << optionsOf(chosen, suggestion.gapSuggested) << "\n";
     if (!console.Deliver()) return console.OutputStatus();
   }
   return job.Status(failed);

@@ -44,6 +44,7 @@ int List(Job& job) {
     split::Request request = RequestFor(options, list, file);
     request.peaks = true;
     if (drawn) request.pictureColumns = kPictureColumns;
+    request.gapGiven = options.gapGiven;
     split::Found found;
     error = Find(job, file, *source, request, bar, found);
     if (found.choice && found.choice->found) {

@@ -206,21 +206,19 @@ wave::Error MeasurePeaks(wave::Source& source, std::vector<PartSpan>& parts) {
 
 wave::Error ForEachWindowPeak(wave::Source& source, std::int64_t windowFrames, Progress& progress,
                               const std::function<void(double peak, std::int64_t frames)>& window,
-                              const std::function<void(const void* samples, std::int64_t frames)>&
-                                  block) {
+                              BlockTaker* taker) {
   std::vector<double> noColumns;
   std::vector<PartSpan> noParts;
   return MeasureAll(
       source, progress, noColumns, windowFrames, window, [](PartSpan&) { return false; }, noParts,
-      block);
+      taker);
 }
 
 wave::Error MeasureAll(wave::Source& source, Progress& progress, std::vector<double>& columns,
                        std::int64_t windowFrames,
                        const std::function<void(double peak, std::int64_t frames)>& window,
                        const std::function<bool(PartSpan& part)>& nextPart,
-                       std::vector<PartSpan>& parts,
-                       const std::function<void(const void* samples, std::int64_t frames)>& block) {
+                       std::vector<PartSpan>& parts, BlockTaker* taker) {
   const wave::SourceInfo& info = source.Info();
   const std::int64_t frames = info.frames;
   const auto count = static_cast<std::int64_t>(columns.size());
@@ -243,7 +241,7 @@ wave::Error MeasureAll(wave::Source& source, Progress& progress, std::vector<dou
   std::int64_t at = 0;  // the first frame of the block in hand
   const bool whole =
       ForEachBlock(source, 0, frames, true, [&](const void* samples, std::int64_t blockFrames) {
-        if (block) block(samples, blockFrames);
+        if (taker) taker->Take(samples, blockFrames);
         const auto* bytes = static_cast<const std::uint8_t*>(samples);
         const std::int64_t end = at + blockFrames;
         for (std::int64_t f = at; f < end;) {
@@ -267,6 +265,7 @@ wave::Error MeasureAll(wave::Source& source, Progress& progress, std::vector<dou
             windowEnd += windowFrames;
           }
         }
+        if (taker) taker->Release();
         at = end;
         progress.Report(static_cast<int>(at * 100 / std::max<std::int64_t>(frames, 1)));
         progress.Pump();

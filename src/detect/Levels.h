@@ -23,10 +23,20 @@ wave::Error MeasurePeaks(wave::Source& source, std::vector<PartSpan>& parts);
 // order, the last window being shorter when the frames run out, with the
 // number of frames it covered. Reports progress once per block. Returns
 // UnableToRead, or Stopped when the progress asked to stop.
+// Who takes every block of samples as well, alongside the windows' peaks
+// (on a thread of its own, say): `Take` before the block's windows are
+// measured, `Release` once they are, after which the samples must be left
+// alone, as their memory serves again.
+class BlockTaker {
+ public:
+  virtual ~BlockTaker() = default;
+  virtual void Take(const void* samples, std::int64_t frames) = 0;
+  virtual void Release() = 0;
+};
+
 wave::Error ForEachWindowPeak(wave::Source& source, std::int64_t windowFrames, Progress& progress,
                               const std::function<void(double peak, std::int64_t frames)>& window,
-                              const std::function<void(const void* samples, std::int64_t frames)>&
-                                  block = {});
+                              BlockTaker* taker = nullptr);
 
 // One pass over every frame that measures, as it goes: the peak of each of
 // the `columns.size()` equal stretches of the recording (a picture's
@@ -35,14 +45,12 @@ wave::Error ForEachWindowPeak(wave::Source& source, std::int64_t windowFrames, P
 // peak of each part `nextPart` hands out (in order, without overlap; it may
 // wait for the part to be known; false when there is no more), appended to
 // `parts` once measured. Returns UnableToRead, or Stopped when the progress
-// asked. With `block`, every block of samples is handed to it as well, in
-// order, before its windows.
+// asked. With `taker`, every block of samples is handed to it as well, in
+// order.
 wave::Error MeasureAll(wave::Source& source, Progress& progress, std::vector<double>& columns,
                        std::int64_t windowFrames,
                        const std::function<void(double peak, std::int64_t frames)>& window,
                        const std::function<bool(PartSpan& part)>& nextPart,
-                       std::vector<PartSpan>& parts,
-                       const std::function<void(const void* samples, std::int64_t frames)>& block =
-                           {});
+                       std::vector<PartSpan>& parts, BlockTaker* taker = nullptr);
 
 }  // namespace corvella::detect

@@ -12,8 +12,8 @@ namespace {
 // Below this the high-pass takes nothing out: rumble, DC, and the 50 or
 // 60 Hz of mains hum lie under it, music and speech mostly above.
 constexpr double kCutHz = 100.0;
-// The rate the samples are averaged down to before the filter, at least.
-constexpr double kGroupRate = 11025.0;
+// Sub-blocks a window.
+constexpr std::int64_t kSubBlocks = 10;
 // A window's level is the mean power of this share of its sub-blocks, the
 // quietest: a burst filling the rest of them is no part of it.
 constexpr double kKeptShare = 0.6;
@@ -70,66 +70,76 @@ struct Reader<double> {
 LevelProfile::LevelProfile(const wave::SourceInfo& info, std::int64_t windowFrames)
     : info_(info),
       windowFrames_(std::max<std::int64_t>(1, windowFrames)),
-      subFrames_(std::max<std::int64_t>(1, windowFrames_ / 10)) {
+      subFrames_(std::max<std::int64_t>(1, windowFrames_ / kSubBlocks)),
+      subBlocks_(std::max<std::int64_t>(1, (windowFrames_ + subFrames_ / 2) / subFrames_)) {
+  // Butterworth, second order, at the rate of the sub-blocks.
   const double rate = info.rate > 0 ? static_cast<double>(info.rate) : 44100.0;
-  // The samples are taken in groups of a few frames, averaged: the level of
-  // what is heard needs no more than 11 kHz of samples, and a group's mean
-  // weakens only the highest frequencies, where surface noise and hiss lie.
-  group_ = std::clamp<std::int64_t>(static_cast<std::int64_t>(rate / kGroupRate), 1, subFrames_);
-  // Butterworth, second order.
-  const double groupRate = rate / static_cast<double>(group_);
-  const double w0 = 2.0 * 3.14159265358979323846 * std::min(kCutHz, groupRate / 4) / groupRate;
+  const double subRate = rate / static_cast<double>(subFrames_);
+  const double w0 = 2.0 * 3.14159265358979323846 * std::min(kCutHz, subRate / 4) / subRate;
   const double alpha = std::sin(w0) / (2.0 * 0.70710678118654752);
   const double c = std::cos(w0);
   const double a0 = 1.0 + alpha;
   highPass_ = Section{(1.0 + c) / 2.0 / a0, -(1.0 + c) / a0, (1.0 + c) / 2.0 / a0, -2.0 * c / a0,
                       (1.0 - alpha) / a0};
-  subs_.reserve(static_cast<std::size_t>(windowFrames_ / subFrames_ + 2));
+  subs_.reserve(static_cast<std::size_t>(subBlocks_));
 }
 
-void LevelProfile::CloseSubBlock() {
-  if (inGroup_ > 0) Group();
-  subs_.push_back(inSub_ > 0 ? subPower_ / static_cast<double>(inSub_) : 0.0);
-  subPower_ = 0;
-  inSub_ = 0;
-  inSubFrames_ = 0;
-  // A filter ringing down to nothing would crawl through subnormal numbers.
-  for (double* v : {&highPass_.x1, &highPass_.x2, &highPass_.y1, &highPass_.y2}) {
-    if (std::fabs(*v) < 1e-30) *v = 0;
-  }
+std::int64_t LevelProfile::SubBlockEnd(std::int64_t at) const {
+  const std::int64_t index = at / subFrames_;
+  return index + 1 >= subBlocks_ ? windowFrames_ : (index + 1) * subFrames_;
 }
 
-void LevelProfile::CloseWindow(const std::function<void(double db)>& window) {
-  if (inSubFrames_ > 0) CloseSubBlock();
-  const std::size_t kept = std::min(
-      subs_.size(), std::max<std::size_t>(1, static_cast<std::size_t>(std::ceil(
-                                                 kKeptShare * static_cast<double>(subs_.size())))));
-  std::nth_element(subs_.begin(), subs_.begin() + static_cast<std::ptrdiff_t>(kept - 1),
-                   subs_.end());
-  double power = 0;
-  for (std::size_t i = 0; i < kept; ++i) power += subs_[i];
-  power /= static_cast<double>(kept);
-  subs_.clear();
-  inWindow_ = 0;
-  window(power > 0 ? std::max(10.0 * std::log10(power), kLowestDb) : kLowestDb);
-}
-
-void LevelProfile::Group() {
-  const double y = highPass_.Run(groupSum_ / static_cast<double>(inGroup_));
-  subPower_ += y * y;
-  ++inSub_;
-  groupSum_ = 0;
-  inGroup_ = 0;
-}
-
-void LevelProfile::Add(const void* samples, std::int64_t frames,
-                       const std::function<void(double db)>& window) {
+void LevelProfile::Sum(const void* samples, std::int64_t first, std::int64_t frames,
+                       std::vector<Piece>& pieces) const {
+  pieces.clear();
   if (frames <= 0) return;
   const auto* p = static_cast<const std::uint8_t*>(samples);
   const auto channels = static_cast<std::size_t>(info_.channels);
-  // The channels' mean of every frame first, in one plain pass.
-  mono_.resize(static_cast<std::size_t>(frames));
   const double share = 1.0 / static_cast<double>(channels);
+  // Cuts the frames at the sub-blocks' ends and sums each piece with `sums`.
+  const auto cut = [&](const auto& sums) {
+    for (std::int64_t at = 0; at < frames;) {
+      const std::int64_t inWindow = (first + at) % windowFrames_;
+      const std::int64_t take = std::min(SubBlockEnd(inWindow) - inWindow, frames - at);
+      Piece piece;
+      piece.frames = take;
+      sums(at, take, piece);
+      pieces.push_back(piece);
+      at += take;
+    }
+  };
+  if (info_.sampleType == wave::SampleType::S16 && channels <= 2) {
+    // The common case in whole numbers: exact, whatever the offset, and
+    // additions that do not wait on each other.
+    const double scale = share / 32768.0;
+    cut([&](std::int64_t from, std::int64_t count, Piece& piece) {
+      std::int64_t s = 0, s2 = 0;
+      if (channels == 2) {
+        const std::uint8_t* q = p + 4 * from;
+        for (std::int64_t k = 0; k < count; ++k) {
+          std::int16_t lr[2];
+          std::memcpy(lr, q + 4 * k, 4);
+          const std::int64_t v = lr[0] + lr[1];
+          s += v;
+          s2 += v * v;
+        }
+      } else {
+        const std::uint8_t* q = p + 2 * from;
+        for (std::int64_t k = 0; k < count; ++k) {
+          std::int16_t v16;
+          std::memcpy(&v16, q + 2 * k, 2);
+          const std::int64_t v = v16;
+          s += v;
+          s2 += v * v;
+        }
+      }
+      piece.sum = static_cast<double>(s) * scale;
+      piece.squares = static_cast<double>(s2) * scale * scale;
+    });
+    return;
+  }
+  // Else the channels' mean of every frame first, in one plain pass.
+  mono_.resize(static_cast<std::size_t>(frames));
   auto mix = [&](auto tag) {
     using R = Reader<decltype(tag)>;
     for (std::size_t f = 0; f < mono_.size(); ++f) {
@@ -138,73 +148,92 @@ void LevelProfile::Add(const void* samples, std::int64_t frames,
       mono_[f] = static_cast<float>(sum * share);
     }
   };
-  if (info_.sampleType == wave::SampleType::S16 && channels <= 2) {
-    // The common case, in a loop the compiler makes wide.
-    std::vector<std::int16_t>& s16 = s16_;
-    s16.resize(static_cast<std::size_t>(frames) * channels);
-    std::memcpy(s16.data(), p, s16.size() * 2);
-    const float scale = static_cast<float>(share / 32768.0);
-    if (channels == 2) {
-      for (std::size_t f = 0; f < mono_.size(); ++f)
-        mono_[f] = static_cast<float>(s16[2 * f] + s16[2 * f + 1]) * scale;
-    } else {
-      for (std::size_t f = 0; f < mono_.size(); ++f) mono_[f] = static_cast<float>(s16[f]) * scale;
-    }
-  } else {
-    switch (info_.sampleType) {
-      case wave::SampleType::U8:
-        mix(std::uint8_t{});
-        break;
-      case wave::SampleType::S16:
-        mix(std::int16_t{});
-        break;
-      case wave::SampleType::S24:
-        mix(Packed24{});
-        break;
-      case wave::SampleType::S32:
-        mix(std::int32_t{});
-        break;
-      case wave::SampleType::F32:
-        mix(float{});
-        break;
-      case wave::SampleType::F64:
-        mix(double{});
-        break;
-    }
+  switch (info_.sampleType) {
+    case wave::SampleType::U8:
+      mix(std::uint8_t{});
+      break;
+    case wave::SampleType::S16:
+      mix(std::int16_t{});
+      break;
+    case wave::SampleType::S24:
+      mix(Packed24{});
+      break;
+    case wave::SampleType::S32:
+      mix(std::int32_t{});
+      break;
+    case wave::SampleType::F32:
+      mix(float{});
+      break;
+    case wave::SampleType::F64:
+      mix(double{});
+      break;
   }
-  // Groups of frames, sub-blocks of groups and windows of sub-blocks, a
-  // group or a sub-block cut short where a window ends.
-  const float* m = mono_.data();
-  for (std::int64_t at = 0; at < frames;) {
-    const std::int64_t take = std::min({subFrames_ - inSubFrames_, windowFrames_ - inWindow_,
-                                        frames - at});
-    std::int64_t i = 0;
-    // The group under way, then whole groups, then the start of the next.
-    for (; i < take && inGroup_ > 0; ++i) {
-      groupSum_ += m[at + i];
-      if (++inGroup_ == group_) Group();
+  cut([&](std::int64_t from, std::int64_t count, Piece& piece) {
+    double s = 0, s2 = 0;
+    for (std::int64_t k = 0; k < count; ++k) {
+      const double v = mono_[static_cast<std::size_t>(from + k)];
+      s += v;
+      s2 += v * v;
     }
-    const double inverse = 1.0 / static_cast<double>(group_);
-    for (; i + group_ <= take; i += group_) {
-      double sum = 0;
-      for (std::int64_t g = 0; g < group_; ++g) sum += m[at + i + g];
-      const double y = highPass_.Run(sum * inverse);
-      subPower_ += y * y;
-      ++inSub_;
-    }
-    for (; i < take; ++i) {
-      groupSum_ += m[at + i];
-      ++inGroup_;
-    }
-    at += take;
-    inSubFrames_ += take;
-    inWindow_ += take;
-    if (inWindow_ == windowFrames_) {
+    piece.sum = s;
+    piece.squares = s2;
+  });
+}
+
+void LevelProfile::CloseSubBlock() {
+  const auto n = static_cast<double>(sub_.frames);
+  if (sub_.frames > 0) {
+    // The sub-block's mean, filtered, for every frame of it; what varies
+    // within it (frequencies well above hum and rumble) as it is.
+    const double y = highPass_.Run(sub_.sum / n);
+    const double within = std::max(0.0, sub_.squares - sub_.sum * sub_.sum / n);
+    subs_.push_back(y * y + within / n);
+  }
+  sub_ = {};
+  // A filter ringing down to nothing would crawl through subnormal numbers.
+  for (double* v : {&highPass_.x1, &highPass_.x2, &highPass_.y1, &highPass_.y2}) {
+    if (std::fabs(*v) < 1e-30) *v = 0;
+  }
+}
+
+void LevelProfile::CloseWindow(const std::function<void(double db)>& window) {
+  if (sub_.frames > 0) CloseSubBlock();
+  double power = 0;
+  if (!subs_.empty()) {
+    const std::size_t kept = std::min(
+        subs_.size(), std::max<std::size_t>(1, static_cast<std::size_t>(std::ceil(
+                                                   kKeptShare * static_cast<double>(subs_.size())))));
+    std::nth_element(subs_.begin(), subs_.begin() + static_cast<std::ptrdiff_t>(kept - 1),
+                     subs_.end());
+    for (std::size_t i = 0; i < kept; ++i) power += subs_[i];
+    power /= static_cast<double>(kept);
+  }
+  subs_.clear();
+  inWindow_ = 0;
+  window(power > 0 ? std::max(10.0 * std::log10(power), kLowestDb) : kLowestDb);
+}
+
+void LevelProfile::Add(const std::vector<Piece>& pieces,
+                       const std::function<void(double db)>& window) {
+  for (const Piece& piece : pieces) {
+    sub_.frames += piece.frames;
+    sub_.sum += piece.sum;
+    sub_.squares += piece.squares;
+    const std::int64_t at = inWindow_;
+    inWindow_ += piece.frames;
+    if (inWindow_ >= windowFrames_) {
       CloseWindow(window);
-    } else if (inSubFrames_ == subFrames_) {
+    } else if (inWindow_ >= SubBlockEnd(at)) {
       CloseSubBlock();
     }
   }
+}
+
+void LevelProfile::Add(const void* samples, std::int64_t frames,
+                       const std::function<void(double db)>& window) {
+  Sum(samples, taken_, frames, pieces_);
+  taken_ += frames;
+  Add(pieces_, window);
 }
 
 void LevelProfile::Finish(const std::function<void(double db)>& window) {

@@ -1,8 +1,9 @@
 // A recording's level as a listener tells programme from the noise between
-// pieces: for every 10 ms window, the power of the channels' mean after a
-// high-pass filter (DC, rumble and the mains hum's fundamental taken out),
-// taken over its quieter sub-blocks of a millisecond, so that a click of a
-// few milliseconds does not make a quiet window loud nor crackle a gap. The
+// pieces: for every 10 ms window, the power of the channels' mean with DC,
+// rumble and the mains hum taken out (a high-pass filter at 100 Hz on the
+// means of sub-blocks of a millisecond, what varies within a sub-block
+// taken as it is), over its quieter sub-blocks, so that a click of a few
+// milliseconds does not make a quiet window loud nor crackle a gap. The
 // noise between pieces then reads as a steady low level, whatever peaks it
 // has, and a fade reads as falling smoothly to it.
 #pragma once
@@ -26,22 +27,38 @@ class LevelProfile {
   // Windows of `windowFrames` frames of a recording shaped as `info`.
   LevelProfile(const wave::SourceInfo& info, std::int64_t windowFrames);
 
-  // Takes the next `frames` frames (samples as the source delivers them)
-  // and hands each window completed on to `window` with its level in dB.
+  // The work comes in two stages, which may run on two threads: the sums of
+  // the channels' mean over each sub-block (of a millisecond or so) touch
+  // every sample; the filter and the windows follow from the sums alone.
+  struct Piece {
+    std::int64_t frames = 0;
+    double sum = 0;      // of the frames' mean of the channels
+    double squares = 0;  // of its squares
+  };
+  // The first stage: frames [first, first + frames) of the recording, as
+  // the source delivers them, as pieces of sub-blocks (a block's ends may
+  // hold part of one).
+  void Sum(const void* samples, std::int64_t first, std::int64_t frames,
+           std::vector<Piece>& pieces) const;
+  // The second: the pieces in the recording's order; hands each window
+  // completed on to `window` with its level in dB.
+  void Add(const std::vector<Piece>& pieces, const std::function<void(double db)>& window);
+  // Both, for the next `frames` frames.
   void Add(const void* samples, std::int64_t frames, const std::function<void(double db)>& window);
   // Hands on the last window, shorter, where frames are left.
   void Finish(const std::function<void(double db)>& window);
 
  private:
-  void Group();
+  // Where the sub-block that holds frame `at` of a window ends.
+  std::int64_t SubBlockEnd(std::int64_t at) const;
   void CloseSubBlock();
   void CloseWindow(const std::function<void(double db)>& window);
 
   wave::SourceInfo info_;
   std::int64_t windowFrames_;
-  std::int64_t subFrames_;  // frames a sub-block
-  std::int64_t group_ = 1;  // frames averaged before the filter
-  // A second-order Butterworth high-pass.
+  std::int64_t subFrames_;
+  std::int64_t subBlocks_;  // a window's; its last takes the remainder
+  // A second-order Butterworth high-pass, run on the sub-blocks' means.
   struct Section {
     double b0, b1, b2, a1, a2;
     double x1 = 0, x2 = 0, y1 = 0, y2 = 0;
@@ -52,15 +69,12 @@ class LevelProfile {
     }
   };
   Section highPass_{};
-  double groupSum_ = 0;
-  std::int64_t inGroup_ = 0;
-  double subPower_ = 0;
-  std::int64_t inSub_ = 0;        // groups in the sub-block under way
-  std::int64_t inSubFrames_ = 0;  // frames in it
-  std::vector<double> subs_;      // the sub-blocks of the window under way
+  Piece sub_;                 // the sub-block under way
+  std::vector<double> subs_;  // the powers of the window's sub-blocks so far
   std::int64_t inWindow_ = 0;
-  std::vector<float> mono_;
-  std::vector<std::int16_t> s16_;
+  std::int64_t taken_ = 0;  // frames taken by the one-call Add
+  std::vector<Piece> pieces_;
+  mutable std::vector<float> mono_;
 };
 
 // The levels of windows [first, first + count) of `source`, as a pass over

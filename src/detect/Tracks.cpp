@@ -33,6 +33,13 @@ constexpr double kLeastLoudShare = 0.5;
 // noise's own level), or the middle one where they span less than twice
 // that: clear of the noise, and low enough to keep a fade-out whole.
 constexpr std::size_t kAboveNoise = 12;  // steps of 0.5 dB
+// A floor that fits the detection rule to given gaps this nearly as well
+// as the best one is as good; the one chosen lies this many steps above the
+// lowest such.
+constexpr double kNearlyBest = 0.8;
+// Floors that agree over 2 dB at least are steady.
+constexpr std::size_t kSteadyFloors = 4;
+constexpr std::size_t kClearOfNoise = 4;
 // What a floor that gives the tracks counts for at the least, so that the
 // widest stretch wins where none is clear.
 constexpr double kLeastWorth = 0.01;
@@ -284,6 +291,18 @@ TrackChoice TrackSurvey::ChooseAt(const RunSurvey& survey, std::size_t floor, in
   return choice;
 }
 
+std::vector<SilentRun> TrackSurvey::RunsAt(const TrackChoice& choice) const {
+  std::size_t floor = 0;
+  for (std::size_t k = 1; k < floorsDb_.size(); ++k) {
+    if (std::fabs(floorsDb_[k] - choice.floorDb) < std::fabs(floorsDb_[floor] - choice.floorDb))
+      floor = k;
+  }
+  std::vector<SilentRun> runs = (choice.declicked ? declicked_ : raw_).Longest(floor);
+  std::sort(runs.begin(), runs.end(),
+            [](const SilentRun& a, const SilentRun& b) { return a.first < b.first; });
+  return runs;
+}
+
 TrackChoice TrackSurvey::Choose(int tracks, std::optional<double> floorDb, double lowDb,
                                 double highDb, std::int64_t minWindows) const {
   TrackChoice best;
@@ -352,6 +371,15 @@ TrackChoice TrackSurvey::Choose(int tracks, std::optional<double> floorDb, doubl
 
 TrackChoice TrackSurvey::Suggest(std::optional<std::int64_t> gapWindows, double lowDb,
                                  double highDb, std::int64_t shortestGap, bool declicking) const {
+  std::vector<TrackChoice> choices =
+      Suggestions(gapWindows, lowDb, highDb, shortestGap, declicking, 1);
+  return choices.empty() ? TrackChoice{} : choices.front();
+}
+
+std::vector<TrackChoice> TrackSurvey::Suggestions(std::optional<std::int64_t> gapWindows,
+                                                  double lowDb, double highDb,
+                                                  std::int64_t shortestGap, bool declicking,
+                                                  std::size_t most) const {
   // For each floor the clearest split of its silences into gaps and pauses;
   // then the count of parts that the most floors agree on, weighted by how
   // clear each floor's split is: clear and steady.
@@ -365,7 +393,7 @@ TrackChoice TrackSurvey::Suggest(std::optional<std::int64_t> gapWindows, double 
   std::map<std::pair<bool, std::size_t>, double> evidence;
   for (const RunSurvey* survey : {&raw_, &declicked_}) {
     const bool declicked = survey == &declicked_;
-    if (declicked && !declicking) continue;
+    if (declicked && (!declicking || measure_ == Measure::Programme)) continue;
     for (std::size_t floor = 0; floor < limits_.size(); ++floor) {
       const double db = FloorDb(floor);
       if (db < lowDb || db > highDb || !survey->AnyLoud(floor) || !MostlyLoud(*survey, floor))
@@ -374,7 +402,8 @@ TrackChoice TrackSurvey::Suggest(std::optional<std::int64_t> gapWindows, double 
       Split best{floor, declicked, 0, 0};
       for (std::size_t j = 1; j <= runs.size(); ++j) {
         const std::int64_t taken = runs[j - 1].windows;
-        const std::int64_t next = j < runs.size() ? runs[j].windows : 0;
+        // Past the last run counted, runs just too short to be may lie.
+        const std::int64_t next = j < runs.size() ? runs[j].windows : survey->Shortest() - 1;
         if (gapWindows && !(taken > *gapWindows && next <= *gapWindows)) continue;
         if (!gapWindows && taken < shortestGap) break;
         const double ratio =
@@ -386,36 +415,154 @@ TrackChoice TrackSurvey::Suggest(std::optional<std::int64_t> gapWindows, double 
       evidence[{declicked, best.gaps}] += std::log(best.ratio);
     }
   }
-  TrackChoice choice;
-  if (evidence.empty()) return choice;
   // Clicks taken out must be clearly better supported to be preferred.
-  auto weight = [&](const auto& entry) { return entry.second / (entry.first.first ? 1.5 : 1.0); };
-  const auto winner =
-      std::max_element(evidence.begin(), evidence.end(),
-                       [&](const auto& a, const auto& b) { return weight(a) < weight(b); });
-  const std::vector<Split>& splits = byCount[winner->first];
-  // Of the floors that agree, the one clear of the noise.
-  std::size_t settled = 0;
-  while (settled + 1 < splits.size() / 2 + 1 &&
-         splits[settled].floor < splits.front().floor + kAboveNoise)
-    ++settled;
-  const Split& middle = splits[settled];
-  const RunSurvey& survey = middle.declicked ? declicked_ : raw_;
-  const std::vector<SilentRun> runs = survey.Longest(middle.floor);
-  choice.found = true;
-  choice.parts = static_cast<int>(middle.gaps) + 1;
-  choice.floorDb = FloorDb(middle.floor);
-  choice.declicked = middle.declicked;
-  choice.gaps.assign(runs.begin(), runs.begin() + static_cast<std::ptrdiff_t>(middle.gaps));
-  std::sort(choice.gaps.begin(), choice.gaps.end(),
-            [](const SilentRun& a, const SilentRun& b) { return a.first < b.first; });
-  if (middle.gaps < runs.size()) choice.runnerUp = runs[middle.gaps];
-  choice.margin = middle.ratio;
-  choice.floors = static_cast<int>(splits.size());
-  choice.mostParts = static_cast<int>(survey.Runs(middle.floor)) + 1;
-  choice.firstLoud = survey.FirstLoud(middle.floor);
-  choice.lastLoud = survey.LastLoud(middle.floor);
-  return choice;
+  using Entry = std::pair<std::pair<bool, std::size_t>, double>;
+  std::vector<Entry> ranked(evidence.begin(), evidence.end());
+  for (Entry& entry : ranked) entry.second /= entry.first.first ? 1.5 : 1.0;
+  std::stable_sort(ranked.begin(), ranked.end(),
+                   [](const Entry& a, const Entry& b) { return a.second > b.second; });
+  if (measure_ == Measure::Programme) {
+    // On the programme's level, the gaps between pieces lie at the noise
+    // and quiet music above it: the count of the lowest floors that agree
+    // for a while comes first, its floors alone standing for it; the
+    // others follow by their support.
+    std::vector<Split> all;
+    for (const auto& [key, splits] : byCount) all.insert(all.end(), splits.begin(), splits.end());
+    std::sort(all.begin(), all.end(),
+              [](const Split& a, const Split& b) { return a.floor < b.floor; });
+    for (std::size_t i = 0; i < all.size();) {
+      std::size_t end = i + 1;
+      while (end < all.size() && all[end].gaps == all[i].gaps &&
+             all[end].floor == all[end - 1].floor + 1)
+        ++end;
+      if (end - i >= kSteadyFloors) {
+        const std::pair<bool, std::size_t> key{false, all[i].gaps};
+        byCount[key].assign(all.begin() + static_cast<std::ptrdiff_t>(i),
+                            all.begin() + static_cast<std::ptrdiff_t>(end));
+        const auto lowest = std::find_if(ranked.begin(), ranked.end(),
+                                         [&](const Entry& e) { return e.first == key; });
+        std::rotate(ranked.begin(), lowest, lowest + 1);
+        break;
+      }
+      i = end;
+    }
+  }
+  std::vector<TrackChoice> choices;
+  for (const Entry& entry : ranked) {
+    if (choices.size() == most) break;
+    // A count already offered, as recorded or with its clicks taken out.
+    if (std::any_of(choices.begin(), choices.end(), [&](const TrackChoice& c) {
+          return c.parts == static_cast<int>(entry.first.second) + 1;
+        }))
+      continue;
+    const std::vector<Split>& splits = byCount[entry.first];
+    // Of the floors that agree, the one clear of the noise.
+    std::size_t settled = 0;
+    while (settled + 1 < splits.size() / 2 + 1 &&
+           splits[settled].floor < splits.front().floor + kAboveNoise)
+      ++settled;
+    const Split& middle = splits[settled];
+    const RunSurvey& survey = middle.declicked ? declicked_ : raw_;
+    const std::vector<SilentRun> runs = survey.Longest(middle.floor);
+    TrackChoice choice;
+    choice.found = true;
+    choice.parts = static_cast<int>(middle.gaps) + 1;
+    choice.floorDb = FloorDb(middle.floor);
+    choice.declicked = middle.declicked;
+    choice.gaps.assign(runs.begin(), runs.begin() + static_cast<std::ptrdiff_t>(middle.gaps));
+    std::sort(choice.gaps.begin(), choice.gaps.end(),
+              [](const SilentRun& a, const SilentRun& b) { return a.first < b.first; });
+    if (middle.gaps < runs.size()) choice.runnerUp = runs[middle.gaps];
+    choice.margin = middle.ratio;
+    choice.worth = entry.second;
+    choice.floors = static_cast<int>(splits.size());
+    choice.mostParts = static_cast<int>(survey.Runs(middle.floor)) + 1;
+    choice.firstLoud = survey.FirstLoud(middle.floor);
+    choice.lastLoud = survey.LastLoud(middle.floor);
+    choices.push_back(choice);
+  }
+  return choices;
+}
+
+RuleFit TrackSurvey::Fit(const std::vector<SilentRun>& gaps, double lowDb, double highDb,
+                         bool declicking) const {
+  // Per floor: the shortest of the longest silences inside each gap, and
+  // the longest silence anywhere else (in a gap beside its longest one, or
+  // between the gaps): the rule parts at the gaps alone with a gap length
+  // between the two.
+  struct AtFloor {
+    bool declicked = false;
+    std::size_t floor = 0;
+    std::int64_t inside = 0, outside = 0;
+    double ratio = 0;
+  };
+  std::vector<AtFloor> fits;
+  for (const RunSurvey* survey : {&raw_, &declicked_}) {
+    const bool declicked = survey == &declicked_;
+    if (declicked && (!declicking || measure_ == Measure::Programme)) continue;
+    for (std::size_t floor = 0; floor < limits_.size(); ++floor) {
+      const double db = FloorDb(floor);
+      if (db < lowDb || db > highDb || !survey->AnyLoud(floor)) continue;
+      // Sound before the first gap and after the last.
+      if (!gaps.empty() && (survey->FirstLoud(floor) >= gaps.front().first ||
+                            survey->LastLoud(floor) < gaps.back().End()))
+        continue;
+      std::vector<std::int64_t> longest(gaps.size(), 0);
+      std::int64_t outside = 0;
+      bool whole = true;  // no track silent from gap to gap
+      for (const SilentRun& run : survey->Longest(floor)) {
+        // The gap the run lies in, if any: the first ending after it starts.
+        const auto gap = std::upper_bound(gaps.begin(), gaps.end(), run.first,
+                                          [](std::int64_t first, const SilentRun& g) {
+                                            return first < g.End();
+                                          });
+        if (gap == gaps.end() || gap->first >= run.End()) {
+          outside = std::max(outside, run.windows);
+          continue;
+        }
+        if (gap + 1 != gaps.end() && (gap + 1)->first < run.End()) {
+          whole = false;
+          break;
+        }
+        std::int64_t& best = longest[static_cast<std::size_t>(gap - gaps.begin())];
+        outside = std::max(outside, std::min(best, run.windows));
+        best = std::max(best, run.windows);
+      }
+      const std::int64_t inside =
+          gaps.empty() ? windows_ : *std::min_element(longest.begin(), longest.end());
+      if (!whole || inside == 0) continue;
+      fits.push_back({declicked, floor, inside, outside,
+                      static_cast<double>(inside) /
+                          static_cast<double>(std::max<std::int64_t>(1, outside))});
+    }
+  }
+  RuleFit fit;
+  double best = 0;
+  for (const AtFloor& f : fits) best = std::max(best, f.ratio / (f.declicked ? 1.5 : 1.0));
+  if (best < kClearRatio) return fit;
+  // Of the floors that part nearly as clearly as the best, the lowest (the
+  // one that keeps most of the fades) raised a little clear of the noise,
+  // as recorded where that does.
+  for (bool declicked : {false, true}) {
+    std::vector<const AtFloor*> good;
+    for (const AtFloor& f : fits) {
+      if (f.declicked == declicked && f.ratio / (declicked ? 1.5 : 1.0) >= kNearlyBest * best)
+        good.push_back(&f);
+    }
+    if (good.empty()) continue;
+    std::size_t pick = 0;
+    while (pick + 1 < good.size() && good[pick + 1]->floor == good[pick]->floor + 1 &&
+           good[pick + 1]->floor <= good.front()->floor + kClearOfNoise)
+      ++pick;
+    const AtFloor& f = *good[pick];
+    fit.found = true;
+    fit.floorDb = FloorDb(f.floor);
+    fit.declicked = declicked;
+    fit.inside = f.inside;
+    fit.outside = f.outside;
+    return fit;
+  }
+  return fit;
 }
 
 }  // namespace corvella::detect

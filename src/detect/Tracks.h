@@ -73,6 +73,8 @@ class RunSurvey {
   std::int64_t Loud(std::size_t floor) const;
   // The windows in the runs counted at a floor.
   std::int64_t InRuns(std::size_t floor) const { return inRuns_[floor]; }
+  // Runs shorter than this are not counted.
+  std::int64_t Shortest() const { return shortest_; }
 
  private:
   std::vector<double> limits_;
@@ -112,6 +114,18 @@ struct TrackChoice {
   int floors = 0;     // of a suggestion: the floors that agree on its count
 };
 
+// How the detection rule parts a recording at chosen gaps and nowhere else:
+// at `floorDb` (with clicks taken out where `declicked`), every gap holds
+// a silence of `inside` windows or more and no other silence is longer
+// than `outside` windows, so a gap length between the two does it.
+struct RuleFit {
+  bool found = false;
+  double floorDb = 0;
+  bool declicked = false;
+  std::int64_t inside = 0;
+  std::int64_t outside = 0;
+};
+
 // Every window's peak at every floor of the grid, twice: as recorded, and
 // with the clicks taken out.
 class TrackSurvey {
@@ -148,6 +162,20 @@ class TrackSurvey {
   // `declicking`, only the windows as recorded are looked at.
   TrackChoice Suggest(std::optional<std::int64_t> gapWindows, double lowDb, double highDb,
                       std::int64_t shortestGap, bool declicking) const;
+  // The same for the `most` counts best supported, the best first, each as
+  // its floors chose it (`worth`: how well supported).
+  std::vector<TrackChoice> Suggestions(std::optional<std::int64_t> gapWindows, double lowDb,
+                                       double highDb, std::int64_t shortestGap, bool declicking,
+                                       std::size_t most) const;
+  // The floor at which the windows' peaks part the recording at `gaps` (in
+  // time order, found on another measure of the same windows) and nowhere
+  // else most clearly, between `lowDb` and `highDb`; not found where none
+  // does clearly.
+  RuleFit Fit(const std::vector<SilentRun>& gaps, double lowDb, double highDb,
+              bool declicking) const;
+  // The silences between loud windows a choice's floor kept (the longest
+  // of them, up to kKept), in time order.
+  std::vector<SilentRun> RunsAt(const TrackChoice& choice) const;
 
  private:
   TrackChoice ChooseAt(const RunSurvey& survey, std::size_t floor, int tracks,

@@ -135,18 +135,13 @@ wave::Error Draw(wave::Source& source, const Request& request, detect::Progress&
   picture.floorDb = params.thresholdDb && info.bits != 16 ? *params.thresholdDb
                                                           : detect::AmplitudeDb(params.noiseFloor);
   picture.columns = Columns(info, request.pictureColumns);
-  picture.levels = detect::LevelHistogram(batch::LowestDbFor(info));
   const std::int64_t windowFrames = batch::WindowFramesFor(info.rate);
-  detect::PartSurvey survey(picture.levels.Lowest(), windowFrames,
-                            detect::GapFrames(params.gapThreshold, info.rate));
+  batch::WindowSurvey survey(info, detect::GapFrames(params.gapThreshold, info.rate));
   ScanAhead scan(source, params, plan, progress);
   const wave::Error error = detect::MeasureAll(
       source, progress, picture.columns, windowFrames,
-      [&](double peak, std::int64_t) {
-        picture.levels.Add(peak);
-        survey.Add(picture.levels.Db(peak));
-      },
-      [&](detect::PartSpan& part) { return scan.NextPart(part); }, parts);
+      [&](double peak, std::int64_t) { survey.Add(peak); },
+      [&](detect::PartSpan& part) { return scan.NextPart(part); }, parts, &survey);
   if (error) return error == wave::ErrorCode::UnableToRead ? ReadFailure(source) : error;
   if (scan.Result().readFailed) return {wave::ErrorCode::UnableToRead, scan.Failure()};
   if (scan.Result().stopped) return wave::ErrorCode::Stopped;
@@ -154,9 +149,15 @@ wave::Error Draw(wave::Source& source, const Request& request, detect::Progress&
     (part.end - part.start >= plan.minFrames ? picture.found : picture.dropped).push_back(part);
   }
   survey.Finish();
+  // The floor `levels` suggests for the same recording and gap, on the
+  // levels it shows with it.
+  batch::Suggestion suggestion;
+  const wave::Error suggested =
+      batch::Suggest(source, survey, params, request.gapGiven, progress, suggestion);
+  if (suggested) return suggested == wave::ErrorCode::UnableToRead ? ReadFailure(source) : suggested;
+  picture.levels = suggestion.tracks > 0 ? survey.ProgrammeLevels() : survey.Levels();
   picture.estimate = detect::EstimateLevels(picture.levels);
-  picture.suggestionDb =
-      detect::SuggestThreshold(picture.estimate, detect::FindStableRange(survey, picture.levels));
+  picture.suggestionDb = suggestion.FloorDb();
   return {};
 }
 
@@ -175,6 +176,71 @@ wave::Error MeasureWhileScanning(wave::Source& source, const Request& request,
   if (scan.Result().readFailed) return {wave::ErrorCode::UnableToRead, scan.Failure()};
   if (scan.Result().stopped) return wave::ErrorCode::Stopped;
   return {};
+}
+
+// A recording this long is rarely one piece; parts this many and this
+// short are rarely what was wanted; a cut at a silence this much shorter
+// than the others is rarely a gap between tracks.
+constexpr double kLongRecording = 300;  // seconds
+constexpr double kMostlyWhole = 0.9;
+constexpr std::size_t kManyParts = 100;
+constexpr double kTinyPart = 2;  // seconds
+constexpr double kShortCut = 0.25;
+constexpr double kShortTrack = 0.1;
+
+std::int64_t Median(std::vector<std::int64_t> values) {
+  std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
+  return values[values.size() / 2];
+}
+
+// What the parts a rule found give a listener reason to doubt.
+std::optional<Doubt> DoubtOfParts(const std::vector<detect::PartSpan>& parts,
+                                  const wave::SourceInfo& info) {
+  if (parts.size() == 1 && detect::Seconds(info.frames, info.rate) >= kLongRecording &&
+      static_cast<double>(parts[0].end - parts[0].start) >= kMostlyWhole * static_cast<double>(info.frames))
+    return Doubt{Doubt::Kind::OneForAll, 1, info.frames, 0, 0};
+  if (parts.size() >= kManyParts) {
+    std::vector<std::int64_t> lengths;
+    for (const detect::PartSpan& part : parts) lengths.push_back(part.end - part.start);
+    const std::int64_t median = Median(lengths);
+    if (detect::Seconds(median, info.rate) < kTinyPart)
+      return Doubt{Doubt::Kind::ManyTiny, parts.size(), median, 0, 0};
+  }
+  return std::nullopt;
+}
+
+// Tracks parted at a silence far shorter than the others between them, as
+// the floor they were parted at measures the silences.
+std::optional<Doubt> DoubtOfTracks(const detect::TrackChoice& choice,
+                                   const std::vector<detect::PartSpan>& tracks,
+                                   std::int64_t window) {
+  // A track far shorter than the rest: a title too many, cut from a pause.
+  if (tracks.size() >= 3) {
+    std::vector<std::int64_t> lengths;
+    std::size_t shortest = 0;
+    for (std::size_t k = 0; k < tracks.size(); ++k) {
+      lengths.push_back(tracks[k].end - tracks[k].start);
+      if (lengths[k] < lengths[shortest]) shortest = k;
+    }
+    const std::int64_t typical = Median(lengths);
+    if (static_cast<double>(lengths[shortest]) < kShortTrack * static_cast<double>(typical)) {
+      return Doubt{Doubt::Kind::ShortTrack, tracks.size(), lengths[shortest], typical,
+                   tracks[shortest].start};
+    }
+  }
+  if (choice.gaps.size() < 2) return std::nullopt;
+  std::size_t shortest = 0;
+  std::vector<std::int64_t> others;
+  for (std::size_t k = 1; k < choice.gaps.size(); ++k) {
+    if (choice.gaps[k].windows < choice.gaps[shortest].windows) shortest = k;
+  }
+  for (std::size_t k = 0; k < choice.gaps.size(); ++k) {
+    if (k != shortest) others.push_back(choice.gaps[k].windows);
+  }
+  const std::int64_t cut = choice.gaps[shortest].windows, typical = Median(others);
+  if (static_cast<double>(cut) >= kShortCut * static_cast<double>(typical)) return std::nullopt;
+  return Doubt{Doubt::Kind::ShortCut, choice.gaps.size() + 1, cut * window, typical * window,
+               choice.gaps[shortest].first * window};
 }
 
 // Where another silence nearly as long as one chosen could have parted the
@@ -203,6 +269,8 @@ wave::Error FindTracks(wave::Source& source, const Request& request, detect::Pro
   tracks.tracks = request.tracks && *request.tracks > 0 ? *request.tracks
                                                         : static_cast<int>(request.titles.size());
   tracks.floorDb = request.floorDb;
+  tracks.anchors = request.anchors;
+  tracks.listSeconds = request.listSeconds;
   tracks.minFrames = detect::FramesFromSeconds(
       request.minPart > 0 ? request.minPart : kShortestTrack, info.rate);
   auto survey = std::make_shared<batch::WindowSurvey>(
@@ -216,8 +284,7 @@ wave::Error FindTracks(wave::Source& source, const Request& request, detect::Pro
     error = detect::MeasureAll(
         source, progress, found.picture->columns, survey->WindowFrames(),
         [&](double peak, std::int64_t) { survey->Add(peak); },
-        [](detect::PartSpan&) { return false; }, none,
-        [&](const void* samples, std::int64_t frames) { survey->AddSamples(samples, frames); });
+        [](detect::PartSpan&) { return false; }, none, survey.get());
     if (!error) survey->Finish();
   } else {
     error = batch::SurveyWindows(source, progress, *survey);
@@ -227,8 +294,11 @@ wave::Error FindTracks(wave::Source& source, const Request& request, detect::Pro
   if (error == wave::ErrorCode::UnableToRead) error = ReadFailure(source);
   if (error) return error;
   found.choice = chosen.choice;
+  found.misfits = chosen.misfits;
+  found.anchored = chosen.anchored;
   if (!chosen.choice.found) return wave::ErrorCode::TracksNotFound;
   found.fragile = FragilityOf(chosen.choice, chosen.parts, survey->WindowFrames());
+  found.doubt = DoubtOfTracks(chosen.choice, chosen.parts, survey->WindowFrames());
   batch::PlanOptions plan = request.Plan(info.rate);
   plan.minFrames = 0;  // no track is shorter
   parts = batch::PlanParts(chosen.parts, info.frames, plan);
@@ -241,10 +311,11 @@ wave::Error FindTracks(wave::Source& source, const Request& request, detect::Pro
     PictureSurvey& picture = *found.picture;
     picture.found = chosen.parts;
     picture.floorDb = chosen.choice.floorDb;
-    picture.levels = survey->Levels();
+    // The programme's levels the tracks were parted on, and the floor
+    // `levels --tracks` suggests: the one they were parted at.
+    picture.levels = survey->ProgrammeLevels();
     picture.estimate = detect::EstimateLevels(picture.levels);
-    picture.suggestionDb = detect::SuggestThreshold(
-        picture.estimate, detect::FindStableRange(survey->Parts(), picture.levels));
+    picture.suggestionDb = chosen.choice.floorDb;
   }
   return {};
 }
@@ -356,7 +427,15 @@ wave::Error FindParts(wave::Source& source, const Request& request, detect::Prog
       };
     }
     error = FindByRule(source, request, progress, spans, found, early);
-    if (streamed) return error;
+    if (streamed) {
+      if (!error) {
+        std::vector<detect::PartSpan> given;
+        for (const Part& part : found.parts) given.push_back(part.span);
+        found.doubt = DoubtOfParts(given, info);
+      }
+      return error;
+    }
+    if (!error) found.doubt = DoubtOfParts(spans, info);
   }
   // A failed read keeps only what a search by the rule found before it.
   if (error && (error != wave::ErrorCode::UnableToRead || request.tracks || request.cuts))

@@ -44,6 +44,11 @@ struct Request {
   // recording the list says it was made from (its length and rate).
   std::vector<wave::TrackTags> titles;
   std::optional<std::int64_t> titlesFrames, titlesRate;
+  // Where the list expects each track after the first to begin, in seconds
+  // after the first, and how long it says they last together (TrackList's
+  // Anchors and Total): the tracks are looked for there.
+  std::vector<double> anchors;
+  std::optional<double> listSeconds;
   // How parts are named: the recording's path as given, and the parts'
   // extension where it is not the recording's own (".flac").
   std::string path;
@@ -52,6 +57,9 @@ struct Request {
   bool peaks = false;
   // Survey the recording for a picture of this many columns (0: none).
   std::size_t pictureColumns = 0;
+  // The gap in `detect` is the user's: the picture's suggested floor is
+  // found at it, as `levels` would.
+  bool gapGiven = false;
   // Every part is tagged with the count of all: none is handed on before
   // all are known.
   bool wholeFirst = false;
@@ -86,6 +94,21 @@ struct Fragility {
   std::int64_t chosenStart = 0, chosenLength = 0;      // the shortest silence taken
 };
 
+// A result no error stops but a listener would doubt.
+struct Doubt {
+  enum class Kind {
+    OneForAll,  // one part holds a long recording whole
+    ManyTiny,   // hundreds of parts, most of them a second or two long
+    ShortCut,   // the count of tracks forces a cut at a silence far shorter than the others
+    ShortTrack,  // or makes a track far shorter than the others
+  };
+  Kind kind = Kind::OneForAll;
+  std::size_t parts = 0;
+  std::int64_t frames = 0;   // the recording's length; the parts' median; the short silence's
+  std::int64_t typical = 0;  // ShortCut, ShortTrack: the median of the others
+  std::int64_t at = 0;       // ShortCut, ShortTrack: where the short one begins
+};
+
 struct Found {
   // The parts kept, in order: after a failed read, those whose ends were
   // known before it (none where the whole recording is in doubt, or where
@@ -98,6 +121,12 @@ struct Found {
   std::optional<detect::TrackChoice> choice;
   std::shared_ptr<const batch::WindowSurvey> survey;
   std::optional<Fragility> fragile;
+  std::optional<Doubt> doubt;
+  // Where the track list's times do not fit the recording, and whether the
+  // tracks were taken where its times point rather than at the clearest
+  // silences.
+  std::vector<batch::ListMisfit> misfits;
+  bool anchored = false;
 };
 
 // Takes each part as soon as it is final, while the search goes on.

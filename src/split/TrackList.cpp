@@ -86,8 +86,83 @@ bool BareNumber(const std::string& title) {
   return at + 1 == title.size() && std::strchr(".):-", title[at]) != nullptr;
 }
 
+// A track's duration as sleeves print it: "3:05", "12:40", "1:02:17".
+std::optional<double> DurationOf(std::string_view text) {
+  int fields[3] = {0, 0, 0};
+  std::size_t count = 0, digits = 0;
+  for (const char c : text) {
+    if (std::isdigit(static_cast<unsigned char>(c))) {
+      if (++digits > 3 || (count > 0 && digits > 2)) return std::nullopt;
+      fields[count] = fields[count] * 10 + (c - '0');
+    } else if (c == ':' && digits > 0 && count < 2) {
+      ++count;
+      digits = 0;
+    } else {
+      return std::nullopt;
+    }
+  }
+  if (count == 0 || digits != 2) return std::nullopt;
+  for (std::size_t k = 1; k <= count; ++k) {
+    if (fields[k] > 59) return std::nullopt;
+  }
+  if (count == 2) return fields[0] * 3600.0 + fields[1] * 60.0 + fields[2];
+  return fields[0] * 60.0 + fields[1];
+}
+
+// "A1", "12", "3.": the side or number column of a tabbed list.
+bool NumberColumn(std::string_view text) {
+  std::size_t at = 0;
+  if (at < text.size() && std::isalpha(static_cast<unsigned char>(text[at]))) ++at;
+  const std::size_t digits = at;
+  while (at < text.size() && std::isdigit(static_cast<unsigned char>(text[at]))) ++at;
+  if (at == digits || at - digits > 3) return false;
+  if (at < text.size() && (text[at] == '.' || text[at] == ')')) ++at;
+  return at == text.size();
+}
+
+// A line's duration where it stands apart from the title: in brackets at
+// the end (always), or bare at the end or the start (`bare`: only in a
+// list whose every title has one there).
+struct Timed {
+  std::string title;
+  std::optional<double> seconds;
+};
+
+Timed Bracketed(const std::string& line) {
+  if (line.size() < 6) return {line, std::nullopt};
+  const char close = line.back();
+  const char open = close == ')' ? '(' : close == ']' ? '[' : '\0';
+  const std::size_t at = open ? line.rfind(open) : std::string::npos;
+  if (at == std::string::npos || at == 0) return {line, std::nullopt};
+  const auto seconds = DurationOf(Trim(std::string_view(line).substr(at + 1, line.size() - at - 2)));
+  if (!seconds) return {line, std::nullopt};
+  std::string title = Trim(std::string_view(line).substr(0, at));
+  return {title.empty() ? line : title, title.empty() ? std::nullopt : seconds};
+}
+
+Timed TrailingTime(const std::string& line) {
+  const std::size_t space = line.find_last_of(" \t");
+  if (space == std::string::npos) return {line, std::nullopt};
+  const auto seconds = DurationOf(std::string_view(line).substr(space + 1));
+  std::string title = Trim(std::string_view(line).substr(0, space));
+  // "Title - 3:05"
+  if (title.size() > 2 && (title.back() == '-')) title = Trim(std::string_view(title).substr(0, title.size() - 1));
+  if (!seconds || title.empty()) return {line, std::nullopt};
+  return {title, seconds};
+}
+
+Timed LeadingTime(const std::string& line) {
+  const std::size_t space = line.find_first_of(" \t");
+  if (space == std::string::npos) return {line, std::nullopt};
+  const auto seconds = DurationOf(std::string_view(line).substr(0, space));
+  std::string title = Trim(std::string_view(line).substr(space + 1));
+  if (!seconds || title.empty()) return {line, std::nullopt};
+  return {title, seconds};
+}
+
 std::string ParseText(const std::string& text, TrackList& names) {
   const auto lines = TextLines(text);
+  std::vector<bool> tabbed;  // a title from a column: no number to take off
   for (std::size_t i = 0; i < lines.size(); ++i) {
     const std::string line = Trim(lines[i]);
     if (line.empty()) continue;
@@ -109,7 +184,50 @@ std::string ParseText(const std::string& text, TrackList& names) {
       if (header) continue;
     }
     if (names.tracks.size() == kMostTracks) return LineText(i) + ": more than 999 titles";
-    names.tracks.push_back({line, "", std::nullopt});
+    TrackTitle track{line, "", std::nullopt, std::nullopt, std::nullopt};
+    if (line.find('\t') != std::string::npos) {
+      // Columns: the number goes, the first duration is the track's, the
+      // first text its title and the next its artist.
+      std::vector<std::string> texts;
+      std::string_view rest = line;
+      while (!rest.empty() || texts.empty()) {
+        const std::size_t tab = rest.find('\t');
+        const std::string column = Trim(rest.substr(0, tab));
+        rest = tab == std::string_view::npos ? std::string_view() : rest.substr(tab + 1);
+        const auto seconds = DurationOf(column);
+        if (seconds && !track.seconds) {
+          track.seconds = seconds;
+        } else if (!column.empty() && !(texts.empty() && NumberColumn(column))) {
+          texts.push_back(column);
+        }
+        if (tab == std::string_view::npos) break;
+      }
+      if (texts.empty()) return LineText(i) + ": a line of columns without a title";
+      track.title = texts[0];
+      if (texts.size() > 1) track.artist = texts[1];
+      tabbed.push_back(true);
+    } else {
+      const Timed timed = Bracketed(line);
+      track.title = timed.title;
+      track.seconds = timed.seconds;
+      tabbed.push_back(false);
+    }
+    names.tracks.push_back(std::move(track));
+  }
+  // A bare time at the end or the start of the line is a duration only
+  // where every title has one there: "10:15 Saturday Night" alone is a title.
+  for (const auto& take : {TrailingTime, LeadingTime}) {
+    const bool every = std::all_of(names.tracks.begin(), names.tracks.end(), [&](const TrackTitle& t) {
+      return t.seconds || take(t.title).seconds;
+    });
+    if (!every) continue;
+    for (TrackTitle& track : names.tracks) {
+      if (track.seconds) continue;
+      const Timed timed = take(track.title);
+      track.title = timed.title;
+      track.seconds = timed.seconds;
+    }
+    break;
   }
   // Side numbers ("A1 ", "B2) ") are taken off only in a list whose every
   // title is numbered, so that "U2 Live" in a plain list keeps its name.
@@ -118,7 +236,7 @@ std::string ParseText(const std::string& text, TrackList& names) {
   });
   for (std::size_t k = 0; k < names.tracks.size(); ++k) {
     std::string& title = names.tracks[k].title;
-    title = WithoutNumber(title, k + 1, sides);
+    if (!tabbed[k]) title = WithoutNumber(title, k + 1, sides);
     if (BareNumber(title)) {
       return "title " + std::to_string(k + 1) + " (\"" + Printable(title) +
              "\"): a track number without a title";
@@ -266,6 +384,9 @@ std::string ParseJsonNames(const std::string& text, const std::string& file, Tra
       return where + ": no title, where " + std::to_string(titled) +
              (titled == 1 ? " other part has one" : " other parts have one");
     if (track.title.empty()) track.title = batch::SplitFileName(output).stem;
+    const auto start = part.find("start_frame");
+    if (start != part.end() && start->is_number_integer() && start->get<std::int64_t>() >= 0)
+      track.startFrame = start->get<std::int64_t>();
     names.tracks.push_back(std::move(track));
   }
   return "";
@@ -332,6 +453,33 @@ wave::Error CheckListFits(const TrackList& list, const wave::SourceInfo& info) {
                                         known(list.frames) + " frames at " + known(list.rate) +
                                         " Hz, and this one has " + std::to_string(info.frames) +
                                         " frames at " + std::to_string(info.rate) + " Hz"};
+}
+
+std::vector<double> TrackList::Anchors() const {
+  std::vector<double> anchors;
+  if (tracks.size() < 2) return anchors;
+  const auto all = [&](auto has) { return std::all_of(tracks.begin(), tracks.end(), has); };
+  if (all([](const TrackTitle& t) { return t.cueStart.has_value(); })) {
+    for (std::size_t k = 1; k < tracks.size(); ++k)
+      anchors.push_back(static_cast<double>(*tracks[k].cueStart - *tracks[0].cueStart) / 75);
+  } else if (rate && *rate > 0 && all([](const TrackTitle& t) { return t.startFrame.has_value(); })) {
+    for (std::size_t k = 1; k < tracks.size(); ++k)
+      anchors.push_back(static_cast<double>(*tracks[k].startFrame - *tracks[0].startFrame) /
+                        static_cast<double>(*rate));
+  } else if (Total()) {
+    double at = 0;
+    for (std::size_t k = 0; k + 1 < tracks.size(); ++k) anchors.push_back(at += *tracks[k].seconds);
+  }
+  return anchors;
+}
+
+std::optional<double> TrackList::Total() const {
+  double total = 0;
+  for (const TrackTitle& track : tracks) {
+    if (!track.seconds) return std::nullopt;
+    total += *track.seconds;
+  }
+  return total;
 }
 
 std::vector<wave::TrackTags> TitlesOf(const TrackList& list, const SideTags& given) {

@@ -19,6 +19,10 @@ struct TrackTitle {
   std::string artist;  // the track's own performer, where the list names one
   // Where a cue sheet's INDEX 01 puts the track, in 1/75 s.
   std::optional<std::int64_t> cueStart;
+  // How long a list typed from a sleeve says the track lasts ("3:05"), in
+  // seconds; where a listing's JSON puts it, in frames of its rate.
+  std::optional<double> seconds;
+  std::optional<std::int64_t> startFrame;
 };
 
 struct TrackList {
@@ -27,12 +31,23 @@ struct TrackList {
   std::string artist, album, date;
   // The recording a listing's JSON was made from: its length and rate.
   std::optional<std::int64_t> frames, rate;
+
+  // Where the list expects each track after the first to begin, in seconds
+  // from the first one's beginning: from the durations of every track
+  // before it, or from the starts a cue sheet or listing gives. Empty where
+  // the list does not say for every track.
+  std::vector<double> Anchors() const;
+  // The durations of all the tracks together, where each has one.
+  std::optional<double> Total() const;
 };
 
 // Reads a track list, its kind recognised from the content: JSON (as a
 // listing writes it), a cue sheet, or plain text. Plain text takes one
 // title a line; blank lines are skipped, and a track number before a title
-// ("1. ", "01 - ", "A1 ", or "7 " on the seventh title) is left out; lines
+// ("1. ", "01 - ", "A1 ", or "7 " on the seventh title) is left out, and so
+// is a duration ("Title (3:05)", "Title [3:05]"; "Title 3:05" and "3:05
+// Title" where every title has one); columns parted by tabs are read as
+// side or number, title, duration and artist, in any order; lines
 // "Artist:", "Album:" and "Date:" (or "Year:") before the first title give
 // the side's. A cue sheet gives its tracks' TITLE and PERFORMER, the
 // side's from before the first track, and REM DATE. JSON takes each part's
