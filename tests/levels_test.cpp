@@ -10,6 +10,7 @@
 #include <random>
 #include <sstream>
 
+#include "detect/Profile.h"
 #include "support/CliRun.h"
 #include "support/Material.h"
 
@@ -102,6 +103,86 @@ TEST(Levels, SuggestionsGiveTheRightPartsOnSpeechAndMusicUnderNoise) {
   std::printf("levels suggested the right 4 parts for %d of %d recordings (%d%%)\n", right, total,
               100 * right / total);
   EXPECT_GE(right * 10, total * 9) << "missed:" << misses;
+}
+
+
+// The programme's level of 16-bit samples (frames of `channels`) at `rate`,
+// a window each 10 ms, the samples handed over in pieces of the sizes
+// `pieces` draws (all at once where it is null).
+std::vector<double> ProgrammeOf(const std::vector<std::int16_t>& samples, int channels,
+                                std::int64_t rate, std::mt19937* pieces = nullptr) {
+  wave::SourceInfo info;
+  info.channels = channels;
+  info.rate = rate;
+  info.frames = static_cast<std::int64_t>(samples.size()) / channels;
+  detect::LevelProfile profile(info, rate / 100);
+  std::vector<double> levels;
+  const auto take = [&](double db) { levels.push_back(db); };
+  std::uniform_int_distribution<std::int64_t> size(1, 3000);
+  for (std::int64_t at = 0; at < info.frames;) {
+    const std::int64_t n = std::min(pieces ? size(*pieces) : info.frames, info.frames - at);
+    profile.Add(samples.data() + at * channels, n, take);
+    at += n;
+  }
+  profile.Finish(take);
+  return levels;
+}
+
+std::vector<std::int16_t> Sine(double hz, double amplitude, std::int64_t rate, double seconds,
+                               int channels = 1) {
+  std::vector<std::int16_t> s;
+  for (std::int64_t f = 0; f < static_cast<std::int64_t>(seconds * static_cast<double>(rate)); ++f) {
+    const double v =
+        amplitude * std::sin(2 * std::numbers::pi * hz * static_cast<double>(f) / static_cast<double>(rate));
+    for (int c = 0; c < channels; ++c) s.push_back(static_cast<std::int16_t>(std::lround(v * 32767)));
+  }
+  return s;
+}
+
+// The median of the levels past the first quarter second (the filter settled).
+double Settled(const std::vector<double>& levels) {
+  std::vector<double> rest(levels.begin() + 25, levels.end());
+  std::nth_element(rest.begin(), rest.begin() + static_cast<std::ptrdiff_t>(rest.size() / 2), rest.end());
+  return rest[rest.size() / 2];
+}
+
+TEST(ProgrammeLevel, IsTheSameInAnyPiecesAndOnEveryPath) {
+  std::mt19937 random(3);
+  std::uniform_int_distribution<int> sample(-32768, 32767);
+  for (const std::int64_t rate : {44100, 48000, 96000, 8000, 22050}) {
+    for (const int channels : {1, 2, 3}) {
+      std::vector<std::int16_t> noise(static_cast<std::size_t>(rate / 2 * channels));
+      for (auto& v : noise) v = static_cast<std::int16_t>(sample(random) / (1 + static_cast<int>(random() % 64)));
+      const std::vector<double> whole = ProgrammeOf(noise, channels, rate);
+      ASSERT_GE(whole.size(), 50u);
+      EXPECT_EQ(ProgrammeOf(noise, channels, rate, &random), whole) << rate << " Hz, " << channels;
+    }
+    // Both channels alike read as the one channel does.
+    std::vector<std::int16_t> mono(static_cast<std::size_t>(rate / 2)), stereo;
+    for (auto& v : mono) {
+      v = static_cast<std::int16_t>(sample(random) / 4);
+      stereo.insert(stereo.end(), {v, v});
+    }
+    const std::vector<double> one = ProgrammeOf(mono, 1, rate), two = ProgrammeOf(stereo, 2, rate);
+    ASSERT_EQ(one.size(), two.size());
+    for (std::size_t k = 0; k < one.size(); ++k) EXPECT_NEAR(one[k], two[k], 1e-9) << rate << " " << k;
+  }
+}
+
+TEST(ProgrammeLevel, HearsMusicAndPassesOverHumRumbleDcAndHiss) {
+  for (const int channels : {1, 2}) {
+    const double mid = Settled(ProgrammeOf(Sine(1000, 0.1, 44100, 1, channels), channels, 44100));
+    EXPECT_NEAR(mid, -23.0, 0.5);  // a sine's power is half its peak's square
+    // Rumble and hum lie under the high-pass; DC is none of it.
+    EXPECT_LT(Settled(ProgrammeOf(Sine(30, 0.1, 44100, 1, channels), channels, 44100)), mid - 18);
+    EXPECT_LT(Settled(ProgrammeOf(Sine(50, 0.1, 44100, 1, channels), channels, 44100)), mid - 10);
+    std::vector<std::int16_t> dc(44100 * static_cast<std::size_t>(channels), 3000);
+    EXPECT_LT(Settled(ProgrammeOf(dc, channels, 44100)), -100);
+    // Where hiss and surface noise lie, counted down, yet heard.
+    const double high = Settled(ProgrammeOf(Sine(10000, 0.1, 44100, 1, channels), channels, 44100));
+    EXPECT_LT(high, mid - 8);
+    EXPECT_GT(high, mid - 14);
+  }
 }
 
 }  // namespace
