@@ -212,6 +212,14 @@ TEST_F(Tracks, FindsTheBoundariesOfRecordSides) {
   }
 }
 
+// The number that follows `label` in `text`, as printed; empty if none.
+std::string NumberText(const std::string& text, const std::string& label) {
+  const auto at = text.find(label);
+  if (at == std::string::npos) return "";
+  const auto from = at + label.size();
+  return text.substr(from, text.find_first_not_of("-0123456789.", from) - from);
+}
+
 TEST_F(Tracks, LevelsSuggestsOptionsThatGiveTheTracks) {
   ASSERT_EQ(Sources().speech.size(), 4u) << "espeak-ng is needed (make test installs it)";
   unsigned seed = 40;
@@ -232,6 +240,13 @@ TEST_F(Tracks, LevelsSuggestsOptionsThatGiveTheTracks) {
     const bool ok = result.find(expected) != std::string::npos;
     right += ok;
     if (!ok) misses += std::string("\n  ") + recipe.name + ": " + result + levels.out;
+    // The picture's suggested floor is the one levels suggests: the floor
+    // given to the rule, or the one --tracks parts the tracks at.
+    std::string floor = NumberText(levels.out, "suggested: --threshold-db ");
+    if (floor.empty()) floor = NumberText(levels.out, "parts at ");
+    const Ran page = Cli({"list", "-f", "html", path});
+    EXPECT_NE(page.out.find("the suggested floor is " + floor + " dBFS."), std::string::npos)
+        << recipe.name << ": " << levels.out;
   }
   const int total = static_cast<int>(std::size(kSides));
   std::printf("levels suggested the right tracks for %d of %d record sides\n", right, total);

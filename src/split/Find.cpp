@@ -181,7 +181,7 @@ wave::Error MeasureWhileScanning(wave::Source& source, const Request& request,
 // A recording this long is rarely one piece; parts this many and this
 // short are rarely what was wanted; a cut at a silence this much shorter
 // than the others is rarely a gap between tracks.
-constexpr double kLongRecording = 300;  // seconds
+constexpr double kLongRecording = 120;  // seconds
 constexpr double kMostlyWhole = 0.9;
 constexpr std::size_t kManyParts = 100;
 constexpr double kTinyPart = 2;  // seconds
