@@ -411,8 +411,14 @@ TEST_F(ContainersCli, Wave64AsPipesAndPaddingLeaveItIsReadWhole) {
   ASSERT_EQ(RunProgram({cli, "split", "-q", "--to", "wav", "-o", dir / "file", dir / "tape.w64"})
                 .status,
             0);
+#ifdef _WIN32
+  // (Wine's own "type" is no byte-for-byte copier: the shell gives the file.)
+  ShellResult s = Shell(Backslashed(cli) + " split -q -o " + Backslashed(dir / "pipe") + " - < " +
+                        Backslashed(dir / "piped.w64"));
+#else
   ShellResult s = Shell("cat '" + dir / "piped.w64" + "' | " + cli + " split -q -o '" +
                         dir / "pipe" + "' -");
+#endif
   ASSERT_EQ(s.status, 0) << s.err;
   for (const char* part : {"001", "002", "003"}) {
     EXPECT_EQ(ReadFile(dir / ("pipe/stream_" + std::string(part) + ".wav")),
