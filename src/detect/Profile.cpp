@@ -4,6 +4,10 @@
 #include <cmath>
 #include <cstring>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include "wave/ByteOrder.h"
 
 namespace corvella::detect {
@@ -131,6 +135,32 @@ void SumStereo16By4(const std::uint8_t* q, std::int64_t count, std::int64_t offs
     piece.headFrames = n;
     piece.headCloses = into + n == 4;
   }
+#ifdef __SSE2__
+  // Four frames at a time in one register: the channels' sums by a
+  // multiply-add with ones, their squares (of magnitudes up to 65536) as
+  // unsigned 64-bit products, the group's sum across the lanes.
+  {
+    const __m128i ones = _mm_set1_epi16(1);
+    __m128i squares = _mm_setzero_si128();
+    for (; k + 4 <= count; k += 4) {
+      const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 4 * k));
+      const __m128i v = _mm_madd_epi16(x, ones);
+      const __m128i sign = _mm_srai_epi32(v, 31);
+      const __m128i magnitude = _mm_sub_epi32(_mm_xor_si128(v, sign), sign);
+      squares = _mm_add_epi64(squares, _mm_mul_epu32(magnitude, magnitude));
+      squares = _mm_add_epi64(squares, _mm_mul_epu32(_mm_srli_epi64(magnitude, 32),
+                                                     _mm_srli_epi64(magnitude, 32)));
+      __m128i g4 = _mm_add_epi32(v, _mm_shuffle_epi32(v, _MM_SHUFFLE(1, 0, 3, 2)));
+      g4 = _mm_add_epi32(g4, _mm_shuffle_epi32(g4, _MM_SHUFFLE(2, 3, 0, 1)));
+      const std::int64_t g = _mm_cvtsi128_si32(g4);
+      s += g;
+      groups += g * g;
+    }
+    std::uint64_t lanes[2];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes), squares);
+    s2 += static_cast<std::int64_t>(lanes[0] + lanes[1]);
+  }
+#endif
   for (; k + 4 <= count; k += 4) {
     std::int16_t x[8];
     std::memcpy(x, q + 4 * k, 16);
