@@ -46,7 +46,26 @@ TEST_F(Cli, SplitResolvesRelativePathsFromWhereItStarted) {
   r = Run({"split", "-o", "in/parts", "in/two.wav", "./in/../in/two.wav"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "in/parts/two_001.wav\nin/parts/two_002.wav\n");
-  EXPECT_EQ(Run({"split", "-o", "nowhere", "in/two.wav"}).status, 1);
+  // A folder that is not there is made, with its parents, and said so; one
+  // that cannot be made is refused before anything is written, saying why.
+  r = Run({"split", "-q", "-o", "new/deeper", "in/two.wav"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(PartData(dir / "new/deeper/two_002.wav"), PartData(dir / "in/parts/two_002.wav"));
+  r = Run({"split", "-o", "fresh", "in/two.wav"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "corvella-cli: fresh: created the folder for the parts\n");
+  EXPECT_EQ(r.out, "fresh" + kJoin + "two_001.wav\nfresh" + kJoin + "two_002.wav\n");
+  r = Run({"split", "-o", "in/two.wav/parts", "in/two.wav"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err.rfind("corvella-cli: in/two.wav/parts: cannot create the folder for the parts (", 0),
+            0u)
+      << r.err;
+#ifndef _WIN32
+  EXPECT_EQ(r.err,
+            "corvella-cli: in/two.wav/parts: cannot create the folder for the parts (not a folder)\n");
+#endif
+  EXPECT_EQ(r.out, "");
 }
 
 TEST_F(Cli, UsageErrorsExitWithTwoAndHelpShowsExamples) {

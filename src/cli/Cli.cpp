@@ -88,7 +88,7 @@ int Run(int argc, const char* const* argv, Console& console, wave::FileApi& file
   AddDetectionOptions(*split, options);
   AddPlanOptions(*split, options, true);
   split->add_flag("-m,--mono", options.mono, "Mix each part's channels down to one (their mean)");
-  split->add_option("-o,--output-dir", options.outputDir, "Folder for the parts (default: here)")
+  split->add_option("-o,--output-dir", options.outputDir, "Folder for the parts, made if missing (default: here)")
       ->type_name("DIR");
   split->add_flag("-q,--quiet", options.quiet, "Do not list the files written");
   split

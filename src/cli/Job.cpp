@@ -1,6 +1,8 @@
 #include "cli/Job.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <vector>
 
 #include "formats/Formats.h"
 
@@ -31,6 +33,37 @@ std::string Job::ShownFolder() const {
 int Job::Status(bool failed) const {
   if (console.Stopped()) return console.StopStatus();
   return failed ? kExitFailed : kExitOk;
+}
+
+std::unique_ptr<wave::Folder> Job::OpenDestination() {
+  const std::string destination = options.outputDir.empty() ? "." : options.outputDir;
+  // The folders missing on the way, innermost first.
+#ifdef _WIN32
+  const char* const separators = "/\\";
+#else
+  const char* const separators = "/";
+#endif
+  std::vector<std::string> missing;
+  for (std::string at = destination;
+       !at.empty() && files.InspectPath(at).kind == wave::PathKind::Missing;) {
+    missing.push_back(at);
+    const auto end = at.find_last_not_of(separators);
+    const auto slash = end == std::string::npos ? end : at.find_last_of(separators, end);
+    if (slash == std::string::npos) break;
+    at = at.substr(0, slash == 0 ? 1 : slash);
+  }
+  for (auto folder = missing.rbegin(); folder != missing.rend(); ++folder) {
+    const int why = files.MakeFolder(*folder);
+    if (why != 0 && why != EEXIST) {
+      console.Report(*folder, "cannot create the folder for the parts (" + wave::ReasonOf(why) + ")");
+      return nullptr;
+    }
+  }
+  if (!missing.empty() && !options.quiet) console.Report(destination, "created the folder for the parts");
+  wave::Error error;
+  std::unique_ptr<wave::Folder> folder = wave::Folder::Open(files, destination, error);
+  if (!folder) console.Report(destination, "No such folder for the parts! (" + error.detail + ")");
+  return folder;
 }
 
 }  // namespace corvella::cli

@@ -9,6 +9,7 @@
 #include "cli/Console.h"
 #include "cli/Options.h"
 #include "wave/FileApi.h"
+#include "wave/PartWriter.h"
 #include "wave/WaveSource.h"
 
 namespace corvella::cli {
@@ -29,6 +30,11 @@ struct Job {
   // kernel resolved it when it climbs with ".." (past a link that is not
   // where the spelling suggests).
   std::string ShownFolder() const;
+
+  // The folder the parts go into (--output-dir, or the current one),
+  // created with its parents where it is missing, saying so unless quiet.
+  // Null after reporting why it cannot be opened or made.
+  std::unique_ptr<wave::Folder> OpenDestination();
 
   // The status a command ends with: the signal's after a stop, 1 after any
   // failure, else 0.

@@ -303,13 +303,8 @@ int SplitByCuts(Job& job, wave::Folder& folder, SplitRun& run) {
 
 int Split(Job& job) {
   if (job.options.Streamed()) return SplitStream(job);
-  wave::Error error;
-  const std::string destination = job.options.outputDir.empty() ? "." : job.options.outputDir;
-  std::unique_ptr<wave::Folder> folder = wave::Folder::Open(job.files, destination, error);
-  if (!folder) {
-    job.console.Report(destination, "No such folder for the parts! (" + error.detail + ")");
-    return kExitFailed;
-  }
+  std::unique_ptr<wave::Folder> folder = job.OpenDestination();
+  if (!folder) return kExitFailed;
   split::TrackList list;
   if (!ReadTrackList(job, list)) return kExitFailed;
   SplitRun run(job, *folder, list);

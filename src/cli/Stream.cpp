@@ -114,13 +114,8 @@ int SplitStream(Job& job) {
   Console& console = job.console;
   const bool followed = !options.follow.empty();
   const std::string subject = followed ? options.follow : "stdin";
-  wave::Error error;
-  const std::string destination = options.outputDir.empty() ? "." : options.outputDir;
-  std::unique_ptr<wave::Folder> folder = wave::Folder::Open(job.files, destination, error);
-  if (!folder) {
-    console.Report(destination, "No such folder for the parts! (" + error.detail + ")");
-    return kExitFailed;
-  }
+  std::unique_ptr<wave::Folder> folder = job.OpenDestination();
+  if (!folder) return kExitFailed;
   if (!followed && stream::StandardInputIsTerminal()) {
     console.Report("stdin", "is a terminal: pipe a recording in (... | corvella-cli split -)");
     return kExitUsage;

@@ -53,6 +53,12 @@ class FileApi {
 
   // Opens a folder to create files in; -1 with `why` on failure.
   virtual int OpenFolder(const std::string& path, int& why) = 0;
+  // Creates the folder `path` (its parent must exist). Returns 0, or the
+  // errno (EEXIST when something is there).
+  virtual int MakeFolder(const std::string& path) {
+    (void)path;
+    return ENOTSUP;
+  }
   virtual PathInfo Inspect(int folder, const std::string& name) = 0;
   // Creates a file without a name in `folder`, so that nothing is left
   // behind whatever happens to the program before Link names it. Returns -1

@@ -125,6 +125,10 @@ class PosixFiles final : public FileApi {
     return OpenPath(path.empty() ? "." : path, O_PATH | O_DIRECTORY, why);
   }
 
+  int MakeFolder(const std::string& path) override {
+    return ::mkdir(path.c_str(), 0777) == 0 ? 0 : errno;
+  }
+
   PathInfo InspectPath(const std::string& path) override {
     if (path.size() < PATH_MAX) return Inspect(AT_FDCWD, path);
     // The folder holding it, entered as the kernel would.

@@ -233,6 +233,10 @@ class WindowsFiles final : public FileApi {
 
   PathInfo InspectPath(const std::string& path) override { return InspectSystem(SystemPath(path)); }
 
+  int MakeFolder(const std::string& path) override {
+    return CreateDirectoryW(SystemPath(path).c_str(), nullptr) ? 0 : ErrnoOf(GetLastError());
+  }
+
   int OpenFolder(const std::string& path, int& why) override {
     const std::wstring system = SystemPath(path);
     // Held open, the folder cannot be renamed or removed while parts go in.
