@@ -30,8 +30,19 @@ TEST_F(Cli, CountPrintsTheResultTextsAndReportsRefusals) {
   EXPECT_EQ(r.out,
             "File \"in/two.wav\" contains 2 parts!\nNo parts in file \"quiet.wav\" found!\n");
   EXPECT_EQ(r.err,
-            "corvella-cli: bad.wav: Not a valid WAV file!\n"
+            "corvella-cli: bad.wav: Not a valid WAV file! (it begins with 00 00 00 00, not RIFF)\n"
             "corvella-cli: missing.wav: Unable to open file! (no such file)\n");
+  // Every refusal says why, the files that are no WAV file at all too.
+  dir.Put("empty.wav", Bytes{});
+  dir.Put("notes.wav", Bytes{'t', 'o', ' ', 'd', 'o', '\n', 'x'});
+  dir.Put("movie.wav", Bytes{'R', 'I', 'F', 'F', 4, 0, 0, 0, 'A', 'V', 'I', ' '});
+  r = Run({"count", "empty.wav", "notes.wav", "movie.wav"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err,
+            "corvella-cli: empty.wav: Not a valid WAV file! (the file is empty)\n"
+            "corvella-cli: notes.wav: Not a valid WAV file! (text, beginning \"to do\")\n"
+            "corvella-cli: movie.wav: Not a valid WAV file! (a RIFF file of the form \"AVI \", not "
+            "WAVE)\n");
   EXPECT_EQ(Run({"count", "--gap-threshold", "44100", "in/two.wav"}).out,
             "File \"in/two.wav\" contains 1 parts!\n");
 }

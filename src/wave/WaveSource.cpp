@@ -6,6 +6,7 @@
 #include <new>
 
 #include "wave/ByteOrder.h"
+#include "wave/Text.h"
 
 namespace corvella::wave {
 namespace {
@@ -257,10 +258,43 @@ struct WaveOpener {
     return {std::move(source), {}};
   }
 
+  // What a file that is no WAV file begins with, for its refusal.
+  static std::string NotWave(MmioFile& file) {
+    std::uint8_t head[16] = {};
+    file.Seek(0);
+    const std::int64_t got = file.Read(head, sizeof head);
+    if (got <= 0) return "the file is empty";
+    const auto at = [&](std::size_t from, std::size_t count) {
+      return std::string(reinterpret_cast<const char*>(head) + from, count);
+    };
+    const std::string outer = at(0, static_cast<std::size_t>(std::min<std::int64_t>(got, 4)));
+    if (got >= 12 && (outer == "RIFF" || outer == "RF64" || outer == "BW64") && at(8, 4) != "WAVE")
+      return "a RIFF file of the form \"" + Printable(at(8, 4)) + "\", not WAVE";
+    if (got < 12 && (outer == "RIFF" || outer == "RF64" || outer == "BW64"))
+      return std::to_string(got) + " bytes, too few for a RIFF header";
+    const bool text = std::all_of(head, head + got, [](std::uint8_t c) {
+      return c == '\t' || c == '\n' || c == '\r' || (c >= 0x20 && c != 0x7F);
+    });
+    if (text) {
+      std::string start = at(0, static_cast<std::size_t>(got));
+      start = start.substr(0, start.find_first_of("\r\n"));
+      return "text, beginning \"" + Printable(start) + "\"";
+    }
+    std::string said = "it begins with";
+    constexpr char kDigits[] = "0123456789ABCDEF";
+    for (std::int64_t i = 0; i < std::min<std::int64_t>(got, 4); ++i) {
+      said.push_back(' ');
+      said.push_back(kDigits[head[i] >> 4]);
+      said.push_back(kDigits[head[i] & 15]);
+    }
+    said.append(", not RIFF");
+    return said;
+  }
+
   OpenedWave OpenRiff(MmioFile& file) {
     MMCKINFO riff{};
     Ds64 ds64;
-    if (!FindOuter(file, riff, ds64)) return Refuse(ErrorCode::NotValidWav);
+    if (!FindOuter(file, riff, ds64)) return Refuse({ErrorCode::NotValidWav, NotWave(file)});
     const bool rf64 = source->layout_ == Layout::Rf64;
     const std::int64_t bodyStart = file.Position();
     const std::int64_t riffEnd =
