@@ -8,7 +8,7 @@
 #include <emmintrin.h>
 #endif
 
-#include "wave/ByteOrder.h"
+#include "wave/Samples.h"
 
 namespace corvella::detect {
 namespace {
@@ -63,53 +63,6 @@ void SumPiece(const V* v, std::int64_t count, std::int64_t offset, std::int64_t 
 // A window's level is the mean power of this share of its sub-blocks, the
 // quietest: a burst filling the rest of them is no part of it.
 constexpr double kKeptShare = 0.6;
-
-// A value of each sample type on the scale of full scale 1.
-template <typename T>
-struct Reader;
-template <>
-struct Reader<std::uint8_t> {
-  static double At(const std::uint8_t* p, std::size_t i) { return (p[i] - 128) / 128.0; }
-};
-template <>
-struct Reader<std::int16_t> {
-  static double At(const std::uint8_t* p, std::size_t i) {
-    std::int16_t v;
-    std::memcpy(&v, p + 2 * i, 2);
-    return v / 32768.0;
-  }
-};
-struct Packed24 {};
-template <>
-struct Reader<Packed24> {
-  static double At(const std::uint8_t* p, std::size_t i) {
-    return wave::ReadLe24(p + 3 * i) / 8388608.0;
-  }
-};
-template <>
-struct Reader<std::int32_t> {
-  static double At(const std::uint8_t* p, std::size_t i) {
-    std::int32_t v;
-    std::memcpy(&v, p + 4 * i, 4);
-    return v / 2147483648.0;
-  }
-};
-template <>
-struct Reader<float> {
-  static double At(const std::uint8_t* p, std::size_t i) {
-    float v;
-    std::memcpy(&v, p + 4 * i, 4);
-    return std::isfinite(v) ? std::clamp(static_cast<double>(v), -1.0, 1.0) : 0.0;
-  }
-};
-template <>
-struct Reader<double> {
-  static double At(const std::uint8_t* p, std::size_t i) {
-    double v;
-    std::memcpy(&v, p + 8 * i, 8);
-    return std::isfinite(v) ? std::clamp(v, -1.0, 1.0) : 0.0;
-  }
-};
 
 // The same for two channels of 16 bits in groups of four frames, the most
 // common case, in one pass of whole numbers straight from the bytes.
@@ -267,35 +220,19 @@ void LevelProfile::Sum(const void* samples, std::int64_t first, std::int64_t fra
     });
     return;
   }
-  // Else the channels' mean of every frame first, in one plain pass.
-  mono_.resize(static_cast<std::size_t>(frames));
-  auto mix = [&](auto tag) {
-    using R = Reader<decltype(tag)>;
-    for (std::size_t f = 0; f < mono_.size(); ++f) {
-      double sum = 0;
-      for (std::size_t c = 0; c < channels; ++c) sum += R::At(p, f * channels + c);
-      mono_[f] = static_cast<float>(sum * share);
+  // Else the channels' mean of every frame first, in one plain pass, the
+  // samples as doubles of full scale 1 (one that is not a number as 0).
+  const auto count = static_cast<std::size_t>(frames);
+  doubles_.resize(count * channels);
+  wave::ToDoubles(p, info_.sampleType, doubles_.size(), doubles_.data());
+  mono_.resize(count);
+  for (std::size_t f = 0; f < count; ++f) {
+    double sum = 0;
+    for (std::size_t c = 0; c < channels; ++c) {
+      const double v = doubles_[f * channels + c];
+      sum += std::isfinite(v) ? std::clamp(v, -1.0, 1.0) : 0.0;
     }
-  };
-  switch (info_.sampleType) {
-    case wave::SampleType::U8:
-      mix(std::uint8_t{});
-      break;
-    case wave::SampleType::S16:
-      mix(std::int16_t{});
-      break;
-    case wave::SampleType::S24:
-      mix(Packed24{});
-      break;
-    case wave::SampleType::S32:
-      mix(std::int32_t{});
-      break;
-    case wave::SampleType::F32:
-      mix(float{});
-      break;
-    case wave::SampleType::F64:
-      mix(double{});
-      break;
+    mono_[f] = static_cast<float>(sum * share);
   }
   cut([&](std::int64_t from, std::int64_t count, std::int64_t offset, Piece& piece) {
     SumPiece<double>(mono_.data() + from, count, offset, group_, 1.0, piece);

@@ -87,6 +87,7 @@ class LevelProfile {
   std::int64_t inWindow_ = 0;
   std::int64_t taken_ = 0;  // frames taken by the one-call Add
   std::vector<Piece> pieces_;
+  mutable std::vector<double> doubles_;
   mutable std::vector<float> mono_;
   mutable std::vector<std::int16_t> s16_;
   mutable std::vector<std::int32_t> mono32_;

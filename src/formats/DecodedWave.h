@@ -21,11 +21,11 @@ namespace corvella::formats {
 // The WAV shape of the parts of `info`, a recording delivered as 32-bit
 // integers with its own width in `info.bits`: `mono` when mixed down to one
 // channel; `defaultMask` the speakers its format takes where it says none.
-wave::ShapeSpec DecodedShape(const wave::SourceInfo& info, bool mono, std::uint32_t defaultMask);
+wave::ShapeRequest DecodedShape(const wave::SourceInfo& info, bool mono, std::uint32_t defaultMask);
 
 // Writes frames [start, end) of `reader` as the WAV file `name` in `folder`.
 wave::Error WriteDecodedWave(wave::Source& reader, std::int64_t start, std::int64_t end,
-                             const wave::ShapeSpec& shape, wave::Folder& folder,
+                             const wave::ShapeRequest& shape, wave::Folder& folder,
                              const std::string& name, const wave::WriteOptions& options,
                              wave::FileId* written);
 

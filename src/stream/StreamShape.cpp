@@ -184,15 +184,15 @@ OpenedShape RawShape(const std::string& text) {
     return refused("FORMAT is one of u8, s16le, s24le, s32le, f32le, f64le, not '" + format + "'");
   // As a recorder would write the same samples: plain PCM or float up to
   // 16 bits or floats in stereo, WAVE_FORMAT_EXTENSIBLE beyond.
-  wave::ShapeSpec spec;
-  spec.rate = rate;
-  spec.channels = static_cast<int>(channels);
-  spec.bits = known->bits;
-  spec.isFloat = known->isFloat;
-  spec.extensible = channels > 2 || (!known->isFloat && known->bits > 16);
-  spec.channelMask = channels == 1 ? 0x4 : channels == 2 ? 0x3 : 0;
+  wave::ShapeRequest wanted;
+  wanted.rate = rate;
+  wanted.channels = static_cast<int>(channels);
+  wanted.bits = known->bits;
+  wanted.isFloat = known->isFloat;
+  wanted.extensible = channels > 2 || (!known->isFloat && known->bits > 16);
+  wanted.channelMask = channels == 1 ? 0x4 : channels == 2 ? 0x3 : 0;
   wave::Shape made;
-  if (const wave::Error error = wave::MakeShape(spec, made))
+  if (const wave::Error error = wave::MakeShape(wanted, made))
     return refused(error.detail.empty() ? "these samples cannot be read" : error.detail);
   auto shape = std::make_unique<StreamShape>();
   shape->files = std::move(made.files);

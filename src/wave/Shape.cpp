@@ -24,20 +24,20 @@ Error OpenShape(Bytes header, Shape& shape) {
   return {};
 }
 
-Error MakeShape(const ShapeSpec& spec, Shape& shape) {
-  const int blockAlign = spec.channels * spec.bits / 8;
-  const std::uint16_t tag = spec.isFloat ? kTagFloat : kTagPcm;
+Error MakeShape(const ShapeRequest& wanted, Shape& shape) {
+  const int blockAlign = wanted.channels * wanted.bits / 8;
+  const std::uint16_t tag = wanted.isFloat ? kTagFloat : kTagPcm;
   Bytes fmt;
-  PutLe(fmt, spec.extensible ? kTagExtensible : tag, 2);
-  PutLe(fmt, static_cast<std::uint64_t>(spec.channels), 2);
-  PutLe(fmt, static_cast<std::uint64_t>(spec.rate), 4);
-  PutLe(fmt, static_cast<std::uint64_t>(spec.rate * blockAlign), 4);
+  PutLe(fmt, wanted.extensible ? kTagExtensible : tag, 2);
+  PutLe(fmt, static_cast<std::uint64_t>(wanted.channels), 2);
+  PutLe(fmt, static_cast<std::uint64_t>(wanted.rate), 4);
+  PutLe(fmt, static_cast<std::uint64_t>(wanted.rate * blockAlign), 4);
   PutLe(fmt, static_cast<std::uint64_t>(blockAlign), 2);
-  PutLe(fmt, static_cast<std::uint64_t>(spec.bits), 2);
-  if (spec.extensible) {
+  PutLe(fmt, static_cast<std::uint64_t>(wanted.bits), 2);
+  if (wanted.extensible) {
     PutLe(fmt, 22, 2);
-    PutLe(fmt, static_cast<std::uint64_t>(spec.validBits > 0 ? spec.validBits : spec.bits), 2);
-    PutLe(fmt, spec.channelMask, 4);
+    PutLe(fmt, static_cast<std::uint64_t>(wanted.validBits > 0 ? wanted.validBits : wanted.bits), 2);
+    PutLe(fmt, wanted.channelMask, 4);
     // The subformat GUID: the tag, then KSDATAFORMAT_SUBTYPE's common tail.
     static constexpr std::uint8_t kGuidTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
                                                    0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
@@ -53,7 +53,7 @@ Error MakeShape(const ShapeSpec& spec, Shape& shape) {
   header.insert(header.end(), fmt.begin(), fmt.end());
   PutLe(header, FourCC("data"), 4);
   PutLe(header, static_cast<std::uint64_t>(blockAlign), 4);
-  header.resize(header.size() + static_cast<std::size_t>(blockAlign), spec.bits == 8 ? 128 : 0);
+  header.resize(header.size() + static_cast<std::size_t>(blockAlign), wanted.bits == 8 ? 128 : 0);
   return OpenShape(std::move(header), shape);
 }
 

@@ -14,7 +14,7 @@
 
 namespace corvella::wave {
 
-struct ShapeSpec {
+struct ShapeRequest {
   std::int64_t rate = 44100;
   int channels = 2;
   int bits = 16;       // of the container: 8 (unsigned), 16, 24, 32; 32 or 64 for floats
@@ -30,8 +30,8 @@ struct Shape {
   std::unique_ptr<WaveSource> source;  // 1 frame long
 };
 
-// A header for `spec`, opened; refused as the WAV reader refuses it.
-Error MakeShape(const ShapeSpec& spec, Shape& shape);
+// A header for `wanted`, opened; refused as the WAV reader refuses it.
+Error MakeShape(const ShapeRequest& wanted, Shape& shape);
 // A header as a stream gives it, with one silent frame after it, opened.
 Error OpenShape(std::vector<std::uint8_t> header, Shape& shape);
 
