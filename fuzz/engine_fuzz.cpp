@@ -20,6 +20,7 @@
 #include "stream/LiveSplit.h"
 #include "stream/StreamShape.h"
 #include "support/Model.h"
+#include "wave/ByteOrder.h"
 #include "wave/MemoryFiles.h"
 #include "wave/PartWriter.h"
 
@@ -46,6 +47,20 @@ std::uint16_t Le16(const Bytes& b, std::size_t at) {
 
 std::uint64_t Le64(const Bytes& b, std::size_t at) {
   return Le32(b, at) | (static_cast<std::uint64_t>(Le32(b, at + 4)) << 32);
+}
+
+// Whether a part from `start` on cannot carry the source's broadcast chunk:
+// its time reference (bytes 338-345 of the body) plus `start` would pass
+// the largest 64-bit count.
+bool TimeReferenceOverflows(corvella::wave::WaveSource& source, const std::uint8_t* data,
+                            std::int64_t start) {
+  for (const corvella::wave::ChunkPlace& place : source.Chunks()) {
+    if (place.id != corvella::wave::FourCC("bext") || place.size < 338 + 8) continue;
+    std::uint64_t reference = 0;
+    for (int i = 7; i >= 0; --i) reference = reference << 8 | data[place.offset + 338 + i];
+    return reference > ~std::uint64_t{0} - static_cast<std::uint64_t>(start);
+  }
+  return false;
 }
 
 // Checks a written part: RIFF, WAVE, a fmt chunk, a data chunk holding the
@@ -205,7 +220,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           options.mono = mono;
           options.keepMetadata = mono;
           if (mono) {
-            CHECK(!wave::WritePart(source, part.start, part.end, *folder, name, options));
+            // Carrying a broadcast chunk moves its time reference on to the
+            // part; one that would pass the largest there is refuses the part.
+            const wave::Error written =
+                wave::WritePart(source, part.start, part.end, *folder, name, options);
+            CHECK(static_cast<bool>(written) == TimeReferenceOverflows(source, data, part.start));
+            if (written) {
+              CHECK(written.code == wave::ErrorCode::UnableToWrite);
+              CHECK(!files.Get("out/" + name));
+              return;
+            }
           } else {
             CHECK(!wave::WritePart(source, part.start, part.end, *folder, name, options));
             CheckPart(*files.Get("out/" + name), source, frames, part.start, part.end, false);
