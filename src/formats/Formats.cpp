@@ -7,6 +7,8 @@
 
 #include "flac/FlacSource.h"
 #include "flac/FlacWriter.h"
+#include "mp3/Mp3Source.h"
+#include "mp3/Mp3Writer.h"
 #include "sndfile/SndSource.h"
 #include "sndfile/SndWriter.h"
 #include "wave/ByteOrder.h"
@@ -139,6 +141,21 @@ std::optional<wave::Error> RiffBlocks(wave::WaveSource& source, std::int64_t sta
   return std::nullopt;
 }
 
+// A part's title and tags: its track's where a track list names it, else
+// its file name's stem and the source's tags.
+void TitleAndTags(const PartPlan::Part& part, const wave::Tags& source, std::string& title,
+                  wave::Tags& tags) {
+  title = Stem(part.name);
+  tags = source;
+  if (!part.track) return;
+  title = part.track->title;
+  for (auto [tag, given] : {std::pair{&tags.artist, &part.track->artist},
+                            {&tags.album, &part.track->album},
+                            {&tags.date, &part.track->date}}) {
+    if (!given->empty()) *tag = *given;
+  }
+}
+
 }  // namespace
 
 OpenedSource OpenSource(wave::FileApi& files, const std::string& path, const OpenOptions& options) {
@@ -154,6 +171,10 @@ OpenedSource OpenSource(wave::FileApi& files, const std::string& path, const Ope
     case Kind::Flac: {
       flac::OpenedFlac flac = flac::OpenFlac(files, path, {options.salvage});
       return {std::move(flac.source), flac.error};
+    }
+    case Kind::Mp3: {
+      mp3::OpenedMp3 mp3 = mp3::OpenMp3(files, path, {options.salvage});
+      return {std::move(mp3.source), mp3.error};
     }
     default: {
       static const char* const kNames[] = {"", "WAV", "FLAC", "AIFF", "CAF", "Ogg", "MP3"};
@@ -179,6 +200,7 @@ wave::Error PartPlan::Make(wave::Source& source, const PartSettings& settings, P
   auto* wave = dynamic_cast<wave::WaveSource*>(&source);
   auto* flacSource = dynamic_cast<flac::FlacSource*>(&source);
   auto* snd = dynamic_cast<sndfile::SndSource*>(&source);
+  auto* mpeg = dynamic_cast<mp3::Mp3Source*>(&source);
   const bool lossy = snd && snd->Lossy();
   const wave::SourceInfo& info = source.Info();
   const std::string container = info.container;
@@ -189,6 +211,8 @@ wave::Error PartPlan::Make(wave::Source& source, const PartSettings& settings, P
         plan.writer_ = Writer::Copy;
       } else if (flacSource) {
         plan.writer_ = Writer::Flac;
+      } else if (mpeg) {
+        plan.writer_ = Writer::Mpeg;
       } else if (lossy) {
         return {wave::ErrorCode::Unsupported,
                 "a lossy " + container + " recording is not split into " + container +
@@ -207,7 +231,7 @@ wave::Error PartPlan::Make(wave::Source& source, const PartSettings& settings, P
       plan.extension_ = ".wav";
       if (wave) {
         plan.writer_ = Writer::Copy;
-      } else if (flacSource) {
+      } else if (flacSource || mpeg) {
         // As the reference decoder writes it: the valid bits and the speakers kept.
         plan.writer_ = Writer::DecodedWave;
       } else {
@@ -280,18 +304,9 @@ wave::Error PartPlan::Write(wave::Source& reader, const Part& part, wave::Folder
       options.mono = settings_.mono;
       options.keep = keep;
       options.stopRequested = stop;
-      options.title = Stem(part.name);
+      TitleAndTags(part, tags_, options.title, options.tags);
       options.track = part.number;
       options.tracks = part.count;
-      options.tags = tags_;
-      if (part.track) {
-        options.title = part.track->title;
-        for (auto [tag, given] : {std::pair{&options.tags.artist, &part.track->artist},
-                                  {&options.tags.album, &part.track->album},
-                                  {&options.tags.date, &part.track->date}}) {
-          if (!given->empty()) *tag = *given;
-        }
-      }
       options.channelMask = channelMask_;
       if (riffMetadata_) {
         if (auto error = RiffBlocks(static_cast<wave::WaveSource&>(*source_), part.start,
@@ -311,6 +326,16 @@ wave::Error PartPlan::Write(wave::Source& reader, const Part& part, wave::Folder
           reader, part.start, part.end,
           DecodedShape(reader.Info(), settings_.mono, flac::DefaultMask(reader.Info().channels)),
           folder, part.name, options, written);
+    }
+    case Writer::Mpeg: {
+      mp3::Mp3PartOptions options;
+      options.keep = keep;
+      options.stopRequested = stop;
+      TitleAndTags(part, tags_, options.title, options.tags);
+      options.track = part.number;
+      options.tracks = part.count;
+      return mp3::WritePart(static_cast<mp3::Mp3Source&>(reader), part.start, part.end, folder,
+                            part.name, options, written);
     }
     case Writer::Sndfile: {
       sndfile::SndWriteOptions options;

@@ -62,10 +62,10 @@ class PartPlan {
   const std::string& Extension() const { return extension_; }
   // Whether the parts are encoded (FLAC, or through libsndfile), so that
   // several are best written at once, one per core.
-  bool Encoded() const { return writer_ != Writer::Copy; }
+  bool Encoded() const { return writer_ != Writer::Copy && writer_ != Writer::Mpeg; }
   // Whether every part is tagged with the count of all: it must be known
   // before the first is written.
-  bool Tagged() const { return writer_ == Writer::Flac; }
+  bool Tagged() const { return writer_ == Writer::Flac || writer_ == Writer::Mpeg; }
   // The extension the parts are written with: the plan's, or that of the
   // source's file name (without its folder).
   std::string ExtensionFor(const std::string& fileName) const;
@@ -86,7 +86,7 @@ class PartPlan {
                     wave::FileId* written = nullptr) const;
 
  private:
-  enum class Writer { Copy, Flac, Sndfile, DecodedWave };
+  enum class Writer { Copy, Flac, Sndfile, DecodedWave, Mpeg };
   Writer writer_ = Writer::Copy;
   PartSettings settings_;
   int sndFormat_ = 0;

@@ -1,0 +1,228 @@
+#include "mp3/Mp3Source.h"
+
+#include <mpg123.h>
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+
+namespace corvella::mp3 {
+
+struct Mp3Shared {
+  wave::FileApi* files = nullptr;
+  int fd = -1;
+  FrameIndex index;
+  ~Mp3Shared() {
+    if (fd >= 0) files->Close(fd);
+  }
+};
+
+// One libmpg123 decoder fed whole frames, giving 16-bit samples. No resync,
+// no gapless trimming and no resampling of its own: the frames were found
+// and checked before, and the trimming is the source's.
+class Mp3Decoder {
+ public:
+  Mp3Decoder(const FrameHeader& shape) {
+    static std::once_flag initialised;
+    std::call_once(initialised, [] { mpg123_init(); });
+    handle_ = mpg123_new(nullptr, nullptr);
+    if (!handle_) return;
+    const long flags = MPG123_QUIET | MPG123_NO_RESYNC | MPG123_IGNORE_INFOFRAME |
+                       MPG123_SKIP_ID3V2 | MPG123_NO_READAHEAD;
+    ok_ = mpg123_param(handle_, MPG123_FLAGS, flags, 0) == MPG123_OK &&
+          mpg123_format_none(handle_) == MPG123_OK &&
+          mpg123_format(handle_, shape.rate, shape.Channels() == 1 ? MPG123_MONO : MPG123_STEREO,
+                        MPG123_ENC_SIGNED_16) == MPG123_OK &&
+          mpg123_open_feed(handle_) == MPG123_OK;
+  }
+  ~Mp3Decoder() {
+    if (handle_) mpg123_delete(handle_);
+  }
+  Mp3Decoder(const Mp3Decoder&) = delete;
+  Mp3Decoder& operator=(const Mp3Decoder&) = delete;
+
+  bool Ok() const { return ok_; }
+  // Feeds one frame and appends what it decodes to `out`.
+  bool Decode(const std::uint8_t* frame, std::size_t bytes, std::vector<std::int16_t>& out) {
+    if (mpg123_feed(handle_, frame, bytes) != MPG123_OK) return false;
+    for (;;) {
+      off_t number = 0;
+      unsigned char* audio = nullptr;
+      std::size_t got = 0;
+      const int result = mpg123_decode_frame(handle_, &number, &audio, &got);
+      if (result == MPG123_NEW_FORMAT) continue;
+      if (result == MPG123_NEED_MORE) return true;
+      if (result != MPG123_OK) return false;
+      const std::size_t before = out.size();
+      out.resize(before + got / 2);
+      if (got > 0) std::memcpy(out.data() + before, audio, got / 2 * 2);
+    }
+  }
+  std::string Why() const { return handle_ ? mpg123_strerror(handle_) : "libmpg123 cannot start"; }
+
+ private:
+  mpg123_handle* handle_ = nullptr;
+  bool ok_ = false;
+};
+
+namespace {
+
+// Frames decoded past the one asked for before a decoder is started anew
+// nearer to it.
+constexpr std::int64_t kFarAhead = 48;
+// Frames after which libmpg123's synthesis is back in the same phase.
+constexpr std::int64_t kPhaseFrames = 16;
+// Frames kept decoded behind the one being read.
+constexpr std::int64_t kKeptBehind = 16;
+
+}  // namespace
+
+std::string ContainerOf(const FrameHeader& header) {
+  return header.layer == 3 ? "MP3" : header.layer == 2 ? "MP2" : "MP1";
+}
+
+Mp3Source::Mp3Source() = default;
+Mp3Source::~Mp3Source() = default;
+
+const FrameIndex& Mp3Source::Frames() const { return shared_->index; }
+wave::FileApi& Mp3Source::Files() const { return *shared_->files; }
+int Mp3Source::Descriptor() const { return shared_->fd; }
+wave::FileId Mp3Source::Id() { return shared_->files->IdOf(shared_->fd); }
+
+std::unique_ptr<wave::Source> Mp3Source::Fork() {
+  std::unique_ptr<Mp3Source> fork(new Mp3Source());
+  fork->shared_ = shared_;
+  fork->info_ = info_;
+  return fork;
+}
+
+bool Mp3Source::Restart(std::int64_t frame) {
+  const FrameIndex& index = shared_->index;
+  decoder_ = std::make_unique<Mp3Decoder>(index.first);
+  if (!decoder_->Ok()) {
+    Fail(decoder_->Why());
+    decoder_.reset();
+    return false;
+  }
+  // libmpg123's synthesis rounds a little differently in each phase of its
+  // ring of 16 blocks; a start on a multiple of 16 frames keeps every frame
+  // in the phase it has in a decode from the first frame, so the samples
+  // are the same to the last bit.
+  next_ = std::max<std::int64_t>(WarmStart(index, frame) - 3 * kPhaseFrames, 0) / kPhaseFrames * kPhaseFrames;
+  // From the stream's first frame every frame is exact.
+  usable_ = next_ == 0 ? 0 : frame;
+  cache_.clear();
+  cacheFirst_ = usable_ * index.first.SamplesPerFrame();
+  return true;
+}
+
+bool Mp3Source::Bring(std::int64_t position) {
+  const FrameIndex& index = shared_->index;
+  const int spf = index.first.SamplesPerFrame();
+  const int channels = index.first.Channels();
+  const std::int64_t frame = position / spf;
+  const std::int64_t cachedEnd = cacheFirst_ + static_cast<std::int64_t>(cache_.size()) / channels;
+  if (decoder_ && position >= cacheFirst_ && position < cachedEnd) return true;
+  if (frame >= index.Frames()) return false;
+  if (!decoder_ || frame < usable_ || position < cacheFirst_ || frame > next_ + kFarAhead) {
+    if (!Restart(frame)) return false;
+  }
+  std::vector<std::uint8_t> bytes;
+  std::vector<std::int16_t> decoded;
+  while (next_ <= frame) {
+    // Drop what lies well behind.
+    const std::int64_t keepFrom = std::max(usable_, frame - kKeptBehind) * spf;
+    if (keepFrom > cacheFirst_) {
+      const std::int64_t drop =
+          std::min<std::int64_t>((keepFrom - cacheFirst_) * channels, static_cast<std::int64_t>(cache_.size()));
+      cache_.erase(cache_.begin(), cache_.begin() + drop);
+      cacheFirst_ += drop / channels;
+    }
+    const std::int64_t size = index.FrameBytes(next_);
+    bytes.resize(static_cast<std::size_t>(size));
+    if (shared_->files->ReadAt(shared_->fd, bytes.data(), size, index.Offset(next_)) != size) {
+      Fail("frame " + std::to_string(next_ + 1) + " cannot be read from the file");
+      decoder_.reset();
+      return false;
+    }
+    decoded.clear();
+    if (!decoder_->Decode(bytes.data(), bytes.size(), decoded) ||
+        decoded.size() != static_cast<std::size_t>(spf * channels)) {
+      Fail("frame " + std::to_string(next_ + 1) + " at byte " + std::to_string(index.Offset(next_)) +
+           " cannot be decoded (" + decoder_->Why() + ")");
+      decoder_.reset();
+      return false;
+    }
+    if (next_ >= usable_) cache_.insert(cache_.end(), decoded.begin(), decoded.end());
+    ++next_;
+  }
+  return true;
+}
+
+std::int64_t Mp3Source::ReadSamples(std::int64_t offset, void* out, std::int64_t count) {
+  const std::int64_t frameBytes = info_.FrameBytes();
+  const int channels = info_.channels;
+  const std::int64_t lead = shared_->index.Lead();
+  count = std::clamp<std::int64_t>(info_.extentBytes - offset, 0, count);
+  auto* bytes = static_cast<std::uint8_t*>(out);
+  std::vector<std::int32_t> wide;
+  std::int64_t done = 0;
+  while (done < count) {
+    const std::int64_t at = offset + done;
+    const std::int64_t sample = at / frameBytes;
+    const std::int64_t position = sample + lead;
+    if (!Bring(position)) return done > 0 ? done : -1;
+    const std::int64_t cachedEnd = cacheFirst_ + static_cast<std::int64_t>(cache_.size()) / channels;
+    const std::int64_t run = std::min(cachedEnd - position, (count - done + at % frameBytes + frameBytes - 1) / frameBytes);
+    wide.resize(static_cast<std::size_t>(run * channels));
+    const std::int16_t* from = cache_.data() + (position - cacheFirst_) * channels;
+    for (std::size_t i = 0; i < wide.size(); ++i)
+      wide[i] = static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint16_t>(from[i])) << 16);
+    const std::int64_t skip = at % frameBytes;
+    const std::int64_t take = std::min(count - done, run * frameBytes - skip);
+    std::memcpy(bytes + done, reinterpret_cast<const std::uint8_t*>(wide.data()) + skip,
+                static_cast<std::size_t>(take));
+    done += take;
+  }
+  return done;
+}
+
+struct Mp3Opener {
+  static OpenedMp3 Open(wave::FileApi& files, const std::string& path, const Mp3OpenOptions& options) {
+    std::unique_ptr<Mp3Source> source(new Mp3Source());
+    auto shared = std::make_shared<Mp3Shared>();
+    shared->files = &files;
+    int why = 0;
+    shared->fd = files.OpenExclusive(path, why);
+    if (shared->fd < 0) return {nullptr, {wave::ErrorCode::UnableToOpen, wave::ReasonOf(why)}};
+    const ScanResult scan = ScanFrames(files, shared->fd, options.salvage, shared->index);
+    if (!scan.ok) {
+      std::string detail = scan.why;
+      if (scan.damaged) detail += "; --salvage skips it";
+      return {nullptr, {wave::ErrorCode::UnableToRead, detail}};
+    }
+    const FrameIndex& index = shared->index;
+    source->shared_ = shared;
+    wave::SourceInfo& info = source->info_;
+    info.channels = index.first.Channels();
+    info.rate = index.first.rate;
+    info.frames = index.Samples();
+    info.sampleType = wave::SampleType::S32;
+    info.bits = 16;
+    info.extentBytes = info.frames * info.FrameBytes();
+    info.container = ContainerOf(index.first);
+    for (const std::string& skipped : index.skipped) source->notes_.push_back("salvaged: skipped " + skipped);
+    if (index.gapless.frames >= 0 && index.gapless.frames != index.Frames()) {
+      source->notes_.push_back("its Xing header gives " + std::to_string(index.gapless.frames) +
+                               " frames; the stream holds " + std::to_string(index.Frames()));
+    }
+    if (info.frames == 0) return {nullptr, {wave::ErrorCode::EmptyData, "no samples"}};
+    return {std::move(source), {}};
+  }
+};
+
+OpenedMp3 OpenMp3(wave::FileApi& files, const std::string& path, const Mp3OpenOptions& options) {
+  return Mp3Opener::Open(files, path, options);
+}
+
+}  // namespace corvella::mp3

@@ -1,0 +1,251 @@
+#include "mp3/Mp3Writer.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "wave/Mmio.h"
+
+namespace corvella::mp3 {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// The largest encoder delay and padding a LAME header holds: 12 bits each.
+constexpr int kLargestDelay = 4095;
+// The Xing header with every field (flags, frames, bytes, seek table,
+// quality) and the LAME extension after it.
+constexpr int kXingBytes = 8 + 4 + 4 + 100 + 4;
+constexpr int kLameBytes = 36;
+
+void PutBe32(std::uint8_t* at, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
+}
+
+void PutSyncSafe(Bytes& out, std::uint32_t v) {
+  for (int shift : {21, 14, 7, 0}) out.push_back(static_cast<std::uint8_t>(v >> shift & 0x7F));
+}
+
+// An ID3v2.4 tag of text frames in UTF-8; empty when there is nothing to say.
+Bytes Id3Tag(const Mp3PartOptions& options) {
+  Bytes frames;
+  auto text = [&](const char* id, const std::string& value) {
+    if (value.empty()) return;
+    frames.insert(frames.end(), id, id + 4);
+    PutSyncSafe(frames, static_cast<std::uint32_t>(value.size() + 1));
+    frames.push_back(0);
+    frames.push_back(0);
+    frames.push_back(3);  // UTF-8
+    frames.insert(frames.end(), value.begin(), value.end());
+  };
+  text("TIT2", options.title);
+  if (options.track > 0) {
+    std::string number = std::to_string(options.track);
+    if (options.tracks > 0) {
+      number.push_back('/');
+      number.append(std::to_string(options.tracks));
+    }
+    text("TRCK", number);
+  }
+  text("TPE1", options.tags.artist);
+  text("TALB", options.tags.album);
+  text("TDRC", options.tags.date);
+  if (frames.empty()) return frames;
+  Bytes tag = {'I', 'D', '3', 4, 0, 0};
+  PutSyncSafe(tag, static_cast<std::uint32_t>(frames.size()));
+  tag.insert(tag.end(), frames.begin(), frames.end());
+  return tag;
+}
+
+// The smallest bitrate whose frames of `like`'s kind hold `bytes` after the
+// side information; 0 when none does.
+int BitrateHolding(const FrameHeader& like, int bytes) {
+  for (int index = 1; index <= kLargestBitrateIndex; ++index) {
+    const FrameHeader h = WithBitrate(like, index);
+    if (h.Bytes() - h.MainDataOffset() >= bytes) return index;
+  }
+  return 0;
+}
+
+// A Layer III frame whose granules hold nothing (silence) and whose main
+// data end with `reservoir`: the bytes the next frame reaches back for.
+Bytes SilentFrame(const FrameHeader& h, const Bytes& reservoir) {
+  Bytes frame(static_cast<std::size_t>(h.Bytes()), 0);
+  std::memcpy(frame.data(), h.raw, 4);
+  std::copy(reservoir.begin(), reservoir.end(), frame.end() - static_cast<std::ptrdiff_t>(reservoir.size()));
+  return frame;
+}
+
+class FrameReader {
+ public:
+  explicit FrameReader(Mp3Source& source) : source_(source) {}
+  // Frame `k` whole, and its header.
+  bool Read(std::int64_t k, Bytes& frame, FrameHeader& header) {
+    const FrameIndex& index = source_.Frames();
+    frame.resize(static_cast<std::size_t>(index.FrameBytes(k)));
+    if (source_.Files().ReadAt(source_.Descriptor(), frame.data(), index.FrameBytes(k),
+                               index.Offset(k)) != index.FrameBytes(k))
+      return false;
+    return !ParseHeader(frame.data(), header);
+  }
+
+ private:
+  Mp3Source& source_;
+};
+
+}  // namespace
+
+std::uint16_t LameCrc(const std::uint8_t* bytes, std::size_t count, std::uint16_t crc) {
+  for (std::size_t i = 0; i < count; ++i) {
+    crc ^= bytes[i];
+    for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? static_cast<std::uint16_t>(crc >> 1 ^ 0xA001) : crc >> 1;
+  }
+  return crc;
+}
+
+wave::Error WritePart(Mp3Source& source, std::int64_t start, std::int64_t end, wave::Folder& folder,
+                      const std::string& name, const Mp3PartOptions& options, wave::FileId* written) {
+  const FrameIndex& index = source.Frames();
+  const FrameHeader& shape = index.first;
+  const std::int64_t spf = shape.SamplesPerFrame();
+  const std::int64_t length = end - start;
+  const std::int64_t decodedFirst = start + index.Lead();
+  const std::int64_t firstNeeded = decodedFirst / spf;
+  const std::int64_t lastNeeded =
+      std::min((end + index.Lead() - 1) / spf, index.Frames() - 1);
+  const wave::Error unreadable{wave::ErrorCode::UnableToWrite, "the recording's frames cannot be read"};
+  FrameReader reader(source);
+  Bytes frame;
+  FrameHeader header;
+
+  // Which frames, and what goes before them.
+  std::int64_t copyFrom = std::max<std::int64_t>(firstNeeded - (shape.layer == 3 ? 2 : 1), 0);
+  Bytes silent;
+  int delay = 0;
+  if (shape.layer == 3) {
+    if (!reader.Read(copyFrom, frame, header)) return unreadable;
+    const int reach = MainDataBegin(header, frame.data());
+    // The frames before it that hold the bytes it reaches back for.
+    std::int64_t from = copyFrom;
+    Bytes reservoir;
+    while (static_cast<int>(reservoir.size()) < reach && from > 0) {
+      --from;
+      if (!reader.Read(from, frame, header)) return unreadable;
+      reservoir.insert(reservoir.begin(), frame.begin() + header.MainDataOffset(), frame.end());
+    }
+    if (static_cast<int>(reservoir.size()) > reach)
+      reservoir.erase(reservoir.begin(), reservoir.end() - reach);
+    const std::int64_t plainDelay = decodedFirst - from * spf - kDecoderDelay;
+    if (plainDelay >= 0 && plainDelay <= kLargestDelay) {
+      copyFrom = from;
+      delay = static_cast<int>(plainDelay);
+    } else {
+      // Too far back for the delay to skip, or before the stream's first
+      // sample: a silent frame carries the reservoir, and the decoder starts
+      // after it as it starts on a new stream.
+      const int bitrate = BitrateHolding(shape, static_cast<int>(reservoir.size()));
+      if (bitrate == 0) return {wave::ErrorCode::UnableToWrite, "no frame holds the bit reservoir"};
+      silent = SilentFrame(WithBitrate(shape, bitrate), reservoir);
+      delay = static_cast<int>(decodedFirst - copyFrom * spf + spf - kDecoderDelay);
+    }
+  }
+  const std::int64_t copied = lastNeeded - copyFrom + 1;
+  const std::int64_t audioFrames = copied + (silent.empty() ? 0 : 1);
+  const std::int64_t padding = audioFrames * spf - delay - length;
+
+  wave::Error error;
+  std::unique_ptr<wave::MmioFile> out = wave::CreatePart(folder, name, options.keep, error);
+  if (!out) return error;
+  const Bytes tag = Id3Tag(options);
+  if (!tag.empty() && out->Write(tag.data(), static_cast<std::int64_t>(tag.size())) < 0)
+    return wave::WriteFailure(*out);
+
+  // The Info frame, written again once the part's bytes are known.
+  Bytes info;
+  std::int64_t infoAt = out->Position();
+  int lameAt = 0;
+  if (shape.layer == 3) {
+    const FrameHeader firstCopied = [&] {
+      FrameHeader h;
+      reader.Read(copyFrom, frame, h);
+      return h;
+    }();
+    int bitrate = firstCopied.bitrateIndex;
+    const FrameHeader at = WithBitrate(shape, bitrate);
+    if (at.Bytes() - at.MainDataOffset() < kXingBytes + kLameBytes)
+      bitrate = BitrateHolding(shape, kXingBytes + kLameBytes);
+    const FrameHeader infoHeader = WithBitrate(shape, bitrate);
+    info.assign(static_cast<std::size_t>(infoHeader.Bytes()), 0);
+    std::memcpy(info.data(), infoHeader.raw, 4);
+    lameAt = infoHeader.MainDataOffset() + kXingBytes;
+    if (out->Write(info.data(), static_cast<std::int64_t>(info.size())) < 0) return wave::WriteFailure(*out);
+  }
+
+  // The frames, with what the Xing header needs: bytes, where each
+  // hundredth of the frames begins, whether the bitrate varies, the CRC.
+  std::array<std::int64_t, 100> toc{};
+  std::int64_t audioBytes = 0;
+  std::int64_t frameNumber = 0;
+  std::uint16_t musicCrc = 0;
+  bool variable = false;
+  int bitrateSeen = -1;
+  std::size_t nextPercent = 0;
+  // `bitrateIndex` -1: a frame of our own, not the source's.
+  auto put = [&](const std::uint8_t* bytes, std::int64_t count, int bitrateIndex) {
+    while (nextPercent < toc.size() &&
+           static_cast<std::int64_t>(nextPercent) * audioFrames / 100 <= frameNumber) {
+      toc[nextPercent++] = audioBytes;
+    }
+    if (bitrateIndex >= 0) {
+      if (bitrateSeen >= 0 && bitrateIndex != bitrateSeen) variable = true;
+      bitrateSeen = bitrateIndex;
+    }
+    musicCrc = LameCrc(bytes, static_cast<std::size_t>(count), musicCrc);
+    audioBytes += count;
+    ++frameNumber;
+    return out->Write(bytes, count) == count;
+  };
+  if (!silent.empty() && !put(silent.data(), static_cast<std::int64_t>(silent.size()), -1))
+    return wave::WriteFailure(*out);
+  for (std::int64_t k = copyFrom; k <= lastNeeded; ++k) {
+    if (options.stopRequested && (k & 63) == 0 && options.stopRequested())
+      return {wave::ErrorCode::Stopped};
+    if (!reader.Read(k, frame, header)) return unreadable;
+    if (!put(frame.data(), static_cast<std::int64_t>(frame.size()), header.bitrateIndex))
+      return wave::WriteFailure(*out);
+  }
+
+  if (!info.empty()) {
+    const std::int64_t total = static_cast<std::int64_t>(info.size()) + audioBytes;
+    std::uint8_t* xing = info.data() + lameAt - kXingBytes;
+    std::memcpy(xing, variable ? "Xing" : "Info", 4);
+    PutBe32(xing + 4, 0x0F);
+    PutBe32(xing + 8, static_cast<std::uint32_t>(audioFrames));
+    PutBe32(xing + 12, static_cast<std::uint32_t>(total));
+    for (std::size_t i = 0; i < 100; ++i) {
+      const std::int64_t at = toc[i] + static_cast<std::int64_t>(info.size());
+      xing[16 + i] = static_cast<std::uint8_t>(std::min<std::int64_t>(at * 256 / total, 255));
+    }
+    PutBe32(xing + 116, 0);
+    std::uint8_t* lame = info.data() + lameAt;
+    const std::string& encoder = index.gapless.encoder.empty() ? "LAME3.100" : index.gapless.encoder;
+    std::memcpy(lame, encoder.data(), std::min<std::size_t>(encoder.size(), 9));
+    lame[9] = variable ? 0x04 : 0x01;  // revision 0; VBR or CBR
+    lame[21] = static_cast<std::uint8_t>(delay >> 4);
+    lame[22] = static_cast<std::uint8_t>((delay & 0x0F) << 4 | (padding >> 8 & 0x0F));
+    lame[23] = static_cast<std::uint8_t>(padding & 0xFF);
+    PutBe32(lame + 28, static_cast<std::uint32_t>(total));
+    lame[32] = static_cast<std::uint8_t>(musicCrc >> 8);
+    lame[33] = static_cast<std::uint8_t>(musicCrc);
+    const std::uint16_t tagCrc = LameCrc(info.data(), static_cast<std::size_t>(lameAt + 34));
+    lame[34] = static_cast<std::uint8_t>(tagCrc >> 8);
+    lame[35] = static_cast<std::uint8_t>(tagCrc);
+    const std::int64_t resume = out->Position();
+    out->Seek(infoAt);
+    if (out->Write(info.data(), static_cast<std::int64_t>(info.size())) < 0) return wave::WriteFailure(*out);
+    out->Seek(resume);
+  }
+  return wave::PublishPart(*out, folder, name, options.keep, written);
+}
+
+}  // namespace corvella::mp3
