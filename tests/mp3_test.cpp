@@ -18,6 +18,7 @@ namespace corvella::test {
 namespace {
 
 const std::string kCli = CORVELLA_CLI;
+constexpr double kPi = 3.14159265358979323846;
 
 // Three pieces with gaps between them: a tone from the very first sample, a
 // short burst of noise (a few frames long) and a chord fading out.
@@ -34,12 +35,12 @@ Samples Recording(int rate) {
       samples.push_back(static_cast<std::int16_t>(v * 0.8));
     }
   };
-  add(1.3, [](double t, double) { return 12000 * std::sin(2 * M_PI * 440 * t); });
+  add(1.3, [](double t, double) { return 12000 * std::sin(2 * kPi * 440 * t); });
   add(0.9, [](double, double) { return 0.0; });
   add(0.06, [&](double, double) { return static_cast<double>(noise(random)); });
   add(1.1, [](double, double) { return 0.0; });
   add(2.0, [](double t, double x) {
-    return (1 - x) * 9000 * (std::sin(2 * M_PI * 330 * t) + std::sin(2 * M_PI * 495 * t));
+    return (1 - x) * 9000 * (std::sin(2 * kPi * 330 * t) + std::sin(2 * kPi * 495 * t));
   });
   add(0.7, [](double, double) { return 0.0; });
   return samples;
