@@ -70,8 +70,11 @@ namespace {
 // Frames decoded past the one asked for before a decoder is started anew
 // nearer to it.
 constexpr std::int64_t kFarAhead = 48;
-// Frames after which libmpg123's synthesis is back in the same phase.
-constexpr std::int64_t kPhaseFrames = 16;
+// Frames after which libmpg123's synthesis is back in the same phase (16
+// would do; a multiple of it measured closer).
+constexpr std::int64_t kPhaseFrames = 64;
+// Frames decoded before those the warm start needs.
+constexpr std::int64_t kLongWarmUp = 192;
 // Frames kept decoded behind the one being read.
 constexpr std::int64_t kKeptBehind = 16;
 
@@ -105,10 +108,13 @@ bool Mp3Source::Restart(std::int64_t frame) {
     return false;
   }
   // libmpg123's synthesis rounds a little differently in each phase of its
-  // ring of 16 blocks; a start on a multiple of 16 frames keeps every frame
-  // in the phase it has in a decode from the first frame, so the samples
-  // are the same to the last bit.
-  next_ = std::max<std::int64_t>(WarmStart(index, frame) - 3 * kPhaseFrames, 0) / kPhaseFrames * kPhaseFrames;
+  // ring of 16 blocks, and a little of what it decoded before a start lingers
+  // in its rounding: a start on a multiple of 64 frames keeps every frame in
+  // the phase it has in a decode from the first frame, and a long run-up
+  // lets the rest settle. Samples then match a decode from the first frame
+  // to the last bit, or at worst (at low bitrates) within one step of the
+  // 16-bit scale at a few samples.
+  next_ = std::max<std::int64_t>(WarmStart(index, frame) - kLongWarmUp, 0) / kPhaseFrames * kPhaseFrames;
   // From the stream's first frame every frame is exact.
   usable_ = next_ == 0 ? 0 : frame;
   cache_.clear();
