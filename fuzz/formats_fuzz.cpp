@@ -161,7 +161,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // decoder's seek is its own: in a damaged MP3 it resynchronises elsewhere
   // than a decoding from the start does.)
   const bool lossy =
-      info.container == "MP3" || info.container == "Ogg Vorbis" || info.container == "Opus";
+      info.container == "MP3" || info.container == "MP2" || info.container == "MP1" ||
+      info.container == "Ogg Vorbis" || info.container == "Opus";
   if (source.Sequential() && frames > 0 && !lossy) {
     std::unique_ptr<wave::Source> fork = source.Fork();
     CHECK(fork);
@@ -184,6 +185,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const wave::Error written =
       plan.Write(source, {start, end, "part", 1, 1, std::nullopt}, *folder, nullptr, {});
   CHECK(!written);
+  if (info.container == "MP3") {
+    // Its Info header gives back exactly the part's length, and it decodes.
+    formats::OpenedSource part = formats::OpenSource(files, "out/part");
+    CHECK(part.source && part.source->Info().frames == end - start);
+    std::vector<std::uint8_t> samples(static_cast<std::size_t>(part.source->Info().extentBytes));
+    CHECK(part.source->ReadSamples(0, samples.data(), part.source->Info().extentBytes) ==
+          part.source->Info().extentBytes);
+  }
   if (info.container == "FLAC") {
     const test::DecodedFlac part = test::DecodeFlac(*files.Get("out/part"));
     CHECK(part.clean && part.md5Matched && part.bits == info.bits);

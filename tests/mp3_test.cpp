@@ -224,6 +224,25 @@ TEST_F(Mp3, DamageRefusedOrSkipped) {
   }
 }
 
+// Tags before and after the frames are no audio: ID3v2 at the start, APE
+// and ID3v1 at the end; the samples are those of the bare stream.
+TEST_F(Mp3, TagsAroundTheFramesAreSkipped) {
+  const std::string mp3 = Encode("in.mp3", "-V 3");
+  const Bytes bare = ReadFile(mp3);
+  Bytes id3v2 = {'I', 'D', '3', 3, 0, 0, 0, 0, 0, 20};
+  id3v2.resize(30, 0);
+  Bytes ape = {'A', 'P', 'E', 'T', 'A', 'G', 'E', 'X', 0xD0, 0x07, 0, 0, 32, 0, 0, 0};
+  ape.resize(32, 0);
+  Bytes id3v1 = {'T', 'A', 'G'};
+  id3v1.resize(128, 'x');
+  Bytes tagged(id3v2.size() + bare.size() + ape.size() + id3v1.size());
+  auto at = tagged.begin();
+  for (const Bytes* piece : std::initializer_list<const Bytes*>{&id3v2, &bare, &ape, &id3v1})
+    at = std::copy(piece->begin(), piece->end(), at);
+  dir.Put("tagged.mp3", tagged);
+  EXPECT_EQ(OurDecode(dir / "tagged.mp3"), OurDecode(mp3));
+}
+
 // Parts carry their title and number as ID3v2.4 tags, and decoders take
 // their length from the Xing header.
 TEST_F(Mp3, TaggedAndTheirLengthKnown) {

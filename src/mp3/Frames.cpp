@@ -201,6 +201,9 @@ ScanResult ScanFrames(wave::FileApi& files, int fd, bool salvage, FrameIndex& in
   if (size < 0) return {false, "its length cannot be read"};
   const std::int64_t begin = wave::PastId3v2Tags(files, fd);
   index.tagBytes = begin;
+  // Where the tags at the end seem to begin; a frame that runs on past that
+  // point to the end of the file shows they were bytes of audio that only
+  // looked like a tag.
   std::int64_t end = FramesEnd(files, fd, begin, size);
 
   // Read in blocks; a frame is at most 2881 bytes (Layer II at 384 kbit/s
@@ -209,14 +212,25 @@ ScanResult ScanFrames(wave::FileApi& files, int fd, bool salvage, FrameIndex& in
   std::vector<std::uint8_t> block;
   std::int64_t blockAt = -1;
   auto bytesAt = [&](std::int64_t at, std::int64_t count) -> const std::uint8_t* {
-    if (at < 0 || at + count > end) return nullptr;
+    if (at < 0 || at + count > size) return nullptr;
     if (blockAt < 0 || at < blockAt || at + count > blockAt + static_cast<std::int64_t>(block.size())) {
-      const std::int64_t want = std::min(std::max(kBlock, count), end - at);
+      const std::int64_t want = std::min(std::max(kBlock, count), size - at);
       block.resize(static_cast<std::size_t>(want));
       if (files.ReadAt(fd, block.data(), want, at) != want) return nullptr;
       blockAt = at;
     }
     return block.data() + (at - blockAt);
+  };
+  // Whether frames of the stream follow one another from `at` to `limit`.
+  auto TilesTo = [&](std::int64_t at, std::int64_t limit) {
+    while (at < limit) {
+      const std::uint8_t* b = bytesAt(at, 4);
+      FrameHeader h;
+      if (!b || ParseHeader(b, h) || (!index.offsets.empty() && !h.SameStream(index.first)))
+        return false;
+      at += h.Bytes();
+    }
+    return at == limit;
   };
   // A header at `at` that fits the stream (or starts it) and whose frame ends
   // before `end`.
@@ -234,6 +248,7 @@ ScanResult ScanFrames(wave::FileApi& files, int fd, bool salvage, FrameIndex& in
       why = "a frame header that changes the stream (its version, layer, rate or channels)";
       return false;
     }
+    if (at + h.Bytes() > end && end < size && TilesTo(at, size)) end = size;
     if (at + h.Bytes() > end) {
       why = "a frame cut short (the stream ends " + std::to_string(end - at) + " bytes into a frame of " +
             std::to_string(h.Bytes()) + ")";
