@@ -59,7 +59,8 @@ int Run(int argc, const char* const* argv, Console& console, wave::FileApi& file
       "It reads WAV files as recorders write them: RIFF, RF64, BW64 and Wave64; 8-, 16-, 24- "
       "and 32-bit PCM and 32- and 64-bit float, plain or extensible; 1 to 64 channels. It "
       "reads FLAC of 4 to 32 bits through libFLAC, checking every frame and the MD5 "
-      "signature; AIFF and CAF through libsndfile, and counts and lists Ogg, Opus and MP3. "
+      "signature; MP3 and MP2 through libmpg123; AIFF and CAF through libsndfile, and counts "
+      "and lists Ogg and Opus. "
       "A damaged or cut-off file is refused, saying where (--salvage reads a cut-off one up "
       "to its last whole frame). Parts keep the source's format (a WAV part byte for byte "
       "its frames, RF64 where larger than 4 GiB) unless --to says otherwise.",
@@ -116,8 +117,8 @@ int Run(int argc, const char* const* argv, Console& console, wave::FileApi& file
   AddStreamOptions(*split, options);
   AddFiles(*split, options, false);
   split->get_option("FILE")->description(
-      "Recordings: WAV (RIFF, RF64, BW64), FLAC, AIFF, Wave64, CAF; Ogg, Opus and MP3 (written "
-      "only with --to); or - alone: a recording still coming in on stdin, split as it arrives");
+      "Recordings: WAV (RIFF, RF64, BW64), FLAC, MP3, MP2, AIFF, Wave64, CAF; Ogg and Opus "
+      "(written only with --to); or - alone: a recording still coming in on stdin, split as it arrives");
 
   CLI::App* list = app.add_subcommand("list", "Print the parts that split would write");
   AddDetectionOptions(*list, options);

@@ -4,7 +4,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <condition_variable>
+#include <map>
 #include <mutex>
+#include <thread>
 
 namespace corvella::mp3 {
 
@@ -78,7 +81,140 @@ constexpr std::int64_t kLongWarmUp = 192;
 // Frames kept decoded behind the one being read.
 constexpr std::int64_t kKeptBehind = 16;
 
+// Where a decoder starts so that frame `frame` on decodes as in a decode
+// from the first frame.
+std::int64_t RunUpFrom(const FrameIndex& index, std::int64_t frame) {
+  // libmpg123's synthesis rounds a little differently in each phase of its
+  // ring of 16 blocks, and a little of what it decoded before a start lingers
+  // in its rounding: a start on a multiple of 64 frames keeps every frame in
+  // the phase it has in a decode from the first frame, and a long run-up
+  // lets the rest settle. Samples then match a decode from the first frame
+  // to the last bit, or at worst (at low bitrates) within one step of the
+  // 16-bit scale at a few samples.
+  return std::max<std::int64_t>(WarmStart(index, frame) - kLongWarmUp, 0) / kPhaseFrames *
+         kPhaseFrames;
+}
+
+// Reads frame `k` and decodes it into `decoded`; false with `why`.
+bool DecodeFrame(const Mp3Shared& shared, Mp3Decoder& decoder, std::int64_t k,
+                 std::vector<std::uint8_t>& bytes, std::vector<std::int16_t>& decoded,
+                 std::string& why) {
+  const FrameIndex& index = shared.index;
+  const std::int64_t size = index.FrameBytes(k);
+  bytes.resize(static_cast<std::size_t>(size));
+  if (shared.files->ReadAt(shared.fd, bytes.data(), size, index.Offset(k)) != size) {
+    why = "frame " + std::to_string(k + 1) + " cannot be read from the file";
+    return false;
+  }
+  decoded.clear();
+  if (!decoder.Decode(bytes.data(), bytes.size(), decoded) ||
+      decoded.size() != static_cast<std::size_t>(index.first.SamplesPerFrame() * index.first.Channels())) {
+    why = "frame " + std::to_string(k + 1) + " at byte " + std::to_string(index.Offset(k)) +
+          " cannot be decoded (" + decoder.Why() + ")";
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
+
+// A stream read from its start on is decoded ahead on every core: in runs of
+// frames, each by its own decoder started early enough that its samples
+// are those of a decode from the first frame, handed on in order. At most a
+// few runs are held at once.
+class DecodeAhead {
+ public:
+  static constexpr std::int64_t kRunFrames = 2048;
+
+  DecodeAhead(std::shared_ptr<Mp3Shared> shared, int workers)
+      : shared_(std::move(shared)),
+        runs_((shared_->index.Frames() + kRunFrames - 1) / kRunFrames),
+        window_(workers + 1) {
+    for (int i = 0; i < workers; ++i) threads_.emplace_back([this] { Work(); });
+  }
+  ~DecodeAhead() {
+    {
+      std::lock_guard lock(mutex_);
+      stop_ = true;
+    }
+    changed_.notify_all();
+    for (std::thread& thread : threads_) thread.join();
+  }
+  DecodeAhead(const DecodeAhead&) = delete;
+  DecodeAhead& operator=(const DecodeAhead&) = delete;
+
+  // The samples of run `run` (from frame run * kRunFrames), once decoded;
+  // false with `why` when it cannot be. Runs are taken in order: the ones
+  // before are let go.
+  bool Take(std::int64_t run, std::vector<std::int16_t>& samples, std::string& why) {
+    std::unique_lock lock(mutex_);
+    wanted_ = std::max(wanted_, run);
+    changed_.notify_all();
+    changed_.wait(lock, [&] { return done_.count(run) > 0 || failed_.count(run) > 0; });
+    if (failed_.count(run)) {
+      why = failed_[run];
+      return false;
+    }
+    samples = std::move(done_[run]);
+    done_.erase(done_.begin(), done_.upper_bound(run));
+    changed_.notify_all();
+    return true;
+  }
+  std::int64_t Wanted() const {
+    std::lock_guard lock(mutex_);
+    return wanted_;
+  }
+
+ private:
+  void Work() {
+    std::vector<std::uint8_t> bytes;
+    std::vector<std::int16_t> decoded;
+    for (;;) {
+      std::int64_t run = 0;
+      {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return stop_ || (next_ < runs_ && next_ < wanted_ + window_); });
+        if (stop_) return;
+        run = next_++;
+      }
+      const FrameIndex& index = shared_->index;
+      const std::int64_t first = run * kRunFrames;
+      const std::int64_t last = std::min(first + kRunFrames, index.Frames());
+      std::vector<std::int16_t> samples;
+      samples.reserve(static_cast<std::size_t>((last - first) * index.first.SamplesPerFrame() *
+                                               index.first.Channels()));
+      std::string why;
+      Mp3Decoder decoder(index.first);
+      bool ok = decoder.Ok();
+      if (!ok) why = decoder.Why();
+      for (std::int64_t k = RunUpFrom(index, first); ok && k < last; ++k) {
+        ok = DecodeFrame(*shared_, decoder, k, bytes, decoded, why);
+        if (ok && k >= first) samples.insert(samples.end(), decoded.begin(), decoded.end());
+      }
+      {
+        std::lock_guard lock(mutex_);
+        if (ok) {
+          done_[run] = std::move(samples);
+        } else {
+          failed_[run] = why;
+        }
+      }
+      changed_.notify_all();
+    }
+  }
+
+  std::shared_ptr<Mp3Shared> shared_;
+  const std::int64_t runs_;
+  const std::int64_t window_;
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  std::map<std::int64_t, std::vector<std::int16_t>> done_;
+  std::map<std::int64_t, std::string> failed_;
+  std::int64_t next_ = 0;    // the run a worker takes next
+  std::int64_t wanted_ = 0;  // the run the reader is at
+  bool stop_ = false;
+  std::vector<std::thread> threads_;
+};
 
 std::string ContainerOf(const FrameHeader& header) {
   return header.layer == 3 ? "MP3" : header.layer == 2 ? "MP2" : "MP1";
@@ -96,6 +232,7 @@ std::unique_ptr<wave::Source> Mp3Source::Fork() {
   std::unique_ptr<Mp3Source> fork(new Mp3Source());
   fork->shared_ = shared_;
   fork->info_ = info_;
+  fork->forked_ = true;
   return fork;
 }
 
@@ -107,14 +244,7 @@ bool Mp3Source::Restart(std::int64_t frame) {
     decoder_.reset();
     return false;
   }
-  // libmpg123's synthesis rounds a little differently in each phase of its
-  // ring of 16 blocks, and a little of what it decoded before a start lingers
-  // in its rounding: a start on a multiple of 64 frames keeps every frame in
-  // the phase it has in a decode from the first frame, and a long run-up
-  // lets the rest settle. Samples then match a decode from the first frame
-  // to the last bit, or at worst (at low bitrates) within one step of the
-  // 16-bit scale at a few samples.
-  next_ = std::max<std::int64_t>(WarmStart(index, frame) - kLongWarmUp, 0) / kPhaseFrames * kPhaseFrames;
+  next_ = RunUpFrom(index, frame);
   // From the stream's first frame every frame is exact.
   usable_ = next_ == 0 ? 0 : frame;
   cache_.clear();
@@ -128,8 +258,32 @@ bool Mp3Source::Bring(std::int64_t position) {
   const int channels = index.first.Channels();
   const std::int64_t frame = position / spf;
   const std::int64_t cachedEnd = cacheFirst_ + static_cast<std::int64_t>(cache_.size()) / channels;
-  if (decoder_ && position >= cacheFirst_ && position < cachedEnd) return true;
+  if (position >= cacheFirst_ && position < cachedEnd) return true;
   if (frame >= index.Frames()) return false;
+  // Read from the start on: decoded ahead on every core.
+  if (!ahead_ && !decoder_ && frame == 0 && !forked_ && index.Frames() > 2 * DecodeAhead::kRunFrames) {
+    const int cores = static_cast<int>(std::min(std::thread::hardware_concurrency(), 8u));
+    if (cores > 1) ahead_ = std::make_unique<DecodeAhead>(shared_, cores);
+  }
+  if (ahead_ && frame / DecodeAhead::kRunFrames >= ahead_->Wanted()) {
+    const std::int64_t run = frame / DecodeAhead::kRunFrames;
+    std::string why;
+    std::vector<std::int16_t> samples;
+    if (!ahead_->Take(run, samples, why)) {
+      Fail(why);
+      ahead_.reset();
+      return false;
+    }
+    // The end of the run before stays at hand: a search reads a little back.
+    const std::int64_t runStart = run * DecodeAhead::kRunFrames * spf;
+    const std::int64_t behind = std::clamp<std::int64_t>(cachedEnd == runStart ? runStart - cacheFirst_ : 0, 0,
+                                                         kKeptBehind * spf);
+    cache_.erase(cache_.begin(), cache_.end() - behind * channels);
+    cache_.insert(cache_.end(), samples.begin(), samples.end());
+    cacheFirst_ = runStart - behind;
+    return true;
+  }
+  ahead_.reset();
   if (!decoder_ || frame < usable_ || position < cacheFirst_ || frame > next_ + kFarAhead) {
     if (!Restart(frame)) return false;
   }
@@ -144,18 +298,9 @@ bool Mp3Source::Bring(std::int64_t position) {
       cache_.erase(cache_.begin(), cache_.begin() + drop);
       cacheFirst_ += drop / channels;
     }
-    const std::int64_t size = index.FrameBytes(next_);
-    bytes.resize(static_cast<std::size_t>(size));
-    if (shared_->files->ReadAt(shared_->fd, bytes.data(), size, index.Offset(next_)) != size) {
-      Fail("frame " + std::to_string(next_ + 1) + " cannot be read from the file");
-      decoder_.reset();
-      return false;
-    }
-    decoded.clear();
-    if (!decoder_->Decode(bytes.data(), bytes.size(), decoded) ||
-        decoded.size() != static_cast<std::size_t>(spf * channels)) {
-      Fail("frame " + std::to_string(next_ + 1) + " at byte " + std::to_string(index.Offset(next_)) +
-           " cannot be decoded (" + decoder_->Why() + ")");
+    std::string why;
+    if (!DecodeFrame(*shared_, *decoder_, next_, bytes, decoded, why)) {
+      Fail(why);
       decoder_.reset();
       return false;
     }

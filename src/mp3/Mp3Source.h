@@ -22,6 +22,7 @@ namespace corvella::mp3 {
 
 struct Mp3Shared;
 class Mp3Decoder;
+class DecodeAhead;
 
 class Mp3Source final : public wave::Source {
  public:
@@ -46,6 +47,8 @@ class Mp3Source final : public wave::Source {
 
   std::shared_ptr<Mp3Shared> shared_;
   std::unique_ptr<Mp3Decoder> decoder_;
+  std::unique_ptr<DecodeAhead> ahead_;
+  bool forked_ = false;  // a second reader: parts, read from anywhere
   // Decoded samples from decoded position cacheFirst_, interleaved, 16-bit.
   std::vector<std::int16_t> cache_;
   std::int64_t cacheFirst_ = 0;
