@@ -81,13 +81,19 @@ TEST_F(Cli, SplitResolvesRelativePathsFromWhereItStarted) {
 
 TEST_F(Cli, UsageErrorsExitWithTwoAndHelpShowsExamples) {
   // Each says what is wrong in one line, and where to read more.
+  // Each says what is wrong in one line, what was most likely meant, and
+  // the help to read: the command's own where one was named.
   const std::pair<std::vector<std::string>, std::string> cases[] = {
-      {{}, "A subcommand is required"},
+      {{}, "a command is needed: count, list, split or levels"},
       {{"count"}, "FILE is required"},
-      {{"divide", "x.wav"}, "A subcommand is required"},
+      {{"divide", "x.wav"}, "'divide' is not a command: count, list, split or levels"},
+      {{"splitt", "x.wav"}, "'splitt' is not a command; did you mean 'split'?"},
+      {{"help", "lvels"}, "'lvels' is not a command; did you mean 'levels'?"},
       {{"count", "--noise-floor", "0", "x.wav"}, "--noise-floor: '0' is not in 1 to 32767"},
       {{"count", "--gap", "nan", "x.wav"}, "--gap: a number is needed, not 'nan'"},
       {{"split", "--bogus", "x.wav"}, "The following argument was not expected: --bogus"},
+      {{"split", "--thresold-db", "-40", "x.wav"},
+       "The following argument was not expected: --thresold-db; did you mean --threshold-db?"},
       {{"count", "-n", "5", "--threshold-db", "-40", "x.wav"},
        "--noise-floor excludes --threshold-db"},
       {{"split", "--tracks", "3", "--gap", "2", "x.wav"}, "--gap excludes --tracks"},
@@ -96,11 +102,31 @@ TEST_F(Cli, UsageErrorsExitWithTwoAndHelpShowsExamples) {
   for (const auto& [args, message] : cases) {
     ShellResult r = Run(args);
     EXPECT_EQ(r.status, 2) << message;
-    EXPECT_EQ(r.err, "corvella-cli: " + message +
-                         "\nRun 'corvella-cli --help' for more information.\n");
+    const bool command = !args.empty() && (args[0] == "count" || args[0] == "split");
+    EXPECT_EQ(r.err, "corvella-cli: " + message + "\nRun 'corvella-cli " +
+                         (command ? args[0] + " " : "") + "--help' for more information.\n");
     EXPECT_EQ(r.out, "");
   }
-  EXPECT_NE(Run({"--help"}).out.find("Examples:"), std::string::npos);
+  // help, help COMMAND and -V answer as --help and --version do.
+  EXPECT_EQ(Run({"help"}).out, Run({"--help"}).out);
+  const ShellResult splitHelp = Run({"help", "split"});
+  EXPECT_EQ(splitHelp.status, 0);
+  EXPECT_EQ(splitHelp.out, Run({"split", "--help"}).out);
+  EXPECT_EQ(Run({"-V"}).out, Run({"--version"}).out);
+  // Every help fits a terminal: 60 lines of 80 columns, with examples.
+  EXPECT_NE(Run({"--help"}).out.find("Quick start:"), std::string::npos);
+  for (const char* command : {"", "count", "split", "list", "levels"}) {
+    const std::string help = *command ? Run({command, "--help"}).out : Run({"--help"}).out;
+    std::istringstream lines(help);
+    int count = 0;
+    for (std::string line; std::getline(lines, line); ++count)
+      EXPECT_LE(line.size(), 80u) << command << ": " << line;
+    EXPECT_LE(count, 60) << command;
+    if (*command) {
+      EXPECT_NE(help.find("Examples:"), std::string::npos) << command;
+    }
+    EXPECT_EQ(help.find("Excludes:"), std::string::npos) << command;
+  }
   stop = SIGINT;
   EXPECT_EQ(Run({"split", "in/two.wav"}).status, 130);
   EXPECT_FALSE(std::filesystem::exists(dir / "two_001.wav"));

@@ -269,7 +269,7 @@ TEST_F(Safety, HostileNumbersAreRefusedAsUsageErrors) {
   // What the user typed comes back escaped: it cannot drive the terminal.
   EXPECT_EQ(InProcess({"count", "--gap", "\x1b[2J", "a.wav"}).err,
             "corvella-cli: --gap: a number is needed, not '\\x1b[2J'\n"
-            "Run 'corvella-cli --help' for more information.\n");
+            "Run 'corvella-cli count --help' for more information.\n");
   for (const char* value : {"1e3", "104.7", "0x10"}) {
     const ShellResult r = InProcess({"count", "--noise-floor", value, "a.wav"});
     EXPECT_EQ(r.status, 2);

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "cli/Commands.h"
+#include "cli/HelpFormat.h"
 #include "cli/Job.h"
 #include "cli/Options.h"
 #include "cli/Text.h"
@@ -12,70 +13,114 @@ namespace corvella::cli {
 namespace {
 
 const char kExamples[] =
-    "\nExamples:\n"
+    "Quick start:\n"
+    "  corvella-cli levels tape.wav            what floor and gap suit it\n"
+    "  corvella-cli split -o side-a tape.wav   a part file per piece\n"
+    "  corvella-cli split --tracks --names a.txt --to flac -o tracks side-a.wav\n"
+    "  arecord -f cd -t wav | corvella-cli split - -o side-a\n"
+    "Run 'corvella-cli COMMAND --help' for a command's options, and\n"
+    "'man corvella-cli' for everything.\n"
+#ifdef _WIN32
+    "\nOn Windows quote names with spaces; either slash separates folders:\n"
+    "  corvella-cli.exe split -o D:\\tracks \"D:\\tapes\\side a.wav\"\n"
+    "\nExit status: 0 all done, 1 a file refused or a part not written, 2 a usage\n"
+    "error, 130 after Ctrl-C or Ctrl-Break, 129 when the console is closed.";
+#else
+    "\nExit status: 0 all done, 1 a file refused or a part not written, 2 a usage\n"
+    "error, 130 after Ctrl-C (143 after SIGTERM, 129 after SIGHUP).";
+#endif
+
+const char kCountExamples[] =
+    "Examples:\n"
     "  corvella-cli count side-a.wav side-b.wav\n"
-    "  corvella-cli split --output-dir tracks side-a.wav\n"
-    "  corvella-cli split --mono --threshold-db -45 --gap 1.5 session.wav\n"
-    "  corvella-cli split --min-part 2 --pad-before 0.2 --pad-after 0.5 -o tracks lp.wav\n"
-    "  corvella-cli split --threshold-db -110 --keep-metadata field-recording-24bit.wav\n"
-    "  corvella-cli split --to flac -o tracks side-a.wav\n"
-    "  corvella-cli split --to wav tape-3.flac\n"
-    "  corvella-cli split --salvage -o takes recorder-stopped.wav\n"
-    "  corvella-cli list --format cue lp.wav > lp.cue\n"
-    "  corvella-cli list --format html side-a.wav side-b.wav > sides.html\n"
-    "  corvella-cli list --format labels lp.wav > lp.txt    (edit the labels, then:)\n"
-    "  corvella-cli split --cuts lp.txt -o tracks lp.wav\n"
-    "  corvella-cli list -f json lp.wav | corvella-cli split --cuts - lp.wav\n"
+    "  corvella-cli count --threshold-db -45 --gap 1.5 *.flac";
+const char kSplitExamples[] =
+    "Examples:\n"
+    "  corvella-cli split --gap 2 --min-part 20 -o tracks tape.wav\n"
     "  corvella-cli split --tracks --names side-a.txt --to flac -o tracks side-a.wav\n"
     "      (side-a.txt: Artist:, Album:, Date: lines, then one title a line)\n"
-    "  corvella-cli list --tracks 7 side-b.wav\n"
+    "  arecord -f cd -t wav | corvella-cli split - -o side-a --min-part 20";
+const char kListExamples[] =
+    "Examples:\n"
+    "  corvella-cli list --format labels lp.wav > lp.txt  (edit; split --cuts lp.txt)\n"
+    "  corvella-cli list --format html side-a.wav side-b.wav > sides.html\n"
+    "  corvella-cli list --tracks 7 side-b.wav";
+const char kLevelsExamples[] =
+    "Examples:\n"
     "  corvella-cli levels tape.wav\n"
-    "\nSplitting while it records (each part is named as soon as it has ended):\n"
-    "  arecord -f cd -t wav | corvella-cli split - -o side-a --min-part 20\n"
-    "  corvella-cli split --follow capture.wav --idle 60 -o tracks\n"
-    "  rtl_fm -M wbfm -f 99.5M -r 48000 - | corvella-cli split - --raw 48000:1:s16le \\\n"
-    "      --name radio --name-time --gap 5 -o log\n"
-#ifdef _WIN32
-    "\nOn Windows, in cmd.exe (quote names with spaces; either slash separates folders):\n"
-    "  corvella-cli.exe split -o D:\\tracks \"D:\\tapes\\side a.wav\"\n"
-    "  corvella-cli.exe list --format csv \"%USERPROFILE%\\Music\\take.wav\" > take.csv\n"
-    "In PowerShell the same, as .\\corvella-cli.exe in its own folder, and\n"
-    "  corvella-cli.exe split --to flac -o tracks (Get-ChildItem *.wav).FullName\n"
-    "Names in any script work, and paths longer than 260 characters.\n"
-    "\nExit status: 0 when every file was processed and every part written, 1 when a file\n"
-    "was refused, a part could not be written or the output failed, 2 for a usage error,\n"
-    "130 after Ctrl-C or Ctrl-Break, 129 when the console is closed.\n";
-#else
-    "\nExit status: 0 when every file was processed and every part written, 1 when a file\n"
-    "was refused, a part could not be written or the output failed, 2 for a usage error,\n"
-    "130 after Ctrl-C (143 after SIGTERM, 129 after SIGHUP).\n";
-#endif
+    "  corvella-cli split $(corvella-cli levels tape.wav | tail -1 | cut -d: -f2) \\\n"
+    "      tape.wav";
+
+// How many single-letter changes turn `a` into `b`.
+std::size_t Distance(const std::string& a, const std::string& b) {
+  std::vector<std::size_t> row(b.size() + 1);
+  for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    std::size_t diagonal = row[0];
+    row[0] = i;
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      const std::size_t above = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      diagonal = above;
+    }
+  }
+  return row[b.size()];
+}
+
+// The one of `known` that `typed` most likely meant, or nothing when none
+// is close: at most two changes, and fewer than half its letters.
+std::string Closest(const std::string& typed, const std::vector<std::string>& known) {
+  std::string best;
+  std::size_t bestDistance = 3;
+  for (const std::string& name : known) {
+    const std::size_t d = Distance(typed, name);
+    if (d < bestDistance && 2 * d < std::max<std::size_t>(name.size(), 2)) {
+      best = name;
+      bestDistance = d;
+    }
+  }
+  return best;
+}
+
+// The long options a command takes, as typed: "--gap", ...
+std::vector<std::string> LongOptions(const CLI::App& command) {
+  std::vector<std::string> names;
+  for (const CLI::Option* option : command.get_options()) {
+    for (const std::string& name : option->get_lnames()) names.push_back("--" + name);
+  }
+  return names;
+}
 
 }  // namespace
 
 int Run(int argc, const char* const* argv, Console& console, wave::FileApi& files) {
   CLI::App app{
-      "Corvella cuts recordings into parts at the silences between them.\n"
-      "It reads WAV files as recorders write them: RIFF, RF64, BW64 and Wave64; 8-, 16-, 24- "
-      "and 32-bit PCM and 32- and 64-bit float, plain or extensible; 1 to 64 channels. It "
-      "reads FLAC of 4 to 32 bits through libFLAC, checking every frame and the MD5 "
-      "signature; MP3 and MP2 through libmpg123; AIFF and CAF through libsndfile, and counts "
-      "and lists Ogg and Opus. "
-      "A damaged or cut-off file is refused, saying where (--salvage reads a cut-off one up "
-      "to its last whole frame). Parts keep the source's format (a WAV part byte for byte "
-      "its frames, RF64 where larger than 4 GiB) unless --to says otherwise.",
+      "Corvella cuts recordings into parts at the silences between them: WAV of every "
+      "kind, FLAC, MP3, AIFF, Wave64, CAF, Ogg and Opus; parts in the source's own format.",
       "corvella-cli"};
+  app.formatter(std::make_shared<HelpFormat>());
   app.footer(kExamples);
   app.require_subcommand(1);
+  // The command the user named, if any: its own help is where to read on.
+  const std::vector<std::string> words(argv + std::min(argc, 1), argv + argc);
+  const std::vector<std::string> commands = {"count", "list", "split", "levels"};
+  const bool named = !words.empty() &&
+                     std::find(commands.begin(), commands.end(), words[0]) != commands.end();
+  const std::string help = named ? "corvella-cli " + words[0] + " --help" : "corvella-cli --help";
+  // A word that may be mistyped gets what it most likely meant.
+  std::string hint;
   // As any command line says it: the program's name first, and what the
   // user typed shown so that it cannot drive the terminal.
-  app.failure_message([](const CLI::App*, const CLI::Error& e) {
+  app.failure_message([&](const CLI::App*, const CLI::Error& e) {
     std::string message = "corvella-cli: ";
     message += Printable(e.what());
-    message += "\nRun 'corvella-cli --help' for more information.\n";
+    message += hint;
+    message += "\nRun '";
+    message += help;
+    message += "' for more information.\n";
     return message;
   });
-  app.set_version_flag("--version", "corvella-cli 1.07");
+  app.set_version_flag("-V,--version", "corvella-cli 1.07");
 
   Options options;
   CLI::App* count = app.add_subcommand("count", "Print how many parts each recording holds");
@@ -83,29 +128,28 @@ int Run(int argc, const char* const* argv, Console& console, wave::FileApi& file
   AddPlanOptions(*count, options, false);
   AddTrackOptions(*count, options, false);
   AddFiles(*count, options);
+  count->footer(kCountExamples);
 
   CLI::App* split =
-      app.add_subcommand("split", "Write every part as NAME_001.wav, NAME_002.wav, ...");
+      app.add_subcommand("split", "Write each part to a file of its own");
   AddDetectionOptions(*split, options);
   AddPlanOptions(*split, options, true);
-  split->add_flag("-m,--mono", options.mono, "Mix each part's channels down to one (their mean)");
-  split->add_option("-o,--output-dir", options.outputDir, "Folder for the parts, made if missing (default: here)")
-      ->type_name("DIR");
-  split->add_flag("-q,--quiet", options.quiet, "Do not list the files written");
+  split->add_option("-o,--output-dir", options.outputDir, "Folder for the parts, made if missing")
+      ->type_name("DIR")
+      ->group("Output");
   split
-      ->add_option("--to", options.to,
-                   "Write the parts as FLAC or WAV instead of the source's format")
+      ->add_option("--to", options.to, "Write FLAC or WAV parts, not the source's format")
       ->check(CLI::IsMember({"flac", "wav"}))
-      ->type_name("flac|wav");
-  split->add_flag("--keep-metadata", options.keepMetadata,
-                  "Carry the source's bext, iXML and LIST-INFO chunks into every part, the "
-                  "broadcast time reference moved on to the part's start; with --to flac, every "
-                  "chunk of a WAV, as flac --keep-foreign-metadata keeps them");
-  auto* cuts = split->add_option("--cuts", options.cuts,
-                                 "Write the parts a cut list names instead of finding them: list's "
-                                 "JSON, CSV, label track or cue "
-                                 "sheet, edited or not; - reads it from stdin");
-  cuts->type_name("FILE")->check([](const std::string& path) {
+      ->type_name("flac|wav")
+      ->group("Output");
+  split->add_flag("-m,--mono", options.mono, "Mix each part down to one channel")->group("Output");
+  split
+      ->add_flag("--keep-metadata", options.keepMetadata,
+                 "Carry the source's chunks and tags into each part")
+      ->group("Output");
+  split->add_flag("-q,--quiet", options.quiet, "Do not list the files written")->group("Output");
+  auto* cuts = split->add_option("--cuts", options.cuts, "Cut where a cut list says (- for stdin)");
+  cuts->type_name("FILE")->group("Parts")->check([](const std::string& path) {
     return path.empty() ? "a cut list's name, or - for stdin" : "";
   });
   AddTrackOptions(*split, options, true);
@@ -116,9 +160,9 @@ int Run(int argc, const char* const* argv, Console& console, wave::FileApi& file
   }
   AddStreamOptions(*split, options);
   AddFiles(*split, options, false);
-  split->get_option("FILE")->description(
-      "Recordings: WAV (RIFF, RF64, BW64), FLAC, MP3, MP2, AIFF, Wave64, CAF; Ogg and Opus "
-      "(written only with --to); or - alone: a recording still coming in on stdin, split as it arrives");
+  split->get_option("FILE")->description("Recordings, or - alone: one coming in on stdin");
+
+  split->footer(kSplitExamples);
 
   CLI::App* list = app.add_subcommand("list", "Print the parts that split would write");
   AddDetectionOptions(*list, options);
@@ -126,16 +170,53 @@ int Run(int argc, const char* const* argv, Console& console, wave::FileApi& file
   AddFormatOption(*list, options);
   AddTrackOptions(*list, options, true);
   list->add_option("-o,--output-dir", options.outputDir, "Folder the output names are given in")
-      ->type_name("DIR");
+      ->type_name("DIR")
+      ->group("Output");
   AddFiles(*list, options);
+  list->footer(kListExamples);
 
   CLI::App* levels = app.add_subcommand(
-      "levels", "Measure a recording's levels and suggest a noise floor between noise and music");
+      "levels", "Measure the levels; suggest a noise floor and gap");
   AddDetectionOptions(*levels, options);
   AddTrackOptions(*levels, options, false);
   AddFiles(*levels, options);
+  levels->footer(kLevelsExamples);
+  for (CLI::App* command : {count, split, list, levels}) command->get_help_ptr()->group("");
 
   try {
+    // "help" and "help COMMAND", as git takes them; a word that is no
+    // command named as such, with the one it most likely meant.
+    if (!words.empty() && words[0] == "help") {
+      if (words.size() == 1) throw CLI::CallForHelp();
+      if (std::find(commands.begin(), commands.end(), words[1]) != commands.end()) {
+        console.out() << app.get_subcommand(words[1])->help("corvella-cli");
+        return console.Deliver() ? kExitOk : console.OutputStatus();
+      }
+      const std::string meant = Closest(words[1], commands);
+      throw CLI::ValidationError("'" + words[1] + "' is not a command" +
+                                 (meant.empty() ? ": count, list, split or levels"
+                                                : "; did you mean '" + meant + "'?"));
+    }
+    if (words.empty())
+      throw CLI::ValidationError("a command is needed: count, list, split or levels");
+    if (!named && words[0].rfind('-', 0) != 0) {
+      const std::string meant = Closest(words[0], commands);
+      throw CLI::ValidationError("'" + words[0] + "' is not a command" +
+                                 (meant.empty() ? ": count, list, split or levels"
+                                                : "; did you mean '" + meant + "'?"));
+    }
+    if (named) {
+      // An option the command does not take: the one it most likely meant.
+      const std::vector<std::string> known = LongOptions(*app.get_subcommand(words[0]));
+      for (const std::string& word : words) {
+        if (word.rfind("--", 0) != 0 || word.size() < 3) continue;
+        const std::string name = word.substr(0, word.find('='));
+        if (std::find(known.begin(), known.end(), name) != known.end()) continue;
+        const std::string meant = Closest(name, known);
+        if (!meant.empty()) hint = "; did you mean " + meant + "?";
+        break;
+      }
+    }
     // In the reverse order CLI11 takes a list in.
     std::vector<std::string> args = WithTrackCounts(argc, argv);
     std::reverse(args.begin(), args.end());

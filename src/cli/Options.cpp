@@ -80,103 +80,109 @@ ListFormat Options::Format() const {
 void AddDetectionOptions(CLI::App& command, Options& options) {
   auto* floor = command
                     .add_option("-n,--noise-floor", options.noiseFloor,
-                                "Largest sample amplitude that still counts as silence, 1 to 32767 "
-                                "(default 104, -50 dBFS)")
+                                "Loudest sample still silent, 1-32767 (default 104)")
                     ->check(Integer(1, 32767))
-                    ->type_name("N");
+                    ->type_name("N")
+                    ->group("Detection");
   command
       .add_option(
           "-t,--threshold-db", options.thresholdDb,
-          "The noise floor as a level in dBFS instead, -150 to 0: exactly so for 8-, 24- and "
-          "32-bit and float recordings, the nearest amplitude for 16-bit ones")
+          "The noise floor in dBFS instead (default -50)")
       ->check(Number(-150.0, 0.0))
       ->type_name("DB")
+      ->group("Detection")
       ->excludes(floor);
   auto* gap = command
                   .add_option("-g,--gap-threshold", options.gapThreshold,
-                              "Silence that ends a part, in 1/44100 s units (default 22050)")
+                              "Gap that ends a part, in 1/44100 s (22050)")
                   ->check(Integer(1, 44100LL * 3600))
-                  ->type_name("T");
-  command.add_option("--gap", options.gapSeconds, "Silence that ends a part, in seconds instead")
+                  ->type_name("T")
+                  ->group("Detection");
+  command.add_option("--gap", options.gapSeconds, "The gap in seconds instead (default 0.5)")
       ->check(Number(0.00001, 3600.0))
       ->type_name("SECONDS")
+      ->group("Detection")
       ->excludes(gap);
   command
       .add_option("--ignore-clicks", options.ignoreClicks,
-                  "Take loud bursts of at most MS milliseconds with nothing loud around them as "
-                  "silence: record crackle, taps (off by default)")
+                  "Clicks of at most MS ms count as silence (off)")
       ->check(Integer(1, 50))
-      ->type_name("MS");
+      ->type_name("MS")
+      ->group("Detection");
 }
 
 void AddPlanOptions(CLI::App& command, Options& options, bool padding) {
   command
       .add_option("--min-part", options.minPart,
-                  "Treat parts shorter than this as silence: not listed, written nor numbered")
+                  "Drop parts shorter than this (default 0)")
       ->check(Number(0.0, 1e6))
-      ->type_name("SECONDS");
+      ->type_name("SECONDS")
+      ->group("Parts");
   if (!padding) return;
   command
       .add_option("--pad-before", options.padBefore,
-                  "Widen each part into the silence before it, at most to the middle of a gap")
+                  "Widen parts into the silence before (0)")
       ->check(Number(0.0, 1e6))
-      ->type_name("SECONDS");
+      ->type_name("SECONDS")
+      ->group("Parts");
   command
       .add_option("--pad-after", options.padAfter,
-                  "Widen each part into the silence after it, at most to the middle of a gap")
+                  "Widen parts into the silence after (0)")
       ->check(Number(0.0, 1e6))
-      ->type_name("SECONDS");
+      ->type_name("SECONDS")
+      ->group("Parts");
 }
 
 void AddFiles(CLI::App& command, Options& options, bool required) {
-  command.add_flag("--salvage", options.salvage,
-                   "Read a recording whose data run past the end of its file (a recorder that "
-                   "stopped, a copy cut short) up to its last whole frame, instead of refusing it");
+  command
+      .add_flag("--salvage", options.salvage,
+                "Read a cut-off or damaged file as far as it goes")
+      ->group("Input");
   command
       .add_option("FILE", options.files,
-                  "Recordings: WAV (RIFF, RF64, BW64), FLAC, AIFF, Wave64, CAF; Ogg, Opus and MP3 "
-                  "(split writes those only with --to)")
+                  "Recordings: WAV, FLAC, MP3, AIFF, Wave64, CAF, ...")
       ->required(required);
 }
 
 void AddStreamOptions(CLI::App& command, Options& options) {
   command
       .add_option("--follow", options.follow,
-                  "Split a WAV file that another program is still writing, as it grows: ends "
-                  "when the writer has finished it, after --idle, or on Ctrl-C")
-      ->type_name("FILE");
+                  "Split a WAV file while another program writes it")
+      ->type_name("FILE")
+      ->group("Streams");
   command
       .add_option("--raw", options.raw,
-                  "Read - or --follow as samples without a header: RATE:CHANNELS:FORMAT, FORMAT "
-                  "one of u8, s16le, s24le, s32le, f32le, f64le (as 44100:2:s16le)")
+                  "Samples without a header, as 44100:2:s16le")
       ->type_name("SHAPE")
+      ->group("Streams")
       ->check([](const std::string& text) {
         return stream::RawShape(text).error.detail;
       });
   command
       .add_option("--name", options.streamName,
-                  "Name the parts of - or --follow NAME_001.wav, ... (default: stream, or the "
-                  "followed file's name)")
+                  "Parts of a stream are NAME_001.wav, ... (stream)")
       ->type_name("NAME")
+      ->group("Streams")
       ->check([](const std::string& name) {
         return name.empty() || name.find('/') != std::string::npos ||
                        name.find('\\') != std::string::npos
                    ? "a name without folders"
                    : "";
       });
-  command.add_flag("--name-time", options.nameTime,
-                   "Name each part by the clock time it began: NAME_2026-12-06_14-03-27.wav");
+  command
+      .add_flag("--name-time", options.nameTime, "Name each part by the time it began")
+      ->group("Streams");
   command
       .add_option("--idle", options.idle,
-                  "With --follow: end when the file has not grown for SECONDS (default 60)")
+                  "End --follow when the file stops growing (60)")
       ->type_name("SECONDS")
+      ->group("Streams")
       ->check(Number(0.1, 1e6));
   command
       .add_option("--buffer", options.buffer,
-                  "Read up to this much audio ahead of the parts' writing (default 60); should "
-                  "writing fall further behind a live input, stop with an error: no sample is "
-                  "ever dropped")
+                  "Audio held while the writing catches up (60)")
       ->type_name("SECONDS")
+      ->group("Streams")
       ->check(Number(1.0, 3600.0));
 }
 
@@ -215,10 +221,10 @@ void AddFormatOption(CLI::App& command, Options& options) {
   command
       .add_option(
           "-f,--format", options.format,
-          "text, csv, json, labels (a label track), cue, svg (a picture of the cuts) or html "
-          "(a page with the pictures, the parts and the levels)")
+          "text, csv, json, labels, cue, svg or html (text)")
       ->check(CLI::IsMember({"text", "csv", "json", "labels", "cue", "svg", "html"}))
-      ->type_name("FORMAT");
+      ->type_name("FORMAT")
+      ->group("Output");
 }
 
 void AddTrackOptions(CLI::App& command, Options& options, bool tagging) {
@@ -229,10 +235,9 @@ void AddTrackOptions(CLI::App& command, Options& options, bool tagging) {
               [&options](const std::string& text) {
                 options.tracks = text == "titles" ? 0 : std::stoi(text);
               },
-              "Exactly N parts, at the N-1 silences that part them most clearly, at the noise "
-              "floor that parts them best unless one is given; a bare --tracks with --names: as "
-              "many as it has titles")
+              "Exactly N parts, at the clearest N-1 gaps")
           ->type_name("N")
+          ->group("Detection")
           ->check([](const std::string& text) -> std::string {
             if (text == "titles") return "";
             int value = 0;
@@ -248,23 +253,25 @@ void AddTrackOptions(CLI::App& command, Options& options, bool tagging) {
   auto* names =
       command
           .add_option("--names", options.names,
-                      "Name the parts \"01 Title.ext\", ... from a track list: one title a line "
-                      "(with Artist:, Album:, Date: lines first), a cue sheet, or list's JSON with "
-                      "titles; - reads it from stdin")
+                      "Name and tag the parts from a track list")
           ->type_name("FILE")
+          ->group("Naming and tags")
           ->check([](const std::string& path) {
             return path.empty() ? "a track list's name, or - for stdin" : "";
           });
   if (!tagging) return;
   // The tags go with the titles: parts without --names have none of them.
-  command.add_option("--artist", options.artist, "The ARTIST tag of every part (with --names)")
+  command.add_option("--artist", options.artist, "Every part's ARTIST tag (with --names)")
       ->type_name("TEXT")
+      ->group("Naming and tags")
       ->needs(names);
-  command.add_option("--album", options.album, "The ALBUM tag of every part (with --names)")
+  command.add_option("--album", options.album, "Every part's ALBUM tag (with --names)")
       ->type_name("TEXT")
+      ->group("Naming and tags")
       ->needs(names);
-  command.add_option("--date", options.date, "The DATE tag of every part (with --names)")
+  command.add_option("--date", options.date, "Every part's DATE tag (with --names)")
       ->type_name("TEXT")
+      ->group("Naming and tags")
       ->needs(names);
 }
 
