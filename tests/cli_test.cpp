@@ -132,6 +132,61 @@ TEST_F(Cli, UsageErrorsExitWithTwoAndHelpShowsExamples) {
   EXPECT_FALSE(std::filesystem::exists(dir / "two_001.wav"));
 }
 
+#ifndef _WIN32
+// What a terminal shows of `typed`: each line as the carriage returns and
+// overwriting leave it, trailing blanks dropped.
+std::vector<std::string> Screen(const std::string& typed) {
+  std::vector<std::string> lines;
+  std::string line;
+  std::size_t column = 0;
+  for (char c : typed) {
+    if (c == '\r') {
+      column = 0;
+    } else if (c == '\n') {
+      while (!line.empty() && line.back() == ' ') line.pop_back();
+      lines.push_back(line);
+      line.clear();
+      column = 0;
+    } else {
+      if (column < line.size()) {
+        line[column] = c;
+      } else {
+        line.push_back(c);
+      }
+      ++column;
+    }
+  }
+  return lines;
+}
+
+// On a terminal, with the progress bar on stderr and the names on stdout,
+// every name stands on a line of its own: the bar is taken away first.
+TEST_F(Cli, OnATerminalNamesNeverFollowTheBar) {
+  Samples long_(2 * 44100 * 40, 0);
+  for (int piece = 0; piece < 4; ++piece) {
+    for (int f = piece * 441000 + 44100; f < piece * 441000 + 352800; ++f)
+      long_[2 * static_cast<std::size_t>(f)] = static_cast<std::int16_t>((f % 100) * 100);
+  }
+  dir.Put("long.wav", SimpleWav(2, long_));
+  for (const std::string command : {"split -o out", "list", "count"}) {
+    const ShellResult r = Shell("cd '" + dir.path() + "' && script -qec \"'" +
+                                std::string(CORVELLA_CLI) + "' " + command + " long.wav\" /dev/null");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("% ["), std::string::npos) << "no bar was drawn";
+    for (const std::string& line : Screen(r.out)) {
+      EXPECT_EQ(line.find("% ["), std::string::npos) << command << ": " << line;
+    }
+    if (command.rfind("split", 0) == 0) {
+      const std::vector<std::string> screen = Screen(r.out);
+      for (int k = 1; k <= 4; ++k) {
+        const std::string name = "out/long_00" + std::to_string(k) + ".wav";
+        EXPECT_NE(std::find(screen.begin(), screen.end(), name), screen.end()) << name;
+      }
+    }
+  }
+}
+#endif
+
 TEST_F(Cli, LongPathsGiveWholeLines) {
   // A recording 1000 characters deep, and parts named into a folder as long.
   std::string deep = "in";

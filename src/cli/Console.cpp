@@ -158,6 +158,8 @@ void Console::Bar::Report(int percent) {
   percent = std::clamp(percent, 0, 100);
   if (percent == drawn_) return;
   drawn_ = percent;
+  // What was printed before the bar reaches the terminal before it does.
+  console_.out_.flush();
   console_.shownBar_ = this;
   width_ = kBarWidth + 10 + std::min(name_.size(), kBarNameLength);
   const int filled = percent * kBarWidth / 100;
@@ -173,6 +175,7 @@ void Console::Bar::Report(int percent) {
 
 void Console::Bar::Show(const std::string& text) {
   if (!console_.progressBar_) return;
+  console_.out_.flush();
   console_.shownBar_ = this;
   drawn_ = 0;
   const std::size_t width = width_;

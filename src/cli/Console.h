@@ -48,7 +48,12 @@ class Console {
   Console(std::ostream& out, std::ostream& err, bool progressBar, const std::atomic<int>& stop,
           std::function<int()> outFailure = {});
 
-  std::ostream& out() { return out_; }
+  // Results: a progress bar on the terminal is taken away first, so that
+  // nothing is printed after it on its line.
+  std::ostream& out() {
+    if (shownBar_) shownBar_->Clear();
+    return out_;
+  }
   std::ostream& err() { return err_; }
   bool Stopped() const { return stop_.load() != 0; }
   // The exit status after a stop: 128 + the signal (130 for Ctrl-C).
