@@ -187,6 +187,24 @@ TEST_F(Cli, OnATerminalNamesNeverFollowTheBar) {
 }
 #endif
 
+// -q on every command: the results and the errors, no notes.
+TEST_F(Cli, QuietOnEveryCommandKeepsResultsAndErrorsOnly) {
+  Bytes cut = ReadFile(dir / "in/two.wav");
+  cut.resize(cut.size() - 1001);  // a recorder that stopped: salvaged, with a note
+  dir.Put("cut.wav", cut);
+  for (const char* command : {"count", "list", "levels", "split"}) {
+    SCOPED_TRACE(command);
+    const ShellResult loud = Run({command, "--salvage", "cut.wav", "missing.wav"});
+    const ShellResult quiet = Run({command, "-q", "--salvage", "cut.wav", "missing.wav"});
+    EXPECT_EQ(quiet.status, loud.status);
+    EXPECT_NE(loud.err.find("cut.wav: "), std::string::npos) << loud.err;
+    EXPECT_EQ(quiet.err, "corvella-cli: missing.wav: Unable to open file! (no such file)\n");
+    if (std::string(command) != "split") {
+      EXPECT_EQ(quiet.out, loud.out);
+    }
+  }
+}
+
 TEST_F(Cli, LongPathsGiveWholeLines) {
   // A recording 1000 characters deep, and parts named into a folder as long.
   std::string deep = "in";

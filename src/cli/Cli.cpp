@@ -147,7 +147,7 @@ int Run(int argc, const char* const* argv, Console& console, wave::FileApi& file
       ->add_flag("--keep-metadata", options.keepMetadata,
                  "Carry the source's chunks and tags into each part")
       ->group("Output");
-  split->add_flag("-q,--quiet", options.quiet, "Do not list the files written")->group("Output");
+  split->add_flag("-q,--quiet", options.quiet, "Errors only: no names, notes or bar")->group("Output");
   auto* cuts = split->add_option("--cuts", options.cuts, "Cut where a cut list says (- for stdin)");
   cuts->type_name("FILE")->group("Parts")->check([](const std::string& path) {
     return path.empty() ? "a cut list's name, or - for stdin" : "";
@@ -181,6 +181,10 @@ int Run(int argc, const char* const* argv, Console& console, wave::FileApi& file
   AddTrackOptions(*levels, options, false);
   AddFiles(*levels, options);
   levels->footer(kLevelsExamples);
+  for (CLI::App* command : {count, list, levels}) {
+    command->add_flag("-q,--quiet", options.quiet, "Results and errors only: no notes or bar")
+        ->group("Output");
+  }
   for (CLI::App* command : {count, split, list, levels}) command->get_help_ptr()->group("");
 
   try {
@@ -254,6 +258,7 @@ int Run(int argc, const char* const* argv, Console& console, wave::FileApi& file
     return status == 0 ? kExitOk : kExitUsage;
   }
 
+  if (options.quiet) console.BeQuiet();
   Job job{options, console, files};
   if (count->parsed()) return Count(job);
   if (list->parsed()) return List(job);

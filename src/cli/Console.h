@@ -72,6 +72,15 @@ class Console {
   // "corvella-cli: SUBJECT: MESSAGE (detail)" on stderr.
   void Report(const std::string& subject, const wave::Error& error);
   void Report(const std::string& subject, const std::string& message);
+  // A note or a warning, in Report's form: not under --quiet.
+  void Note(const std::string& subject, const std::string& message) {
+    if (!quiet_) Report(subject, message);
+  }
+  // --quiet: errors only, no notes, warnings or progress bar.
+  void BeQuiet() {
+    quiet_ = true;
+    progressBar_ = false;
+  }
 
   // The progress bar of one file, on stderr when it is a terminal.
   class Bar final : public detect::Progress {
@@ -97,6 +106,7 @@ class Console {
   std::ostream& out_;
   std::ostream& err_;
   bool progressBar_;
+  bool quiet_ = false;
   const std::atomic<int>& stop_;
   std::function<int()> outFailure_;
   Bar* shownBar_ = nullptr;  // the bar on screen, cleared before any message

@@ -13,7 +13,7 @@ std::unique_ptr<wave::Source> Job::Open(const std::string& path, wave::Error* re
   if (!opened.source) console.Report(path, opened.error);
   if (refusal) *refusal = opened.error;
   if (opened.source) {
-    for (const std::string& note : opened.source->Notes()) console.Report(path, note);
+    for (const std::string& note : opened.source->Notes()) console.Note(path, note);
   }
   return std::move(opened.source);
 }
@@ -59,7 +59,7 @@ std::unique_ptr<wave::Folder> Job::OpenDestination() {
       return nullptr;
     }
   }
-  if (!missing.empty() && !options.quiet) console.Report(destination, "created the folder for the parts");
+  if (!missing.empty()) console.Note(destination, "created the folder for the parts");
   wave::Error error;
   std::unique_ptr<wave::Folder> folder = wave::Folder::Open(files, destination, error);
   if (!folder) console.Report(destination, "No such folder for the parts! (" + error.detail + ")");

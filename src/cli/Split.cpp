@@ -277,8 +277,8 @@ int SplitByCuts(Job& job, wave::Folder& folder, SplitRun& run) {
     job.console.Report("split", "nothing written: the cut list does not fit the recordings");
     return kExitFailed;
   }
-  if (list.format == split::CutFormat::Cue && !job.options.quiet) {
-    job.console.Report(shown,
+  if (list.format == split::CutFormat::Cue) {
+    job.console.Note(shown,
                        "a cue sheet gives times to 1/75 s; each part runs from its track's "
                        "INDEX 01 to the next track's, the last to the end of the recording");
   }

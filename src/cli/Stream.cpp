@@ -192,7 +192,7 @@ int SplitStream(Job& job) {
                    "split the finished file for this part");
     // (A part under way is never named: the live split says so itself.)
   }
-  if (!end.note.empty()) console.Report(subject, end.note);
+  if (!end.note.empty()) console.Note(subject, end.note);
   return job.Status(end.Failed() || parts.OutputFailed());
 }
 
