@@ -168,11 +168,13 @@ TEST_F(Cli, OnATerminalNamesNeverFollowTheBar) {
       long_[2 * static_cast<std::size_t>(f)] = static_cast<std::int16_t>((f % 100) * 100);
   }
   dir.Put("long.wav", SimpleWav(2, long_));
-  for (const std::string command : {"split -o out", "list", "count"}) {
+  for (const std::string command : {"split -o out", "list", "count", "count -q"}) {
     const ShellResult r = Shell("cd '" + dir.path() + "' && script -qec \"'" +
                                 std::string(CORVELLA_CLI) + "' " + command + " long.wav\" /dev/null");
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.out.find("% ["), std::string::npos) << "no bar was drawn";
+    // A bar, but not under -q.
+    EXPECT_EQ(r.out.find("% [") != std::string::npos, command.find("-q") == std::string::npos)
+        << command;
     for (const std::string& line : Screen(r.out)) {
       EXPECT_EQ(line.find("% ["), std::string::npos) << command << ": " << line;
     }
@@ -187,22 +189,26 @@ TEST_F(Cli, OnATerminalNamesNeverFollowTheBar) {
 }
 #endif
 
-// -q on every command: the results and the errors, no notes.
-TEST_F(Cli, QuietOnEveryCommandKeepsResultsAndErrorsOnly) {
+// -q on every command: the results, the errors and what puts a result in
+// doubt; no notes of what was done, no names of parts.
+TEST_F(Cli, QuietOnEveryCommand) {
   Bytes cut = ReadFile(dir / "in/two.wav");
-  cut.resize(cut.size() - 1001);  // a recorder that stopped: salvaged, with a note
+  cut.resize(cut.size() - 1001);  // a recorder that stopped: salvaged, said so
   dir.Put("cut.wav", cut);
   for (const char* command : {"count", "list", "levels", "split"}) {
     SCOPED_TRACE(command);
     const ShellResult loud = Run({command, "--salvage", "cut.wav", "missing.wav"});
     const ShellResult quiet = Run({command, "-q", "--salvage", "cut.wav", "missing.wav"});
     EXPECT_EQ(quiet.status, loud.status);
-    EXPECT_NE(loud.err.find("cut.wav: "), std::string::npos) << loud.err;
-    EXPECT_EQ(quiet.err, "corvella-cli: missing.wav: Unable to open file! (no such file)\n");
-    if (std::string(command) != "split") {
-      EXPECT_EQ(quiet.out, loud.out);
-    }
+    EXPECT_EQ(quiet.err, loud.err);
+    EXPECT_NE(quiet.err.find("cut.wav: salvaged: "), std::string::npos) << quiet.err;
+    EXPECT_EQ(quiet.out, std::string(command) == "split" ? "" : loud.out);
   }
+  const ShellResult made = Run({"split", "-o", "new/folder", "in/two.wav"});
+  EXPECT_EQ(made.err, "corvella-cli: new/folder: created the folder for the parts\n");
+  const ShellResult quietly = Run({"split", "-q", "-o", "new/other", "in/two.wav"});
+  EXPECT_EQ(quietly.err, "");
+  EXPECT_EQ(quietly.out, "");
 }
 
 TEST_F(Cli, LongPathsGiveWholeLines) {

@@ -147,7 +147,7 @@ int Run(int argc, const char* const* argv, Console& console, wave::FileApi& file
       ->add_flag("--keep-metadata", options.keepMetadata,
                  "Carry the source's chunks and tags into each part")
       ->group("Output");
-  split->add_flag("-q,--quiet", options.quiet, "Errors only: no names, notes or bar")->group("Output");
+  split->add_flag("-q,--quiet", options.quiet, "Print no names, notes or progress bar")->group("Output");
   auto* cuts = split->add_option("--cuts", options.cuts, "Cut where a cut list says (- for stdin)");
   cuts->type_name("FILE")->group("Parts")->check([](const std::string& path) {
     return path.empty() ? "a cut list's name, or - for stdin" : "";
@@ -182,7 +182,7 @@ int Run(int argc, const char* const* argv, Console& console, wave::FileApi& file
   AddFiles(*levels, options);
   levels->footer(kLevelsExamples);
   for (CLI::App* command : {count, list, levels}) {
-    command->add_flag("-q,--quiet", options.quiet, "Results and errors only: no notes or bar")
+    command->add_flag("-q,--quiet", options.quiet, "Print no notes or progress bar")
         ->group("Output");
   }
   for (CLI::App* command : {count, split, list, levels}) command->get_help_ptr()->group("");

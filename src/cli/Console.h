@@ -72,11 +72,12 @@ class Console {
   // "corvella-cli: SUBJECT: MESSAGE (detail)" on stderr.
   void Report(const std::string& subject, const wave::Error& error);
   void Report(const std::string& subject, const std::string& message);
-  // A note or a warning, in Report's form: not under --quiet.
+  // A note of what was done, in Report's form: not under --quiet. (What
+  // puts a result in doubt is reported, quiet or not.)
   void Note(const std::string& subject, const std::string& message) {
     if (!quiet_) Report(subject, message);
   }
-  // --quiet: errors only, no notes, warnings or progress bar.
+  // --quiet: no notes of what was done, no progress bar.
   void BeQuiet() {
     quiet_ = true;
     progressBar_ = false;

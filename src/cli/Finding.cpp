@@ -146,7 +146,7 @@ wave::Error Find(Job& job, const std::string& file, wave::Source& source,
   if (found.fragile) {
     const split::Fragility& fragile = *found.fragile;
     const std::int64_t rate = source.Info().rate;
-    job.console.Note(
+    job.console.Report(
         file, "warning: the choice of tracks is fragile: the silence at " +
                   Place(fragile.runnerUpStart, rate) + " (" +
                   Seconds(fragile.runnerUpLength, rate) +
@@ -157,12 +157,12 @@ wave::Error Find(Job& job, const std::string& file, wave::Source& source,
                   "); check the tracks with list before splitting");
   }
   for (const batch::ListMisfit& misfit : found.misfits)
-    job.console.Note(file, "warning: " + Misfit(misfit, request));
+    job.console.Report(file, "warning: " + Misfit(misfit, request));
   if (found.anchored) {
     job.console.Note(file, "the tracks are parted at the silences the track list's times point "
                              "to, not at the clearest ones");
   }
-  if (found.doubt) job.console.Note(file, "warning: " + Doubted(*found.doubt, source.Info()));
+  if (found.doubt) job.console.Report(file, "warning: " + Doubted(*found.doubt, source.Info()));
   return Worded(error, job.options, request, found);
 }
 

@@ -13,7 +13,7 @@ std::unique_ptr<wave::Source> Job::Open(const std::string& path, wave::Error* re
   if (!opened.source) console.Report(path, opened.error);
   if (refusal) *refusal = opened.error;
   if (opened.source) {
-    for (const std::string& note : opened.source->Notes()) console.Note(path, note);
+    for (const std::string& note : opened.source->Notes()) console.Report(path, note);
   }
   return std::move(opened.source);
 }
