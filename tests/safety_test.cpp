@@ -212,6 +212,12 @@ TEST_F(Safety, AnInterruptedRunKeepsTheFirstPartsAndNeverALaterOneWithoutAnEarli
       std::snprintf(name, sizeof name, "side_%03zu.%s", k + 1, flac ? "flac" : "wav");
       EXPECT_EQ(kept[k], name) << "round " << round << ": a later part without an earlier";
     }
+    // It says what it kept, quiet or not (a second signal ends it at once).
+    if (r.status == 128 + signal && times == 1) {
+      const std::string said = "corvella-cli: split: stopped: " + std::to_string(kept.size()) +
+                               (kept.size() == 1 ? " part written is kept" : " parts written are kept");
+      EXPECT_EQ(r.err.rfind(said, 0), 0u) << round << ": " << r.err;
+    }
   }
 #endif
 }

@@ -59,6 +59,22 @@ class SplitRun {
   // A part refused or not written, or stdout failing for another reason
   // than a closed pipe.
   bool failed() const { return failed_ || outputFailed_; }
+
+  // After Ctrl-C: what was kept, and which parts under way were removed.
+  void SayIfStopped() {
+    if (!console_.Stopped()) return;
+    std::string said = "stopped: " + std::to_string(written_) +
+                       (written_ == 1 ? " part written is kept" : " parts written are kept");
+    if (abandoned_.size() == 1) said += "; the part under way, " + Printable(abandoned_[0]) + ", was removed";
+    if (abandoned_.size() > 1) {
+      said += "; the parts under way were removed:";
+      for (const std::string& name : abandoned_) {
+        said.push_back(' ');
+        said.append(Printable(name));
+      }
+    }
+    console_.Report("split", said);
+  }
   const wave::KeptFiles& Kept() const { return keep_; }
 
   // Opens a recording and settles how its parts are written; false after
@@ -176,13 +192,17 @@ class SplitRun {
   // Prints what the writers have done: the names written, the parts refused.
   void Tell(bool all, detect::Progress* progress = nullptr) {
     for (const split::WriteTask& task : writer_.Done(all, progress)) {
-      if (task.error == wave::ErrorCode::Stopped) continue;
       const std::string shown = batch::JoinPath(shownFolder_, task.part.name);
+      if (task.error == wave::ErrorCode::Stopped) {
+        if (task.begun) abandoned_.push_back(shown);
+        continue;
+      }
       if (task.error) {
         console_.Report(shown, task.error);
         failed_ = true;
         continue;
       }
+      ++written_;
       // A closed or full stdout stops the listing of names, never the parts.
       if (!job_.options.quiet && listing_) {
         console_.out() << Printable(shown) << '\n';
@@ -200,6 +220,8 @@ class SplitRun {
   wave::KeptFiles keep_;
   split::WriterPool writer_;
   bool failed_ = false;
+  int written_ = 0;
+  std::vector<std::string> abandoned_;  // parts begun, then stopped and removed
   bool listing_ = true;
   bool outputFailed_ = false;
 };
@@ -296,6 +318,7 @@ int SplitByCuts(Job& job, wave::Folder& folder, SplitRun& run) {
     }
     run.Cuts(recording, plan.parts);
   }
+  run.SayIfStopped();
   return job.Status(run.failed() || changed);
 }
 
@@ -313,6 +336,7 @@ int Split(Job& job) {
     if (job.console.Stopped()) break;
     run.File(file);
   }
+  run.SayIfStopped();
   return job.Status(run.failed());
 }
 

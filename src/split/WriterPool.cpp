@@ -109,6 +109,7 @@ void WriterPool::Write(WriteTask& task) {
     task.error = wave::ErrorCode::Stopped;
     return;
   }
+  task.begun = true;
   Recording& recording = *task.recording;
   wave::Source* reader = recording.source.get();
   std::unique_ptr<wave::Source> fork;

@@ -45,6 +45,7 @@ struct WriteTask {
   Recording* recording = nullptr;
   formats::PartPlan::Part part;
   wave::Error error;
+  bool begun = false;  // its writing had begun (a Stopped part was removed)
 };
 
 // A found part as it is written.
