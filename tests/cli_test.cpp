@@ -1,5 +1,8 @@
 // The command line run in-process: outputs, exit status, paths and errors.
 #include <csignal>
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 #include "support/CliRun.h"
 
@@ -210,6 +213,33 @@ TEST_F(Cli, QuietOnEveryCommand) {
   EXPECT_EQ(quietly.err, "");
   EXPECT_EQ(quietly.out, "");
 }
+
+#ifndef _WIN32
+// A folder the user may not write into: said once, naming it, and no
+// further part or recording is tried. Run as a user without the right (as
+// root, the program runs as nobody; root itself may write anywhere).
+TEST_F(Cli, AFolderWithoutPermissionIsNamedOnce) {
+  dir.Put("in/three.wav", ReadFile(dir / "in/two.wav"));
+  std::filesystem::create_directory(dir / "locked");
+  std::filesystem::permissions(dir.path(), std::filesystem::perms(0755));
+  std::filesystem::permissions(dir / "in", std::filesystem::perms(0755));
+  std::filesystem::permissions(dir / "locked", std::filesystem::perms(0555));
+  // A copy of the program the other user may run wherever the build is.
+  std::filesystem::copy_file(CORVELLA_CLI, dir / "corvella-cli");
+  std::filesystem::permissions(dir / "corvella-cli", std::filesystem::perms(0755));
+  std::string line = "cd '";
+  line.append(dir.path());
+  line.append("' && ");
+  if (::geteuid() == 0) line.append("su nobody -s /bin/sh -c \"");
+  line.append("./corvella-cli split -o locked in/two.wav in/three.wav");
+  if (::geteuid() == 0) line.append("\"");
+  const ShellResult r = Shell(line);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "corvella-cli: locked: cannot write the parts into this folder (permission denied)\n");
+  EXPECT_EQ(r.out, "");
+  EXPECT_TRUE(dir.Names("locked").empty());
+}
+#endif
 
 TEST_F(Cli, LongPathsGiveWholeLines) {
   // A recording 1000 characters deep, and parts named into a folder as long.

@@ -8,6 +8,7 @@
 // decoder is not shared: each writer reads through a fork of it. What the
 // writers did is told back to the first thread in the parts' order, and it
 // alone speaks to the console.
+#include <cerrno>
 #include <map>
 
 #include "batch/OutputName.h"
@@ -43,6 +44,16 @@ void KeepRunFiles(Job& job, wave::KeptFiles& keep) {
   if (listId.Known()) keep.Add(listId, "the track list of this run");
 }
 
+// Whether a part could not be made because its folder takes no new file
+// (no permission to write there, a read-only file system).
+bool FolderRefuses(const wave::Error& error) {
+  if (error.code != wave::ErrorCode::UnableToCreate) return false;
+  for (int reason : {EACCES, EPERM, EROFS}) {
+    if (error.detail == wave::ReasonOf(reason)) return true;
+  }
+  return false;
+}
+
 class SplitRun {
  public:
   SplitRun(Job& job, wave::Folder& folder, const split::TrackList& list)
@@ -59,6 +70,8 @@ class SplitRun {
   // A part refused or not written, or stdout failing for another reason
   // than a closed pipe.
   bool failed() const { return failed_ || outputFailed_; }
+  // The destination refused a new file: no use trying further parts.
+  bool FolderRefused() const { return folderRefused_; }
 
   // After Ctrl-C: what was kept, and which parts under way were removed.
   void SayIfStopped() {
@@ -198,8 +211,18 @@ class SplitRun {
         continue;
       }
       if (task.error) {
-        console_.Report(shown, task.error);
         failed_ = true;
+        // A folder that takes no new file refuses every part alike: said
+        // once, naming it, and no more parts are tried.
+        if (FolderRefuses(task.error)) {
+          if (!folderRefused_) {
+            console_.Report(shownFolder_.empty() ? "." : shownFolder_,
+                            "cannot write the parts into this folder (" + task.error.detail + ")");
+          }
+          folderRefused_ = true;
+          continue;
+        }
+        console_.Report(shown, task.error);
         continue;
       }
       ++written_;
@@ -220,6 +243,7 @@ class SplitRun {
   wave::KeptFiles keep_;
   split::WriterPool writer_;
   bool failed_ = false;
+  bool folderRefused_ = false;
   int written_ = 0;
   std::vector<std::string> abandoned_;  // parts begun, then stopped and removed
   bool listing_ = true;
@@ -333,7 +357,7 @@ int Split(Job& job) {
   SplitRun run(job, *folder, list);
   if (!job.options.cuts.empty()) return SplitByCuts(job, *folder, run);
   for (const std::string& file : job.options.files) {
-    if (job.console.Stopped()) break;
+    if (job.console.Stopped() || run.FolderRefused()) break;
     run.File(file);
   }
   run.SayIfStopped();
