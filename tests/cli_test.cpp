@@ -200,12 +200,19 @@ TEST_F(Cli, QuietOnEveryCommand) {
   dir.Put("cut.wav", cut);
   for (const char* command : {"count", "list", "levels", "split"}) {
     SCOPED_TRACE(command);
-    const ShellResult loud = Run({command, "--salvage", "cut.wav", "missing.wav"});
-    const ShellResult quiet = Run({command, "-q", "--salvage", "cut.wav", "missing.wav"});
+    const bool split = std::string(command) == "split";
+    std::vector<std::string> loudArgs = {command, "--salvage", "cut.wav", "missing.wav"};
+    std::vector<std::string> quietArgs = {command, "-q", "--salvage", "cut.wav", "missing.wav"};
+    if (split) {
+      loudArgs.insert(loudArgs.begin() + 1, {"-o", "in/parts"});
+      quietArgs.insert(quietArgs.begin() + 1, {"-o", "in"});
+    }
+    const ShellResult loud = Run(loudArgs);
+    const ShellResult quiet = Run(quietArgs);
     EXPECT_EQ(quiet.status, loud.status);
     EXPECT_EQ(quiet.err, loud.err);
     EXPECT_NE(quiet.err.find("cut.wav: salvaged: "), std::string::npos) << quiet.err;
-    EXPECT_EQ(quiet.out, std::string(command) == "split" ? "" : loud.out);
+    EXPECT_EQ(quiet.out, split ? "" : loud.out);
   }
   const ShellResult made = Run({"split", "-o", "new/folder", "in/two.wav"});
   EXPECT_EQ(made.err, "corvella-cli: new/folder: created the folder for the parts\n");
@@ -240,6 +247,31 @@ TEST_F(Cli, AFolderWithoutPermissionIsNamedOnce) {
   EXPECT_TRUE(dir.Names("locked").empty());
 }
 #endif
+
+// Parts replace files already there, as the window's do, and say how many;
+// with --no-clobber nothing is written where a name is taken.
+TEST_F(Cli, FilesInTheWayAreReplacedAndCountedOrLeftAlone) {
+  ASSERT_EQ(Run({"split", "-q", "-o", "out", "in/two.wav"}).status, 0);
+  ShellResult r = Run({"split", "-o", "out", "in/two.wav"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "corvella-cli: out: replaced 2 files that were there\n");
+
+  dir.Put("out/two_002.wav", Bytes{'m', 'i', 'n', 'e'});
+  std::filesystem::remove(dir / "out/two_001.wav");
+  r = Run({"split", "--no-clobber", "-o", "out", "in/two.wav"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "corvella-cli: out/two_002.wav: is there already (--no-clobber): nothing written\n");
+  EXPECT_EQ(dir.Names("out"), std::vector<std::string>{"two_002.wav"});
+  EXPECT_EQ(ReadFile(dir / "out/two_002.wav"), (Bytes{'m', 'i', 'n', 'e'}));
+  // The same from a cut list, checked before the first part is written.
+  dir.Put("cuts.csv", Bytes{});
+  ASSERT_EQ(Shell("cd '" + dir.path() + "' && '" + std::string(CORVELLA_CLI) +
+                  "' list -f csv in/two.wav > cuts.csv").status, 0);
+  r = Run({"split", "--no-clobber", "--cuts", "cuts.csv", "-o", "out", "in/two.wav"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("two_002.wav\" is there already (--no-clobber)"), std::string::npos) << r.err;
+  EXPECT_EQ(dir.Names("out"), std::vector<std::string>{"two_002.wav"});
+}
 
 TEST_F(Cli, LongPathsGiveWholeLines) {
   // A recording 1000 characters deep, and parts named into a folder as long.

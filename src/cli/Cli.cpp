@@ -148,6 +148,10 @@ int Run(int argc, const char* const* argv, Console& console, wave::FileApi& file
                  "Carry the source's chunks and tags into each part")
       ->group("Output");
   split->add_flag("-q,--quiet", options.quiet, "Print no names, notes or progress bar")->group("Output");
+  split
+      ->add_flag("--no-clobber", options.noClobber,
+                 "Write nothing if a part's name is taken")
+      ->group("Output");
   auto* cuts = split->add_option("--cuts", options.cuts, "Cut where a cut list says (- for stdin)");
   cuts->type_name("FILE")->group("Parts")->check([](const std::string& path) {
     return path.empty() ? "a cut list's name, or - for stdin" : "";

@@ -28,6 +28,7 @@ struct Options {
   bool keepMetadata = false;
   std::string to;  // "flac", "wav", or "" for the source's own format
   bool quiet = false;
+  bool noClobber = false;  // refuse to replace a file already there
   bool salvage = false;  // read cut-off recordings up to their last whole frame
   std::string outputDir;
   std::string cuts;  // split --cuts: a cut list's path, or "-" for stdin

@@ -44,8 +44,32 @@ void KeepRunFiles(Job& job, wave::KeptFiles& keep) {
   if (listId.Known()) keep.Add(listId, "the track list of this run");
 }
 
+// --no-clobber: the first name a part of the run may take that a file in
+// `folder` already has, or nothing. A numbered part may be any of the
+// recording's first 999; a titled one is named by its title.
+std::string NameInTheWay(const Job& job, wave::Folder& folder, const split::TrackList& list) {
+  for (const std::string& file : job.options.files) {
+    const std::string name = batch::FileNameOf(file);
+    const std::string extension =
+        job.options.to.empty() ? batch::SplitFileName(name).extension : "." + job.options.to;
+    std::vector<std::string> names;
+    if (!list.tracks.empty()) {
+      const int count = static_cast<int>(list.tracks.size());
+      for (int k = 0; k < count; ++k)
+        names.push_back(batch::TrackFileName(k + 1, count, list.tracks[static_cast<std::size_t>(k)].title, extension));
+    } else {
+      for (int k = 1; k <= 999; ++k) names.push_back(batch::PartFileName(name, k, extension));
+    }
+    for (const std::string& part : names) {
+      if (folder.Inspect(part).kind != wave::PathKind::Missing) return part;
+    }
+  }
+  return {};
+}
+
 // Whether a part could not be made because its folder takes no new file
-// (no permission to write there, a read-only file system).
+// (no permission to write there, a read-only file system), where no file
+// of its name was in the way.
 bool FolderRefuses(const wave::Error& error) {
   if (error.code != wave::ErrorCode::UnableToCreate) return false;
   for (int reason : {EACCES, EPERM, EROFS}) {
@@ -72,6 +96,14 @@ class SplitRun {
   bool failed() const { return failed_ || outputFailed_; }
   // The destination refused a new file: no use trying further parts.
   bool FolderRefused() const { return folderRefused_; }
+
+  // Parts that replaced a file there before (never one of this run's).
+  void SayReplaced() {
+    if (replaced_ == 0) return;
+    console_.Report(shownFolder_.empty() ? "." : shownFolder_,
+                    "replaced " + std::to_string(replaced_) +
+                        (replaced_ == 1 ? " file that was there" : " files that were there"));
+  }
 
   // After Ctrl-C: what was kept, and which parts under way were removed.
   void SayIfStopped() {
@@ -214,7 +246,7 @@ class SplitRun {
         failed_ = true;
         // A folder that takes no new file refuses every part alike: said
         // once, naming it, and no more parts are tried.
-        if (FolderRefuses(task.error)) {
+        if (FolderRefuses(task.error) && !task.replaced) {
           if (!folderRefused_) {
             console_.Report(shownFolder_.empty() ? "." : shownFolder_,
                             "cannot write the parts into this folder (" + task.error.detail + ")");
@@ -226,6 +258,7 @@ class SplitRun {
         continue;
       }
       ++written_;
+      if (task.replaced) ++replaced_;
       // A closed or full stdout stops the listing of names, never the parts.
       if (!job_.options.quiet && listing_) {
         console_.out() << Printable(shown) << '\n';
@@ -245,6 +278,7 @@ class SplitRun {
   bool failed_ = false;
   bool folderRefused_ = false;
   int written_ = 0;
+  int replaced_ = 0;
   std::vector<std::string> abandoned_;  // parts begun, then stopped and removed
   bool listing_ = true;
   bool outputFailed_ = false;
@@ -311,6 +345,10 @@ int SplitByCuts(Job& job, wave::Folder& folder, SplitRun& run) {
       if (why.empty() && !kept.empty()) {
         why = "part \"" + Printable(name) + "\" would replace " + kept;
       }
+      if (why.empty() && job.options.noClobber &&
+          folder.Inspect(name).kind != wave::PathKind::Missing) {
+        why = "part \"" + Printable(name) + "\" is there already (--no-clobber)";
+      }
     }
     if (!why.empty()) {
       job.console.Report(file, shown + ": " + why);
@@ -342,6 +380,7 @@ int SplitByCuts(Job& job, wave::Folder& folder, SplitRun& run) {
     }
     run.Cuts(recording, plan.parts);
   }
+  run.SayReplaced();
   run.SayIfStopped();
   return job.Status(run.failed() || changed);
 }
@@ -354,12 +393,20 @@ int Split(Job& job) {
   if (!folder) return kExitFailed;
   split::TrackList list;
   if (!ReadTrackList(job, list)) return kExitFailed;
+  if (job.options.noClobber && job.options.cuts.empty()) {
+    if (const std::string taken = NameInTheWay(job, *folder, list); !taken.empty()) {
+      job.console.Report(batch::JoinPath(job.ShownFolder(), taken),
+                         "is there already (--no-clobber): nothing written");
+      return kExitFailed;
+    }
+  }
   SplitRun run(job, *folder, list);
   if (!job.options.cuts.empty()) return SplitByCuts(job, *folder, run);
   for (const std::string& file : job.options.files) {
     if (job.console.Stopped() || run.FolderRefused()) break;
     run.File(file);
   }
+  run.SayReplaced();
   run.SayIfStopped();
   return job.Status(run.failed());
 }

@@ -110,6 +110,7 @@ void WriterPool::Write(WriteTask& task) {
     return;
   }
   task.begun = true;
+  task.replaced = folder_.Inspect(task.part.name).kind != wave::PathKind::Missing;
   Recording& recording = *task.recording;
   wave::Source* reader = recording.source.get();
   std::unique_ptr<wave::Source> fork;

@@ -46,6 +46,7 @@ struct WriteTask {
   formats::PartPlan::Part part;
   wave::Error error;
   bool begun = false;  // its writing had begun (a Stopped part was removed)
+  bool replaced = false;  // a file of its name was there before
 };
 
 // A found part as it is written.
