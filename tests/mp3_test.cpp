@@ -260,5 +260,32 @@ TEST_F(Mp3, TaggedAndTheirLengthKnown) {
   }
 }
 
+// With --keep-metadata, the frames of the source's ID3v2 tag go with every
+// part: its names and picture kept, its own title and number in place of
+// the source's, the whole's length left out.
+TEST_F(Mp3, KeptTagsCarryTheSourcesNames) {
+  dir.Put("in.wav", SimpleWav(2, Recording(44100), 44100));
+  Bytes picture(600, 7);  // a JPEG's first bytes, enough for lame to take it
+  const std::uint8_t jpeg[] = {0xFF, 0xD8, 0xFF, 0xE0, 0, 16, 'J', 'F', 'I', 'F', 0};
+  std::copy(std::begin(jpeg), std::end(jpeg), picture.begin());
+  dir.Put("cover.jpg", picture);
+  const ShellResult made = Shell("lame --quiet -V 4 --id3v2-only --tt 'The Show' --ta 'Some Artist' "
+                                 "--tl 'An Album' --ty 2025 --ti '" + dir / "cover.jpg" + "' '" +
+                                 dir / "in.wav" + "' '" + dir / "show.mp3" + "'");
+  ASSERT_EQ(made.status, 0) << made.err;
+  ASSERT_EQ(RunProgram({kCli, "split", "-q", "--gap", "0.5", "--keep-metadata", "-o", dir / "out",
+                        dir / "show.mp3"}).status, 0);
+  const ShellResult probe = Shell("ffprobe -v error -show_entries format_tags:stream=codec_name "
+                                  "-of default=nw=1 '" + dir / "out/show_002.mp3" + "'");
+  EXPECT_NE(probe.out.find("TAG:artist=Some Artist"), std::string::npos) << probe.out;
+  EXPECT_NE(probe.out.find("TAG:album=An Album"), std::string::npos) << probe.out;
+  EXPECT_NE(probe.out.find("TAG:date=2025"), std::string::npos) << probe.out;
+  EXPECT_NE(probe.out.find("TAG:title=show_002"), std::string::npos) << probe.out;
+  EXPECT_NE(probe.out.find("TAG:track=2/3"), std::string::npos) << probe.out;
+  EXPECT_EQ(probe.out.find("The Show"), std::string::npos) << probe.out;
+  EXPECT_EQ(probe.out.find("TLEN"), std::string::npos) << probe.out;
+  EXPECT_NE(probe.out.find("codec_name=mjpeg"), std::string::npos) << probe.out;  // the picture
+}
+
 }  // namespace
 }  // namespace corvella::test

@@ -268,6 +268,8 @@ wave::Error PartPlan::Make(wave::Source& source, const PartSettings& settings, P
     notes.push_back("the chunks of a Wave64 file are not kept in FLAC parts");
   } else if (flacSource && plan.writer_ == Writer::Flac) {
     // Its tags go with every part in any case.
+  } else if (mpeg && plan.writer_ == Writer::Mpeg) {
+    // Its ID3v2 frames go with every part.
   } else {
     notes.push_back("--keep-metadata carries the chunks of WAV files; this " + container +
                     " recording's parts carry none");
@@ -334,6 +336,7 @@ wave::Error PartPlan::Write(wave::Source& reader, const Part& part, wave::Folder
       TitleAndTags(part, tags_, options.title, options.tags);
       options.track = part.number;
       options.tracks = part.count;
+      options.keepTags = settings_.keepMetadata;
       return mp3::WritePart(static_cast<mp3::Mp3Source&>(reader), part.start, part.end, folder,
                             part.name, options, written);
     }

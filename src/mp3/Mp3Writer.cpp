@@ -26,9 +26,53 @@ void PutSyncSafe(Bytes& out, std::uint32_t v) {
   for (int shift : {21, 14, 7, 0}) out.push_back(static_cast<std::uint8_t>(v >> shift & 0x7F));
 }
 
-// An ID3v2.4 tag of text frames in UTF-8; empty when there is nothing to say.
-Bytes Id3Tag(const Mp3PartOptions& options) {
-  Bytes frames;
+// The frames of the ID3v2.3 or 2.4 tag `tag` (whole, from "ID3"), as
+// ID3v2.4 frames: sizes in seven-bit bytes, flags dropped. Frames named in
+// `replaced`, and version 2.3 frames compressed or encrypted, are left out;
+// a tag unsynchronised as a whole, or of version 2.2, gives none.
+Bytes Id3v24Frames(const Bytes& tag, const std::vector<std::string>& replaced) {
+  Bytes out;
+  if (tag.size() < 10) return out;
+  const int major = tag[3];
+  const std::uint8_t flags = tag[5];
+  if ((major != 3 && major != 4) || (flags & 0x80)) return out;
+  std::size_t at = 10;
+  if (flags & 0x40) {  // an extended header
+    if (tag.size() < at + 4) return out;
+    const std::size_t size =
+        major == 4 ? static_cast<std::size_t>((tag[at] & 0x7F) << 21 | (tag[at + 1] & 0x7F) << 14 |
+                                              (tag[at + 2] & 0x7F) << 7 | (tag[at + 3] & 0x7F))
+                   : static_cast<std::size_t>(tag[at] << 24 | tag[at + 1] << 16 | tag[at + 2] << 8 |
+                                              tag[at + 3]) + 4;
+    at += size;
+  }
+  while (at + 10 <= tag.size() && tag[at] != 0) {
+    const std::string id(reinterpret_cast<const char*>(&tag[at]), 4);
+    const std::size_t size =
+        major == 4 ? static_cast<std::size_t>((tag[at + 4] & 0x7F) << 21 | (tag[at + 5] & 0x7F) << 14 |
+                                              (tag[at + 6] & 0x7F) << 7 | (tag[at + 7] & 0x7F))
+                   : static_cast<std::size_t>(tag[at + 4]) << 24 | static_cast<std::size_t>(tag[at + 5]) << 16 |
+                         static_cast<std::size_t>(tag[at + 6]) << 8 | tag[at + 7];
+    const std::uint8_t frameFlags = tag[at + 9];
+    if (size > tag.size() - at - 10) break;
+    const bool packed = major == 3 ? (frameFlags & 0xC0) != 0 : (frameFlags & 0x0F) != 0;
+    if (!packed && std::find(replaced.begin(), replaced.end(), id) == replaced.end()) {
+      out.insert(out.end(), id.begin(), id.end());
+      PutSyncSafe(out, static_cast<std::uint32_t>(size));
+      out.push_back(0);
+      out.push_back(0);
+      out.insert(out.end(), tag.begin() + static_cast<std::ptrdiff_t>(at + 10),
+                 tag.begin() + static_cast<std::ptrdiff_t>(at + 10 + size));
+    }
+    at += 10 + size;
+  }
+  return out;
+}
+
+// An ID3v2.4 tag of text frames in UTF-8, after `kept` (frames of the
+// source's tag); empty when there is nothing to say.
+Bytes Id3Tag(const Mp3PartOptions& options, const Bytes& kept) {
+  Bytes frames = kept;
   auto text = [&](const char* id, const std::string& value) {
     if (value.empty()) return;
     frames.insert(frames.end(), id, id + 4);
@@ -164,7 +208,26 @@ wave::Error WritePart(Mp3Source& source, std::int64_t start, std::int64_t end, w
   wave::Error error;
   std::unique_ptr<wave::MmioFile> out = wave::CreatePart(folder, name, options.keep, error);
   if (!out) return error;
-  const Bytes tag = Id3Tag(options);
+  Bytes kept;
+  if (options.keepTags && index.tagBytes >= 10) {
+    // The first tag at the start of the file, as far as its size says.
+    Bytes head(10);
+    if (source.Files().ReadAt(source.Descriptor(), head.data(), 10, 0) == 10) {
+      const std::int64_t size = 10 + ((head[6] & 0x7F) << 21 | (head[7] & 0x7F) << 14 |
+                                      (head[8] & 0x7F) << 7 | (head[9] & 0x7F));
+      Bytes whole(static_cast<std::size_t>(std::min(size, index.tagBytes)));
+      if (source.Files().ReadAt(source.Descriptor(), whole.data(), static_cast<std::int64_t>(whole.size()), 0) ==
+          static_cast<std::int64_t>(whole.size())) {
+        // The title and track are the part's; the length the whole's.
+        std::vector<std::string> replaced = {"TIT2", "TRCK", "TLEN"};
+        if (!options.tags.artist.empty()) replaced.push_back("TPE1");
+        if (!options.tags.album.empty()) replaced.push_back("TALB");
+        if (!options.tags.date.empty()) replaced.insert(replaced.end(), {"TDRC", "TYER"});
+        kept = Id3v24Frames(whole, replaced);
+      }
+    }
+  }
+  const Bytes tag = Id3Tag(options, kept);
   if (!tag.empty() && out->Write(tag.data(), static_cast<std::int64_t>(tag.size())) < 0)
     return wave::WriteFailure(*out);
 

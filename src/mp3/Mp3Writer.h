@@ -27,6 +27,9 @@ struct Mp3PartOptions {
   std::string title;
   int track = 0, tracks = 0;
   wave::Tags tags;
+  // Carry the frames of the source's ID3v2 tag (pictures and all) into the
+  // part's, its own title, track and names in their place.
+  bool keepTags = false;
 };
 
 // Writes frames of samples [start, end) of `source` as the file `name` in
