@@ -176,7 +176,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // One part in the source's own format, from a third of the way in.
   formats::PartPlan plan;
   std::vector<std::string> notes;
-  if (formats::PartPlan::Make(source, {}, plan, notes) || frames == 0) return 0;
+  // An MP3's parts carry its ID3v2 tag's frames when the last byte says so.
+  formats::PartSettings settings;
+  settings.keepMetadata = info.container == "MP3" && (data[size - 1] & 2);
+  if (formats::PartPlan::Make(source, settings, plan, notes) || frames == 0) return 0;
   wave::Error error;
   auto folder = wave::Folder::Open(files, "out", error);
   CHECK(folder);
