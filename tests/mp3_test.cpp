@@ -205,20 +205,18 @@ TEST_F(Mp3, DamageRefusedOrSkipped) {
     SCOPED_TRACE(name);
     dir.Put("damaged.mp3", bytes);
     const std::string out = dir / "out";
+    // A file cut off on a frame's border too: its Xing header's frame count
+    // says it is short.
     const Ran refused = RunProgram({kCli, "split", "-o", out, dir / "damaged.mp3"});
-    // A file cut off right after a whole frame is no damage: only the
-    // encoder's padding promised more.
-    if (refused.status == 0) {
-      EXPECT_NE(name, "zeroed");
-      continue;
-    }
     EXPECT_EQ(refused.status, 1);
     EXPECT_NE(refused.err.find("Unable to read file!"), std::string::npos) << refused.err;
-    EXPECT_NE(refused.err.find("at byte "), std::string::npos) << refused.err;
+    EXPECT_TRUE(refused.err.find("at byte ") != std::string::npos ||
+                refused.err.find("the stream ends after frame ") != std::string::npos)
+        << refused.err;
     EXPECT_TRUE(dir.Names("out").empty());
     const Ran salvaged = RunProgram({kCli, "split", "--salvage", "-o", out, dir / "damaged.mp3"});
     EXPECT_EQ(salvaged.status, 0) << salvaged.err;
-    EXPECT_NE(salvaged.err.find("salvaged: skipped"), std::string::npos) << salvaged.err;
+    EXPECT_NE(salvaged.err.find("salvaged: "), std::string::npos) << salvaged.err;
     EXPECT_FALSE(dir.Names("out").empty());
     std::filesystem::remove_all(out);
   }

@@ -364,8 +364,18 @@ struct Mp3Opener {
     info.container = ContainerOf(index.first);
     for (const std::string& skipped : index.skipped) source->notes_.push_back("salvaged: skipped " + skipped);
     if (index.gapless.frames >= 0 && index.gapless.frames != index.Frames()) {
-      source->notes_.push_back("its Xing header gives " + std::to_string(index.gapless.frames) +
-                               " frames; the stream holds " + std::to_string(index.Frames()));
+      // Frames missing at the end (a copy cut short on a frame's border)
+      // leave nothing else to see: the recording would be read short.
+      if (index.Frames() < index.gapless.frames && !options.salvage) {
+        return {nullptr,
+                {wave::ErrorCode::UnableToRead,
+                 "the stream ends after frame " + std::to_string(index.Frames()) + " of the " +
+                     std::to_string(index.gapless.frames) +
+                     " its Xing header gives; --salvage reads the frames there are"}};
+      }
+      source->notes_.push_back((options.salvage ? "salvaged: its Xing header gives " : "its Xing header gives ") +
+                               std::to_string(index.gapless.frames) + " frames; the stream holds " +
+                               std::to_string(index.Frames()));
     }
     if (info.frames == 0) return {nullptr, {wave::ErrorCode::EmptyData, "no samples"}};
     return {std::move(source), {}};
