@@ -19,15 +19,6 @@ constexpr int kBitrates[2][3][15] = {
      {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160}}};
 constexpr int kRates[3][3] = {{44100, 48000, 32000}, {22050, 24000, 16000}, {11025, 12000, 8000}};
 
-std::uint32_t Be32(const std::uint8_t* b) {
-  return static_cast<std::uint32_t>(b[0]) << 24 | static_cast<std::uint32_t>(b[1]) << 16 |
-         static_cast<std::uint32_t>(b[2]) << 8 | b[3];
-}
-
-std::int64_t SyncSafe(const std::uint8_t* b) {
-  return (b[0] & 0x7F) << 21 | (b[1] & 0x7F) << 14 | (b[2] & 0x7F) << 7 | (b[3] & 0x7F);
-}
-
 std::string At(std::int64_t byte, std::int64_t frame) {
   return "at byte " + std::to_string(byte) + " (frame " + std::to_string(frame + 1) + ")";
 }
@@ -88,6 +79,14 @@ std::int64_t FramesEnd(wave::FileApi& files, int fd, std::int64_t begin, std::in
 }
 
 }  // namespace
+
+std::int64_t SyncSafe(const std::uint8_t* b) {
+  return (b[0] & 0x7F) << 21 | (b[1] & 0x7F) << 14 | (b[2] & 0x7F) << 7 | (b[3] & 0x7F);
+}
+
+std::int64_t Be32(const std::uint8_t* b) {
+  return static_cast<std::int64_t>(b[0]) << 24 | b[1] << 16 | b[2] << 8 | b[3];
+}
 
 int FrameHeader::SamplesPerFrame() const {
   if (layer == 1) return 384;
@@ -161,7 +160,7 @@ GaplessInfo ReadGaplessInfo(const FrameHeader& header, const std::uint8_t* frame
   if (std::memcmp(frame + at, "Xing", 4) != 0 && std::memcmp(frame + at, "Info", 4) != 0)
     return info;
   info.present = true;
-  const std::uint32_t flags = Be32(frame + at + 4);
+  const std::int64_t flags = Be32(frame + at + 4);
   at += 8;
   if (flags & 1) {
     if (at + 4 > size) return info;

@@ -15,6 +15,11 @@ namespace corvella::mp3 {
 
 enum class Version { Mpeg1, Mpeg2, Mpeg25 };
 
+// A size in four seven-bit bytes, as ID3v2 writes them; and in four plain
+// big-endian bytes.
+std::int64_t SyncSafe(const std::uint8_t* bytes);
+std::int64_t Be32(const std::uint8_t* bytes);
+
 // One frame header, decoded field by field.
 struct FrameHeader {
   Version version = Version::Mpeg1;

@@ -39,20 +39,12 @@ Bytes Id3v24Frames(const Bytes& tag, const std::vector<std::string>& replaced) {
   std::size_t at = 10;
   if (flags & 0x40) {  // an extended header
     if (tag.size() < at + 4) return out;
-    const std::size_t size =
-        major == 4 ? static_cast<std::size_t>((tag[at] & 0x7F) << 21 | (tag[at + 1] & 0x7F) << 14 |
-                                              (tag[at + 2] & 0x7F) << 7 | (tag[at + 3] & 0x7F))
-                   : static_cast<std::size_t>(tag[at] << 24 | tag[at + 1] << 16 | tag[at + 2] << 8 |
-                                              tag[at + 3]) + 4;
+    const auto size = static_cast<std::size_t>(major == 4 ? SyncSafe(&tag[at]) : Be32(&tag[at]) + 4);
     at += size;
   }
   while (at + 10 <= tag.size() && tag[at] != 0) {
     const std::string id(reinterpret_cast<const char*>(&tag[at]), 4);
-    const std::size_t size =
-        major == 4 ? static_cast<std::size_t>((tag[at + 4] & 0x7F) << 21 | (tag[at + 5] & 0x7F) << 14 |
-                                              (tag[at + 6] & 0x7F) << 7 | (tag[at + 7] & 0x7F))
-                   : static_cast<std::size_t>(tag[at + 4]) << 24 | static_cast<std::size_t>(tag[at + 5]) << 16 |
-                         static_cast<std::size_t>(tag[at + 6]) << 8 | tag[at + 7];
+    const auto size = static_cast<std::size_t>(major == 4 ? SyncSafe(&tag[at + 4]) : Be32(&tag[at + 4]));
     const std::uint8_t frameFlags = tag[at + 9];
     if (size > tag.size() - at - 10) break;
     const bool packed = major == 3 ? (frameFlags & 0xC0) != 0 : (frameFlags & 0x0F) != 0;
@@ -213,8 +205,7 @@ wave::Error WritePart(Mp3Source& source, std::int64_t start, std::int64_t end, w
     // The first tag at the start of the file, as far as its size says.
     Bytes head(10);
     if (source.Files().ReadAt(source.Descriptor(), head.data(), 10, 0) == 10) {
-      const std::int64_t size = 10 + ((head[6] & 0x7F) << 21 | (head[7] & 0x7F) << 14 |
-                                      (head[8] & 0x7F) << 7 | (head[9] & 0x7F));
+      const std::int64_t size = 10 + SyncSafe(&head[6]);
       Bytes whole(static_cast<std::size_t>(std::min(size, index.tagBytes)));
       if (source.Files().ReadAt(source.Descriptor(), whole.data(), static_cast<std::int64_t>(whole.size()), 0) ==
           static_cast<std::int64_t>(whole.size())) {
