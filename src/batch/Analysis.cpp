@@ -233,46 +233,49 @@ void WindowSurvey::Measure() {
   for (;;) {
     {
       std::unique_lock lock(mutex_);
-      changed_.wait(lock, [&] { return ended_ || measuring_; });
-      if (!measuring_) return;
+      changed_.wait(lock, [&] { return ended_ || summed_ > measured_; });
+      if (summed_ == measured_) return;
     }
-    profile_.Add(pieces_, [&](double db) { AddLevel(db); });
+    profile_.Add(pieces_[measured_ % kQueued], [&](double db) { AddLevel(db); });
     {
       std::lock_guard lock(mutex_);
-      measuring_ = false;
+      ++measured_;
     }
     changed_.notify_all();
   }
 }
 
 void WindowSurvey::Add(double peak) {
-  levels_.Add(peak);
-  parts_.Add(levels_.Db(peak));
-  tracks_.Add(peak);
+  const double db = levels_.Db(peak);
+  levels_.AddDb(db);
+  parts_.Add(db);
+  tracks_.Add(peak, db);
   peaks_.Add(peak);
 }
 
 void WindowSurvey::AddLevel(double db) {
-  programmeLevels_.Add(detect::FractionOfDb(db));
+  programmeLevels_.AddDb(db);
   smooth_.Add(db, [&](double smoothed) { programme_.Add(detect::FractionOfDb(smoothed)); });
 }
 
 void WindowSurvey::Take(const void* samples, std::int64_t frames) {
   // The sums over every sample here, while the block is in this core's
-  // cache; the rest on the programme's thread while the peaks are taken.
-  profile_.Sum(samples, taken_, frames, pieces_);
+  // cache; the rest on the programme's thread, a few blocks behind at
+  // most, while the peaks are taken.
+  {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return summed_ - measured_ < kQueued; });
+  }
+  profile_.Sum(samples, taken_, frames, pieces_[summed_ % kQueued]);
   taken_ += frames;
   {
     std::lock_guard lock(mutex_);
-    measuring_ = true;
+    ++summed_;
   }
   changed_.notify_all();
 }
 
-void WindowSurvey::Release() {
-  std::unique_lock lock(mutex_);
-  changed_.wait(lock, [&] { return !measuring_; });
-}
+void WindowSurvey::Release() {}
 
 void WindowSurvey::Finish() {
   parts_.Finish();

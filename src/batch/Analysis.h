@@ -4,6 +4,7 @@
 // memory is the same for a recording of any length.
 #pragma once
 
+#include <array>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -51,7 +52,8 @@ class WindowSurvey : public detect::BlockTaker {
   WindowSurvey& operator=(const WindowSurvey&) = delete;
   // The next window's peak; and the samples the windows are made of, block
   // by block, whose programme's level is measured (mostly on a thread of
-  // its own) while the peaks are; Release waits for it.
+  // its own) while the peaks are; Take is done with the samples when it
+  // returns.
   void Add(double peak);
   void Take(const void* samples, std::int64_t frames) override;
   void Release() override;
@@ -83,12 +85,14 @@ class WindowSurvey : public detect::BlockTaker {
   detect::LevelHistogram programmeLevels_;
   detect::TrackSurvey programme_;
   PeakSummary peaks_;
-  // The block's sums, which the programme's thread takes while `measuring_`.
-  std::vector<detect::LevelProfile::Piece> pieces_;
+  // The blocks' sums, which the programme's thread takes in turn: those of
+  // blocks [measured_, summed_) wait in the ring.
+  static constexpr std::size_t kQueued = 4;
+  std::array<std::vector<detect::LevelProfile::Piece>, kQueued> pieces_;
+  std::size_t summed_ = 0, measured_ = 0;
   std::int64_t taken_ = 0;
   std::mutex mutex_;
   std::condition_variable changed_;
-  bool measuring_ = false;
   bool ended_ = false;
   std::thread measurer_;
 };

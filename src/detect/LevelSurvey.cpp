@@ -57,7 +57,11 @@ double LevelHistogram::Db(double peak) const {
 }
 
 void LevelHistogram::Add(double peak) {
-  ++counts_[StepOf(Db(peak))];
+  AddDb(Db(peak));
+}
+
+void LevelHistogram::AddDb(double db) {
+  ++counts_[StepOf(std::max(db, static_cast<double>(lowest_)))];
   ++windows_;
 }
 

@@ -23,6 +23,8 @@ class LevelHistogram {
       : lowest_(lowestDb), counts_(static_cast<std::size_t>(-lowestDb * kStepsPerDb + 1), 0) {}
   // A window's peak, as a fraction of full scale.
   void Add(double peak);
+  // A level already in dB.
+  void AddDb(double db);
   std::int64_t Windows() const { return windows_; }
   int Lowest() const { return lowest_; }
   const std::vector<std::int64_t>& Counts() const { return counts_; }

@@ -258,10 +258,6 @@ void LevelProfile::CloseSubBlock() {
     subs_.push_back(y * y + (groups + kAboveGroups * within) / n);
   }
   sub_ = {};
-  // A filter ringing down to nothing would crawl through subnormal numbers.
-  for (double* v : {&highPass_.x1, &highPass_.x2, &highPass_.y1, &highPass_.y2}) {
-    if (std::fabs(*v) < 1e-30) *v = 0;
-  }
 }
 
 void LevelProfile::CloseWindow(const std::function<void(double db)>& window) {
@@ -278,6 +274,10 @@ void LevelProfile::CloseWindow(const std::function<void(double db)>& window) {
   }
   subs_.clear();
   inWindow_ = 0;
+  // A filter ringing down to nothing would crawl through subnormal numbers.
+  for (double* v : {&highPass_.x1, &highPass_.x2, &highPass_.y1, &highPass_.y2}) {
+    if (std::fabs(*v) < 1e-30) *v = 0;
+  }
   window(power > 0 ? std::max(10.0 * std::log10(power), kLowestDb) : kLowestDb);
 }
 

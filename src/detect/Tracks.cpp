@@ -212,12 +212,15 @@ TrackSurvey::TrackSurvey(const wave::SourceInfo& info, int lowestDb, std::int64_
       clicks_(lowestDb) {}
 
 void TrackSurvey::Add(double peak) {
+  Add(peak, measure_ == Measure::Programme ? 0 : std::max(LevelDb(peak), static_cast<double>(lowest_)));
+}
+
+void TrackSurvey::Add(double peak, double level) {
   raw_.Add(peak);
   ++windows_;
   // The programme's level has no clicks left to take out.
   if (measure_ == Measure::Programme) return;
   pending_.push_back(peak);
-  const double level = std::max(LevelDb(peak), static_cast<double>(lowest_));
   clicks_.Add(level, [&](std::int64_t, double quiet, bool click) {
     declicked_.Add(click ? std::pow(10.0, quiet / 20.0) : pending_.front());
     pending_.erase(pending_.begin());

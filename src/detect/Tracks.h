@@ -145,6 +145,8 @@ class TrackSurvey {
   TrackSurvey(const wave::SourceInfo& info, int lowestDb, std::int64_t shortestRun,
               std::optional<double> onlyDb = {}, Measure measure = Measure::Peaks);
   void Add(double peak);
+  // The same, with the peak's level in dB (at least the lowest) at hand.
+  void Add(double peak, double db);
   void Finish();
   std::int64_t Windows() const { return windows_; }
   std::int64_t Clicks() const { return clicks_.Clicks(); }
