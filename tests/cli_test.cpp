@@ -4,6 +4,9 @@
 #include <unistd.h>
 #endif
 
+#include <cmath>
+#include <nlohmann/json.hpp>
+
 #include "support/CliRun.h"
 
 namespace corvella::test {
@@ -219,6 +222,79 @@ TEST_F(Cli, QuietOnEveryCommand) {
   const ShellResult quietly = Run({"split", "-q", "-o", "new/other", "in/two.wav"});
   EXPECT_EQ(quietly.err, "");
   EXPECT_EQ(quietly.out, "");
+}
+
+// --format json on count, levels and split, as a script reads it: every
+// object parses, refusals are objects with the sentence and the reason,
+// split's parts are those list gives, and levels' suggestion gives its count.
+TEST_F(Cli, JsonForScriptsOnEveryCommand) {
+  using nlohmann::json;
+  const auto run = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), CORVELLA_CLI);
+    return RunProgram(args);
+  };
+  Ran r = run({"count", "-f", "json", "in/two.wav", "bad.wav", "missing.wav"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("bad.wav: Not a valid WAV file!"), std::string::npos) << r.err;
+  json counted = json::parse(r.out);
+  ASSERT_EQ(counted.size(), 3u) << r.out;
+  EXPECT_EQ(counted[0], json({{"file", "in/two.wav"}, {"parts", 2}}));
+  EXPECT_EQ(counted[1]["error"], "Not a valid WAV file!");
+  EXPECT_EQ(counted[1]["reason"], "it begins with 00 00 00 00, not RIFF");
+  EXPECT_EQ(counted[2]["error"], "Unable to open file!");
+  EXPECT_EQ(json::parse(run({"count", "-f", "json", "missing.wav"}).out).size(), 1u);
+
+  r = run({"levels", "-f", "json", "in/two.wav"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const json levels = json::parse(r.out).at(0);
+  EXPECT_EQ(levels["parts"], 2);
+  EXPECT_EQ(levels["rate"], 44100);
+  std::vector<std::string> suggested{"count", "-f", "json"};
+  std::istringstream words(levels["suggested"].get<std::string>());
+  for (std::string word; words >> word;) suggested.push_back(word);
+  suggested.push_back("in/two.wav");
+  EXPECT_EQ(json::parse(run(suggested).out).at(0)["parts"], 2) << levels.dump();
+  // Two tones of 3 s (the programme's level hears no DC), 1.5 s between.
+  Samples tones(2 * 330750, 0);
+  for (int f = 0; f < 330750; ++f) {
+    if (f < 132300 || f >= 198450)
+      tones[2 * f] = tones[2 * f + 1] = static_cast<std::int16_t>(8000 * std::sin(f * 0.0627));
+  }
+  dir.Put("tones.wav", SimpleWav(2, tones));
+  r = run({"levels", "-f", "json", "--tracks", "2", "tones.wav"});
+  const json tracks = json::parse(r.out).at(0);
+  EXPECT_EQ(tracks["tracks"], 2) << r.out;
+  EXPECT_EQ(tracks["gaps"].size(), 1u);
+
+  // split: a line a part, as each is written, and one a refusal; quiet or not.
+  const json listed = json::parse(run({"list", "-f", "json", "-o", "out", "in/two.wav"}).out);
+  for (const char* quiet : {"", "-q"}) {
+    std::vector<std::string> args{"split", "-f", "json", "-o", "out", "in/two.wav", "bad.wav"};
+    if (*quiet) args.push_back(quiet);
+    r = run(args);
+    EXPECT_EQ(r.status, 1);
+    std::istringstream lines(r.out);
+    std::vector<json> objects;
+    for (std::string line; std::getline(lines, line);) objects.push_back(json::parse(line));
+    ASSERT_EQ(objects.size(), 3u) << r.out;
+    for (std::size_t k = 0; k < 2; ++k) {
+      const json& part = objects[k];
+      const json& expected = listed[0]["parts"][k];
+      EXPECT_EQ(part["file"], "in/two.wav");
+      EXPECT_EQ(part["part"], k + 1);
+      EXPECT_EQ(part["path"], expected["output"]);
+      EXPECT_EQ(part["start_frame"], expected["start_frame"]);
+      EXPECT_EQ(part["end_frame"], expected["end_frame"]);
+      EXPECT_EQ(part["start"], expected["start"]);
+      const auto frames = part["end_frame"].get<std::int64_t>() - part["start_frame"].get<std::int64_t>();
+      EXPECT_EQ(std::filesystem::file_size(dir / part["path"].get<std::string>()),
+                44u + 4u * static_cast<std::uintmax_t>(frames));
+    }
+    EXPECT_EQ(objects[2]["file"], "bad.wav");
+    EXPECT_EQ(objects[2]["error"], "Not a valid WAV file!");
+  }
+  // Plain output stays as it was.
+  EXPECT_EQ(run({"split", "-o", "out", "in/two.wav"}).out, "out/two_001.wav\nout/two_002.wav\n");
 }
 
 #ifndef _WIN32

@@ -174,7 +174,7 @@ TEST_F(Live, APacedPipeGivesThePartsOfAPlainSplitEachAsSoonAsItHasEnded) {
   const Bytes stream = Unsized(file);
   const std::vector<std::string> options{"--gap",        "0.6", "--min-part",  "0.3",
                                          "--pad-before", "0.2", "--pad-after", "0.25"};
-  std::vector<std::string> args{"split", "-", "-o", dir / "out"};
+  std::vector<std::string> args{"split", "-", "-o", dir / "out", "--format", "json"};
   args.insert(args.end(), options.begin(), options.end());
   Piped cli(args, outputs.path());
   // Part by part: after the tone and the gap (and twice the padding after
@@ -204,13 +204,18 @@ TEST_F(Live, APacedPipeGivesThePartsOfAPlainSplitEachAsSoonAsItHasEnded) {
   const auto plain = PlainSplit(file, options);
   EXPECT_EQ(plain.size(), 4u);
   EXPECT_TRUE(PartsIn(dir, "out") == plain);
-  // A line a part: its name, start and length, in the order written.
-  const std::regex line(R"((\S+/stream_00\d\.wav)\t\d+:\d\d\.\d{3}\t\d+:\d\d\.\d{3}\n)");
+  // With --format json, a line a part as a file's split prints it: its
+  // number, name and place in the recording, in the order written.
+  const std::regex line(
+      R"(\{"file": "-", "part": (\d), "path": "\S+/stream_00\1\.wav", "start_frame": \d+, )"
+      R"("end_frame": \d+, "start": \d+\.\d{6}, "end": \d+\.\d{6}\}\n)");
   std::string out = ran.out;
   int lines = 0;
   for (std::smatch m; std::regex_search(out, m, line); out = m.suffix()) ++lines;
   EXPECT_EQ(lines, 4) << ran.out;
-  EXPECT_NE(ran.out.find("/stream_001.wav\t0:00.000\t0:01.750\n"), std::string::npos) << ran.out;
+  EXPECT_NE(ran.out.find("\"start_frame\": 0, \"end_frame\": 77175, \"start\": 0.000000, \"end\": 1.750000}"),
+            std::string::npos)
+      << ran.out;
 }
 
 TEST_F(Live, RawSamplesInPiecesThatSplitFramesGiveTheSplitOfTheSameWav) {

@@ -156,8 +156,8 @@ TEST_F(Windows, ARecordingOnStdinGivesThePartsOfAPlainSplit) {
   const ShellResult r = Shell(Backslashed(CORVELLA_CLI) + " split - --name take -o " +
                               Backslashed(dir / "live") + " < " + Backslashed(dir / "stream.wav"));
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, Backslashed(dir / "live") + "\\take_001.wav\t0:00.227\t0:00.454\n" +
-                       Backslashed(dir / "live") + "\\take_002.wav\t0:01.361\t0:00.680\n");
+  EXPECT_EQ(r.out, Backslashed(dir / "live") + "\\take_001.wav\n" + Backslashed(dir / "live") +
+                       "\\take_002.wav\n");
   for (const char* name : {"take_001.wav", "take_002.wav"})
     EXPECT_EQ(ReadFile(dir / "live/" + name), ReadFile(dir / "plain/" + name)) << name;
 }

@@ -127,6 +127,7 @@ int Run(int argc, const char* const* argv, Console& console, wave::FileApi& file
   AddDetectionOptions(*count, options);
   AddPlanOptions(*count, options, false);
   AddTrackOptions(*count, options, false);
+  AddJsonOption(*count, options);
   AddFiles(*count, options);
   count->footer(kCountExamples);
 
@@ -148,6 +149,7 @@ int Run(int argc, const char* const* argv, Console& console, wave::FileApi& file
                  "Carry the source's chunks and tags into each part")
       ->group("Output");
   split->add_flag("-q,--quiet", options.quiet, "Print no names, notes or progress bar")->group("Output");
+  AddJsonOption(*split, options);
   split
       ->add_flag("--no-clobber", options.noClobber,
                  "Write nothing if a part's name is taken")
@@ -183,6 +185,7 @@ int Run(int argc, const char* const* argv, Console& console, wave::FileApi& file
       "levels", "Measure the levels; suggest a noise floor and gap");
   AddDetectionOptions(*levels, options);
   AddTrackOptions(*levels, options, false);
+  AddJsonOption(*levels, options);
   AddFiles(*levels, options);
   levels->footer(kLevelsExamples);
   for (CLI::App* command : {count, list, levels}) {

@@ -1,6 +1,7 @@
 // `count`: how many parts each recording holds, in the window's words.
 #include "cli/Commands.h"
 #include "cli/Finding.h"
+#include "cli/Listing.h"
 
 namespace corvella::cli {
 
@@ -10,6 +11,21 @@ int Count(Job& job) {
   bool failed = false;
   split::TrackList list;
   if (!ReadTrackList(job, list)) return kExitFailed;
+  // With --format json, one object a recording: its count, or why not.
+  const bool json = options.Format() == ListFormat::Json;
+  JsonArray array(console.out());
+  const auto refused = [&](const std::string& file, const wave::Error& error) {
+    if (json) {
+      array.Add("{" + JsonPath("file", file) + ", " + JsonError(error) + "}");
+    }
+  };
+  const auto finish = [&](int status) {
+    if (json) {
+      array.End();
+      if (!console.Deliver()) return console.OutputStatus();
+    }
+    return status;
+  };
   for (const std::string& file : options.files) {
     if (console.Stopped()) break;
     split::Found found;
@@ -23,6 +39,7 @@ int Count(Job& job) {
         // set it.
         if (error == wave::ErrorCode::TitlesMismatch && options.tracks) error = {};
       } else {
+        refused(file, error);
         failed = true;
         continue;
       }
@@ -34,17 +51,23 @@ int Count(Job& job) {
       failed = true;
     }
     // A file that could not be read whole has no count to give.
-    if (!counted) continue;
+    if (!counted) {
+      refused(file, error);
+      continue;
+    }
     const int parts = static_cast<int>(found.parts.size());
     const std::string name = Printable(file);
-    if (parts < 1) {
+    if (json) {
+      array.Add("{" + JsonPath("file", file) + ", \"parts\": " + std::to_string(parts) + "}");
+    } else if (parts < 1) {
       console.out() << "No parts in file \"" << name << "\" found!\n";
     } else {
       console.out() << "File \"" << name << "\" contains " << parts << " parts!\n";
     }
     if (!console.Deliver()) return console.OutputStatus();
   }
-  return job.Status(failed);
+  if (console.Stopped()) return finish(console.StopStatus());
+  return finish(job.Status(failed));
 }
 
 }  // namespace corvella::cli

@@ -2,10 +2,14 @@
 // floor between its noise and its music, and a gap between the silences
 // inside its parts and those between them. The window peaks stream into
 // summaries: the memory is the same for a recording of any length or rate.
+#include <cmath>
+#include <nlohmann/json.hpp>
+
 #include "batch/Analysis.h"
 #include "cli/Commands.h"
-#include "cli/Text.h"
 #include "cli/Finding.h"
+#include "cli/Listing.h"
+#include "cli/Text.h"
 #include "detect/Units.h"
 
 namespace corvella::cli {
@@ -22,6 +26,41 @@ std::string WindowLength(std::int64_t frames, std::int64_t rate) {
 // "0.50", and short gaps to the tenth of a millisecond: "0.0050".
 std::string GapText(double seconds) {
   return Fixed(seconds, seconds < 0.1 ? 4 : 2);
+}
+
+using Json = nlohmann::ordered_json;
+
+// A figure as the text shows it: `digits` after the point.
+double Rounded(double value, int digits) {
+  const double scale = std::pow(10.0, digits);
+  return std::round(value * scale) / scale;
+}
+
+// What --format json prints of a recording: its shape and its levels.
+Json JsonLevels(const std::string& file, const wave::SourceInfo& info,
+                const detect::LevelEstimate& estimate) {
+  Json object;
+  object["file"] = file;
+  if (!IsUtf8(file)) object["file_bytes"] = Hex(file);
+  object["rate"] = info.rate;
+  object["channels"] = info.channels;
+  object["seconds"] = Rounded(detect::Seconds(info.frames, info.rate), 3);
+  object["noise_db"] = estimate.found ? Json(Rounded(estimate.noiseDb, 1)) : Json();
+  object["music_db"] = estimate.found ? Json(Rounded(estimate.musicDb, 1)) : Json();
+  return object;
+}
+
+// One line, spaced as the other JSON objects the command line prints.
+std::string JsonText(const Json& object) {
+  const auto dump = [](const Json& value) {
+    return value.dump(-1, ' ', false, Json::error_handler_t::replace);
+  };
+  std::string text = "{";
+  for (const auto& [key, value] : object.items()) {
+    if (text.size() > 1) text += ", ";
+    text += dump(Json(key)) + ": " + dump(value);
+  }
+  return text + "}";
 }
 
 // A small histogram of the window levels in 6 dB steps, with the noise,
@@ -81,11 +120,14 @@ void WriteLevels(std::ostream& out, const std::string& file, const wave::SourceI
 
 // levels --tracks N: the floor and the silences the tracks are found at.
 bool LevelsOfTracks(Job& job, const std::string& file, wave::Source& source, Console::Bar& bar,
-                    const split::TrackList& list) {
+                    const split::TrackList& list, JsonArray* json) {
   split::Found found;
   if (auto error = Find(job, file, source, RequestFor(job.options, list, file), bar, found)) {
     if (error == wave::ErrorCode::TitlesMismatch) error = {};
-    if (error != wave::ErrorCode::Stopped && error) job.console.Report(file, error);
+    if (error != wave::ErrorCode::Stopped && error) {
+      job.console.Report(file, error);
+      if (json) json->Add("{" + JsonPath("file", file) + ", " + JsonError(error) + "}");
+    }
     if (error) return false;
   }
   bar.Clear();
@@ -94,23 +136,42 @@ bool LevelsOfTracks(Job& job, const std::string& file, wave::Source& source, Con
   const batch::WindowSurvey& survey = *found.survey;
   // Tracks are told apart on the programme's level: its levels are shown.
   const detect::LevelEstimate estimate = detect::EstimateLevels(survey.ProgrammeLevels());
+  const std::string suggested =
+      "--tracks " + std::to_string(choice.parts) + " --threshold-db " + Fixed(choice.floorDb, 1);
+  std::vector<detect::PartSpan> spans;
+  for (const split::Part& part : found.parts) spans.push_back(part.span);
+  const auto windowSeconds = [&](std::int64_t windows) {
+    return detect::Seconds(windows * survey.WindowFrames(), info.rate);
+  };
+  if (json) {
+    Json object = JsonLevels(file, info, estimate);
+    object["tracks"] = choice.parts;
+    object["threshold_db"] = Rounded(choice.floorDb, 1);
+    object["declicked"] = choice.declicked;
+    Json gaps = Json::array();
+    for (std::size_t k = 1; k < spans.size(); ++k)
+      gaps.push_back(Rounded(detect::Seconds(spans[k].start - spans[k - 1].end, info.rate), 3));
+    object["gaps"] = gaps;
+    if (choice.runnerUp) {
+      object["longest_inside"] = {{"seconds", Rounded(windowSeconds(choice.runnerUp->windows), 2)},
+                                  {"at", Rounded(windowSeconds(choice.runnerUp->first), 2)}};
+    }
+    object["suggested"] = suggested;
+    json->Add(JsonText(object));
+    return true;
+  }
   std::ostream& out = job.console.out();
   WriteLevels(out, file, info, survey, survey.ProgrammeLevels(), estimate, choice.floorDb);
   out << "  tracks: " << choice.parts << " at " << Fixed(choice.floorDb, 1) << " dBFS"
       << (choice.declicked ? ", with clicks taken for silence" : "");
-  std::vector<detect::PartSpan> spans;
-  for (const split::Part& part : found.parts) spans.push_back(part.span);
   if (choice.parts > 1) out << "; the silences between them: " << GapLengths(spans, info.rate);
   out << "\n";
   if (choice.runnerUp) {
     out << "  the longest silence inside a track: "
-        << Fixed(detect::Seconds(choice.runnerUp->windows * survey.WindowFrames(), info.rate), 2)
-        << " s, at "
-        << Clock(detect::Seconds(choice.runnerUp->first * survey.WindowFrames(), info.rate))
-        << "\n";
+        << Fixed(windowSeconds(choice.runnerUp->windows), 2) << " s, at "
+        << Clock(windowSeconds(choice.runnerUp->first)) << "\n";
   }
-  out << "suggested: --tracks " << choice.parts << " --threshold-db " << Fixed(choice.floorDb, 1)
-      << "\n";
+  out << "suggested: " << suggested << "\n";
   return true;
 }
 
@@ -122,16 +183,32 @@ int Levels(Job& job) {
   bool failed = false;
   split::TrackList list;
   if (!ReadTrackList(job, list)) return kExitFailed;
+  // With --format json, one object a recording: what it measured and
+  // suggests, or why not.
+  JsonArray array(console.out());
+  JsonArray* json = options.Format() == ListFormat::Json ? &array : nullptr;
+  const auto refused = [&](const std::string& file, const wave::Error& error) {
+    if (json) json->Add("{" + JsonPath("file", file) + ", " + JsonError(error) + "}");
+  };
+  const auto finish = [&](int status) {
+    if (json) {
+      json->End();
+      if (!console.Deliver()) return console.OutputStatus();
+    }
+    return status;
+  };
   for (const std::string& file : options.files) {
     if (console.Stopped()) break;
     Console::Bar bar(console, file);
-    std::unique_ptr<wave::Source> source = job.Open(file);
+    wave::Error refusal;
+    std::unique_ptr<wave::Source> source = job.Open(file, &refusal);
     if (!source) {
+      refused(file, refusal);
       failed = true;
       continue;
     }
     if (options.tracks) {
-      if (!LevelsOfTracks(job, file, *source, bar, list)) failed = true;
+      if (!LevelsOfTracks(job, file, *source, bar, list, json)) failed = true;
       if (console.Stopped()) break;
       if (!console.Deliver()) return console.OutputStatus();
       continue;
@@ -144,7 +221,10 @@ int Levels(Job& job) {
     if (!error) error = batch::Suggest(*source, survey, given, options.gapGiven, bar, suggestion);
     if (error == wave::ErrorCode::UnableToRead) error = {error.code, source->Failure()};
     if (error) {
-      if (error != wave::ErrorCode::Stopped) console.Report(file, error);
+      if (error != wave::ErrorCode::Stopped) {
+        console.Report(file, error);
+        refused(file, error);
+      }
       failed = true;
       continue;
     }
@@ -156,6 +236,51 @@ int Levels(Job& job) {
     const double suggestionDb = suggestion.FloorDb();
     const detect::StableRange& range = suggestion.range;
     const detect::TrackChoice& clearest = suggestion.clearest;
+    const auto optionsOf = [&](const batch::Alternative& reading, bool gapSuggested) {
+      if (reading.tracks > 0) return "--tracks " + std::to_string(reading.tracks);
+      const detect::DetectParams& p = reading.params;
+      std::string text = "--threshold-db " + Fixed(*p.thresholdDb, 1);
+      if (p.ignoreClicksMs > 0) text += " --ignore-clicks " + std::to_string(p.ignoreClicksMs);
+      if (gapSuggested) {
+        text += " --gap " + GapText(detect::GapSeconds(p.gapThreshold));
+      } else if (p.gapThreshold != Options().gapThreshold) {
+        text += " --gap-threshold " + std::to_string(p.gapThreshold);
+      }
+      return text;
+    };
+    batch::Alternative chosen;
+    chosen.params = params;
+    chosen.tracks = suggestion.tracks;
+    chosen.parts = suggestion.parts;
+    if (json) {
+      Json object = JsonLevels(file, info, suggestion.estimate);
+      if (range.found && !byTracks) {
+        object["stable"] = {{"parts", range.parts},
+                            {"low_db", Rounded(range.lowDb, 1)},
+                            {"high_db", Rounded(range.highDb, 1)}};
+      }
+      if (clearest.found) object["clearest"] = {{"parts", clearest.parts},
+                                                {"threshold_db", Rounded(clearest.floorDb, 1)}};
+      object["sure"] = suggestion.sure && !suggestion.alternative;
+      object["parts"] = suggestion.parts;
+      if (byTracks) {
+        object["tracks"] = suggestion.tracks;
+      } else {
+        object["threshold_db"] = Rounded(suggestionDb, 1);
+        object["noise_floor"] = params.noiseFloor;
+        object["gap"] = Rounded(detect::GapSeconds(params.gapThreshold), 4);
+        object["ignore_clicks"] = params.ignoreClicksMs;
+      }
+      object["suggested"] = optionsOf(chosen, suggestion.gapSuggested);
+      if (suggestion.alternative) {
+        const batch::Alternative& other = *suggestion.alternative;
+        object["alternative"] = {{"parts", other.parts},
+                                 {"suggested", optionsOf(other, !options.gapGiven)}};
+      }
+      json->Add(JsonText(object));
+      if (!console.Deliver()) return console.OutputStatus();
+      continue;
+    }
     std::ostream& out = console.out();
     WriteLevels(out, file, info, survey, byTracks ? survey.ProgrammeLevels() : survey.Levels(),
                 suggestion.estimate, suggestionDb, suggestion.clearest.found);
@@ -188,22 +313,6 @@ int Levels(Job& job) {
           << " short bursts stand alone in the quiet; --ignore-clicks " << params.ignoreClicksMs
           << " takes them for silence\n";
     }
-    const auto optionsOf = [&](const batch::Alternative& reading, bool gapSuggested) {
-      if (reading.tracks > 0) return "--tracks " + std::to_string(reading.tracks);
-      const detect::DetectParams& p = reading.params;
-      std::string text = "--threshold-db " + Fixed(*p.thresholdDb, 1);
-      if (p.ignoreClicksMs > 0) text += " --ignore-clicks " + std::to_string(p.ignoreClicksMs);
-      if (gapSuggested) {
-        text += " --gap " + GapText(detect::GapSeconds(p.gapThreshold));
-      } else if (p.gapThreshold != Options().gapThreshold) {
-        text += " --gap-threshold " + std::to_string(p.gapThreshold);
-      }
-      return text;
-    };
-    batch::Alternative chosen;
-    chosen.params = params;
-    chosen.tracks = suggestion.tracks;
-    chosen.parts = suggestion.parts;
     if (suggestion.alternative) {
       const batch::Alternative& other = *suggestion.alternative;
       out << "  warning: no clear answer: it reads as " << suggestion.parts
@@ -224,7 +333,8 @@ int Levels(Job& job) {
     out << "suggested: " << optionsOf(chosen, suggestion.gapSuggested) << "\n";
     if (!console.Deliver()) return console.OutputStatus();
   }
-  return job.Status(failed);
+  if (console.Stopped()) return finish(console.StopStatus());
+  return finish(job.Status(failed));
 }
 
 }  // namespace corvella::cli

@@ -34,6 +34,7 @@ int List(Job& job) {
     std::unique_ptr<wave::Source> source = job.Open(file, &error);
     if (!source) {
       entry.error = messages::MessageOf(error);
+      if (!messages::InOwnWords(error.code)) entry.reason = error.detail;
       failed = true;
       listed.push_back(std::move(entry));
       continue;
@@ -56,6 +57,7 @@ int List(Job& job) {
       // A file that could not be measured whole lists no parts at all.
       if (error != wave::ErrorCode::Stopped) console.Report(file, error);
       entry.error = messages::MessageOf(error);
+      if (!messages::InOwnWords(error.code)) entry.reason = error.detail;
       failed = true;
     } else {
       for (const split::Part& part : found.parts) {

@@ -12,6 +12,7 @@
 #include "cli/Text.h"
 #include "cli/Finding.h"
 #include "detect/Units.h"
+#include "messages/Messages.h"
 
 namespace corvella::cli {
 namespace {
@@ -86,10 +87,9 @@ void WriteJson(std::ostream& out, const std::vector<ListedFile>& files) {
   out << "[";
   for (std::size_t i = 0; i < files.size(); ++i) {
     const ListedFile& f = files[i];
-    out << (i ? ",\n" : "\n") << "  {\"file\": " << JsonString(f.file);
-    if (!IsUtf8(f.file)) out << ", \"file_bytes\": \"" << Hex(f.file) << '"';
+    out << (i ? ",\n" : "\n") << "  {" << JsonPath("file", f.file);
     if (!f.error.empty()) {
-      out << ", \"error\": " << JsonString(f.error) << "}";
+      out << ", " << JsonError(f.error, f.reason) << "}";
       continue;
     }
     out << ", \"rate\": " << f.rate << ", \"channels\": " << f.channels
@@ -114,8 +114,7 @@ void WriteJson(std::ostream& out, const std::vector<ListedFile>& files) {
           << ", \"start\": " << Fixed(Seconds(p.span.start, f.rate), 6)
           << ", \"end\": " << Fixed(Seconds(p.span.end, f.rate), 6)
           << ", \"peak_dbfs\": " << PeakJson(p.span.peak)
-          << ", \"output\": " << JsonString(p.output);
-      if (!IsUtf8(p.output)) out << ", \"output_bytes\": \"" << Hex(p.output) << '"';
+          << ", " << JsonPath("output", p.output);
       if (!p.title.empty()) out << ", \"title\": " << JsonString(p.title);
       if (!p.artist.empty()) out << ", \"artist\": " << JsonString(p.artist);
       out << "}";
@@ -172,6 +171,30 @@ std::string CueTime(double seconds) {
 std::string JsonString(const std::string& text) {
   return nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
+
+std::string JsonPath(const std::string& key, const std::string& path) {
+  std::string text = "\"" + key + "\": " + JsonString(path);
+  if (!IsUtf8(path)) text += ", \"" + key + "_bytes\": \"" + Hex(path) + "\"";
+  return text;
+}
+
+std::string JsonError(const std::string& sentence, const std::string& reason) {
+  std::string text = "\"error\": " + JsonString(sentence);
+  if (!reason.empty()) text += ", \"reason\": " + JsonString(reason);
+  return text;
+}
+
+std::string JsonError(const wave::Error& error) {
+  return JsonError(messages::MessageOf(error),
+                   messages::InOwnWords(error.code) ? std::string() : error.detail);
+}
+
+void JsonArray::Add(const std::string& object) {
+  out_ << (begun_ ? ",\n  " : "[\n  ") << object;
+  begun_ = true;
+}
+
+void JsonArray::End() { out_ << (begun_ ? "\n]\n" : "[]\n"); }
 
 std::string LabelName(const std::string& text) { return SpreadsheetText(text); }
 

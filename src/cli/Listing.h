@@ -29,6 +29,7 @@ using Picture = split::PictureSurvey;
 struct ListedFile {
   std::string file;   // as given
   std::string error;  // the refusal, when the file could not be listed
+  std::string reason;  // and why, where it says
   int channels = 0;
   std::int64_t rate = 0;
   std::int64_t frames = 0;
@@ -51,6 +52,27 @@ std::string ListingRefusal(ListFormat format, const std::vector<ListedFile>& fil
 std::string CueTime(double seconds);
 // A JSON string: every byte that is not UTF-8 becomes U+FFFD.
 std::string JsonString(const std::string& text);
+// `"key": "name"` for a path, and where the name is no UTF-8, `"key_bytes"`
+// with its bytes in hex beside it, so that a script can still find it.
+std::string JsonPath(const std::string& key, const std::string& path);
+
+// `"error": "sentence"`, and `"reason": "..."` where the error has one
+// beside its sentence: the same words as on stderr, split for a script.
+std::string JsonError(const wave::Error& error);
+std::string JsonError(const std::string& sentence, const std::string& reason = {});
+
+// Objects printed as the elements of one JSON array, each as soon as it is
+// known: "[", the objects one to a line, "]" once the command ends.
+class JsonArray {
+ public:
+  explicit JsonArray(std::ostream& out) : out_(out) {}
+  void Add(const std::string& object);
+  void End();
+
+ private:
+  std::ostream& out_;
+  bool begun_ = false;
+};
 // A label's name on one line of a label track, as a CSV cell holds it:
 // control characters (tabs and line breaks too) as \xNN escapes, and a name
 // that would begin like a formula neutralised.

@@ -227,6 +227,13 @@ void AddFormatOption(CLI::App& command, Options& options) {
       ->group("Output");
 }
 
+void AddJsonOption(CLI::App& command, Options& options) {
+  command.add_option("-f,--format", options.format, "text or json (text)")
+      ->check(CLI::IsMember({"text", "json"}))
+      ->type_name("FORMAT")
+      ->group("Output");
+}
+
 void AddTrackOptions(CLI::App& command, Options& options, bool tagging) {
   auto* tracks =
       command

@@ -69,6 +69,8 @@ void AddStreamOptions(CLI::App& command, Options& options);
 // What a recording still coming in cannot be split with; "" when it can.
 std::string StreamConflict(const CLI::App& command, const Options& options);
 void AddFormatOption(CLI::App& command, Options& options);
+// -f/--format text|json, for the commands whose output is text or JSON.
+void AddJsonOption(CLI::App& command, Options& options);
 // --tracks and --names; with `tagging`, --artist, --album and --date.
 void AddTrackOptions(CLI::App& command, Options& options, bool tagging);
 // A bare --tracks (no count after it) as CLI11 takes it: "--tracks=titles".

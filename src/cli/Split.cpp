@@ -14,7 +14,9 @@
 #include "batch/OutputName.h"
 #include "cli/Commands.h"
 #include "cli/Finding.h"
+#include "cli/Listing.h"
 #include "cli/Text.h"
+#include "detect/Units.h"
 #include "formats/Formats.h"
 #include "split/CutList.h"
 #include "split/ListText.h"
@@ -126,8 +128,10 @@ class SplitRun {
   // reporting why it cannot be split.
   bool Open(const std::string& file, split::Recording& recording) {
     recording.path = file;
-    recording.source = job_.Open(file);
+    wave::Error opened;
+    recording.source = job_.Open(file, &opened);
     if (!recording.source) {
+      Json("{" + JsonPath("file", file) + ", " + JsonError(opened) + "}");
       failed_ = true;
       return false;
     }
@@ -142,8 +146,7 @@ class SplitRun {
     const wave::Error refusal =
         formats::PartPlan::Make(*recording.source, settings, recording.plan, notes);
     if (refusal) {
-      console_.Report(file, refusal);
-      failed_ = true;
+      Refused(file, refusal);
       return false;
     }
     for (const std::string& note : notes) console_.Report(file, note);
@@ -182,18 +185,14 @@ class SplitRun {
     const bool readFailed = error == wave::ErrorCode::UnableToRead;
     if (error && !readFailed && error != wave::ErrorCode::TitlesMismatch) {
       // Nothing found: a survey or a list that failed, or a stop.
-      if (error != wave::ErrorCode::Stopped) {
-        console_.Report(file, error);
-        failed_ = true;
-      }
+      if (error != wave::ErrorCode::Stopped) Refused(file, error);
       return;
     }
     if (!request.titles.empty() && request.titles.size() != found.parts.size()) {
-      if (readFailed) console_.Report(file, error);
+      if (readFailed) Refused(file, error);
       const wave::Error mismatch =
           Worded(wave::ErrorCode::TitlesMismatch, options, request, found);
-      console_.Report(file, mismatch.detail + ": nothing written");
-      failed_ = true;
+      Refused(file, mismatch.detail + ": nothing written");
       return;
     }
     // Named from a list, the parts are known whole before the first is
@@ -204,9 +203,7 @@ class SplitRun {
       const std::string& name = found.parts[k].name;
       const std::string why = keep_.ReasonFor(folder_, name);
       if (!why.empty()) {
-        console_.Report(file, "part \"" + Printable(name) + "\" would replace " + why +
-                                  ": nothing written");
-        failed_ = true;
+        Refused(file, "part \"" + Printable(name) + "\" would replace " + why + ": nothing written");
         return;
       }
     }
@@ -214,10 +211,7 @@ class SplitRun {
       Add(recording, split::PartToWrite(found.parts[k]));
     // Every part of the file is written before its source is let go.
     Tell(true, &bar);
-    if (readFailed) {
-      console_.Report(file, error);
-      failed_ = true;
-    }
+    if (readFailed) Refused(file, error);
   }
 
   // Writes the parts a cut list names for a recording.
@@ -248,24 +242,61 @@ class SplitRun {
         // once, naming it, and no more parts are tried.
         if (FolderRefuses(task.error) && !task.replaced) {
           if (!folderRefused_) {
-            console_.Report(shownFolder_.empty() ? "." : shownFolder_,
-                            "cannot write the parts into this folder (" + task.error.detail + ")");
+            const std::string folder = shownFolder_.empty() ? "." : shownFolder_;
+            const std::string sentence = "cannot write the parts into this folder";
+            console_.Report(folder, sentence + " (" + task.error.detail + ")");
+            Json("{" + JsonPath("folder", folder) + ", " + JsonError(sentence, task.error.detail) + "}");
           }
           folderRefused_ = true;
           continue;
         }
         console_.Report(shown, task.error);
+        Json(PartJson(task, shown) + ", " + JsonError(task.error) + "}");
         continue;
       }
       ++written_;
       if (task.replaced) ++replaced_;
-      // A closed or full stdout stops the listing of names, never the parts.
-      if (!job_.options.quiet && listing_) {
-        console_.out() << Printable(shown) << '\n';
-        listing_ = console_.Deliver();
-        outputFailed_ = !listing_ && !console_.OutClosed();
+      const std::int64_t rate = task.recording->source->Info().rate;
+      if (json_) {
+        Json(PartJson(task, shown) + ", \"start_frame\": " + std::to_string(task.part.start) +
+             ", \"end_frame\": " + std::to_string(task.part.end) +
+             ", \"start\": " + Fixed(detect::Seconds(task.part.start, rate), 6) +
+             ", \"end\": " + Fixed(detect::Seconds(task.part.end, rate), 6) + "}");
+      } else if (!job_.options.quiet) {
+        Line(Printable(shown));
       }
     }
+  }
+
+  // The beginning of a part's JSON object: its recording, number and path.
+  static std::string PartJson(const split::WriteTask& task, const std::string& shown) {
+    return "{" + JsonPath("file", task.recording->path) +
+           ", \"part\": " + std::to_string(task.part.number) + ", " + JsonPath("path", shown);
+  }
+
+  // A recording not split, and why.
+  void Refused(const std::string& file, const wave::Error& error) {
+    console_.Report(file, error);
+    Json("{" + JsonPath("file", file) + ", " + JsonError(error) + "}");
+    failed_ = true;
+  }
+  void Refused(const std::string& file, const std::string& why) {
+    console_.Report(file, why);
+    Json("{" + JsonPath("file", file) + ", " + JsonError(why) + "}");
+    failed_ = true;
+  }
+
+  // With --format json, an object on a line of its own (JSON Lines, so
+  // that each part can be read as soon as it is written).
+  void Json(const std::string& object) {
+    if (json_) Line(object);
+  }
+  // A closed or full stdout stops the listing, never the parts.
+  void Line(const std::string& text) {
+    if (!listing_) return;
+    console_.out() << text << '\n';
+    listing_ = console_.Deliver();
+    outputFailed_ = !listing_ && !console_.OutClosed();
   }
 
   Job& job_;
@@ -280,6 +311,7 @@ class SplitRun {
   int written_ = 0;
   int replaced_ = 0;
   std::vector<std::string> abandoned_;  // parts begun, then stopped and removed
+  bool json_ = job_.options.Format() == ListFormat::Json;
   bool listing_ = true;
   bool outputFailed_ = false;
 };

@@ -1,12 +1,14 @@
 // split of a recording still coming in: "-" reads it from stdin, --follow
 // from a file another program is writing. Each part is named as soon as its
-// end is known and printed on a line of its own (name, start, length),
-// flushed at once for whatever picks the parts up. The end of the input,
+// end is known and printed on a line of its own (its name, or with
+// --format json an object with its place in the recording), flushed at once
+// for whatever picks the parts up. The end of the input,
 // Ctrl-C and SIGTERM all finish the part under way and keep it.
 #include <chrono>
 
 #include "batch/OutputName.h"
 #include "cli/Commands.h"
+#include "cli/Listing.h"
 #include "cli/Text.h"
 #include "stream/Input.h"
 #include "stream/Intake.h"
@@ -69,24 +71,42 @@ class Parts final : public stream::IntakeListener {
     return names_.NameFor(number, start);
   }
 
+  // As a file's split says them: the name alone, or an object.
   void Written(const stream::LivePart& part) override {
     Remember(part);
-    if (job_.options.quiet || !listing_) return;
+    const std::string shown = batch::JoinPath(shownFolder_, part.name);
+    if (!json_) {
+      if (!job_.options.quiet) Line(Printable(shown));
+      return;
+    }
     const double rate = static_cast<double>(rate_);
-    job_.console.out() << Printable(batch::JoinPath(shownFolder_, part.name)) << '\t'
-                       << Clock(static_cast<double>(part.start) / rate) << '\t'
-                       << Clock(static_cast<double>(part.end - part.start) / rate) << '\n';
-    listing_ = job_.console.Deliver();
-    outputFailed_ = !listing_ && !job_.console.OutClosed();
+    Line(PartJson(part, shown) + ", \"start_frame\": " + std::to_string(part.start) +
+         ", \"end_frame\": " + std::to_string(part.end) +
+         ", \"start\": " + Fixed(static_cast<double>(part.start) / rate, 6) +
+         ", \"end\": " + Fixed(static_cast<double>(part.end) / rate, 6) + "}");
   }
 
   void Failed(const stream::LivePart& part, const wave::Error& error) override {
     Remember(part);
-    job_.console.Report(batch::JoinPath(shownFolder_, part.name), error);
+    const std::string shown = batch::JoinPath(shownFolder_, part.name);
+    job_.console.Report(shown, error);
+    if (json_) Line(PartJson(part, shown) + ", " + JsonError(error) + "}");
   }
 
  private:
   void Remember(const stream::LivePart& part) { names_.Used(part.name); }
+  std::string PartJson(const stream::LivePart& part, const std::string& shown) const {
+    const std::string& follow = job_.options.follow;
+    return "{" + JsonPath("file", follow.empty() ? "-" : follow) +
+           ", \"part\": " + std::to_string(part.number) + ", " + JsonPath("path", shown);
+  }
+  // A closed or full stdout stops the listing, never the parts.
+  void Line(const std::string& text) {
+    if (!listing_) return;
+    job_.console.out() << text << '\n';
+    listing_ = job_.console.Deliver();
+    outputFailed_ = !listing_ && !job_.console.OutClosed();
+  }
 
   Job& job_;
   Console::Bar& bar_;
@@ -96,6 +116,7 @@ class Parts final : public stream::IntakeListener {
   double idle_ = 0;
   std::int64_t rate_ = 0;
   std::chrono::steady_clock::time_point drawn_ = std::chrono::steady_clock::now();
+  bool json_ = job_.options.Format() == ListFormat::Json;
   bool listing_ = true;
   bool outputFailed_ = false;
 };
