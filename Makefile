@@ -11,7 +11,7 @@ CMAKE_ARGS ?=
 PACKAGES := cmake ninja-build g++ make qt6-base-dev libcli11-dev libgtest-dev libgmock-dev \
             libbenchmark-dev libxcb1-dev xvfb xauth xdotool openbox fonts-liberation \
             clang libclang-rt-14-dev nlohmann-json3-dev locales libsndfile1-dev libflac-dev libmpg123-dev lame flac pkg-config \
-            espeak-ng sox chromium ffmpeg mpg123 \
+            espeak-ng sox chromium ffmpeg mpg123 fish zsh \
             dpkg-dev lintian desktop-file-utils appstream
 # Cross-building for Windows and running its tests under wine.
 WINDOWS_PACKAGES := g++-mingw-w64-x86-64-posix wine wine64 curl dpkg-dev sox flac

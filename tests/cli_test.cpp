@@ -298,6 +298,78 @@ TEST_F(Cli, JsonForScriptsOnEveryCommand) {
 }
 
 #ifndef _WIN32
+// Shell completion as a user's shell loads it: the scripts the program
+// prints, sourced into bash and fish, complete a command, an option, an
+// option's value, a folder and a file with a space in its name; zsh reads
+// its script without error; every option --help shows is in every script
+// (they come from the same definitions), and the PowerShell script the
+// Windows zip carries is the one the program prints.
+TEST_F(Cli, ShellCompletionFromTheOptionsHelpShows) {
+  const auto script = [&](const std::string& shell) {
+    const Ran ran = RunProgram({CORVELLA_CLI, "--completion", shell});
+    EXPECT_EQ(ran.status, 0) << shell << ": " << ran.err;
+    dir.Put("completion." + shell, Bytes(ran.out.begin(), ran.out.end()));
+    return ran.out;
+  };
+  std::filesystem::create_directory(dir / "my tapes");
+  dir.Put("side a.wav", Bytes{});
+  const std::string bash = script("bash");
+  const auto completeBash = [&](const std::string& words) {
+    return Shell("cd '" + dir.path() + "' && bash -c 'source ./completion.bash; COMP_WORDS=(" +
+                 words + "); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _corvella_cli; "
+                 "printf \"%s|\" \"${COMPREPLY[@]}\"'")
+        .out;
+  };
+  EXPECT_EQ(completeBash("corvella-cli spl"), "split|");
+  EXPECT_EQ(completeBash("corvella-cli split --thr"), "--threshold-db|");
+  EXPECT_EQ(completeBash("corvella-cli split --to \"\""), "flac|wav|");
+  EXPECT_EQ(completeBash("corvella-cli levels -f \"\""), "text|json|");
+  EXPECT_EQ(completeBash("corvella-cli split -o my"), "my tapes|");
+  EXPECT_EQ(completeBash("corvella-cli count side"), "side a.wav|");
+  EXPECT_EQ(completeBash("corvella-cli help le"), "levels|");
+
+  const std::string fish = script("fish");
+  const auto completeFish = [&](const std::string& line) {
+    return Shell("cd '" + dir.path() + "' && fish -c 'source ./completion.fish; complete -C \"" +
+                 line + "\"'")
+        .out;
+  };
+  EXPECT_EQ(completeFish("corvella-cli spl").rfind("split\t", 0), 0u) << completeFish("corvella-cli spl");
+  EXPECT_NE(completeFish("corvella-cli split --thr").find("--threshold-db\t"), std::string::npos);
+  const std::string to = completeFish("corvella-cli split --to ");
+  EXPECT_NE(to.find("flac\t"), std::string::npos) << to;
+  EXPECT_NE(to.find("wav\t"), std::string::npos) << to;
+  EXPECT_EQ(completeFish("corvella-cli split -o my"), "my tapes/\tDirectory\n");
+  EXPECT_EQ(completeFish("corvella-cli count side"), "side a.wav\n");
+
+  const std::string zsh = script("zsh");
+  const ShellResult zshRead = Shell("zsh -n '" + (dir / "completion.zsh") + "'");
+  EXPECT_EQ(zshRead.status, 0) << zshRead.err;
+  const std::string powershell = script("powershell");
+  const Bytes shipped = ReadFile(std::string(CORVELLA_SOURCE_DIR) + "/packaging/windows/corvella-cli.ps1");
+  EXPECT_EQ(powershell, std::string(shipped.begin(), shipped.end()))
+      << "packaging/windows/corvella-cli.ps1 is not what corvella-cli --completion powershell prints";
+
+  for (const char* command : {"count", "split", "list", "levels"}) {
+    const std::string help = RunProgram({CORVELLA_CLI, command, "--help"}).out;
+    std::istringstream words(help);
+    for (std::string word; words >> word;) {
+      const auto at = word.find("--");
+      if (at == std::string::npos) continue;
+      word = word.substr(at);
+      word = word.substr(0, word.find_first_not_of("abcdefghijklmnopqrstuvwxyz-", 2));
+      if (word.size() < 3) continue;
+      for (const std::string* text : {&bash, &fish, &zsh, &powershell}) {
+        const std::string bare = text == &fish ? "-l " + word.substr(2) : word;
+        EXPECT_NE(text->find(bare), std::string::npos) << command << " " << word;
+      }
+    }
+  }
+  EXPECT_EQ(RunProgram({CORVELLA_CLI, "--completion", "tcsh"}).status, 2);
+}
+#endif
+
+#ifndef _WIN32
 // A folder the user may not write into: said once, naming it, and no
 // further part or recording is tried. Run as a user without the right (as
 // root, the program runs as nobody; root itself may write anywhere).

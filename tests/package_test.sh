@@ -53,6 +53,17 @@ appstreamcli validate --no-net "$root/usr/share/metainfo/org.corvella.Corvella.m
 grep -q "<release version=\"$version\"" "$root/usr/share/metainfo/org.corvella.Corvella.metainfo.xml" ||
   fail "metainfo release is not $version"
 
+# Shell completion where bash, zsh and fish look for it; bash's completes a
+# command from the installed file.
+for file in usr/share/bash-completion/completions/corvella-cli \
+  usr/share/zsh/vendor-completions/_corvella-cli \
+  usr/share/fish/vendor_completions.d/corvella-cli.fish; do
+  [[ -s $root/$file ]] || fail "missing $file"
+done
+completed=$(bash -c 'source "$1"; COMP_WORDS=(corvella-cli spl); COMP_CWORD=1; _corvella_cli; echo "${COMPREPLY[*]}"' \
+  _ "$root/usr/share/bash-completion/completions/corvella-cli")
+[[ $completed == split ]] || fail "bash completion gives '$completed' for spl"
+
 # The installed command line runs and knows its version.
 [[ $("$root/usr/bin/corvella-cli" --version) == "corvella-cli $version" ]] || fail "corvella-cli --version"
 

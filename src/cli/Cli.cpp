@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "cli/Commands.h"
+#include "cli/Completion.h"
 #include "cli/HelpFormat.h"
 #include "cli/Job.h"
 #include "cli/Options.h"
@@ -207,6 +208,14 @@ int Run(int argc, const char* const* argv, Console& console, wave::FileApi& file
       throw CLI::ValidationError("'" + words[1] + "' is not a command" +
                                  (meant.empty() ? ": count, list, split or levels"
                                                 : "; did you mean '" + meant + "'?"));
+    }
+    // The shell completion scripts, from these very definitions.
+    if (!words.empty() && words[0] == "--completion") {
+      const std::vector<std::string>& shells = CompletionShells();
+      if (words.size() != 2 || std::find(shells.begin(), shells.end(), words[1]) == shells.end())
+        throw CLI::ValidationError("--completion takes one of bash, zsh, fish or powershell");
+      console.out() << CompletionScript(app, words[1]);
+      return console.Deliver() ? kExitOk : console.OutputStatus();
     }
     if (words.empty())
       throw CLI::ValidationError("a command is needed: count, list, split or levels");
