@@ -307,5 +307,129 @@ TEST_F(Pictures, ThePageReadsInABrowserWithItsBandsWhereThePartsAre) {
   EXPECT_GT(inside, 300);
 }
 
+// The text between `open` and the next `close` after it, every one of them.
+std::vector<std::string> Between(const std::string& text, const std::string& open,
+                                 const std::string& close) {
+  std::vector<std::string> found;
+  for (auto at = text.find(open); at != std::string::npos; at = text.find(open, at + 1)) {
+    const auto from = at + open.size();
+    found.push_back(text.substr(from, text.find(close, from) - from));
+  }
+  return found;
+}
+
+std::string FromXml(std::string text) {
+  for (auto [entity, character] : {std::pair{"&apos;", "'"}, {"&quot;", "\""}, {"&lt;", "<"},
+                                   {"&gt;", ">"}, {"&amp;", "&"}}) {
+    for (auto at = text.find(entity); at != std::string::npos; at = text.find(entity, at + 1))
+      text.replace(at, std::strlen(entity), character);
+  }
+  return text;
+}
+
+// The labels stand on their light strip, above the envelope, cut to the
+// room their part leaves; the scale is the user's to choose: on a linear
+// one, noise 55 dB under the music lies flat on the centre line.
+TEST_F(Pictures, LabelsOnALightStripAndALinearScale) {
+  Samples samples;
+  for (int second = 0; second < 12; ++second) {
+    const bool loud = second % 4 != 3;
+    for (int f = 0; f < 44100; ++f) {
+      const auto v = static_cast<std::int16_t>(loud ? (f % 2 ? 16000 : -16000) : (f % 2 ? 30 : -30));
+      samples.insert(samples.end(), {v, v});
+    }
+  }
+  dir.Put("side.wav", SimpleWav(2, samples));
+  dir.Put("titles.txt", Bytes{});
+  const std::string titles =
+      "A short one\nA title far too long to stand in the room its part leaves on the strip, "
+      "however wide the picture\nThree\n";
+  dir.Put("titles.txt", Bytes(titles.begin(), titles.end()));
+  const auto reach = [&](const std::string& svg) {
+    // The least reach of the envelope from the centre line: the quietest column.
+    const std::string path = Between(svg, "class=\"envelope\" d=\"", "\"").at(0);
+    const double centre = cli::kEnvelopeTop + cli::kEnvelopeHeight / 2.0;
+    double least = 1e9, top = 1e9;
+    std::istringstream points(path.substr(1));
+    for (std::string point; std::getline(points, point, 'L');) {
+      const double y = std::stod(point.substr(point.find(' ') + 1));
+      top = std::min(top, y);
+      if (std::abs(y - centre) > 1e-9) least = std::min(least, std::abs(y - centre));
+    }
+    EXPECT_GE(top, cli::kEnvelopeTop) << "the envelope reaches into the strip";
+    return least;
+  };
+  const ShellResult db = Cli({"list", "-f", "svg", "--names", "titles.txt", "side.wav"});
+  ASSERT_EQ(db.status, 0) << db.err;
+  const ShellResult linear =
+      Cli({"list", "-f", "svg", "--scale", "linear", "--names", "titles.txt", "side.wav"});
+  ASSERT_EQ(linear.status, 0) << linear.err;
+  EXPECT_GT(reach(db.out), 20);
+  EXPECT_LT(reach(linear.out), 1);
+  EXPECT_EQ(ReadPicture(linear.out).at(0).parts.size(), 3u);
+
+  EXPECT_NE(db.out.find("<rect class=\"strip\" x=\"50\" y=\"" + std::to_string(cli::kStripTop)),
+            std::string::npos);
+  const std::vector<std::string> labels = Between(db.out, "<text class=\"number\"", "</text>");
+  ASSERT_EQ(labels.size(), 3u);
+  for (const std::string& label : labels) {
+    EXPECT_NE(label.find("y=\"" + std::to_string(cli::kStripTop + 12) + "\""), std::string::npos)
+        << label;
+  }
+  EXPECT_EQ(labels[0].substr(labels[0].find('>') + 1), "1 A short one");
+  const std::string cut = labels[1].substr(labels[1].find('>') + 1);
+  EXPECT_EQ(cut.rfind("2 A title far too long", 0), 0u) << cut;
+  EXPECT_EQ(cut.substr(cut.size() - 3), "\xE2\x80\xA6") << cut;
+  EXPECT_LT(cut.size(), 70u) << cut;
+  EXPECT_EQ(labels[2].substr(labels[2].find('>') + 1), "3 Three");
+}
+
+// The command line under a picture, copied into a shell as it stands,
+// writes the parts the picture shows: plain, padded, named by a list, a
+// name a shell must be told is one word, and --tracks.
+TEST_F(Pictures, TheCommandUnderThePictureSplitsAsDrawn) {
+  dir.Put("it's side a.wav",
+          SimpleWav(2, Sounds({{60000, 12000}, {4000, 12000}, {90000, 9000}, {70000, 3000}})));
+  const std::string titles = "One\nTwo & a half\nThree\n";
+  dir.Put("side list.txt", Bytes(titles.begin(), titles.end()));
+  for (const std::vector<std::string>& options :
+       {std::vector<std::string>{"--min-part", "0.5", "--pad-after", "0.3", "-o", "out dir"},
+        {"--threshold-db", "-45", "--gap", "1.5", "-o", "gapped"},
+        {"--tracks", "3", "--names", "side list.txt", "-o", "tracks"}}) {
+    SCOPED_TRACE(::testing::PrintToString(options));
+    std::vector<std::string> html{"list", "-f", "html"}, json{"list", "-f", "json"};
+    html.insert(html.end(), options.begin(), options.end());
+    json.insert(json.end(), options.begin(), options.end());
+    html.push_back("it's side a.wav");
+    json.push_back("it's side a.wav");
+    const ShellResult page = Cli(html);
+    ASSERT_EQ(page.status, 0) << page.err;
+    const std::vector<std::string> commands = Between(page.out, "<code class=\"command\">", "</code>");
+    ASSERT_EQ(commands.size(), 1u);
+    std::string command = FromXml(commands[0]);
+    ASSERT_EQ(command.rfind("corvella-cli split ", 0), 0u) << command;
+    command.replace(0, std::strlen("corvella-cli"), CORVELLA_CLI);
+    // As typed, with JSON asked for, to read back what it wrote.
+    const ShellResult split = Shell("cd '" + dir.path() + "' && " + command + " -f json");
+    ASSERT_EQ(split.status, 0) << command << "\n" << split.err;
+    const QJsonArray parts = QJsonDocument::fromJson(QByteArray::fromStdString(Cli(json).out))
+                                 .array()[0]
+                                 .toObject()["parts"]
+                                 .toArray();
+    ASSERT_GE(parts.size(), 2);
+    std::istringstream written(split.out);
+    for (const QJsonValue& value : parts) {
+      const QJsonObject listed = value.toObject();
+      std::string line;
+      std::getline(written, line);
+      const QJsonObject part = QJsonDocument::fromJson(QByteArray::fromStdString(line)).object();
+      EXPECT_EQ(part["path"], listed["output"]) << line;
+      EXPECT_EQ(part["start_frame"], listed["start_frame"]) << line;
+      EXPECT_EQ(part["end_frame"], listed["end_frame"]) << line;
+      EXPECT_TRUE(fs::exists(dir / part["path"].toString().toStdString())) << line;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace corvella::test

@@ -176,6 +176,10 @@ int Run(int argc, const char* const* argv, Console& console, wave::FileApi& file
   AddPlanOptions(*list, options, true);
   AddFormatOption(*list, options);
   AddTrackOptions(*list, options, true);
+  list->add_option("--scale", options.scale, "Level scale of svg and html: db or linear (db)")
+      ->check(CLI::IsMember({"db", "linear"}))
+      ->type_name("SCALE")
+      ->group("Output");
   list->add_option("-o,--output-dir", options.outputDir, "Folder the output names are given in")
       ->type_name("DIR")
       ->group("Output");

@@ -5,10 +5,83 @@
 #include "cli/Finding.h"
 #include "cli/Listing.h"
 #include "cli/Picture.h"
+#include "cli/Text.h"
 #include "detect/Units.h"
 #include "messages/Messages.h"
 
 namespace corvella::cli {
+namespace {
+
+// A word as a shell takes it back: bare where it holds nothing a shell
+// reads specially, else quoted (single quotes on POSIX shells, double
+// quotes in Windows' shells, where a file name holds no double quote).
+std::string ShellWord(const std::string& word) {
+  const bool bare = !word.empty() && word.find_first_not_of(
+                                         "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                         "0123456789_./:@%+=,-") == std::string::npos;
+  if (bare) return word;
+#ifdef _WIN32
+  return "\"" + word + "\"";
+#else
+  std::string quoted = "'";
+  for (char c : word) {
+    if (c == '\'') {
+      quoted += "'\\''";
+    } else {
+      quoted += c;
+    }
+  }
+  return quoted + "'";
+#endif
+}
+
+// Seconds as options take them: no trailing zeros.
+std::string SecondsText(double seconds) {
+  std::string text = Fixed(seconds, 6);
+  while (text.back() == '0') text.pop_back();
+  if (text.back() == '.') text.pop_back();
+  return text;
+}
+
+// The split that writes the parts listed for `entry`: the options that
+// chose them (the floor --tracks found, where it found one), its folder
+// and names, ready to copy.
+std::string SplitCommand(const Options& options, const ListedFile& entry) {
+  std::string command = "corvella-cli split";
+  const auto add = [&](const std::string& option, const std::string& value) {
+    command.append(" ").append(option);
+    if (!value.empty()) command.append(" ").append(value);
+  };
+  if (options.tracks && entry.tracksFloorDb) {
+    add("--tracks", std::to_string(entry.parts.size()));
+    add("--threshold-db", Fixed(*entry.tracksFloorDb, 1));
+  } else {
+    if (options.thresholdDb) {
+      add("--threshold-db", SecondsText(*options.thresholdDb));
+    } else if (options.floorGiven) {
+      add("--noise-floor", std::to_string(options.noiseFloor));
+    }
+    if (options.gapSeconds) {
+      add("--gap", SecondsText(*options.gapSeconds));
+    } else if (options.gapGiven) {
+      add("--gap-threshold", std::to_string(options.gapThreshold));
+    }
+    if (options.ignoreClicks > 0) add("--ignore-clicks", std::to_string(options.ignoreClicks));
+  }
+  if (options.minPart > 0) add("--min-part", SecondsText(options.minPart));
+  if (options.padBefore > 0) add("--pad-before", SecondsText(options.padBefore));
+  if (options.padAfter > 0) add("--pad-after", SecondsText(options.padAfter));
+  if (!options.names.empty() && options.names != "-") add("--names", ShellWord(options.names));
+  if (options.artist) add("--artist", ShellWord(*options.artist));
+  if (options.album) add("--album", ShellWord(*options.album));
+  if (options.date) add("--date", ShellWord(*options.date));
+  if (options.salvage) add("--salvage", "");
+  if (!options.outputDir.empty()) add("-o", ShellWord(options.outputDir));
+  add(ShellWord(entry.file), "");
+  return command;
+}
+
+}  // namespace
 
 int List(Job& job) {
   const Options& options = job.options;
@@ -73,7 +146,9 @@ int List(Job& job) {
         entry.album = request.titles.front().album;
         entry.date = request.titles.front().date;
       }
+      if (drawn) entry.command = SplitCommand(options, entry);
     }
+    entry.linear = options.scale == "linear";
     listed.push_back(std::move(entry));
   }
   if (console.Stopped()) return console.StopStatus();

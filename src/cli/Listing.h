@@ -38,6 +38,8 @@ struct ListedFile {
   double minPart = 0, padBefore = 0, padAfter = 0;  // seconds
   std::vector<ListedPart> parts;
   std::optional<Picture> picture;  // for the svg and html formats
+  bool linear = false;             // the picture's level scale: linear, not dB
+  std::string command;             // the split that writes the parts listed
   // With --tracks: the floor they were found at, in dBFS.
   std::optional<double> tracksFloorDb;
   std::string artist, album, date;  // from --names

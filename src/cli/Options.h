@@ -33,6 +33,7 @@ struct Options {
   std::string outputDir;
   std::string cuts;  // split --cuts: a cut list's path, or "-" for stdin
   std::string format = "text";
+  std::string scale = "db";  // list's pictures: "db" or "linear"
   // --tracks N: exactly N parts at the clearest silences; 0 where it is
   // the number of titles --names gives.
   std::optional<int> tracks;

@@ -18,7 +18,8 @@ const char kSvgStyle[] =
     ".envelope{fill:#2d3e50}"
     ".band{fill:#2b7bd6;fill-opacity:.35}.pad{fill:#2b7bd6;fill-opacity:.13}"
     ".dropped{fill:none;stroke:#888;stroke-dasharray:4 3}"
-    ".number{font-size:11px;fill:#124}"
+    ".strip{fill:#eef1f4}.number{font-size:11px;fill:#124}"
+    ".command{font-family:monospace;font-size:11px;fill:#333}"
     "line.floor{stroke:#d33;stroke-width:1}g.floor text{fill:#d33}"
     ".tick{stroke:#999}.error{fill:#b00}";
 
@@ -33,9 +34,38 @@ double X(std::int64_t frame, std::int64_t frames) {
                      : 0);
 }
 
-// How far from the centre line a level reaches: 0 dBFS at the edges.
-double Reach(double db) {
-  return (std::clamp(db, kQuietestDb, 0.0) - kQuietestDb) / -kQuietestDb * (kEnvelopeHeight / 2.0);
+// How far from the centre line a level reaches: 0 dBFS at the edges; on a
+// linear scale, in proportion to the amplitude, so that noise far below the
+// music lies flat on the line.
+double Reach(double db, bool linear) {
+  const double share = linear ? std::clamp(detect::FractionOfDb(db), 0.0, 1.0)
+                              : (std::clamp(db, kQuietestDb, 0.0) - kQuietestDb) / -kQuietestDb;
+  return share * (kEnvelopeHeight / 2.0);
+}
+
+// The first `count` characters of UTF-8 `text`, and how many it has.
+std::string FirstCharacters(const std::string& text, std::size_t count, std::size_t* has = nullptr) {
+  std::size_t characters = 0, end = text.size();
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    if ((static_cast<unsigned char>(text[at]) & 0xC0) == 0x80) continue;
+    if (characters++ == count) end = std::min(end, at);
+  }
+  if (has) *has = characters;
+  return text.substr(0, end);
+}
+
+// A part's label: its number, and its title cut to what fits in `room`
+// pixels (at about 6.5 a character of the strip's type) with an ellipsis;
+// the number whole, whatever the room.
+std::string Label(int number, const std::string& title, double room) {
+  const std::string label = std::to_string(number);
+  if (title.empty()) return label;
+  const auto fits = static_cast<std::size_t>(std::max(room, 0.0) / 6.5);
+  std::size_t characters = 0;
+  FirstCharacters(title, 0, &characters);
+  if (label.size() + 1 + characters <= fits) return label + " " + title;
+  if (fits < label.size() + 3) return label;
+  return label + " " + FirstCharacters(title, fits - label.size() - 2) + "\xE2\x80\xA6";
 }
 
 std::string TimeText(double seconds) {
@@ -59,7 +89,8 @@ void Band(std::ostream& out, const char* kind, std::int64_t start, std::int64_t 
 }
 
 // A file's row: its own group, placed `top` pixels down.
-void Row(std::ostream& out, const ListedFile& f, int top) {
+// `command`: with the command line under it (the page gives it as text).
+void Row(std::ostream& out, const ListedFile& f, int top, bool command) {
   out << "<g class=\"file\" data-file=\"" << XmlText(f.file) << "\" transform=\"translate(0," << top
       << ")\"";
   if (f.error.empty() && f.picture)
@@ -75,7 +106,8 @@ void Row(std::ostream& out, const ListedFile& f, int top) {
   out << ">\n<text x=\"" << kPictureLeft << "\" y=\"16\">" << XmlText(f.file) << " \xE2\x80\x94 "
       << Summary(f) << "</text>\n<rect class=\"frame\" x=\"" << kPictureLeft << "\" y=\""
       << kEnvelopeTop << "\" width=\"" << kPictureColumns << "\" height=\"" << kEnvelopeHeight
-      << "\"/>\n";
+      << "\"/>\n<rect class=\"strip\" x=\"" << kPictureLeft << "\" y=\"" << kStripTop
+      << "\" width=\"" << kPictureColumns << "\" height=\"" << kStripHeight << "\"/>\n";
   // The parts: what padding added lighter, what was found shaded.
   for (std::size_t k = 0; k < f.parts.size(); ++k) {
     const ListedPart& part = f.parts[k];
@@ -85,10 +117,14 @@ void Row(std::ostream& out, const ListedFile& f, int top) {
     if (part.span.start < found.start) Band(out, "pad", part.span.start, found.start, f.frames);
     if (found.end < part.span.end) Band(out, "pad", found.end, part.span.end, f.frames);
     Band(out, "band", found.start, found.end, f.frames);
-    out << "<text class=\"number\" x=\"" << Px(X(found.start, f.frames) + 2) << "\" y=\""
-        << kEnvelopeTop + 12 << "\">" << part.number;
-    if (!part.title.empty()) out << ' ' << XmlText(part.title);
-    out << "</text>";
+    // Its number and title on the strip above, dark on light, cut off
+    // where the next part's label begins.
+    const double x = X(found.start, f.frames) + 2;
+    const double room = (k + 1 < f.parts.size() ? X(f.parts[k + 1].span.start, f.frames)
+                                                : kPictureLeft + kPictureColumns) - x - 4;
+    out << "<text class=\"number\" x=\"" << Px(x) << "\" y=\"" << kStripTop + 12 << "\">"
+        << XmlText(Label(part.number, part.title, room))
+        << "</text>";
     if (!part.title.empty()) out << "<title>" << XmlText(part.title) << "</title>";
     out << "</g>\n";
   }
@@ -104,12 +140,12 @@ void Row(std::ostream& out, const ListedFile& f, int top) {
   const double step = n > 0 ? static_cast<double>(kPictureColumns) / static_cast<double>(n) : 1.0;
   out << "<path class=\"envelope\" d=\"M" << kPictureLeft << " " << Px(centre);
   for (std::size_t c = 0; c < n; ++c) {
-    const double y = centre - Reach(detect::LevelDb(p.columns[c]));
+    const double y = centre - Reach(detect::LevelDb(p.columns[c]), f.linear);
     out << "L" << Px(kPictureLeft + step * static_cast<double>(c)) << " " << Px(y) << "L"
         << Px(kPictureLeft + step * static_cast<double>(c + 1)) << " " << Px(y);
   }
   for (std::size_t c = n; c-- > 0;) {
-    const double y = centre + Reach(detect::LevelDb(p.columns[c]));
+    const double y = centre + Reach(detect::LevelDb(p.columns[c]), f.linear);
     out << "L" << Px(kPictureLeft + step * static_cast<double>(c + 1)) << " " << Px(y) << "L"
         << Px(kPictureLeft + step * static_cast<double>(c)) << " " << Px(y);
   }
@@ -118,11 +154,11 @@ void Row(std::ostream& out, const ListedFile& f, int top) {
   // The noise floor, at its level on both sides.
   out << "<g class=\"floor\" data-db=\"" << Fixed(p.floorDb, 2) << "\">";
   for (double side : {-1.0, 1.0}) {
-    const double y = centre + side * Reach(p.floorDb);
+    const double y = centre + side * Reach(p.floorDb, f.linear);
     out << "<line class=\"floor\" x1=\"" << kPictureLeft << "\" y1=\"" << Px(y) << "\" x2=\""
         << kPictureLeft + kPictureColumns << "\" y2=\"" << Px(y) << "\"/>";
   }
-  out << "<text x=\"4\" y=\"" << Px(centre - Reach(p.floorDb) + 4) << "\">" << Fixed(p.floorDb, 0)
+  out << "<text x=\"4\" y=\"" << Px(centre - Reach(p.floorDb, f.linear) + 4) << "\">" << Fixed(p.floorDb, 0)
       << " dB</text></g>\n";
   // The time axis: ticks at round steps, about ten of them, in m:ss.
   const double seconds = detect::Seconds(f.frames, f.rate);
@@ -141,7 +177,12 @@ void Row(std::ostream& out, const ListedFile& f, int top) {
         << "\" y2=\"" << bottom + 5 << "\"/><text x=\"" << Px(x - 10) << "\" y=\"" << bottom + 18
         << "\">" << TimeText(t) << "</text>";
   }
-  out << "</g>\n</g>\n";
+  out << "</g>\n";
+  if (command && !f.command.empty()) {
+    out << "<text class=\"command\" x=\"" << kPictureLeft << "\" y=\"" << bottom + 38 << "\">"
+        << XmlText(f.command) << "</text>\n";
+  }
+  out << "</g>\n";
 }
 
 // A row per file; the page gives the style once for all its pictures.
@@ -153,7 +194,7 @@ void SvgOf(std::ostream& out, const std::vector<ListedFile>& files, bool standal
   if (standalone) out << "<style>" << kSvgStyle << "</style>\n";
   int top = 0;
   for (const ListedFile& f : files) {
-    Row(out, f, top);
+    Row(out, f, top, standalone);
     top += kRowHeight;
   }
   out << "</svg>\n";
@@ -204,6 +245,7 @@ const char kPageStyle[] =
     "td,th{border-bottom:1px solid #ddd;padding:2px 10px;text-align:right}"
     "td.name,th.name{text-align:left}"
     ".bar{fill:#2d3e50}.parameters{font-size:13px;color:#444}"
+    "code.command{font-size:13px;background:#f4f4f4;padding:2px 4px;user-select:all}"
     "#readout{position:fixed;right:12px;top:8px;font-size:13px;background:#fff;padding:2px 6px}"
     "@media print{body{padding:0;max-width:none;width:190mm}#readout{display:none}"
     "section{page-break-inside:avoid}svg{max-width:100%;height:auto}@page{size:A4;margin:10mm}}";
@@ -261,7 +303,12 @@ void WriteHtml(std::ostream& out, const std::vector<ListedFile>& files) {
           << "</td><td>" << Fixed(end - start, 3) << " s</td><td>" << PeakText(part.span.peak)
           << "</td><td class=\"name\">" << XmlText(part.output) << "</td></tr>\n";
     }
-    out << "</table>\n<p class=\"parameters\">Levels of its 10 ms windows; the suggested floor is "
+    out << "</table>\n";
+    if (!f.command.empty()) {
+      out << "<p class=\"parameters\">To split it so: <code class=\"command\">"
+          << XmlText(f.command) << "</code></p>\n";
+    }
+    out << "<p class=\"parameters\">Levels of its 10 ms windows; the suggested floor is "
         << Fixed(p.suggestionDb, 1) << " dBFS.</p>\n";
     Histogram(out, p);
     out << "</section>\n";
