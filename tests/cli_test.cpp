@@ -370,6 +370,24 @@ TEST_F(Cli, ShellCompletionFromTheOptionsHelpShows) {
 #endif
 
 #ifndef _WIN32
+// The manual page's summary of each command is its --help, word for word:
+// rewritten from the program as built, the page comes out unchanged.
+TEST_F(Cli, TheManualSaysWhatHelpSays) {
+  const std::string source = CORVELLA_SOURCE_DIR;
+  std::filesystem::copy_file(source + "/docs/corvella-cli.1", dir / "page.1");
+  const ShellResult updated = Shell("'" + source + "/tools/man-summaries' '" + CORVELLA_CLI +
+                                    "' --update '" + (dir / "page.1") + "'");
+  ASSERT_EQ(updated.status, 0) << updated.err;
+  EXPECT_TRUE(ReadFile(dir / "page.1") == ReadFile(source + "/docs/corvella-cli.1"))
+      << "docs/corvella-cli.1 is not what --help says: run tools/man-summaries "
+         "build/src/cli/corvella-cli --update docs/corvella-cli.1";
+  const Bytes bytes = ReadFile(dir / "page.1");
+  const std::string page(bytes.begin(), bytes.end());
+  EXPECT_NE(page.find(".SS corvella\\-cli levels"), std::string::npos);
+}
+#endif
+
+#ifndef _WIN32
 // A folder the user may not write into: said once, naming it, and no
 // further part or recording is tried. Run as a user without the right (as
 // root, the program runs as nobody; root itself may write anywhere).
