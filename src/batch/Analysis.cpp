@@ -233,10 +233,14 @@ void WindowSurvey::Measure() {
   for (;;) {
     {
       std::unique_lock lock(mutex_);
-      changed_.wait(lock, [&] { return ended_ || summed_ > measured_; });
-      if (summed_ == measured_) return;
+      changed_.wait(lock, [&] { return ended_ || queued_ > measured_; });
+      if (queued_ == measured_) return;
     }
-    profile_.Add(pieces_[measured_ % kQueued], [&](double db) { AddLevel(db); });
+    Block& block = blocks_[measured_ % kQueued];
+    profile_.Sum(block.samples, taken_, block.frames, pieces_);
+    taken_ += block.frames;
+    block.done();  // the samples serve again while their sums are measured
+    profile_.Add(pieces_, [&](double db) { AddLevel(db); });
     {
       std::lock_guard lock(mutex_);
       ++measured_;
@@ -258,24 +262,17 @@ void WindowSurvey::AddLevel(double db) {
   smooth_.Add(db, [&](double smoothed) { programme_.Add(detect::FractionOfDb(smoothed)); });
 }
 
-void WindowSurvey::Take(const void* samples, std::int64_t frames) {
-  // The sums over every sample here, while the block is in this core's
-  // cache; the rest on the programme's thread, a few blocks behind at
-  // most, while the peaks are taken.
+void WindowSurvey::Take(const void* samples, std::int64_t frames, std::function<void()> done) {
+  // Measured on the programme's thread, a few blocks behind at most, while
+  // the peaks are taken here.
   {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return summed_ - measured_ < kQueued; });
-  }
-  profile_.Sum(samples, taken_, frames, pieces_[summed_ % kQueued]);
-  taken_ += frames;
-  {
-    std::lock_guard lock(mutex_);
-    ++summed_;
+    changed_.wait(lock, [&] { return queued_ - measured_ < kQueued; });
+    blocks_[queued_ % kQueued] = {samples, frames, std::move(done)};
+    ++queued_;
   }
   changed_.notify_all();
 }
-
-void WindowSurvey::Release() {}
 
 void WindowSurvey::Finish() {
   parts_.Finish();

@@ -7,6 +7,7 @@
 #include <array>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -51,12 +52,10 @@ class WindowSurvey : public detect::BlockTaker {
   WindowSurvey(const WindowSurvey&) = delete;
   WindowSurvey& operator=(const WindowSurvey&) = delete;
   // The next window's peak; and the samples the windows are made of, block
-  // by block, whose programme's level is measured (mostly on a thread of
-  // its own) while the peaks are; Take is done with the samples when it
-  // returns.
+  // by block, whose programme's level is measured on a thread of its own
+  // while the peaks are.
   void Add(double peak);
-  void Take(const void* samples, std::int64_t frames) override;
-  void Release() override;
+  void Take(const void* samples, std::int64_t frames, std::function<void()> done) override;
   // Once every window is in; the surveys are read only after it.
   void Finish();
 
@@ -85,11 +84,17 @@ class WindowSurvey : public detect::BlockTaker {
   detect::LevelHistogram programmeLevels_;
   detect::TrackSurvey programme_;
   PeakSummary peaks_;
-  // The blocks' sums, which the programme's thread takes in turn: those of
-  // blocks [measured_, summed_) wait in the ring.
-  static constexpr std::size_t kQueued = 4;
-  std::array<std::vector<detect::LevelProfile::Piece>, kQueued> pieces_;
-  std::size_t summed_ = 0, measured_ = 0;
+  // The blocks the programme's thread measures in turn: blocks
+  // [measured_, taken_) wait in the ring.
+  struct Block {
+    const void* samples = nullptr;
+    std::int64_t frames = 0;
+    std::function<void()> done;
+  };
+  static constexpr std::size_t kQueued = 3;
+  std::array<Block, kQueued> blocks_;
+  std::vector<detect::LevelProfile::Piece> pieces_;
+  std::size_t queued_ = 0, measured_ = 0;
   std::int64_t taken_ = 0;
   std::mutex mutex_;
   std::condition_variable changed_;

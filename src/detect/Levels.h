@@ -23,15 +23,16 @@ wave::Error MeasurePeaks(wave::Source& source, std::vector<PartSpan>& parts);
 // order, the last window being shorter when the frames run out, with the
 // number of frames it covered. Reports progress once per block. Returns
 // UnableToRead, or Stopped when the progress asked to stop.
-// Who takes every block of samples as well, alongside the windows' peaks
-// (on a thread of its own, say): `Take` before the block's windows are
-// measured, `Release` once they are, after which the samples must be left
-// alone, as their memory serves again.
+// Who takes every block of samples as well, alongside the windows' peaks,
+// on a thread of its own: `Take` hands it each block in order before the
+// block's windows are measured; the samples stay as they are until it calls
+// `done` (from any thread, for the blocks in the order taken), after which
+// their memory serves again. The pass ends only once every block taken is
+// done.
 class BlockTaker {
  public:
   virtual ~BlockTaker() = default;
-  virtual void Take(const void* samples, std::int64_t frames) = 0;
-  virtual void Release() = 0;
+  virtual void Take(const void* samples, std::int64_t frames, std::function<void()> done) = 0;
 };
 
 wave::Error ForEachWindowPeak(wave::Source& source, std::int64_t windowFrames, Progress& progress,
