@@ -258,6 +258,106 @@ TEST_F(Mp3, TaggedAndTheirLengthKnown) {
   }
 }
 
+// A VBR part's length is known from its Xing header, as a player shows it
+// and seeks by it: ffprobe gives each part's length within the frames its
+// decoder skips (without the header it would guess from the first frame's
+// bitrate).
+TEST_F(Mp3, AVbrPartsLengthIsKnown) {
+  const std::string mp3 = Encode("show.mp3", "-V 2");
+  ASSERT_EQ(RunProgram({kCli, "split", "-q", "--gap", "0.5", "-o", dir / "out", mp3}).status, 0);
+  const auto parts = ListParts(mp3, {"--gap", "0.5"});
+  ASSERT_EQ(parts.size(), 3u);
+  for (const Listed& part : parts) {
+    const ShellResult probed = Shell("ffprobe -v error -show_entries format=duration -of csv=p=0 '" +
+                                     dir / "out" + "/" + part.output + "'");
+    ASSERT_EQ(probed.status, 0) << probed.err;
+    const double seconds = static_cast<double>(part.end - part.start) / 44100;
+    const double shown = std::stod(probed.out);
+    EXPECT_GE(shown, seconds - 0.001) << part.output;
+    // At most the delay field's 4095 samples skipped, and a frame's padding.
+    EXPECT_LE(shown, seconds + (4095 + 2 * 1152.0) / 44100) << part.output;
+  }
+}
+
+// --to mp3 and --to opus encode any source (libsndfile's LAME and Opus):
+// every part decodes to exactly its length, named and numbered as FLAC
+// parts are, at the quality or bitrate asked; what a format cannot hold is
+// refused before anything is written.
+TEST_F(Mp3, EncodedAsAskedFromAnySource) {
+  dir.Put("side.wav", SimpleWav(2, Recording(44100)));
+  dir.Put("side48.wav", SimpleWav(2, Recording(48000), 48000));
+  const std::string list = "Artist: Les Cafés\nAlbum: Été\nUn\nDeux\nTrois\n";
+  dir.Put("side.txt", Bytes(list.begin(), list.end()));
+  const auto probe = [&](const std::string& path, const std::string& entries) {
+    const ShellResult probed =
+        Shell("ffprobe -v error " + entries + " -of default=nw=1 '" + path + "'");
+    EXPECT_EQ(probed.status, 0) << probed.err;
+    return probed.out;
+  };
+  const auto length = [&](const std::string& path) {
+    return static_cast<std::int64_t>(OtherDecode("ffmpeg", path).size() / 2);
+  };
+  struct Case {
+    std::vector<std::string> options;
+    std::string source, extension;
+  };
+  for (const Case& c : {Case{{"--to", "mp3"}, "side.wav", ".mp3"},
+                        Case{{"--to", "mp3", "--bitrate", "128"}, "side.wav", ".mp3"},
+                        Case{{"--to", "mp3", "--quality", "7", "--names", dir / "side.txt"}, "side.wav", ".mp3"},
+                        Case{{"--to", "opus", "--bitrate", "96"}, "side48.wav", ".opus"},
+                        Case{{"--to", "opus", "--names", dir / "side.txt"}, "side48.wav", ".opus"}}) {
+    SCOPED_TRACE(::testing::PrintToString(c.options));
+    std::filesystem::remove_all(dir / "out");
+    std::vector<std::string> argv{kCli, "split", "-q", "-o", dir / "out"};
+    argv.insert(argv.end(), c.options.begin(), c.options.end());
+    argv.push_back(dir / c.source);
+    const Ran ran = RunProgram(argv);
+    ASSERT_EQ(ran.status, 0) << ran.err;
+    std::vector<std::string> listOptions;
+    const bool named = std::find(c.options.begin(), c.options.end(), "--names") != c.options.end();
+    if (named) listOptions = {"--names", dir / "side.txt"};
+    const auto parts = ListParts(dir / c.source, listOptions);
+    ASSERT_EQ(parts.size(), 3u);
+    for (std::size_t k = 0; k < parts.size(); ++k) {
+      std::string name = parts[k].output;
+      name = name.substr(0, name.rfind('.')) + c.extension;
+      const std::string path = dir / "out" + "/" + name;
+      EXPECT_EQ(length(path), parts[k].end - parts[k].start) << name;
+      // An MP3 part's tags are the file's, an Opus part's its stream's.
+      std::string tags = probe(path, "-show_entries format_tags:stream_tags");
+      const auto lower = [](std::string text) {
+        for (char& letter : text) letter = static_cast<char>(std::tolower(static_cast<unsigned char>(letter)));
+        return text;
+      };
+      tags = lower(tags);
+      const std::string title = named ? std::vector<std::string>{"Un", "Deux", "Trois"}[k]
+                                      : name.substr(0, name.rfind('.'));
+      EXPECT_NE(tags.find("tag:title=" + lower(title) + "\n"), std::string::npos) << tags;
+      EXPECT_NE(tags.find("track=" + std::to_string(k + 1)), std::string::npos) << tags;
+      if (named) {
+        EXPECT_NE(tags.find("artist=les cafés"), std::string::npos) << tags;
+      }
+    }
+    if (c.options.size() == 4 && c.options[2] == "--bitrate" && c.extension == ".mp3") {
+      EXPECT_NE(probe(dir / "out" + "/side_003.mp3", "-show_entries stream=bit_rate").find("bit_rate=128000"),
+                std::string::npos);
+    }
+  }
+  // Refused with the reason, and nothing written.
+  std::filesystem::remove_all(dir / "out");
+  Ran ran = RunProgram({kCli, "split", "--to", "opus", "-o", dir / "out", dir / "side.wav"});
+  EXPECT_EQ(ran.status, 1);
+  EXPECT_NE(ran.err.find("Opus parts take 8, 12, 16, 24 or 48 kHz, and this recording is 44100 Hz"),
+            std::string::npos) << ran.err;
+  ran = RunProgram({kCli, "split", "--to", "mp3", "--bitrate", "100", "-o", dir / "out", dir / "side.wav"});
+  EXPECT_EQ(ran.status, 1);
+  EXPECT_NE(ran.err.find("takes a --bitrate of 32, 40, 48"), std::string::npos) << ran.err;
+  EXPECT_FALSE(std::filesystem::exists(dir / "out/side_001.mp3"));
+  EXPECT_EQ(RunProgram({kCli, "split", "--quality", "2", dir / "side.wav"}).status, 2);
+  EXPECT_EQ(RunProgram({kCli, "split", "--to", "opus", "--quality", "2", dir / "side48.wav"}).status, 2);
+  EXPECT_EQ(RunProgram({kCli, "split", "--to", "mp3", "--quality", "2", "--bitrate", "128", dir / "side.wav"}).status, 2);
+}
+
 // With --keep-metadata, the frames of the source's ID3v2 tag go with every
 // part: its names and picture kept, its own title and number in place of
 // the source's, the whole's length left out.

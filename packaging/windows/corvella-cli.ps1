@@ -3,8 +3,8 @@ Register-ArgumentCompleter -Native -CommandName 'corvella-cli', 'corvella-cli.ex
   param($wordToComplete, $commandAst, $cursorPosition)
   $commands = @{
     'count' = @('-h', '--help', '-n', '--noise-floor', '-t', '--threshold-db', '-g', '--gap-threshold', '--gap', '--ignore-clicks', '--min-part', '--tracks', '--names', '-f', '--format', '--salvage', '-q', '--quiet')
-    'split' = @('-h', '--help', '-n', '--noise-floor', '-t', '--threshold-db', '-g', '--gap-threshold', '--gap', '--ignore-clicks', '--min-part', '--pad-before', '--pad-after', '-o', '--output-dir', '--to', '-m', '--mono', '--keep-metadata', '-q', '--quiet', '-f', '--format', '--no-clobber', '--cuts', '--tracks', '--names', '--artist', '--album', '--date', '--follow', '--raw', '--name', '--name-time', '--idle', '--buffer', '--salvage')
-    'list' = @('-h', '--help', '-n', '--noise-floor', '-t', '--threshold-db', '-g', '--gap-threshold', '--gap', '--ignore-clicks', '--min-part', '--pad-before', '--pad-after', '-f', '--format', '--tracks', '--names', '--artist', '--album', '--date', '-o', '--output-dir', '--salvage', '-q', '--quiet')
+    'split' = @('-h', '--help', '-n', '--noise-floor', '-t', '--threshold-db', '-g', '--gap-threshold', '--gap', '--ignore-clicks', '--min-part', '--pad-before', '--pad-after', '-o', '--output-dir', '--to', '--quality', '--bitrate', '-m', '--mono', '--keep-metadata', '-q', '--quiet', '-f', '--format', '--no-clobber', '--cuts', '--tracks', '--names', '--artist', '--album', '--date', '--follow', '--raw', '--name', '--name-time', '--idle', '--buffer', '--salvage')
+    'list' = @('-h', '--help', '-n', '--noise-floor', '-t', '--threshold-db', '-g', '--gap-threshold', '--gap', '--ignore-clicks', '--min-part', '--pad-before', '--pad-after', '-f', '--format', '--tracks', '--names', '--artist', '--album', '--date', '--scale', '-o', '--output-dir', '--salvage', '-q', '--quiet')
     'levels' = @('-h', '--help', '-n', '--noise-floor', '-t', '--threshold-db', '-g', '--gap-threshold', '--gap', '--ignore-clicks', '--tracks', '--names', '-f', '--format', '--salvage', '-q', '--quiet')
     'help' = @()
   }
@@ -35,7 +35,9 @@ Register-ArgumentCompleter -Native -CommandName 'corvella-cli', 'corvella-cli.ex
     'split --pad-after' = 'text'
     'split -o' = 'folder'
     'split --output-dir' = 'folder'
-    'split --to' = @('flac', 'wav')
+    'split --to' = @('flac', 'wav', 'mp3', 'opus')
+    'split --quality' = 'text'
+    'split --bitrate' = 'text'
     'split -f' = @('text', 'json')
     'split --format' = @('text', 'json')
     'split --cuts' = 'file'
@@ -67,6 +69,7 @@ Register-ArgumentCompleter -Native -CommandName 'corvella-cli', 'corvella-cli.ex
     'list --artist' = 'text'
     'list --album' = 'text'
     'list --date' = 'text'
+    'list --scale' = @('db', 'linear')
     'list -o' = 'folder'
     'list --output-dir' = 'folder'
     'levels -n' = 'text'

@@ -140,9 +140,17 @@ int Run(int argc, const char* const* argv, Console& console, wave::FileApi& file
       ->type_name("DIR")
       ->group("Output");
   split
-      ->add_option("--to", options.to, "Write FLAC or WAV parts, not the source's format")
-      ->check(CLI::IsMember({"flac", "wav"}))
-      ->type_name("flac|wav")
+      ->add_option("--to", options.to, "Write FLAC, WAV, MP3 or Opus parts, not the source's")
+      ->check(CLI::IsMember({"flac", "wav", "mp3", "opus"}))
+      ->type_name("FORMAT")
+      ->group("Output");
+  split->add_option("--quality", options.quality, "MP3/Opus at a variable bitrate, 0 best-9 (2)")
+      ->check(CLI::Range(0, 9))
+      ->type_name("Q")
+      ->group("Output");
+  split->add_option("--bitrate", options.bitrate, "MP3/Opus at a constant bitrate, kbit/s")
+      ->check(CLI::Range(6, 320))
+      ->type_name("KBPS")
       ->group("Output");
   split->add_flag("-m,--mono", options.mono, "Mix each part down to one channel")->group("Output");
   split

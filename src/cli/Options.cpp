@@ -214,6 +214,10 @@ std::string StreamConflict(const CLI::App& command, const Options& options) {
   if (options.to == "flac")
     return "--to flac tags each part with the count of all: split the recording once it is "
            "finished";
+  if (options.to == "mp3" || options.to == "opus")
+    return "--to " + options.to +
+           " parts are encoded from the finished recording: split it once it is finished, or as "
+           "WAV parts as it comes in";
   return "";
 }
 
@@ -303,6 +307,12 @@ std::vector<std::string> WithTrackCounts(int argc, const char* const* argv) {
 }
 
 std::string OptionConflict(const Options& options) {
+  if ((options.quality || options.bitrate > 0) && options.to != "mp3" && options.to != "opus")
+    return "--quality and --bitrate set the encoder of --to mp3 or --to opus";
+  if (options.quality && options.to == "opus")
+    return "--quality sets MP3's variable bitrate; Opus takes a --bitrate";
+  if (options.quality && options.bitrate > 0)
+    return "--quality sets a variable bitrate and --bitrate a constant one: give one of them";
   if (options.tracks == 0 && options.names.empty())
     return "--tracks needs a number of tracks, or --names to count the titles";
   if (!options.names.empty() && options.files.size() > 1)

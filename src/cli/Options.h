@@ -26,7 +26,9 @@ struct Options {
   double padAfter = 0;
   bool mono = false;
   bool keepMetadata = false;
-  std::string to;  // "flac", "wav", or "" for the source's own format
+  std::string to;  // "flac", "wav", "mp3", "opus", or "" for the source's own format
+  std::optional<int> quality;  // --quality: MP3 and Opus at a variable bitrate
+  int bitrate = 0;             // --bitrate: at a constant one, kbit/s
   bool quiet = false;
   bool noClobber = false;  // refuse to replace a file already there
   bool salvage = false;  // read cut-off recordings up to their last whole frame

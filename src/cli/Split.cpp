@@ -137,9 +137,16 @@ class SplitRun {
     }
     const Options& options = job_.options;
     formats::PartSettings settings;
-    settings.target = options.to == "flac"  ? formats::PartTarget::Flac
-                      : options.to == "wav" ? formats::PartTarget::Wave
-                                            : formats::PartTarget::Source;
+    settings.target = options.to == "flac"   ? formats::PartTarget::Flac
+                      : options.to == "wav"  ? formats::PartTarget::Wave
+                      : options.to == "mp3"  ? formats::PartTarget::Mp3
+                      : options.to == "opus" ? formats::PartTarget::Opus
+                                             : formats::PartTarget::Source;
+    // A variable bitrate of quality 2 unless a constant one is asked for,
+    // as lame's own -V2.
+    settings.quality = options.quality;
+    if (!settings.quality && options.bitrate == 0 && options.to == "mp3") settings.quality = 2;
+    settings.bitrate = options.bitrate;
     settings.mono = options.mono;
     settings.keepMetadata = options.keepMetadata;
     std::vector<std::string> notes;

@@ -227,6 +227,17 @@ wave::Error PartPlan::Make(wave::Source& source, const PartSettings& settings, P
       plan.writer_ = Writer::Flac;
       plan.extension_ = ".flac";
       break;
+    case PartTarget::Mp3:
+    case PartTarget::Opus: {
+      const bool mp3 = settings.target == PartTarget::Mp3;
+      plan.writer_ = Writer::Sndfile;
+      plan.sndFormat_ = mp3 ? SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III : SF_FORMAT_OGG | SF_FORMAT_OPUS;
+      plan.extension_ = mp3 ? ".mp3" : ".opus";
+      if (auto refusal =
+              sndfile::EncodingRefusal(info, plan.sndFormat_, settings.mono, settings.bitrate))
+        return *refusal;
+      break;
+    }
     case PartTarget::Wave:
       plan.extension_ = ".wav";
       if (wave) {
@@ -241,8 +252,11 @@ wave::Error PartPlan::Make(wave::Source& source, const PartSettings& settings, P
       break;
   }
 
-  if (plan.writer_ == Writer::Flac) {
-    plan.tags_ = flacSource ? flacSource->tags() : snd ? snd->tags() : wave::TagsOfWave(*wave);
+  if (plan.writer_ == Writer::Flac || plan.LossyTarget()) {
+    plan.tags_ = flacSource ? flacSource->tags()
+                 : snd      ? snd->tags()
+                 : wave     ? wave::TagsOfWave(*wave)
+                            : wave::Tags{};
     // Vorbis comments are UTF-8; INFO text from older programs is Latin-1.
     for (std::string* tag : {&plan.tags_.artist, &plan.tags_.album, &plan.tags_.date,
                              &plan.tags_.genre, &plan.tags_.comment}) {
@@ -347,6 +361,22 @@ wave::Error PartPlan::Write(wave::Source& reader, const Part& part, wave::Folder
       options.keep = keep;
       options.stopRequested = stop;
       options.track = part.track;
+      if (LossyTarget()) {
+        // Named and numbered as FLAC parts are: an MP3 part in an ID3v2.4
+        // tag before its frames, an Opus part in its comments.
+        mp3::Mp3PartOptions tag;
+        TitleAndTags(part, tags_, tag.title, tag.tags);
+        tag.track = part.number;
+        tag.tracks = part.count;
+        if (settings_.target == PartTarget::Mp3) {
+          options.prefix = mp3::Id3v24Tag(tag);
+        } else {
+          options.track = wave::TrackTags{tag.title,   tag.tags.artist, tag.tags.album,
+                                          tag.tags.date, part.number,   part.count};
+        }
+        options.quality = settings_.quality;
+        options.bitrate = settings_.bitrate;
+      }
       return sndfile::WritePart(reader, part.start, part.end, folder, part.name, options, written);
     }
   }

@@ -39,7 +39,7 @@ OpenedSource OpenSource(wave::FileApi& files, const std::string& path,
                         const OpenOptions& options = {});
 
 // What the parts of one recording become.
-enum class PartTarget { Source, Flac, Wave };
+enum class PartTarget { Source, Flac, Wave, Mp3, Opus };
 
 struct PartSettings {
   PartTarget target = PartTarget::Source;
@@ -48,6 +48,10 @@ struct PartSettings {
   // every RIFF chunk into FLAC parts, as flac --keep-foreign-metadata keeps
   // them.
   bool keepMetadata = false;
+  // MP3 and Opus: a variable bitrate of this quality (0 best to 9), or a
+  // constant bitrate in kbit/s; the encoder's default where neither.
+  std::optional<int> quality;
+  int bitrate = 0;
 };
 
 // How the parts of one open recording are written, settled once.
@@ -65,7 +69,13 @@ class PartPlan {
   bool Encoded() const { return writer_ != Writer::Copy && writer_ != Writer::Mpeg; }
   // Whether every part is tagged with the count of all: it must be known
   // before the first is written.
-  bool Tagged() const { return writer_ == Writer::Flac || writer_ == Writer::Mpeg; }
+  bool Tagged() const {
+    return writer_ == Writer::Flac || writer_ == Writer::Mpeg || LossyTarget();
+  }
+  // Encoded as MP3 or Opus, by libsndfile's encoders.
+  bool LossyTarget() const {
+    return settings_.target == PartTarget::Mp3 || settings_.target == PartTarget::Opus;
+  }
   // The extension the parts are written with: the plan's, or that of the
   // source's file name (without its folder).
   std::string ExtensionFor(const std::string& fileName) const;

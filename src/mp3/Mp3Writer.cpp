@@ -131,6 +131,8 @@ class FrameReader {
 
 }  // namespace
 
+std::vector<std::uint8_t> Id3v24Tag(const Mp3PartOptions& options) { return Id3Tag(options, {}); }
+
 std::uint16_t LameCrc(const std::uint8_t* bytes, std::size_t count, std::uint16_t crc) {
   // A byte at a time through a table of the 256 remainders.
   static const std::array<std::uint16_t, 256> table = [] {

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "mp3/Mp3Source.h"
 #include "wave/Error.h"
@@ -37,6 +38,11 @@ struct Mp3PartOptions {
 wave::Error WritePart(Mp3Source& source, std::int64_t start, std::int64_t end, wave::Folder& folder,
                       const std::string& name, const Mp3PartOptions& options,
                       wave::FileId* written = nullptr);
+
+// The ID3v2.4 tag an MP3 part begins with (the title, the track as n/N or
+// n where `tracks` is 0, artist, album and date, in UTF-8); empty when
+// there is nothing to say. For encoded parts as for copied ones.
+std::vector<std::uint8_t> Id3v24Tag(const Mp3PartOptions& options);
 
 // The CRC-16 of the LAME extension (polynomial 0x8005, reflected, from 0).
 std::uint16_t LameCrc(const std::uint8_t* bytes, std::size_t count, std::uint16_t crc = 0);

@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "sndfile/SndSource.h"
 #include "wave/PartWriter.h"
@@ -20,9 +21,22 @@ struct SndWriteOptions {
   bool mono = false;
   wave::KeptFiles* keep = nullptr;
   std::function<bool()> stopRequested;
-  // A track's names, as the format keeps them (a WAV part's LIST-INFO).
+  // A track's names, as the format keeps them (a WAV part's LIST-INFO,
+  // an Opus part's comments).
   std::optional<wave::TrackTags> track;
+  // Bytes the file begins with, before what libsndfile writes (an MP3
+  // part's ID3v2 tag).
+  std::vector<std::uint8_t> prefix;
+  // An encoder's setting: a variable bitrate of this quality (0 best to 9),
+  // or a constant bitrate in kbit/s; 0 for neither (its own default).
+  std::optional<int> quality;
+  int bitrate = 0;
 };
+
+// Why a part of `info` cannot be encoded as `format` (MP3 or Opus) with
+// these settings; nothing when it can.
+std::optional<wave::Error> EncodingRefusal(const wave::SourceInfo& info, int format, bool mono,
+                                           int bitrate);
 
 // The format word of a plain WAV part of `info`: its samples' own width
 // (8-bit unsigned, as WAV keeps them; float of the recording's size), and a
