@@ -155,6 +155,7 @@ LevelProfile::LevelProfile(const wave::SourceInfo& info, std::int64_t windowFram
   highPass_ = Section{(1.0 + c) / 2.0 / a0, -(1.0 + c) / a0, (1.0 + c) / 2.0 / a0, -2.0 * c / a0,
                       (1.0 - alpha) / a0};
   subs_.reserve(static_cast<std::size_t>(subBlocks_));
+  subEnd_ = SubBlockEnd(0);
 }
 
 std::int64_t LevelProfile::SubBlockEnd(std::int64_t at) const {
@@ -293,12 +294,16 @@ void LevelProfile::Add(const std::vector<Piece>& pieces,
     sub_.groupSquares += piece.groupSquares;
     openSum_ += piece.tailSum;
     openFrames_ += piece.tailFrames;
-    const std::int64_t at = inWindow_;
     inWindow_ += piece.frames;
     if (inWindow_ >= windowFrames_) {
       CloseWindow(window);
-    } else if (inWindow_ >= SubBlockEnd(at)) {
+      subIndex_ = 0;
+      subEnd_ = SubBlockEnd(0);
+    } else if (inWindow_ >= subEnd_) {
       CloseSubBlock();
+      // The next sub-block's end, without a division a piece.
+      ++subIndex_;
+      subEnd_ = subIndex_ + 1 >= subBlocks_ ? windowFrames_ : (subIndex_ + 1) * subFrames_;
     }
   }
 }

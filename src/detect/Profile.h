@@ -85,6 +85,8 @@ class LevelProfile {
   std::int64_t openFrames_ = 0;
   std::vector<double> subs_;  // the powers of the window's sub-blocks so far
   std::int64_t inWindow_ = 0;
+  std::int64_t subIndex_ = 0;  // the sub-block under way, in its window
+  std::int64_t subEnd_ = 0;    // and where it ends
   std::int64_t taken_ = 0;  // frames taken by the one-call Add
   std::vector<Piece> pieces_;
   mutable std::vector<double> doubles_;
