@@ -140,15 +140,15 @@ int Run(int argc, const char* const* argv, Console& console, wave::FileApi& file
       ->type_name("DIR")
       ->group("Output");
   split
-      ->add_option("--to", options.to, "Write FLAC, WAV, MP3 or Opus parts, not the source's")
+      ->add_option("--to", options.to, "Parts as flac, wav, mp3 or opus (the source's)")
       ->check(CLI::IsMember({"flac", "wav", "mp3", "opus"}))
       ->type_name("FORMAT")
       ->group("Output");
-  split->add_option("--quality", options.quality, "MP3/Opus at a variable bitrate, 0 best-9 (2)")
+  split->add_option("--quality", options.quality, "MP3 at a variable bitrate, 0 best to 9 (2)")
       ->check(CLI::Range(0, 9))
       ->type_name("Q")
       ->group("Output");
-  split->add_option("--bitrate", options.bitrate, "MP3/Opus at a constant bitrate, kbit/s")
+  split->add_option("--bitrate", options.bitrate, "MP3 at a constant bitrate, or Opus's, in kbit/s")
       ->check(CLI::Range(6, 320))
       ->type_name("KBPS")
       ->group("Output");
