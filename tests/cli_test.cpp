@@ -243,6 +243,13 @@ TEST_F(Cli, JsonForScriptsOnEveryCommand) {
   EXPECT_EQ(counted[1]["reason"], "it begins with 00 00 00 00, not RIFF");
   EXPECT_EQ(counted[2]["error"], "Unable to open file!");
   EXPECT_EQ(json::parse(run({"count", "-f", "json", "missing.wav"}).out).size(), 1u);
+  // A count that does not match the track list comes with the mismatch.
+  dir.Put("three.txt", Bytes{'a', '\n', 'b', '\n', 'c', '\n'});
+  r = run({"count", "-f", "json", "--names", "three.txt", "in/two.wav"});
+  EXPECT_EQ(r.status, 1);
+  const json mismatch = json::parse(r.out).at(0);
+  EXPECT_EQ(mismatch["parts"], 2) << r.out;
+  EXPECT_TRUE(mismatch.contains("error")) << r.out;
 
   r = run({"levels", "-f", "json", "in/two.wav"});
   ASSERT_EQ(r.status, 0) << r.err;
@@ -329,6 +336,8 @@ TEST_F(Cli, ShellCompletionFromTheOptionsHelpShows) {
   EXPECT_EQ(completeBash("corvella-cli split -o my"), "my tapes|");
   EXPECT_EQ(completeBash("corvella-cli count side"), "side a.wav|");
   EXPECT_EQ(completeBash("corvella-cli help le"), "levels|");
+  // A bare --tracks (the titles of a list count them) takes nothing after it.
+  EXPECT_EQ(completeBash("corvella-cli split --tracks --names"), "--names|");
 
   const std::string fish = script("fish");
   const auto completeFish = [&](const std::string& line) {

@@ -347,7 +347,7 @@ TEST_F(Mp3, EncodedAsAskedFromAnySource) {
   std::filesystem::remove_all(dir / "out");
   Ran kept = RunProgram({kCli, "split", "--to", "mp3", "--keep-metadata", "-o", dir / "out", dir / "side.wav"});
   EXPECT_EQ(kept.status, 0) << kept.err;
-  EXPECT_NE(kept.err.find("MP3 parts carry the recording's names (artist, album, date) only"),
+  EXPECT_NE(kept.err.find("MP3 parts carry their own title and number only"),
             std::string::npos) << kept.err;
   // Refused with the reason, and nothing written.
   std::filesystem::remove_all(dir / "out");

@@ -384,6 +384,22 @@ TEST_F(Pictures, LabelsOnALightStripAndALinearScale) {
   EXPECT_EQ(labels[2].substr(labels[2].find('>') + 1), "3 Three");
 }
 
+// A recording whose name begins with a dash is given as a path, so that the
+// command line does not take it for an option.
+TEST_F(Pictures, ANameThatLooksLikeAnOptionIsGivenAsAPath) {
+  dir.Put("-dash.wav", SimpleWav(2, Sounds({{60000, 12000}, {60000, 9000}})));
+  const ShellResult svg = Cli({"list", "-f", "svg", "--", "-dash.wav"});
+  ASSERT_EQ(svg.status, 0) << svg.err;
+  const std::vector<std::string> commands = Between(svg.out, "<text class=\"command\" x=\"50\" y=\"", "</text>");
+  ASSERT_EQ(commands.size(), 1u);
+  std::string command = FromXml(commands[0].substr(commands[0].find('>') + 1));
+  EXPECT_EQ(command, "corvella-cli split ./-dash.wav");
+  command.replace(0, std::strlen("corvella-cli"), CORVELLA_CLI);
+  const ShellResult split = Shell("cd '" + dir.path() + "' && " + command);
+  EXPECT_EQ(split.status, 0) << split.err;
+  EXPECT_EQ(split.out, "-dash_001.wav\n-dash_002.wav\n");
+}
+
 // The command line under a picture, copied into a shell as it stands,
 // writes the parts the picture shows: plain, padded, named by a list, a
 // name a shell must be told is one word, and --tracks.

@@ -18,7 +18,6 @@ Register-ArgumentCompleter -Native -CommandName 'corvella-cli', 'corvella-cli.ex
     'count --gap' = 'text'
     'count --ignore-clicks' = 'text'
     'count --min-part' = 'text'
-    'count --tracks' = 'text'
     'count --names' = 'file'
     'count -f' = @('text', 'json')
     'count --format' = @('text', 'json')
@@ -41,7 +40,6 @@ Register-ArgumentCompleter -Native -CommandName 'corvella-cli', 'corvella-cli.ex
     'split -f' = @('text', 'json')
     'split --format' = @('text', 'json')
     'split --cuts' = 'file'
-    'split --tracks' = 'text'
     'split --names' = 'file'
     'split --artist' = 'text'
     'split --album' = 'text'
@@ -64,7 +62,6 @@ Register-ArgumentCompleter -Native -CommandName 'corvella-cli', 'corvella-cli.ex
     'list --pad-after' = 'text'
     'list -f' = @('text', 'csv', 'json', 'labels', 'cue', 'svg', 'html')
     'list --format' = @('text', 'csv', 'json', 'labels', 'cue', 'svg', 'html')
-    'list --tracks' = 'text'
     'list --names' = 'file'
     'list --artist' = 'text'
     'list --album' = 'text'
@@ -80,7 +77,6 @@ Register-ArgumentCompleter -Native -CommandName 'corvella-cli', 'corvella-cli.ex
     'levels --gap-threshold' = 'text'
     'levels --gap' = 'text'
     'levels --ignore-clicks' = 'text'
-    'levels --tracks' = 'text'
     'levels --names' = 'file'
     'levels -f' = @('text', 'json')
     'levels --format' = @('text', 'json')
@@ -91,7 +87,7 @@ Register-ArgumentCompleter -Native -CommandName 'corvella-cli', 'corvella-cli.ex
   $previous = $before[-1]
   $command = $before | Select-Object -Skip 1 | Where-Object { $commands.ContainsKey($_) } | Select-Object -First 1
   function Offer($texts) { $texts | Where-Object { $_ -like "$wordToComplete*" } | ForEach-Object { [System.Management.Automation.CompletionResult]::new($_, $_, 'ParameterValue', $_) } }
-  function Files($folders) { Get-ChildItem -Path "$wordToComplete*" -ErrorAction SilentlyContinue | Where-Object { -not $folders -or $_.PSIsContainer } | ForEach-Object { $path = if ($_.FullName -match ' ') { "'" + $_.FullName + "'" } else { $_.FullName }; [System.Management.Automation.CompletionResult]::new($path, $_.Name, 'ProviderItem', $_.FullName) } }
+  function Files($folders) { Get-ChildItem -Path "$wordToComplete*" -ErrorAction SilentlyContinue | Where-Object { -not $folders -or $_.PSIsContainer } | ForEach-Object { $path = if ($_.FullName -match '^[\w:\\/.-]+$') { $_.FullName } else { "'" + ($_.FullName -replace "'", "''") + "'" }; [System.Management.Automation.CompletionResult]::new($path, $_.Name, 'ProviderItem', $_.FullName) } }
   if (-not $command) { return Offer (@($commands.Keys | Sort-Object) + @('--help', '--version')) }
   if ($command -eq 'help') { return Offer @($commands.Keys | Where-Object { $_ -ne 'help' } | Sort-Object) }
   $value = $values["$command $previous"]

@@ -149,7 +149,7 @@ int Run(int argc, const char* const* argv, Console& console, wave::FileApi& file
       ->type_name("Q")
       ->group("Output");
   split->add_option("--bitrate", options.bitrate, "MP3 at a constant bitrate, or Opus's, in kbit/s")
-      ->check(CLI::Range(6, 320))
+      ->check(CLI::Range(6, 512))
       ->type_name("KBPS")
       ->group("Output");
   split->add_flag("-m,--mono", options.mono, "Mix each part down to one channel")->group("Output");

@@ -8,8 +8,10 @@ namespace {
 
 const char* const kProgram = "corvella-cli";
 
-// What an option is followed by, as completion offers it.
-enum class Value { None, Text, File, Folder, Choice };
+// What an option is followed by, as completion offers it. `Optional`: a
+// number that may be left out (a bare --tracks counts a track list's
+// titles), so whatever comes next is completed as if it were not there.
+enum class Value { None, Text, File, Folder, Choice, Optional };
 
 struct OptionEntry {
   std::string shortName;  // "-o", or ""
@@ -53,6 +55,7 @@ OptionEntry EntryOf(const CLI::Option& option) {
                 : type.rfind("FILE", 0) == 0 ? Value::File
                 : type.rfind("DIR", 0) == 0  ? Value::Folder
                                              : Value::Text;
+  if (entry.longName == "--tracks") entry.value = Value::Optional;
   return entry;
 }
 
@@ -144,7 +147,9 @@ std::string Bash(const std::vector<CommandEntry>& commands) {
     }
     if (!texts.empty()) s << "        " << Joined(texts, "|") << ") return ;;\n";
     for (const OptionEntry& option : command.options) {
-      if (option.value == Value::None || option.value == Value::Text) continue;
+      if (option.value == Value::None || option.value == Value::Text ||
+          option.value == Value::Optional)
+        continue;
       s << "        " << Joined(option.Names(), "|") << ")\n";
       switch (option.value) {
         case Value::Choice:
@@ -221,6 +226,8 @@ std::string Fish(const std::vector<CommandEntry>& commands) {
         case Value::Text:
           s << " -x";
           break;
+        case Value::Optional:
+          break;
       }
       s << " -d " << FishQuoted(option.description) << "\n";
     }
@@ -286,6 +293,8 @@ std::string Zsh(const std::vector<CommandEntry>& commands) {
         case Value::Text:
           action = ":value: ";
           break;
+        case Value::Optional:
+          break;
       }
       const std::string spec = "[" + ZshDescription(option.description) + "]" + action;
       s << " \\\n            ";
@@ -323,7 +332,7 @@ std::string PowerShell(const std::vector<CommandEntry>& commands) {
     << "  $values = @{\n";
   for (const CommandEntry& command : commands) {
     for (const OptionEntry& option : command.options) {
-      if (option.value == Value::None) continue;
+      if (option.value == Value::None || option.value == Value::Optional) continue;
       std::string kind = option.value == Value::Choice   ? "@(" + [&] {
         std::vector<std::string> quoted;
         for (const std::string& c : option.choices) quoted.push_back(PowerShellQuoted(c));
@@ -349,7 +358,7 @@ std::string PowerShell(const std::vector<CommandEntry>& commands) {
        "'ParameterValue', $_) } }\n"
     << "  function Files($folders) { Get-ChildItem -Path \"$wordToComplete*\" -ErrorAction "
        "SilentlyContinue | Where-Object { -not $folders -or $_.PSIsContainer } | ForEach-Object { "
-       "$path = if ($_.FullName -match ' ') { \"'\" + $_.FullName + \"'\" } else { $_.FullName }; "
+       "$path = if ($_.FullName -match '^[\\w:\\\\/.-]+$') { $_.FullName } else { \"'\" + ($_.FullName -replace \"'\", \"''\") + \"'\" }; "
        "[System.Management.Automation.CompletionResult]::new($path, $_.Name, 'ProviderItem', "
        "$_.FullName) } }\n"
     << "  if (-not $command) { return Offer (@($commands.Keys | Sort-Object) + @('--help', "

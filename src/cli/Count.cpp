@@ -58,7 +58,9 @@ int Count(Job& job) {
     const int parts = static_cast<int>(found.parts.size());
     const std::string name = Printable(file);
     if (json) {
-      array.Add("{" + JsonPath("file", file) + ", \"parts\": " + std::to_string(parts) + "}");
+      // A count that does not match the track list is given with the mismatch.
+      array.Add("{" + JsonPath("file", file) + ", \"parts\": " + std::to_string(parts) +
+                (error ? ", " + JsonError(error) : std::string()) + "}");
     } else if (parts < 1) {
       console.out() << "No parts in file \"" << name << "\" found!\n";
     } else {

@@ -71,13 +71,16 @@ std::string SplitCommand(const Options& options, const ListedFile& entry) {
   if (options.minPart > 0) add("--min-part", SecondsText(options.minPart));
   if (options.padBefore > 0) add("--pad-before", SecondsText(options.padBefore));
   if (options.padAfter > 0) add("--pad-after", SecondsText(options.padAfter));
-  if (!options.names.empty() && options.names != "-") add("--names", ShellWord(options.names));
+  // A list from stdin is read from stdin again.
+  if (!options.names.empty()) add("--names", ShellWord(options.names));
   if (options.artist) add("--artist", ShellWord(*options.artist));
   if (options.album) add("--album", ShellWord(*options.album));
   if (options.date) add("--date", ShellWord(*options.date));
   if (options.salvage) add("--salvage", "");
   if (!options.outputDir.empty()) add("-o", ShellWord(options.outputDir));
-  add(ShellWord(entry.file), "");
+  // A name that would read as an option (or as stdin) is given as a path.
+  const bool optionLike = entry.file.rfind('-', 0) == 0;
+  add(ShellWord(optionLike ? "./" + entry.file : entry.file), "");
   return command;
 }
 

@@ -43,14 +43,19 @@ double Reach(double db, bool linear) {
   return share * (kEnvelopeHeight / 2.0);
 }
 
-// The first `count` characters of UTF-8 `text`, and how many it has.
+// The first `count` columns of UTF-8 `text`, and how many it has: a
+// character of three or four bytes (CJK, most of them) takes two, as wide
+// scripts are drawn; one that would not fit whole is left out.
 std::string FirstCharacters(const std::string& text, std::size_t count, std::size_t* has = nullptr) {
-  std::size_t characters = 0, end = text.size();
+  std::size_t columns = 0, end = text.size();
   for (std::size_t at = 0; at < text.size(); ++at) {
-    if ((static_cast<unsigned char>(text[at]) & 0xC0) == 0x80) continue;
-    if (characters++ == count) end = std::min(end, at);
+    const auto byte = static_cast<unsigned char>(text[at]);
+    if ((byte & 0xC0) == 0x80) continue;
+    const std::size_t width = byte >= 0xE1 ? 2 : 1;
+    if (columns + width > count) end = std::min(end, at);
+    columns += width;
   }
-  if (has) *has = characters;
+  if (has) *has = columns;
   return text.substr(0, end);
 }
 

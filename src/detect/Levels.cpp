@@ -48,10 +48,10 @@ bool ForEachBlock(wave::Source& source, std::int64_t start, std::int64_t end, bo
     if (!taker) return;
     ++taken;
     taker->Take(samples, frames, [&] {
-      {
-        std::lock_guard lock(mutex);
-        ++released;
-      }
+      // Told under the lock: once the last block is released, this
+      // function may return and its mutex and condition go.
+      std::lock_guard lock(mutex);
+      ++released;
       changed.notify_all();
     });
   };

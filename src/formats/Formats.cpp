@@ -268,9 +268,12 @@ wave::Error PartPlan::Make(wave::Source& source, const PartSettings& settings, P
   if (!settings.keepMetadata) return {};
   // Say what is not carried: nothing is dropped without a word.
   if (plan.LossyTarget()) {
+    const bool named = !plan.tags_.artist.empty() || !plan.tags_.album.empty() ||
+                       !plan.tags_.date.empty();
     notes.push_back(std::string("--keep-metadata carries chunks into WAV and FLAC parts; ") +
                     (settings.target == PartTarget::Mp3 ? "MP3" : "Opus") +
-                    " parts carry the recording's names (artist, album, date) only");
+                    (named ? " parts carry the recording's names (artist, album, date) only"
+                           : " parts carry their own title and number only"));
     return {};
   }
   if (wave && wave->Layout() != wave::Layout::Wave64 && plan.writer_ == Writer::Flac) {
