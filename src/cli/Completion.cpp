@@ -238,7 +238,7 @@ std::string Fish(const std::vector<CommandEntry>& commands) {
   return s.str();
 }
 
-// A description inside zsh's [...] of an option spec.
+// A description inside the [...] of an option in zsh's _arguments.
 std::string ZshDescription(const std::string& text) {
   std::string out;
   for (char c : text) {
@@ -296,13 +296,13 @@ std::string Zsh(const std::vector<CommandEntry>& commands) {
         case Value::Optional:
           break;
       }
-      const std::string spec = "[" + ZshDescription(option.description) + "]" + action;
+      const std::string described = "[" + ZshDescription(option.description) + "]" + action;
       s << " \\\n            ";
       if (names.size() == 2) {
         s << ShellQuoted("(" + Joined(names) + ")") << "{" << Joined(names, ",") << "}"
-          << ShellQuoted(spec);
+          << ShellQuoted(described);
       } else {
-        s << ShellQuoted(names.front() + spec);
+        s << ShellQuoted(names.front() + described);
       }
     }
     s << " \\\n            '*:recording:_files' ;;\n";

@@ -189,6 +189,28 @@ std::string JsonError(const wave::Error& error) {
                    messages::InOwnWords(error.code) ? std::string() : error.detail);
 }
 
+namespace {
+
+std::string PartJsonHead(const std::string& file, int number, const std::string& path) {
+  return "{" + JsonPath("file", file) + ", \"part\": " + std::to_string(number) + ", " +
+         JsonPath("path", path);
+}
+
+}  // namespace
+
+std::string WrittenPartJson(const std::string& file, int number, const std::string& path,
+                            std::int64_t start, std::int64_t end, std::int64_t rate) {
+  return PartJsonHead(file, number, path) + ", \"start_frame\": " + std::to_string(start) +
+         ", \"end_frame\": " + std::to_string(end) +
+         ", \"start\": " + Fixed(Seconds(start, rate), 6) +
+         ", \"end\": " + Fixed(Seconds(end, rate), 6) + "}";
+}
+
+std::string RefusedPartJson(const std::string& file, int number, const std::string& path,
+                            const wave::Error& error) {
+  return PartJsonHead(file, number, path) + ", " + JsonError(error) + "}";
+}
+
 void JsonArray::Add(const std::string& object) {
   out_ << (begun_ ? ",\n  " : "[\n  ") << object;
   begun_ = true;

@@ -63,6 +63,14 @@ std::string JsonPath(const std::string& key, const std::string& path);
 std::string JsonError(const wave::Error& error);
 std::string JsonError(const std::string& sentence, const std::string& reason = {});
 
+// What split --format json says of a part of `file` (as given, "-" for
+// stdin), numbered `number`, written as `path`: its frames [start, end) and
+// their times where it was written, else why it was not.
+std::string WrittenPartJson(const std::string& file, int number, const std::string& path,
+                            std::int64_t start, std::int64_t end, std::int64_t rate);
+std::string RefusedPartJson(const std::string& file, int number, const std::string& path,
+                            const wave::Error& error);
+
 // Objects printed as the elements of one JSON array, each as soon as it is
 // known: "[", the objects one to a line, "]" once the command ends.
 class JsonArray {

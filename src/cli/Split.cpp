@@ -16,7 +16,6 @@
 #include "cli/Finding.h"
 #include "cli/Listing.h"
 #include "cli/Text.h"
-#include "detect/Units.h"
 #include "formats/Formats.h"
 #include "split/CutList.h"
 #include "split/ListText.h"
@@ -258,27 +257,18 @@ class SplitRun {
           continue;
         }
         console_.Report(shown, task.error);
-        Json(PartJson(task, shown) + ", " + JsonError(task.error) + "}");
+        Json(RefusedPartJson(task.recording->path, task.part.number, shown, task.error));
         continue;
       }
       ++written_;
       if (task.replaced) ++replaced_;
-      const std::int64_t rate = task.recording->source->Info().rate;
       if (json_) {
-        Json(PartJson(task, shown) + ", \"start_frame\": " + std::to_string(task.part.start) +
-             ", \"end_frame\": " + std::to_string(task.part.end) +
-             ", \"start\": " + Fixed(detect::Seconds(task.part.start, rate), 6) +
-             ", \"end\": " + Fixed(detect::Seconds(task.part.end, rate), 6) + "}");
+        Json(WrittenPartJson(task.recording->path, task.part.number, shown, task.part.start,
+                             task.part.end, task.recording->source->Info().rate));
       } else if (!job_.options.quiet) {
         Line(Printable(shown));
       }
     }
-  }
-
-  // The beginning of a part's JSON object: its recording, number and path.
-  static std::string PartJson(const split::WriteTask& task, const std::string& shown) {
-    return "{" + JsonPath("file", task.recording->path) +
-           ", \"part\": " + std::to_string(task.part.number) + ", " + JsonPath("path", shown);
   }
 
   // A recording not split, and why.

@@ -79,27 +79,20 @@ class Parts final : public stream::IntakeListener {
       if (!job_.options.quiet) Line(Printable(shown));
       return;
     }
-    const double rate = static_cast<double>(rate_);
-    Line(PartJson(part, shown) + ", \"start_frame\": " + std::to_string(part.start) +
-         ", \"end_frame\": " + std::to_string(part.end) +
-         ", \"start\": " + Fixed(static_cast<double>(part.start) / rate, 6) +
-         ", \"end\": " + Fixed(static_cast<double>(part.end) / rate, 6) + "}");
+    Line(WrittenPartJson(Source(), part.number, shown, part.start, part.end, rate_));
   }
 
   void Failed(const stream::LivePart& part, const wave::Error& error) override {
     Remember(part);
     const std::string shown = batch::JoinPath(shownFolder_, part.name);
     job_.console.Report(shown, error);
-    if (json_) Line(PartJson(part, shown) + ", " + JsonError(error) + "}");
+    if (json_) Line(RefusedPartJson(Source(), part.number, shown, error));
   }
 
  private:
   void Remember(const stream::LivePart& part) { names_.Used(part.name); }
-  std::string PartJson(const stream::LivePart& part, const std::string& shown) const {
-    const std::string& follow = job_.options.follow;
-    return "{" + JsonPath("file", follow.empty() ? "-" : follow) +
-           ", \"part\": " + std::to_string(part.number) + ", " + JsonPath("path", shown);
-  }
+  // The recording as given: the file followed, or "-" for stdin.
+  std::string Source() const { return job_.options.follow.empty() ? "-" : job_.options.follow; }
   // A closed or full stdout stops the listing, never the parts.
   void Line(const std::string& text) {
     if (!listing_) return;

@@ -2,6 +2,7 @@
 
 #include "formats/DecodedWave.h"
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
 
@@ -156,6 +157,63 @@ void TitleAndTags(const PartPlan::Part& part, const wave::Tags& source, std::str
   }
 }
 
+std::string Listed(const std::vector<int>& values) {
+  std::string text;
+  for (std::size_t k = 0; k < values.size(); ++k) {
+    if (k > 0) text += k + 1 == values.size() ? " or " : ", ";
+    text += std::to_string(values[k]);
+  }
+  return text;
+}
+
+// Why a part of `info` cannot be encoded as MP3 or Opus with these
+// settings; nothing when it can.
+std::optional<wave::Error> EncodingRefusal(const wave::SourceInfo& info, PartTarget target,
+                                           bool mono, int bitrate) {
+  const int channels = mono ? 1 : info.channels;
+  const std::string rate = std::to_string(info.rate) + " Hz";
+  if (target == PartTarget::Mp3) {
+    std::vector<int> rates = mp3::LayerIIIBitrates(info.rate);
+    if (rates.empty()) {
+      return wave::Error{wave::ErrorCode::Unsupported,
+                         "MP3 parts take 8, 11.025, 12, 16, 22.05, 24, 32, 44.1 or 48 kHz, and this "
+                         "recording is " + rate + ": give --to flac, or resample it first"};
+    }
+    if (channels > 2) {
+      return wave::Error{wave::ErrorCode::Unsupported,
+                         "MP3 parts hold one or two channels, and this recording has " +
+                             std::to_string(channels) + ": give --mono, or --to flac"};
+    }
+    // LAME encodes MPEG-2.5 (the rates under 16 kHz) at 64 kbit/s at most.
+    if (info.rate < 16000) std::erase_if(rates, [](int kbps) { return kbps > 64; });
+    if (bitrate != 0 && std::find(rates.begin(), rates.end(), bitrate) == rates.end()) {
+      return wave::Error{wave::ErrorCode::Unsupported,
+                         "MP3 at " + rate + " takes a --bitrate of " + Listed(rates) + " kbit/s"};
+    }
+  }
+  if (target == PartTarget::Opus) {
+    if (info.rate != 8000 && info.rate != 12000 && info.rate != 16000 && info.rate != 24000 &&
+        info.rate != 48000) {
+      return wave::Error{wave::ErrorCode::Unsupported,
+                         "Opus parts take 8, 12, 16, 24 or 48 kHz, and this recording is " + rate +
+                             ": give --to mp3 or --to flac, or resample it first"};
+    }
+    if (channels > 2) {
+      return wave::Error{wave::ErrorCode::Unsupported,
+                         "Opus parts are written with one or two channels here, and this recording "
+                         "has " + std::to_string(channels) + ": give --mono, or --to flac"};
+    }
+    if (bitrate != 0 && (bitrate < 6 * channels || bitrate > 256 * channels)) {
+      return wave::Error{wave::ErrorCode::Unsupported,
+                         "Opus takes a --bitrate of " + std::to_string(6 * channels) + " to " +
+                             std::to_string(256 * channels) + " kbit/s for " +
+                             std::to_string(channels) +
+                             (channels == 1 ? " channel" : " channels")};
+    }
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 OpenedSource OpenSource(wave::FileApi& files, const std::string& path, const OpenOptions& options) {
@@ -234,7 +292,7 @@ wave::Error PartPlan::Make(wave::Source& source, const PartSettings& settings, P
       plan.sndFormat_ = mp3 ? SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III : SF_FORMAT_OGG | SF_FORMAT_OPUS;
       plan.extension_ = mp3 ? ".mp3" : ".opus";
       if (auto refusal =
-              sndfile::EncodingRefusal(info, plan.sndFormat_, settings.mono, settings.bitrate))
+              EncodingRefusal(info, settings.target, settings.mono, settings.bitrate))
         return *refusal;
       break;
     }

@@ -135,6 +135,17 @@ std::optional<std::string> ParseHeader(const std::uint8_t* b, FrameHeader& h) {
   return std::nullopt;
 }
 
+std::vector<int> LayerIIIBitrates(std::int64_t rate) {
+  for (int version = 0; version < 3; ++version) {
+    if (std::find(std::begin(kRates[version]), std::end(kRates[version]), rate) ==
+        std::end(kRates[version]))
+      continue;
+    const int* row = kBitrates[version == 0 ? 0 : 1][2];
+    return std::vector<int>(row + 1, row + kLargestBitrateIndex + 1);
+  }
+  return {};
+}
+
 FrameHeader WithBitrate(const FrameHeader& like, int bitrateIndex) {
   FrameHeader h = like;
   h.bitrateIndex = bitrateIndex;

@@ -54,6 +54,9 @@ std::optional<std::string> ParseHeader(const std::uint8_t* bytes, FrameHeader& h
 FrameHeader WithBitrate(const FrameHeader& like, int bitrateIndex);
 // The largest bitrate index of a layer and version: 14.
 constexpr int kLargestBitrateIndex = 14;
+// The bitrates of Layer III at a sampling rate, in kbit/s, lowest first;
+// none where the rate is no MPEG audio rate.
+std::vector<int> LayerIIIBitrates(std::int64_t rate);
 
 // Layer III: how many bytes back, into earlier frames' main data, a frame's
 // own data begin (the bit reservoir). `frame` holds the whole frame.

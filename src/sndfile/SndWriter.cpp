@@ -54,44 +54,13 @@ int SubtypeFor(const wave::SourceInfo& info, bool lossy) {
 }
 
 bool Mpeg(int format) { return (format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG; }
-bool Opus(int format) { return (format & SF_FORMAT_SUBMASK) == SF_FORMAT_OPUS; }
 
-// The MPEG version a rate is coded in: 1, 2, or 25 for 2.5; 0 for none.
-int MpegVersion(std::int64_t rate) {
-  switch (rate) {
-    case 32000:
-    case 44100:
-    case 48000:
-      return 1;
-    case 16000:
-    case 22050:
-    case 24000:
-      return 2;
-    case 8000:
-    case 11025:
-    case 12000:
-      return 25;
-    default:
-      return 0;
-  }
-}
-
-// The bitrates of Layer III, kbit/s, for MPEG-1, 2 and 2.5 as LAME
-// encodes them.
-const std::vector<int>& Bitrates(int version) {
-  static const std::vector<int> one{32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
-  static const std::vector<int> two{8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160};
-  static const std::vector<int> twoAndAHalf{8, 16, 24, 32, 40, 48, 56, 64};
-  return version == 1 ? one : version == 2 ? two : twoAndAHalf;
-}
-
-std::string Listed(const std::vector<int>& values) {
-  std::string text;
-  for (std::size_t k = 0; k < values.size(); ++k) {
-    if (k > 0) text += k + 1 == values.size() ? " or " : ", ";
-    text += std::to_string(values[k]);
-  }
-  return text;
+// The constant bitrates libsndfile spreads its compression level over for
+// MP3 at a rate, highest and lowest, in kbit/s: MPEG-1's, 2's, 2.5's.
+std::pair<double, double> LibsndfileMp3Range(std::int64_t rate) {
+  if (rate >= 32000) return {320, 32};
+  if (rate >= 16000) return {160, 8};
+  return {64, 8};
 }
 
 // The encoder's setting as libsndfile takes it: a compression level from
@@ -106,8 +75,7 @@ bool SetEncoding(SNDFILE* sf, int format, const wave::SourceInfo& info, int chan
   if (options.quality) {
     level = *options.quality / 10.0;
   } else if (Mpeg(format)) {
-    const std::vector<int>& rates = Bitrates(MpegVersion(info.rate));
-    const double high = rates.back(), low = rates.front();
+    const auto [high, low] = LibsndfileMp3Range(info.rate);
     // Half a step under the bitrate, so that libsndfile's rounding down
     // lands on it.
     level = (high - (options.bitrate + 0.5)) / (high - low);
@@ -123,51 +91,6 @@ bool SetEncoding(SNDFILE* sf, int format, const wave::SourceInfo& info, int chan
 }
 
 }  // namespace
-
-std::optional<wave::Error> EncodingRefusal(const wave::SourceInfo& info, int format, bool mono,
-                                           int bitrate) {
-  const int channels = mono ? 1 : info.channels;
-  const std::string rate = std::to_string(info.rate) + " Hz";
-  if (Mpeg(format)) {
-    const int version = MpegVersion(info.rate);
-    if (version == 0) {
-      return wave::Error{wave::ErrorCode::Unsupported,
-                         "MP3 parts take 8, 11.025, 12, 16, 22.05, 24, 32, 44.1 or 48 kHz, and this "
-                         "recording is " + rate + ": give --to flac, or resample it first"};
-    }
-    if (channels > 2) {
-      return wave::Error{wave::ErrorCode::Unsupported,
-                         "MP3 parts hold one or two channels, and this recording has " +
-                             std::to_string(channels) + ": give --mono, or --to flac"};
-    }
-    const std::vector<int>& rates = Bitrates(version);
-    if (bitrate != 0 && std::find(rates.begin(), rates.end(), bitrate) == rates.end()) {
-      return wave::Error{wave::ErrorCode::Unsupported,
-                         "MP3 at " + rate + " takes a --bitrate of " + Listed(rates) + " kbit/s"};
-    }
-  }
-  if (Opus(format)) {
-    if (info.rate != 8000 && info.rate != 12000 && info.rate != 16000 && info.rate != 24000 &&
-        info.rate != 48000) {
-      return wave::Error{wave::ErrorCode::Unsupported,
-                         "Opus parts take 8, 12, 16, 24 or 48 kHz, and this recording is " + rate +
-                             ": give --to mp3 or --to flac, or resample it first"};
-    }
-    if (channels > 2) {
-      return wave::Error{wave::ErrorCode::Unsupported,
-                         "Opus parts are written with one or two channels here, and this recording "
-                         "has " + std::to_string(channels) + ": give --mono, or --to flac"};
-    }
-    if (bitrate != 0 && (bitrate < 6 * channels || bitrate > 256 * channels)) {
-      return wave::Error{wave::ErrorCode::Unsupported,
-                         "Opus takes a --bitrate of " + std::to_string(6 * channels) + " to " +
-                             std::to_string(256 * channels) + " kbit/s for " +
-                             std::to_string(channels) +
-                             (channels == 1 ? " channel" : " channels")};
-    }
-  }
-  return std::nullopt;
-}
 
 int WaveFormatFor(const wave::SourceInfo& info, bool lossy) {
   int format = SF_FORMAT_WAV | SubtypeFor(info, lossy);

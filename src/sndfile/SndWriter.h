@@ -33,11 +33,6 @@ struct SndWriteOptions {
   int bitrate = 0;
 };
 
-// Why a part of `info` cannot be encoded as `format` (MP3 or Opus) with
-// these settings; nothing when it can.
-std::optional<wave::Error> EncodingRefusal(const wave::SourceInfo& info, int format, bool mono,
-                                           int bitrate);
-
 // The format word of a plain WAV part of `info`: its samples' own width
 // (8-bit unsigned, as WAV keeps them; float of the recording's size), and a
 // lossy recording's decoded samples as 32-bit float.
