@@ -4,6 +4,8 @@
 // split as the plain rule says; damaged, cut, mislabelled and spliced
 // streams refused with where; parts encoded at every width with their
 // layout, signature, seek table and a WAV source's chunks.
+#include <sched.h>
+
 #include <cmath>
 #include <random>
 
@@ -243,6 +245,127 @@ TEST_F(Flac, DamageStopsTheFileSayingWhereAndKeepsOnlyWholeParts) {
   EXPECT_EQ(r.out, "File \"cut.flac\" contains 3 parts!\n");
   EXPECT_NE(r.err.find("salvaged: the file ends in the middle of a frame, after sample 159744"),
             std::string::npos);
+}
+
+// Held to one core while it lives, as taskset holds a program: the reader
+// then decodes frame by frame, the yardstick for the decoding on every core.
+class OneCore {
+ public:
+  OneCore() {
+    sched_getaffinity(0, sizeof(saved_), &saved_);
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+      if (CPU_ISSET(cpu, &saved_)) {
+        CPU_SET(cpu, &one);
+        break;
+      }
+    }
+    sched_setaffinity(0, sizeof(one), &one);
+  }
+  ~OneCore() { sched_setaffinity(0, sizeof(saved_), &saved_); }
+  OneCore(const OneCore&) = delete;
+  OneCore& operator=(const OneCore&) = delete;
+
+ private:
+  cpu_set_t saved_;
+};
+
+TEST_F(Flac, AStreamDecodedOnEveryCoreIsExactAndRefusedWhereOneCoreRefusesIt) {
+  // Long enough to be cut into stretches for the cores: 40 s of loud
+  // passages and quiet gaps, a few MB of frames.
+  const std::int64_t length = 1800000;
+  std::vector<std::pair<std::int64_t, std::int64_t>> loud;
+  for (std::int64_t at = 1000; at + 150000 < length; at += 240000) loud.push_back({at, at + 150000});
+  FlacStream stream;
+  stream.samples = Passages(2, 16, length, loud, 7);
+  const Bytes flac = EncodeFlac(stream);
+  ASSERT_GT(flac.size(), 3u << 20);
+  dir.Put("long.flac", flac);
+  wave::Error error;
+  auto source = OpenAny("long.flac");
+  ASSERT_TRUE(source);
+  EXPECT_EQ(ReadAll(*source), stream.samples);
+  // Read a second time from the start (levels checks its reading by a count).
+  EXPECT_EQ(ReadAll(*source), stream.samples);
+  source.reset();
+  ShellResult many = Cli({"list", "long.flac"});
+  ASSERT_EQ(many.status, 0) << many.err;
+  ShellResult one;
+  {
+    OneCore held;
+    one = Cli({"list", "long.flac"});
+  }
+  EXPECT_EQ(many.out, one.out);
+  EXPECT_NE(many.out.find(": 7 parts ("), std::string::npos) << many.out;
+  ASSERT_EQ(Cli({"split", "-q", "-o", "out", "long.flac"}).status, 0);
+  EXPECT_EQ(DecodeFlac(ReadFile(dir / "out/long_005.flac")).samples,
+            std::vector<std::int32_t>(stream.samples.begin() + 2 * loud[4].first,
+                                      stream.samples.begin() + 2 * loud[4].second));
+
+  // Frames numbered by their first sample, of three block sizes: the
+  // stretches join by sample and byte alike.
+  Bytes variable;
+  {
+    const std::vector<FrameSpan> frames = FramesOf(flac);
+    variable.assign(flac.begin(), flac.begin() + static_cast<std::ptrdiff_t>(frames[0].start));
+    std::uint64_t at = 0;
+    for (const FrameSpan& frame : frames) {
+      const Bytes renumbered = Renumbered(flac, frame, true, at);
+      variable.insert(variable.end(), renumbered.begin(), renumbered.end());
+      at += std::min<std::uint64_t>(4096, static_cast<std::uint64_t>(length) - at);
+    }
+  }
+  SetBlockSizes(variable, 1856, 4096);
+  dir.Put("variable.flac", variable);
+  source = OpenAny("variable.flac", &error);
+  ASSERT_TRUE(source) << error.detail;
+  EXPECT_EQ(ReadAll(*source), stream.samples);
+  source.reset();
+
+  // Damage in a stretch far from the start, and near the stream's end: the
+  // same refusal, with the same sample and byte, as frame by frame.
+  const std::vector<FrameSpan> frames = FramesOf(flac);
+  // A frame of a loud passage from `from` on (a quiet one is a few bytes).
+  const auto loudFrame = [&](std::size_t from, int step) {
+    while (frames[from].end - frames[from].start < 1000) from += static_cast<std::size_t>(step);
+    return from;
+  };
+  for (const std::size_t frame : {loudFrame(frames.size() / 2, 1), loudFrame(frames.size() * 3 / 4, 1),
+                                  loudFrame(frames.size() - 1, -1)}) {
+    Bytes damaged = flac;
+    const FrameSpan hit = frames[frame];
+    std::fill(damaged.begin() + static_cast<std::ptrdiff_t>(hit.start + 20),
+              damaged.begin() + static_cast<std::ptrdiff_t>(hit.start + 40), 0x55);
+    dir.Put("damaged.flac", damaged);
+    for (const char* command : {"count", "levels"}) {
+      many = Cli({command, "damaged.flac"});
+      {
+        OneCore held;
+        one = Cli({command, "damaged.flac"});
+      }
+      EXPECT_EQ(many.status, 1) << command;
+      EXPECT_EQ(many.err, one.err) << command;
+      // Said at the damaged frame's first sample and byte.
+      EXPECT_NE(many.err.find(" at sample " + std::to_string(frame * 4096) + ", byte " +
+                              std::to_string(hit.start) + ")"),
+                std::string::npos)
+          << many.err;
+    }
+  }
+  // A signature that does not match: summed on a thread of its own, and
+  // still found.
+  Bytes wrong = flac;
+  const std::uint8_t other[16] = {9, 9, 9};
+  SetMd5(wrong, other);
+  dir.Put("md5.flac", wrong);
+  many = Cli({"count", "md5.flac"});
+  EXPECT_EQ(many.status, 1);
+  EXPECT_NE(many.err.find("does not match its MD5 signature"), std::string::npos) << many.err;
+  source = OpenAny("md5.flac");
+  ASSERT_TRUE(source);
+  EXPECT_TRUE(ReadAll(*source).empty());
+  EXPECT_TRUE(source->WholeInDoubt());
 }
 
 TEST_F(Flac, AStreamWhoseShapeChangesOrWhoseHeaderLiesIsRefused) {

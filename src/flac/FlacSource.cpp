@@ -2,12 +2,19 @@
 
 #include <FLAC/stream_decoder.h>
 
+#include "flac/Md5.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <functional>
 #include <mutex>
+#include <condition_variable>
+#include <deque>
+#include <limits>
 #include <optional>
+#include <thread>
+#include <utility>
 
 namespace corvella::flac {
 namespace {
@@ -19,13 +26,9 @@ struct Shape {
   std::uint32_t rate = 0;
   std::uint64_t total = 0;  // frames; 0 when not given
   bool md5 = false;         // the encoder stored an MD5 signature
+  Md5::Digest signature{};
 };
 
-// Where a frame begins: its first frame of audio and its first byte.
-struct SeekPoint {
-  std::int64_t frame = 0;
-  std::int64_t byte = 0;
-};
 
 std::string Upper(std::string text) {
   for (char& c : text) {
@@ -62,6 +65,7 @@ struct FlacShared {
   int fd = -1;
   std::int64_t start = 0;  // of the stream, past any ID3v2 tags
   std::int64_t length = 0;
+  std::int64_t end = 0;    // the byte after the last frame
   Shape shape;
   std::mutex mutex;
   std::vector<SeekPoint> points;  // sorted, the first at frame 0
@@ -110,7 +114,7 @@ class FlacDecoder {
     if (FLAC__stream_decoder_get_state(decoder_) != FLAC__STREAM_DECODER_UNINITIALIZED)
       FLAC__stream_decoder_finish(decoder_);
     position_ = start_;
-    error_.reset();
+    ClearError();
     infoBlocks = 0;
     FLAC__stream_decoder_set_md5_checking(decoder_, md5);
     FLAC__stream_decoder_set_metadata_respond(decoder_, FLAC__METADATA_TYPE_VORBIS_COMMENT);
@@ -149,12 +153,12 @@ class FlacDecoder {
   bool Reposition(std::int64_t byte) {
     if (!FLAC__stream_decoder_flush(decoder_)) return false;
     position_ = byte;
-    error_.reset();
+    ClearError();
     return true;
   }
   // libFLAC's own search for a frame.
   bool SeekTo(std::uint64_t frame) {
-    error_.reset();
+    ClearError();
     return FLAC__stream_decoder_seek_absolute(decoder_, frame) != 0;
   }
   // Ends decoding: false when the MD5 signature did not match.
@@ -165,14 +169,22 @@ class FlacDecoder {
     return FLAC__stream_decoder_get_decode_position(decoder_, &at) ? static_cast<std::int64_t>(at)
                                                                    : -1;
   }
-  // The error the last step met, with the byte where it was noticed.
+  // The error the last step met.
   bool HadError() const { return error_.has_value(); }
   std::string ErrorText() const {
     if (readErrno_ != 0) return wave::ReasonOf(readErrno_);
     return error_ ? ErrorName(*error_) : "an error";
   }
-  std::int64_t ErrorByte() const { return errorByte_; }
-  void ClearError() { error_.reset(); }
+  void ClearError() {
+    error_.reset();
+    lastError_.reset();
+  }
+  // Whether the frame being written is itself damaged, rather than found
+  // after bytes that were not a frame (a search begun inside one).
+  bool FrameDamaged() const {
+    return lastError_ && *lastError_ != FLAC__STREAM_DECODER_ERROR_STATUS_LOST_SYNC &&
+           *lastError_ != FLAC__STREAM_DECODER_ERROR_STATUS_BAD_HEADER;
+  }
 
   Sink sink;
   Shape shape;
@@ -237,6 +249,7 @@ class FlacDecoder {
       d->shape.rate = info.sample_rate;
       d->shape.total = info.total_samples;
       d->shape.md5 = std::any_of(info.md5sum, info.md5sum + 16, [](FLAC__byte b) { return b; });
+      std::copy(info.md5sum, info.md5sum + 16, d->shape.signature.begin());
     } else if (block->type == FLAC__METADATA_TYPE_VORBIS_COMMENT) {
       const FLAC__StreamMetadata_VorbisComment& comments = block->data.vorbis_comment;
       for (FLAC__uint32 i = 0; i < comments.num_comments; ++i) {
@@ -258,15 +271,12 @@ class FlacDecoder {
       }
     }
   }
-  static void Error(const FLAC__StreamDecoder* decoder, FLAC__StreamDecoderErrorStatus status,
+  static void Error(const FLAC__StreamDecoder*, FLAC__StreamDecoderErrorStatus status,
                     void* self) {
     auto* d = static_cast<FlacDecoder*>(self);
+    d->lastError_ = status;
     if (d->error_) return;
     d->error_ = status;
-    FLAC__uint64 at = 0;
-    d->errorByte_ = FLAC__stream_decoder_get_decode_position(decoder, &at)
-                        ? static_cast<std::int64_t>(at)
-                        : d->position_;
   }
 
   wave::FileApi& files_;
@@ -276,49 +286,82 @@ class FlacDecoder {
   FLAC__StreamDecoder* decoder_;
   std::int64_t position_ = 0;
   std::optional<FLAC__StreamDecoderErrorStatus> error_;
-  std::int64_t errorByte_ = 0;
+  std::optional<FLAC__StreamDecoderErrorStatus> lastError_;
   int readErrno_ = 0;
 };
 
 namespace {
 
-// Why a frame does not belong to the stream, or "" when it does: the shape
-// of every frame is STREAMINFO's, frames follow one another without a gap,
-// and every sample fits the stream's width.
-std::string CheckFrame(const Shape& shape, std::int64_t expected, const FLAC__Frame& frame,
-                       const FLAC__int32* const* samples) {
-  const FLAC__FrameHeader& h = frame.header;
-  const std::string at = " at sample " + std::to_string(expected);
+// Why a frame's header does not belong to the stream, or "" when it does:
+// the shape of every frame is STREAMINFO's, and frames follow one another
+// without a gap.
+std::string CheckHeader(const Shape& shape, std::int64_t expected, const FLAC__FrameHeader& h) {
+  const auto at = [&] { return " at sample " + std::to_string(expected); };
   if (static_cast<int>(h.channels) != shape.channels) {
     return "the stream changes from " + std::to_string(shape.channels) + " to " +
-           std::to_string(h.channels) + " channels" + at;
+           std::to_string(h.channels) + " channels" + at();
   }
   if (h.sample_rate != shape.rate) {
     return "the stream changes from " + std::to_string(shape.rate) + " to " +
-           std::to_string(h.sample_rate) + " Hz" + at;
+           std::to_string(h.sample_rate) + " Hz" + at();
   }
   if (static_cast<int>(h.bits_per_sample) != shape.bits) {
     return "its header declares " + std::to_string(shape.bits) + " bits, but a frame holds " +
-           std::to_string(h.bits_per_sample) + at;
+           std::to_string(h.bits_per_sample) + at();
   }
   if (static_cast<std::int64_t>(h.number.sample_number) != expected) {
-    return "a frame is missing or out of place" + at + " (the next frame says sample " +
+    return "a frame is missing or out of place" + at() + " (the next frame says sample " +
            std::to_string(h.number.sample_number) + ")";
   }
-  if (shape.bits < 32) {
-    const FLAC__int32 high = (FLAC__int32{1} << (shape.bits - 1)) - 1;
-    const FLAC__int32 low = -high - 1;
-    for (int c = 0; c < shape.channels; ++c) {
-      FLAC__int32 most = 0, least = 0;
-      for (std::uint32_t i = 0; i < h.blocksize; ++i) {
-        most = std::max(most, samples[c][i]);
-        least = std::min(least, samples[c][i]);
-      }
-      if (most > high || least < low)
-        return "a sample does not fit the stream's " + std::to_string(shape.bits) + " bits" + at;
+  return "";
+}
+
+std::string Unfit(const Shape& shape, std::int64_t expected) {
+  return "a sample does not fit the stream's " + std::to_string(shape.bits) + " bits at sample " +
+         std::to_string(expected);
+}
+
+// Copies a frame's samples to the end of `out`, interleaved, each shifted to
+// the top of 32 bits; false where one does not fit the stream's width (it
+// would not come back from the shift).
+bool Widen(const Shape& shape, const FLAC__Frame& frame, const FLAC__int32* const* samples,
+           SampleBuffer& out) {
+  const int channels = shape.channels;
+  const int shift = 32 - shape.bits;
+  const std::size_t blocksize = frame.header.blocksize;
+  std::int32_t* to = out.Extend(blocksize * static_cast<std::size_t>(channels));
+  std::uint32_t lost = 0;
+  const auto one = [&](FLAC__int32 value) {
+    const auto widened = static_cast<std::int32_t>(static_cast<std::uint32_t>(value) << shift);
+    lost |= static_cast<std::uint32_t>((widened >> shift) ^ value);
+    return widened;
+  };
+  if (channels == 2) {
+    const FLAC__int32* left = samples[0];
+    const FLAC__int32* right = samples[1];
+    for (std::size_t i = 0; i < blocksize; ++i) {
+      to[2 * i] = one(left[i]);
+      to[2 * i + 1] = one(right[i]);
+    }
+  } else {
+    for (int c = 0; c < channels; ++c) {
+      const FLAC__int32* in = samples[c];
+      for (std::size_t i = 0; i < blocksize; ++i)
+        to[i * static_cast<std::size_t>(channels) + static_cast<std::size_t>(c)] = one(in[i]);
     }
   }
-  return "";
+  return lost == 0;
+}
+
+// The checks of a frame that is only counted.
+std::string CheckFrame(const Shape& shape, std::int64_t expected, const FLAC__Frame& frame,
+                       const FLAC__int32* const* samples) {
+  std::string bad = CheckHeader(shape, expected, frame.header);
+  if (bad.empty()) {
+    SampleBuffer scratch;
+    if (!Widen(shape, frame, samples, scratch)) bad = Unfit(shape, expected);
+  }
+  return bad;
 }
 
 // What follows the last whole frame: nothing, an ID3v1 tag, a frame cut off
@@ -397,7 +440,7 @@ struct FlacOpener {
       counter.Step();
       if (!bad.empty()) return Why(bad);
       if (counter.HadError() && errorAfter.empty())
-        errorAfter = counter.ErrorText() + At(frames, counter.ErrorByte());
+        errorAfter = counter.ErrorText() + At(frames, end);
       if (audioAfterError) return Why(errorAfter);
       counter.ClearError();
     }
@@ -481,6 +524,7 @@ struct FlacOpener {
                                " bytes after its last frame are not FLAC; they were left out");
     }
     shared->verified = verified;
+    shared->end = end;
 
     wave::SourceInfo& info = source->info_;
     info.channels = shape.channels;
@@ -496,6 +540,79 @@ struct FlacOpener {
     return {std::move(source), {}};
   }
 };
+
+// A stretch of the stream decoded on a core of its own: whole frames, from
+// `start` to `end`, their samples shifted to the top of 32 bits.
+struct DecodedChunk {
+  SampleBuffer samples;
+  SeekPoint start, end;
+  bool ok = false;
+};
+
+namespace {
+
+// Samples a stretch holds at most when decoded, about: a few MiB.
+constexpr std::int64_t kChunkSamples = 1 << 19;
+// How far past its stretch a search for the first frame may go.
+constexpr std::int64_t kSearchReach = 1 << 20;
+
+// Decodes stretch `k`, from `from` where its start is known, or else from
+// the first sound frame at or after its first byte. Not ok where it meets
+// damage of any kind: the reader then decodes from the last frame it knows
+// to be good, one by one, and says what and where.
+DecodedChunk DecodeChunk(FlacDecoder& decoder, const FlacShared& shared, const ChunkPlan& plan,
+                         std::int64_t k, std::optional<SeekPoint> from, SampleBuffer buffer,
+                         std::size_t room) {
+  DecodedChunk chunk;
+  chunk.samples = std::move(buffer);
+  // Room for the stretch's samples as the stream's average gives them, and a
+  // frame more: growing a buffer copies it.
+  chunk.samples.Clear(room, static_cast<std::size_t>(plan.samples + 65536 * shared.shape.channels));
+  const std::int64_t until =
+      k + 1 >= plan.chunks ? std::numeric_limits<std::int64_t>::max() : plan.Begin(k + 1);
+  if (!decoder.Reposition(from ? from->byte : plan.Begin(k))) return chunk;
+  bool found = from.has_value();
+  SeekPoint at = from.value_or(SeekPoint{});
+  chunk.start = at;
+  bool last = false;  // the stretch's last frame is in
+  bool bad = false;
+  decoder.sink = [&](const FLAC__Frame& frame, const FLAC__int32* const* samples) {
+    const std::int64_t after = decoder.Position();
+    const auto number = static_cast<std::int64_t>(frame.header.number.sample_number);
+    const auto blocksize = static_cast<std::int64_t>(frame.header.blocksize);
+    if (!found) {
+      // Until a whole frame decodes cleanly, what is met is the middle of one.
+      const bool damaged = decoder.FrameDamaged();
+      decoder.ClearError();
+      if (damaged) return true;
+      found = true;
+      at = {number + blocksize, after};
+      chunk.start = at;
+      return true;
+    }
+    if (decoder.HadError() || !CheckHeader(shared.shape, at.frame, frame.header).empty() ||
+        !Widen(shared.shape, frame, samples, chunk.samples)) {
+      bad = true;
+      return false;
+    }
+    last = at.byte >= until || after >= shared.end;
+    at = {number + blocksize, after};
+    return true;
+  };
+  while (!last && !bad) {
+    decoder.Step();
+    if (decoder.Aborted() || decoder.Ended()) break;
+    if (found && decoder.HadError()) break;
+    decoder.ClearError();
+    if (!found && decoder.Position() > until + kSearchReach) break;
+  }
+  decoder.sink = nullptr;
+  chunk.end = at;
+  chunk.ok = last && !bad;
+  return chunk;
+}
+
+}  // namespace
 
 FlacSource::FlacSource() = default;
 FlacSource::~FlacSource() = default;
@@ -514,34 +631,239 @@ bool FlacSource::StartDecoder(bool md5) {
   decoder_->sink = [this](const FLAC__Frame& frame, const FLAC__int32* const* samples) {
     // Audio after an error in the same step is not trusted: the error fails the read.
     if (decoder_->HadError()) return false;
-    const std::string bad = CheckFrame(shared_->shape, next_, frame, samples);
+    const std::string bad = CheckHeader(shared_->shape, next_, frame.header);
     if (!bad.empty()) {
       Fail(bad);
       return false;
     }
-    const int channels = info_.channels;
-    const int shift = 32 - info_.bits;
-    const std::size_t blocksize = frame.header.blocksize;
-    const std::size_t at = cache_.size();
-    cache_.resize(at + blocksize * static_cast<std::size_t>(channels));
-    std::int32_t* out = cache_.data() + at;
-    for (int c = 0; c < channels; ++c) {
-      const FLAC__int32* in = samples[c];
-      for (std::size_t i = 0; i < blocksize; ++i) {
-        out[i * static_cast<std::size_t>(channels) + static_cast<std::size_t>(c)] =
-            static_cast<std::int32_t>(static_cast<std::uint32_t>(in[i]) << shift);
-      }
+    const std::size_t at = cache_.Size();
+    if (!Widen(shared_->shape, frame, samples, cache_)) {
+      cache_.Truncate(at);
+      Fail(Unfit(shared_->shape, next_));
+      return false;
     }
-    next_ += static_cast<std::int64_t>(blocksize);
-    shared_->AddPoint(next_, decoder_->Position(), std::max<std::int64_t>(info_.rate, 4096));
+    if (fromStart_) HashSamples(*md5_, cache_.Data() + at, cache_.Size() - at, info_.bits);
+    next_ += static_cast<std::int64_t>(frame.header.blocksize);
+    frameByte_ = decoder_->Position();
+    shared_->AddPoint(next_, frameByte_, std::max<std::int64_t>(info_.rate, 4096));
     return true;
   };
-  if (!decoder_->Start(md5)) {
+  if (!decoder_->Start(false)) {
     Fail(decoder_->failure);
     return false;
   }
   next_ = 0;
+  frameByte_ = shared_->points.front().byte;
   fromStart_ = md5;
+  if (md5) md5_ = std::make_unique<Md5>();
+  return true;
+}
+
+std::int64_t FlacSource::CacheEnd() const {
+  return cacheFirst_ + static_cast<std::int64_t>(cache_.Size()) / info_.channels;
+}
+
+std::int32_t* SampleBuffer::Extend(std::size_t count) {
+  if (head_ + used_ + count > data_.size()) {
+    if (head_ > 0) {
+      std::memmove(data_.data(), data_.data() + head_, used_ * sizeof(std::int32_t));
+      head_ = 0;
+    }
+    if (used_ + count > data_.size()) data_.resize(std::max(used_ + count, 2 * data_.size()));
+  }
+  used_ += count;
+  return data_.data() + head_ + used_ - count;
+}
+
+void SampleBuffer::Truncate(std::size_t size) { used_ = std::min(used_, size); }
+
+void SampleBuffer::DropFront(std::size_t count) {
+  count = std::min(count, used_);
+  head_ += count;
+  used_ -= count;
+}
+
+void SampleBuffer::Clear(std::size_t room, std::size_t expected) {
+  if (data_.size() < room + expected) data_.resize(room + expected);
+  head_ = room;
+  used_ = 0;
+}
+
+bool SampleBuffer::Prepend(const std::int32_t* samples, std::size_t count) {
+  if (count > head_) return false;
+  head_ -= count;
+  used_ += count;
+  std::copy(samples, samples + count, data_.data() + head_);
+  return true;
+}
+
+// The signature summed on a thread of its own, in order, a stretch behind
+// the reader: its samples stay where they are until Through() says so.
+class HashBehind {
+ public:
+  HashBehind(Md5& md5, int bits) : md5_(md5), bits_(bits), thread_([this] { Run(); }) {}
+  ~HashBehind() {
+    {
+      std::lock_guard lock(mutex_);
+      stop_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+  }
+  HashBehind(const HashBehind&) = delete;
+  HashBehind& operator=(const HashBehind&) = delete;
+
+  // Sums `count` samples at `samples`, which must stay until then; returns
+  // its number for Through().
+  std::int64_t Add(const std::int32_t* samples, std::size_t count) {
+    std::lock_guard lock(mutex_);
+    queue_.push_back({samples, count});
+    changed_.notify_all();
+    return added_++;
+  }
+  // Waits until stretch `number` (and all before) is summed.
+  void Through(std::int64_t number) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return done_ > number; });
+  }
+  void All() { Through(added_ - 1); }
+
+ private:
+  void Run() {
+    for (;;) {
+      std::pair<const std::int32_t*, std::size_t> next;
+      {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return stop_ || !queue_.empty(); });
+        if (queue_.empty()) return;
+        next = queue_.front();
+      }
+      HashSamples(md5_, next.first, next.second, bits_);
+      {
+        std::lock_guard lock(mutex_);
+        queue_.pop_front();
+        ++done_;
+      }
+      changed_.notify_all();
+    }
+  }
+
+  Md5& md5_;
+  const int bits_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<std::pair<const std::int32_t*, std::size_t>> queue_;
+  std::int64_t added_ = 0;
+  std::int64_t done_ = 0;
+  bool stop_ = false;
+  std::thread thread_;
+};
+
+// Memory of stretches handed back by the reader, for the workers to reuse.
+struct BufferPool {
+  std::mutex mutex;
+  std::vector<SampleBuffer> free;
+  SampleBuffer Take() {
+    std::lock_guard lock(mutex);
+    if (free.empty()) return {};
+    SampleBuffer buffer = std::move(free.back());
+    free.pop_back();
+    return buffer;
+  }
+  void Give(SampleBuffer buffer) {
+    std::lock_guard lock(mutex);
+    if (free.size() < 4) free.push_back(std::move(buffer));
+  }
+};
+
+void FlacSource::StartAhead() {
+  hasher_.reset();
+  const int workers = wave::Cores();
+  const FlacShared& shared = *shared_;
+  ChunkPlan& plan = plan_;
+  plan.first = shared.points.front().byte;
+  const std::int64_t streamBytes = shared.end - plan.first;
+  const double samplesPerByte =
+      static_cast<double>(info_.frames) * info_.channels / static_cast<double>(std::max<std::int64_t>(streamBytes, 1));
+  plan.bytes = std::clamp<std::int64_t>(static_cast<std::int64_t>(kChunkSamples / samplesPerByte),
+                                        1 << 16, 1 << 22);
+  plan.chunks = (streamBytes + plan.bytes - 1) / plan.bytes;
+  plan.samples = static_cast<std::int64_t>(static_cast<double>(plan.bytes) * samplesPerByte);
+  if (workers < 2 || plan.chunks < 3) return;
+  auto decoders = std::make_shared<std::vector<std::unique_ptr<FlacDecoder>>>(workers);
+  buffers_ = std::make_shared<BufferPool>();
+  const auto room = static_cast<std::size_t>(keep_ * info_.channels);
+  ahead_ = std::make_unique<wave::RunsAhead<DecodedChunk>>(
+      // Two stretches a worker: one decoded while the other waits to be read.
+      plan.chunks, workers, 2 * workers,
+      [shared = shared_, plan = plan_, decoders, buffers = buffers_, room](int worker, std::int64_t k) {
+        std::unique_ptr<FlacDecoder>& decoder = (*decoders)[static_cast<std::size_t>(worker)];
+        if (!decoder) {
+          decoder = std::make_unique<FlacDecoder>(*shared->files, shared->fd, shared->start,
+                                                  shared->length);
+          if (!decoder->Start(false)) {
+            decoder.reset();
+            return DecodedChunk{};
+          }
+        }
+        return DecodeChunk(*decoder, *shared, plan, k,
+                           k == 0 ? std::optional<SeekPoint>(SeekPoint{0, plan.first}) : std::nullopt,
+                           buffers->Take(), room);
+      });
+  chunk_ = 0;
+  join_ = {0, plan.first};
+  cache_.Clear();
+  cacheFirst_ = 0;
+  fromStart_ = !shared.verified;
+  if (fromStart_) {
+    md5_ = std::make_unique<Md5>();
+    hasher_ = std::make_unique<HashBehind>(*md5_, info_.bits);
+  }
+}
+
+FlacSource::Taken FlacSource::TakeChunk() {
+  DecodedChunk chunk = ahead_->Take(chunk_);
+  if (!chunk.ok || !(chunk.start == join_)) {
+    // Where a search took the middle of a frame for a start, or met damage:
+    // this stretch again, from where the one before ended.
+    FlacDecoder own(*shared_->files, shared_->fd, shared_->start, shared_->length);
+    chunk = own.Start(false) ? DecodeChunk(own, *shared_, plan_, chunk_, join_, std::move(chunk.samples),
+                                           static_cast<std::size_t>(keep_ * info_.channels))
+                             : DecodedChunk{};
+  }
+  if (!chunk.ok) {
+    // Damage: the frames from the last good one are decoded one by one, to
+    // say what and where.
+    return OneByOne() ? Taken::OneByOne : Taken::Failed;
+  }
+  // The stretch goes on from the cache's end; what is kept of the cache is
+  // put before it, for a read that steps back.
+  const std::size_t channels = static_cast<std::size_t>(info_.channels);
+  const std::int64_t hashing =
+      hasher_ ? hasher_->Add(chunk.samples.Data(), chunk.samples.Size()) : std::int64_t{-1};
+  std::size_t kept = std::min(cache_.Size(), static_cast<std::size_t>(keep_) * channels);
+  if (!chunk.samples.Prepend(cache_.Data() + cache_.Size() - kept, kept)) kept = 0;
+  cacheFirst_ = CacheEnd() - static_cast<std::int64_t>(kept / channels);
+  std::swap(cache_, chunk.samples);
+  // The cache before is let go once it is summed.
+  if (hasher_) hasher_->Through(hashing - 1);
+  buffers_->Give(std::move(chunk.samples));
+  shared_->AddPoint(chunk.end.frame, chunk.end.byte, std::max<std::int64_t>(info_.rate, 4096));
+  join_ = chunk.end;
+  ++chunk_;
+  return Taken::Chunk;
+}
+
+bool FlacSource::OneByOne() {
+  ahead_.reset();
+  // The frames decoded from here on are summed as they come.
+  hasher_.reset();
+  if (!decoder_->Reposition(join_.byte)) {
+    Fail("libFLAC cannot go back in the stream");
+    return false;
+  }
+  next_ = join_.frame;
+  frameByte_ = join_.byte;
   return true;
 }
 
@@ -559,8 +881,9 @@ bool FlacSource::Step() {
   const std::int64_t before = next_;
   if (!decoder_->Step() || decoder_->Aborted()) {
     if (Failure().empty()) {
-      Fail(decoder_->HadError() ? decoder_->ErrorText() + At(before, decoder_->ErrorByte())
-                                : decoder_->ErrorText() + At(before, decoder_->Position()));
+      // Said at the damaged frame's first byte: where the decoder noticed it
+      // depends on how far it had read ahead.
+      Fail(decoder_->ErrorText() + At(before, frameByte_));
     }
     return false;
   }
@@ -579,28 +902,42 @@ bool FlacSource::Reposition(std::int64_t frame) {
     return false;
   }
   next_ = point.frame;
-  cache_.clear();
+  frameByte_ = point.byte;
+  cache_.Clear();
   cacheFirst_ = point.frame;
   fromStart_ = false;
   return true;
 }
 
 bool FlacSource::Bring(std::int64_t frame) {
-  const int channels = info_.channels;
-  auto cacheEnd = [&] { return cacheFirst_ + static_cast<std::int64_t>(cache_.size()) / channels; };
-  if (frame >= cacheFirst_ && frame < cacheEnd()) return true;
+  if (frame >= cacheFirst_ && frame < CacheEnd()) return true;
+  if (!ahead_ && frame == 0) StartAhead();
+  if (ahead_ && frame >= CacheEnd()) {
+    Taken taken = Taken::Chunk;
+    while (CacheEnd() <= frame && chunk_ < plan_.chunks && taken == Taken::Chunk)
+      taken = TakeChunk();
+    if (taken == Taken::Failed) return false;
+    if (CacheEnd() > frame) return true;
+    // Every stretch is in, and the frame is not: read on one by one to say why.
+    if (ahead_ && !OneByOne()) return false;
+  } else if (ahead_) {
+    // A step back past what is kept: read on from a known frame.
+    ahead_.reset();
+    hasher_.reset();
+    next_ = -1;
+  }
   // Far ahead, or behind what is kept: go to the nearest frame start known.
   const std::int64_t ahead = std::max<std::int64_t>(info_.rate, 65536);
-  if (frame < cacheFirst_ || next_ != cacheEnd() || frame > cacheEnd() + ahead) {
+  if (frame < cacheFirst_ || next_ != CacheEnd() || frame > CacheEnd() + ahead) {
     if (!Reposition(frame)) return false;
   }
   // Keeps what lies shortly before the frame, for a read that steps back.
   if (frame - cacheFirst_ > 2 * keep_) {
-    const std::int64_t drop = std::min(frame - keep_, cacheEnd()) - cacheFirst_;
-    cache_.erase(cache_.begin(), cache_.begin() + drop * channels);
+    const std::int64_t drop = std::min(frame - keep_, CacheEnd()) - cacheFirst_;
+    cache_.DropFront(static_cast<std::size_t>(drop * info_.channels));
     cacheFirst_ += drop;
   }
-  while (cacheEnd() <= frame) {
+  while (CacheEnd() <= frame) {
     if (!Step()) return false;
   }
   return true;
@@ -608,6 +945,9 @@ bool FlacSource::Bring(std::int64_t frame) {
 
 bool FlacSource::VerifyEnd() {
   if (shared_->verified || !fromStart_) return true;
+  // The stretches end at the stream's last frame: what follows is looked at
+  // one frame at a time, as after a read frame by frame.
+  if (ahead_ && !OneByOne()) return false;
   while (!decoder_->Ended() && !decoder_->Aborted()) {
     const std::int64_t before = next_;
     decoder_->Step();
@@ -617,14 +957,14 @@ bool FlacSource::VerifyEnd() {
       return false;
     }
   }
-  if (!decoder_->Finish()) {
+  if (md5_->Finish() != shared_->shape.signature) {
     signatureFailed_ = true;
     Fail("the decoded audio does not match its MD5 signature: the file is damaged");
     return false;
   }
   shared_->verified = true;
   // The cache stays; a read past it starts the decoder again.
-  std::vector<std::int32_t> cache = std::move(cache_);
+  SampleBuffer cache = std::move(cache_);
   const std::int64_t first = cacheFirst_;
   if (!StartDecoder(false)) return false;
   cache_ = std::move(cache);
@@ -642,9 +982,9 @@ std::int64_t FlacSource::ReadSamples(std::int64_t offset, void* out, std::int64_
     const std::int64_t frame = at / frameBytes;
     if (!Bring(frame)) return done > 0 ? done : -1;
     const std::int64_t from = (frame - cacheFirst_) * frameBytes + at % frameBytes;
-    const std::int64_t have = static_cast<std::int64_t>(cache_.size()) * 4 - from;
+    const std::int64_t have = static_cast<std::int64_t>(cache_.Size()) * 4 - from;
     const std::int64_t take = std::min(count - done, have);
-    std::memcpy(bytes + done, reinterpret_cast<const std::uint8_t*>(cache_.data()) + from,
+    std::memcpy(bytes + done, reinterpret_cast<const std::uint8_t*>(cache_.Data()) + from,
                 static_cast<std::size_t>(take));
     done += take;
   }

@@ -15,6 +15,7 @@
 
 #include "wave/Error.h"
 #include "wave/FileApi.h"
+#include "wave/RunsAhead.h"
 #include "wave/Source.h"
 #include "wave/Tags.h"
 
@@ -27,7 +28,54 @@ struct FlacOpenOptions {
 };
 
 class FlacDecoder;
+class Md5;
 struct FlacShared;
+struct DecodedChunk;
+struct BufferPool;
+class HashBehind;
+
+// Where a frame begins: its first frame of audio and its first byte.
+struct SeekPoint {
+  std::int64_t frame = 0;
+  std::int64_t byte = 0;
+  bool operator==(const SeekPoint&) const = default;
+};
+
+// Interleaved samples with room at the front: what lies behind is dropped,
+// and a decoded stretch taken over with what is kept before it, copying
+// little. Its memory is kept for reuse.
+class SampleBuffer {
+ public:
+  const std::int32_t* Data() const { return data_.data() + head_; }
+  std::size_t Size() const { return used_; }
+  // Room for `count` more samples at the end, now counted in.
+  std::int32_t* Extend(std::size_t count);
+  void DropFront(std::size_t count);
+  void Truncate(std::size_t size);
+  // Empty, with room for `count` samples to be put before what comes.
+  void Clear(std::size_t room = 0, std::size_t expected = 0);
+  // Puts samples before the first; false where there is no room for them.
+  bool Prepend(const std::int32_t* samples, std::size_t count);
+
+ private:
+  std::vector<std::int32_t> data_;
+  std::size_t head_ = 0;
+  std::size_t used_ = 0;
+};
+
+// The stream cut into stretches of about the same number of bytes, decoded
+// on several cores. A stretch's frames are those from the first one that
+// begins at or after its first byte (found by the frame sync and both CRCs)
+// up to and including the first one that begins at or after the next
+// stretch's first byte: so one stretch ends exactly where the next begins,
+// which the reader checks.
+struct ChunkPlan {
+  std::int64_t first = 0;  // the first frame's byte
+  std::int64_t bytes = 0;  // of a stretch
+  std::int64_t chunks = 0;
+  std::int64_t samples = 0;  // a stretch holds about, decoded
+  std::int64_t Begin(std::int64_t k) const { return first + k * bytes; }
+};
 
 class FlacSource final : public wave::Source {
  public:
@@ -57,17 +105,35 @@ class FlacSource final : public wave::Source {
   // there, and its MD5 signature matches.
   bool VerifyEnd();
   bool StartDecoder(bool md5);
+  // Read from the start, the stream is decoded in chunks on every core.
+  void StartAhead();
+  // Adds the next chunk decoded ahead to the cache. Where it holds damage,
+  // the frames from there on are decoded one by one instead, to say what
+  // and where.
+  enum class Taken { Chunk, OneByOne, Failed };
+  Taken TakeChunk();
+  // Leaves the chunks: the decoder goes on from the end of the last one taken.
+  bool OneByOne();
+  std::int64_t CacheEnd() const;
 
   std::shared_ptr<FlacShared> shared_;
   std::unique_ptr<FlacDecoder> decoder_;
   wave::Tags tags_;
   // Decoded samples of frames [cacheFirst_, cacheFirst_ + frames), interleaved.
-  std::vector<std::int32_t> cache_;
+  SampleBuffer cache_;
   std::int64_t cacheFirst_ = 0;
   std::int64_t next_ = 0;   // the frame the decoder gives next
+  std::int64_t frameByte_ = 0;  // where that frame begins
   bool fromStart_ = false;  // decoding on from the first frame, with MD5 checking
+  std::unique_ptr<Md5> md5_;  // of what was decoded from the first frame on
   std::int64_t keep_ = 0;   // frames kept behind the latest read
   bool signatureFailed_ = false;
+  std::unique_ptr<wave::RunsAhead<DecodedChunk>> ahead_;
+  std::int64_t chunk_ = 0;  // the chunk taken next
+  SeekPoint join_;          // where it must begin: the end of the one before
+  ChunkPlan plan_;
+  std::shared_ptr<BufferPool> buffers_;  // stretches' memory, reused
+  std::unique_ptr<HashBehind> hasher_;    // sums the stretches' signature
 };
 
 struct OpenedFlac {

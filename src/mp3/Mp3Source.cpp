@@ -4,10 +4,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <condition_variable>
-#include <map>
-#include <mutex>
-#include <thread>
 
 namespace corvella::mp3 {
 
@@ -122,99 +118,34 @@ bool DecodeFrame(const Mp3Shared& shared, Mp3Decoder& decoder, std::int64_t k,
 // frames, each by its own decoder started early enough that its samples
 // are those of a decode from the first frame, handed on in order. At most a
 // few runs are held at once.
-class DecodeAhead {
- public:
-  static constexpr std::int64_t kRunFrames = 2048;
-
-  DecodeAhead(std::shared_ptr<Mp3Shared> shared, int workers)
-      : shared_(std::move(shared)),
-        runs_((shared_->index.Frames() + kRunFrames - 1) / kRunFrames),
-        window_(workers + 1) {
-    for (int i = 0; i < workers; ++i) threads_.emplace_back([this] { Work(); });
-  }
-  ~DecodeAhead() {
-    {
-      std::lock_guard lock(mutex_);
-      stop_ = true;
-    }
-    changed_.notify_all();
-    for (std::thread& thread : threads_) thread.join();
-  }
-  DecodeAhead(const DecodeAhead&) = delete;
-  DecodeAhead& operator=(const DecodeAhead&) = delete;
-
-  // The samples of run `run` (from frame run * kRunFrames), once decoded;
-  // false with `why` when it cannot be. Runs are taken in order: the ones
-  // before are let go.
-  bool Take(std::int64_t run, std::vector<std::int16_t>& samples, std::string& why) {
-    std::unique_lock lock(mutex_);
-    wanted_ = std::max(wanted_, run);
-    changed_.notify_all();
-    changed_.wait(lock, [&] { return done_.count(run) > 0 || failed_.count(run) > 0; });
-    if (failed_.count(run)) {
-      why = failed_[run];
-      return false;
-    }
-    samples = std::move(done_[run]);
-    done_.erase(done_.begin(), done_.upper_bound(run));
-    changed_.notify_all();
-    return true;
-  }
-  std::int64_t Wanted() const {
-    std::lock_guard lock(mutex_);
-    return wanted_;
-  }
-
- private:
-  void Work() {
-    std::vector<std::uint8_t> bytes;
-    std::vector<std::int16_t> decoded;
-    for (;;) {
-      std::int64_t run = 0;
-      {
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] { return stop_ || (next_ < runs_ && next_ < wanted_ + window_); });
-        if (stop_) return;
-        run = next_++;
-      }
-      const FrameIndex& index = shared_->index;
-      const std::int64_t first = run * kRunFrames;
-      const std::int64_t last = std::min(first + kRunFrames, index.Frames());
-      std::vector<std::int16_t> samples;
-      samples.reserve(static_cast<std::size_t>((last - first) * index.first.SamplesPerFrame() *
-                                               index.first.Channels()));
-      std::string why;
-      Mp3Decoder decoder(index.first);
-      bool ok = decoder.Ok();
-      if (!ok) why = decoder.Why();
-      for (std::int64_t k = RunUpFrom(index, first); ok && k < last; ++k) {
-        ok = DecodeFrame(*shared_, decoder, k, bytes, decoded, why);
-        if (ok && k >= first) samples.insert(samples.end(), decoded.begin(), decoded.end());
-      }
-      {
-        std::lock_guard lock(mutex_);
-        if (ok) {
-          done_[run] = std::move(samples);
-        } else {
-          failed_[run] = why;
-        }
-      }
-      changed_.notify_all();
-    }
-  }
-
-  std::shared_ptr<Mp3Shared> shared_;
-  const std::int64_t runs_;
-  const std::int64_t window_;
-  mutable std::mutex mutex_;
-  std::condition_variable changed_;
-  std::map<std::int64_t, std::vector<std::int16_t>> done_;
-  std::map<std::int64_t, std::string> failed_;
-  std::int64_t next_ = 0;    // the run a worker takes next
-  std::int64_t wanted_ = 0;  // the run the reader is at
-  bool stop_ = false;
-  std::vector<std::thread> threads_;
+// A run of frames decoded ahead: its samples, or why it could not be.
+struct DecodedRun {
+  std::vector<std::int16_t> samples;
+  std::string why;
+  bool ok = false;
 };
+
+constexpr std::int64_t kRunFrames = 2048;
+
+// Decodes frames [run * kRunFrames, + kRunFrames) with a run-up of its own.
+DecodedRun DecodeRun(const Mp3Shared& shared, std::int64_t run) {
+  const FrameIndex& index = shared.index;
+  const std::int64_t first = run * kRunFrames;
+  const std::int64_t last = std::min(first + kRunFrames, index.Frames());
+  DecodedRun made;
+  made.samples.reserve(static_cast<std::size_t>((last - first) * index.first.SamplesPerFrame() *
+                                                index.first.Channels()));
+  std::vector<std::uint8_t> bytes;
+  std::vector<std::int16_t> decoded;
+  Mp3Decoder decoder(index.first);
+  made.ok = decoder.Ok();
+  if (!made.ok) made.why = decoder.Why();
+  for (std::int64_t k = RunUpFrom(index, first); made.ok && k < last; ++k) {
+    made.ok = DecodeFrame(shared, decoder, k, bytes, decoded, made.why);
+    if (made.ok && k >= first) made.samples.insert(made.samples.end(), decoded.begin(), decoded.end());
+  }
+  return made;
+}
 
 std::string ContainerOf(const FrameHeader& header) {
   return header.layer == 3 ? "MP3" : header.layer == 2 ? "MP2" : "MP1";
@@ -261,21 +192,26 @@ bool Mp3Source::Bring(std::int64_t position) {
   if (position >= cacheFirst_ && position < cachedEnd) return true;
   if (frame >= index.Frames()) return false;
   // Read from the start on: decoded ahead on every core.
-  if (!ahead_ && !decoder_ && frame == 0 && !forked_ && index.Frames() > 2 * DecodeAhead::kRunFrames) {
-    const int cores = static_cast<int>(std::min(std::thread::hardware_concurrency(), 8u));
-    if (cores > 1) ahead_ = std::make_unique<DecodeAhead>(shared_, cores);
+  if (!ahead_ && !decoder_ && frame == 0 && !forked_ && index.Frames() > 2 * kRunFrames) {
+    const int cores = wave::Cores();
+    if (cores > 1) {
+      ahead_ = std::make_unique<RunsAhead>((index.Frames() + kRunFrames - 1) / kRunFrames, cores, cores + 1,
+                                           [shared = shared_](int, std::int64_t run) {
+                                             return DecodeRun(*shared, run);
+                                           });
+    }
   }
-  if (ahead_ && frame / DecodeAhead::kRunFrames >= ahead_->Wanted()) {
-    const std::int64_t run = frame / DecodeAhead::kRunFrames;
-    std::string why;
-    std::vector<std::int16_t> samples;
-    if (!ahead_->Take(run, samples, why)) {
-      Fail(why);
+  if (ahead_ && frame / kRunFrames >= ahead_->Wanted()) {
+    const std::int64_t run = frame / kRunFrames;
+    DecodedRun taken = ahead_->Take(run);
+    if (!taken.ok) {
+      Fail(taken.why);
       ahead_.reset();
       return false;
     }
+    const std::vector<std::int16_t>& samples = taken.samples;
     // The end of the run before stays at hand: a search reads a little back.
-    const std::int64_t runStart = run * DecodeAhead::kRunFrames * spf;
+    const std::int64_t runStart = run * kRunFrames * spf;
     const std::int64_t behind = std::clamp<std::int64_t>(cachedEnd == runStart ? runStart - cacheFirst_ : 0, 0,
                                                          kKeptBehind * spf);
     cache_.erase(cache_.begin(), cache_.end() - behind * channels);

@@ -16,13 +16,14 @@
 #include "mp3/Frames.h"
 #include "wave/Error.h"
 #include "wave/FileApi.h"
+#include "wave/RunsAhead.h"
 #include "wave/Source.h"
 
 namespace corvella::mp3 {
 
 struct Mp3Shared;
 class Mp3Decoder;
-class DecodeAhead;
+struct DecodedRun;
 
 class Mp3Source final : public wave::Source {
  public:
@@ -47,7 +48,8 @@ class Mp3Source final : public wave::Source {
 
   std::shared_ptr<Mp3Shared> shared_;
   std::unique_ptr<Mp3Decoder> decoder_;
-  std::unique_ptr<DecodeAhead> ahead_;
+  using RunsAhead = wave::RunsAhead<DecodedRun>;
+  std::unique_ptr<RunsAhead> ahead_;
   bool forked_ = false;  // a second reader: parts, read from anywhere
   // Decoded samples from decoded position cacheFirst_, interleaved, 16-bit.
   std::vector<std::int16_t> cache_;

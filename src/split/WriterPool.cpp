@@ -1,5 +1,7 @@
 #include "split/WriterPool.h"
 
+#include "wave/RunsAhead.h"
+
 #include <algorithm>
 #include <chrono>
 
@@ -20,7 +22,7 @@ thread_local bool waited = false;
 
 WriterPool::WriterPool(wave::Folder& folder, wave::KeptFiles& keep, std::function<bool()> stopped)
     : folder_(folder), keep_(keep), stopped_(std::move(stopped)) {
-  cores_ = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
+  cores_ = static_cast<unsigned>(wave::Cores());
   keep_.NameInTurn([this] { return Turn(); });
   // Threads beyond the cores wait for their turn to name a part while the
   // cores go on with the next.
