@@ -323,6 +323,17 @@ TEST_F(Flac, AStreamDecodedOnEveryCoreIsExactAndRefusedWhereOneCoreRefusesIt) {
   EXPECT_EQ(ReadAll(*source), stream.samples);
   source.reset();
 
+  // Mostly digital silence: a stretch of a few KB decodes to millions of
+  // samples, and is handed on in pieces.
+  FlacStream quiet;
+  quiet.samples = Passages(2, 16, length, {{1000, 50000}, {1700000, 1750000}}, 3);
+  dir.Put("quiet.flac", EncodeFlac(quiet));
+  source = OpenAny("quiet.flac");
+  ASSERT_TRUE(source);
+  EXPECT_EQ(ReadAll(*source), quiet.samples);
+  source.reset();
+  EXPECT_EQ(Cli({"count", "quiet.flac"}).out, "File \"quiet.flac\" contains 2 parts!\n");
+
   // Damage in a stretch far from the start, and near the stream's end: the
   // same refusal, with the same sample and byte, as frame by frame.
   const std::vector<FrameSpan> frames = FramesOf(flac);

@@ -5,6 +5,7 @@
 #include "flac/Md5.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <functional>
@@ -69,7 +70,11 @@ struct FlacShared {
   Shape shape;
   std::mutex mutex;
   std::vector<SeekPoint> points;  // sorted, the first at frame 0
-  bool verified = false;          // the MD5 signature was checked, or there is none
+  std::int64_t first = 0;         // the first frame's byte
+  // The MD5 signature was checked (or there is none), or found wrong, by
+  // any reader of the file.
+  std::atomic<bool> verified{false};
+  std::atomic<bool> signatureFailed{false};
   ~FlacShared() {
     if (fd >= 0) files->Close(fd);
   }
@@ -470,6 +475,7 @@ struct FlacOpener {
     if (shape.rate == 0) return Damaged("its STREAMINFO gives a sample rate of 0");
     const std::int64_t first = header.Position();
     shared->points.push_back({0, first});
+    shared->first = first;
     source->tags_ = header.tags;
 
     std::int64_t frames = static_cast<std::int64_t>(shape.total);
@@ -547,12 +553,13 @@ struct DecodedChunk {
   SampleBuffer samples;
   SeekPoint start, end;
   bool ok = false;
+  bool piece = false;  // the stretch goes on after `end`
 };
 
 namespace {
 
 // Samples a stretch holds at most when decoded, about: a few MiB.
-constexpr std::int64_t kChunkSamples = 1 << 19;
+constexpr std::size_t kChunkSamples = 1 << 19;
 // How far past its stretch a search for the first frame may go.
 constexpr std::int64_t kSearchReach = 1 << 20;
 
@@ -567,9 +574,9 @@ DecodedChunk DecodeChunk(FlacDecoder& decoder, const FlacShared& shared, const C
   chunk.samples = std::move(buffer);
   // Room for the stretch's samples as the stream's average gives them, and a
   // frame more: growing a buffer copies it.
-  chunk.samples.Clear(room, static_cast<std::size_t>(plan.samples + 65536 * shared.shape.channels));
-  const std::int64_t until =
-      k + 1 >= plan.chunks ? std::numeric_limits<std::int64_t>::max() : plan.Begin(k + 1);
+  chunk.samples.Clear(room, std::min(plan.usual, plan.most) +
+                                static_cast<std::size_t>(65536 * shared.shape.channels));
+  const std::int64_t until = k + 1 >= plan.chunks ? shared.end : plan.Begin(k + 1);
   if (!decoder.Reposition(from ? from->byte : plan.Begin(k))) return chunk;
   bool found = from.has_value();
   SeekPoint at = from.value_or(SeekPoint{});
@@ -596,6 +603,12 @@ DecodedChunk DecodeChunk(FlacDecoder& decoder, const FlacShared& shared, const C
       return false;
     }
     last = at.byte >= until || after >= shared.end;
+    // A stretch that decodes to far more than most (digital silence) is
+    // handed on in pieces: the reader goes on from where it stops.
+    if (!last && chunk.samples.Size() >= plan.most) {
+      last = true;
+      chunk.piece = true;
+    }
     at = {number + blocksize, after};
     return true;
   };
@@ -620,6 +633,8 @@ FlacSource::~FlacSource() = default;
 OpenedFlac OpenFlac(wave::FileApi& files, const std::string& path, const FlacOpenOptions& options) {
   return FlacOpener{files, options}.Open(path);
 }
+
+bool FlacSource::WholeInDoubt() const { return shared_->signatureFailed; }
 
 wave::FileId FlacSource::Id() {
   return shared_->files->IdOf(shared_->fd);
@@ -653,7 +668,7 @@ bool FlacSource::StartDecoder(bool md5) {
     return false;
   }
   next_ = 0;
-  frameByte_ = shared_->points.front().byte;
+  frameByte_ = shared_->first;
   fromStart_ = md5;
   if (md5) md5_ = std::make_unique<Md5>();
   return true;
@@ -761,6 +776,7 @@ class HashBehind {
 
 // Memory of stretches handed back by the reader, for the workers to reuse.
 struct BufferPool {
+  std::size_t largest = 0;  // kept for reuse at most
   std::mutex mutex;
   std::vector<SampleBuffer> free;
   SampleBuffer Take() {
@@ -772,7 +788,7 @@ struct BufferPool {
   }
   void Give(SampleBuffer buffer) {
     std::lock_guard lock(mutex);
-    if (free.size() < 4) free.push_back(std::move(buffer));
+    if (free.size() < 4 && buffer.Capacity() <= largest) free.push_back(std::move(buffer));
   }
 };
 
@@ -781,18 +797,21 @@ void FlacSource::StartAhead() {
   const int workers = wave::Cores();
   const FlacShared& shared = *shared_;
   ChunkPlan& plan = plan_;
-  plan.first = shared.points.front().byte;
+  plan.first = shared.first;
   const std::int64_t streamBytes = shared.end - plan.first;
   const double samplesPerByte =
       static_cast<double>(info_.frames) * info_.channels / static_cast<double>(std::max<std::int64_t>(streamBytes, 1));
   plan.bytes = std::clamp<std::int64_t>(static_cast<std::int64_t>(kChunkSamples / samplesPerByte),
-                                        1 << 16, 1 << 22);
+                                        1 << 10, 1 << 22);
   plan.chunks = (streamBytes + plan.bytes - 1) / plan.bytes;
-  plan.samples = static_cast<std::int64_t>(static_cast<double>(plan.bytes) * samplesPerByte);
+  plan.usual = static_cast<std::size_t>(static_cast<double>(plan.bytes) * samplesPerByte);
+  // Four times the average, within bounds that keep the memory held small.
+  plan.most = std::clamp<std::size_t>(4 * plan.usual, 2 * kChunkSamples, 4 * kChunkSamples);
   if (workers < 2 || plan.chunks < 3) return;
   auto decoders = std::make_shared<std::vector<std::unique_ptr<FlacDecoder>>>(workers);
-  buffers_ = std::make_shared<BufferPool>();
   const auto room = static_cast<std::size_t>(keep_ * info_.channels);
+  buffers_ = std::make_shared<BufferPool>();
+  buffers_->largest = 2 * (std::min(plan.usual, plan.most) + room);
   ahead_ = std::make_unique<wave::RunsAhead<DecodedChunk>>(
       // Two stretches a worker: one decoded while the other waits to be read.
       plan.chunks, workers, 2 * workers,
@@ -814,6 +833,7 @@ void FlacSource::StartAhead() {
   join_ = {0, plan.first};
   cache_.Clear();
   cacheFirst_ = 0;
+  rest_ = false;
   fromStart_ = !shared.verified;
   if (fromStart_) {
     md5_ = std::make_unique<Md5>();
@@ -822,14 +842,19 @@ void FlacSource::StartAhead() {
 }
 
 FlacSource::Taken FlacSource::TakeChunk() {
-  DecodedChunk chunk = ahead_->Take(chunk_);
+  // The rest of a stretch handed on in pieces is decoded here.
+  DecodedChunk chunk = rest_ ? DecodedChunk{} : ahead_->Take(chunk_);
   if (!chunk.ok || !(chunk.start == join_)) {
     // Where a search took the middle of a frame for a start, or met damage:
     // this stretch again, from where the one before ended.
-    FlacDecoder own(*shared_->files, shared_->fd, shared_->start, shared_->length);
-    chunk = own.Start(false) ? DecodeChunk(own, *shared_, plan_, chunk_, join_, std::move(chunk.samples),
-                                           static_cast<std::size_t>(keep_ * info_.channels))
-                             : DecodedChunk{};
+    if (!own_) {
+      own_ = std::make_unique<FlacDecoder>(*shared_->files, shared_->fd, shared_->start,
+                                           shared_->length);
+      if (!own_->Start(false)) own_.reset();
+    }
+    chunk = own_ ? DecodeChunk(*own_, *shared_, plan_, chunk_, join_, std::move(chunk.samples),
+                               static_cast<std::size_t>(keep_ * info_.channels))
+                 : DecodedChunk{};
   }
   if (!chunk.ok) {
     // Damage: the frames from the last good one are decoded one by one, to
@@ -850,7 +875,8 @@ FlacSource::Taken FlacSource::TakeChunk() {
   buffers_->Give(std::move(chunk.samples));
   shared_->AddPoint(chunk.end.frame, chunk.end.byte, std::max<std::int64_t>(info_.rate, 4096));
   join_ = chunk.end;
-  ++chunk_;
+  rest_ = chunk.piece;
+  if (!rest_) ++chunk_;
   return Taken::Chunk;
 }
 
@@ -911,7 +937,18 @@ bool FlacSource::Reposition(std::int64_t frame) {
 
 bool FlacSource::Bring(std::int64_t frame) {
   if (frame >= cacheFirst_ && frame < CacheEnd()) return true;
-  if (!ahead_ && frame == 0) StartAhead();
+  const std::int64_t ahead = std::max<std::int64_t>(info_.rate, 65536);
+  if (frame == 0) {
+    // From the start (again): on every core.
+    ahead_.reset();
+    StartAhead();
+  } else if (ahead_ && frame > CacheEnd() + ahead &&
+             shared_->PointAtOrBefore(frame).frame > CacheEnd() + ahead) {
+    // Far ahead, where a frame start is known: gone to directly.
+    ahead_.reset();
+    hasher_.reset();
+    next_ = -1;
+  }
   if (ahead_ && frame >= CacheEnd()) {
     Taken taken = Taken::Chunk;
     while (CacheEnd() <= frame && chunk_ < plan_.chunks && taken == Taken::Chunk)
@@ -927,7 +964,6 @@ bool FlacSource::Bring(std::int64_t frame) {
     next_ = -1;
   }
   // Far ahead, or behind what is kept: go to the nearest frame start known.
-  const std::int64_t ahead = std::max<std::int64_t>(info_.rate, 65536);
   if (frame < cacheFirst_ || next_ != CacheEnd() || frame > CacheEnd() + ahead) {
     if (!Reposition(frame)) return false;
   }
@@ -958,7 +994,7 @@ bool FlacSource::VerifyEnd() {
     }
   }
   if (md5_->Finish() != shared_->shape.signature) {
-    signatureFailed_ = true;
+    shared_->signatureFailed = true;
     Fail("the decoded audio does not match its MD5 signature: the file is damaged");
     return false;
   }

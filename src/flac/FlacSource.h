@@ -48,6 +48,7 @@ class SampleBuffer {
  public:
   const std::int32_t* Data() const { return data_.data() + head_; }
   std::size_t Size() const { return used_; }
+  std::size_t Capacity() const { return data_.size(); }
   // Room for `count` more samples at the end, now counted in.
   std::int32_t* Extend(std::size_t count);
   void DropFront(std::size_t count);
@@ -73,7 +74,8 @@ struct ChunkPlan {
   std::int64_t first = 0;  // the first frame's byte
   std::int64_t bytes = 0;  // of a stretch
   std::int64_t chunks = 0;
-  std::int64_t samples = 0;  // a stretch holds about, decoded
+  std::size_t usual = 0;  // samples a stretch decodes to on average
+  std::size_t most = 0;   // samples a stretch is handed on in at most
   std::int64_t Begin(std::int64_t k) const { return first + k * bytes; }
 };
 
@@ -87,7 +89,7 @@ class FlacSource final : public wave::Source {
   std::int64_t ReadSamples(std::int64_t offset, void* out, std::int64_t count) override;
   bool Sequential() const override { return true; }
   std::unique_ptr<wave::Source> Fork() override;
-  bool WholeInDoubt() const override { return signatureFailed_; }
+  bool WholeInDoubt() const override;
 
   const wave::Tags& tags() const { return tags_; }
   wave::FileId Id();
@@ -127,11 +129,12 @@ class FlacSource final : public wave::Source {
   bool fromStart_ = false;  // decoding on from the first frame, with MD5 checking
   std::unique_ptr<Md5> md5_;  // of what was decoded from the first frame on
   std::int64_t keep_ = 0;   // frames kept behind the latest read
-  bool signatureFailed_ = false;
   std::unique_ptr<wave::RunsAhead<DecodedChunk>> ahead_;
   std::int64_t chunk_ = 0;  // the chunk taken next
   SeekPoint join_;          // where it must begin: the end of the one before
   ChunkPlan plan_;
+  bool rest_ = false;  // the stretch chunk_ goes on from join_, decoded here
+  std::unique_ptr<FlacDecoder> own_;  // for what is decoded here
   std::shared_ptr<BufferPool> buffers_;  // stretches' memory, reused
   std::unique_ptr<HashBehind> hasher_;    // sums the stretches' signature
 };

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 #include <utility>
-#include <vector>
 
 namespace corvella::flac {
 namespace {
@@ -115,8 +114,10 @@ std::size_t Pack(const std::int32_t* samples, std::size_t count, int shift, std:
 void HashSamples(Md5& md5, const std::int32_t* samples, std::size_t count, int bits) {
   const int width = (bits + 7) / 8;
   const int shift = 32 - bits;
-  constexpr std::size_t kStep = 16384;
-  std::vector<std::uint8_t> bytes(kStep * 4);
+  // Packed a few thousand at a time, on the stack: called once a frame
+  // where frames are decoded one by one.
+  constexpr std::size_t kStep = 4096;
+  std::array<std::uint8_t, kStep * 4> bytes;
   while (count > 0) {
     const std::size_t n = std::min(count, kStep);
     const std::size_t made = width == 1   ? Pack<1>(samples, n, shift, bytes.data())

@@ -121,7 +121,7 @@ bool DecodeFrame(const Mp3Shared& shared, Mp3Decoder& decoder, std::int64_t k,
 // A run of frames decoded ahead: its samples, or why it could not be.
 struct DecodedRun {
   std::vector<std::int16_t> samples;
-  std::string why;
+  std::string why = "out of memory";  // where the run could not be made at all
   bool ok = false;
 };
 

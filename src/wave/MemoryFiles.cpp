@@ -22,17 +22,22 @@ std::vector<std::string> MemoryFiles::Paths() const {
 }
 
 std::string MemoryFiles::PathIn(int folder, const std::string& name) const {
+  std::lock_guard lock(handlesMutex_);
   const auto at = handles_.find(folder);
   const std::string base = at == handles_.end() ? "" : at->second.path;
   return base.empty() ? name : base + "/" + name;
 }
 
 MemoryFiles::Handle* MemoryFiles::Find(int fd) {
+  // Readers on other threads look handles up while files are opened; a
+  // handle itself stays where it is in the map.
+  std::lock_guard lock(handlesMutex_);
   const auto at = handles_.find(fd);
   return at == handles_.end() ? nullptr : &at->second;
 }
 
 int MemoryFiles::Add(Handle handle) {
+  std::lock_guard lock(handlesMutex_);
   handles_[nextFd_] = std::move(handle);
   return nextFd_++;
 }
@@ -147,6 +152,7 @@ bool MemoryFiles::Close(int fd) {
   Handle* handle = Find(fd);
   if (!handle) return false;
   if (!handle->lockedPath.empty()) locked_.erase(handle->lockedPath);
+  std::lock_guard lock(handlesMutex_);
   handles_.erase(fd);
   return true;
 }

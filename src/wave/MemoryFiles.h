@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <map>
+#include <mutex>
 #include <memory>
 #include <set>
 #include <string>
@@ -62,6 +63,7 @@ class MemoryFiles final : public FileApi {
 
   std::map<std::string, std::shared_ptr<File>> files_;
   std::map<int, Handle> handles_;
+  mutable std::mutex handlesMutex_;
   std::set<std::string> locked_;
   int nextFd_ = 3;
   std::uint64_t nextInode_ = 1;

@@ -10,6 +10,8 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <new>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -24,7 +26,12 @@ class RunsAhead {
 
   RunsAhead(std::int64_t runs, int workers, int window, Work work)
       : work_(std::move(work)), runs_(runs), window_(window) {
-    for (int i = 0; i < workers; ++i) threads_.emplace_back([this, i] { Serve(i); });
+    // Where the system gives fewer threads, the ones there are do the work,
+    // and with none, the reader does it itself.
+    try {
+      for (int i = 0; i < workers; ++i) threads_.emplace_back([this, i] { Serve(i); });
+    } catch (const std::system_error&) {
+    }
   }
   ~RunsAhead() {
     {
@@ -39,6 +46,7 @@ class RunsAhead {
 
   // Run `run`, once made. Runs are taken in order: the ones before are let go.
   Run Take(std::int64_t run) {
+    if (threads_.empty()) return Make(0, run);
     std::unique_lock lock(mutex_);
     wanted_ = std::max(wanted_, run);
     changed_.notify_all();
@@ -56,6 +64,15 @@ class RunsAhead {
   std::int64_t Runs() const { return runs_; }
 
  private:
+  // A run that could not be made (out of memory) is a default one, which
+  // says it failed: the reader goes on without it.
+  Run Make(int worker, std::int64_t run) {
+    try {
+      return work_(worker, run);
+    } catch (const std::bad_alloc&) {
+      return Run{};
+    }
+  }
   void Serve(int worker) {
     for (;;) {
       std::int64_t run = 0;
@@ -65,7 +82,7 @@ class RunsAhead {
         if (stop_) return;
         run = next_++;
       }
-      Run made = work_(worker, run);
+      Run made = Make(worker, run);
       {
         std::lock_guard lock(mutex_);
         done_[run] = std::move(made);
