@@ -9,6 +9,8 @@
 #include <cmath>
 #include <random>
 
+#include "batch/Analysis.h"
+#include "detect/Levels.h"
 #include "messages/Messages.h"
 #include "detect/Units.h"
 #include "formats/Formats.h"
@@ -377,6 +379,54 @@ TEST_F(Flac, AStreamDecodedOnEveryCoreIsExactAndRefusedWhereOneCoreRefusesIt) {
   ASSERT_TRUE(source);
   EXPECT_TRUE(ReadAll(*source).empty());
   EXPECT_TRUE(source->WholeInDoubt());
+}
+
+TEST_F(Flac, PeaksTakenWhileAScanReadsAreThePeaksReadAgain) {
+  // A decoder read once, in reads of any size with steps back over what was
+  // read: the peak of any stretch from the summary and its ends is the peak
+  // read again from the recording.
+  FlacStream stream;
+  stream.samples = Passages(2, 16, 300000, {{100, 90000}, {120000, 121000}, {200000, 299000}}, 5);
+  dir.Put("peaks.flac", EncodeFlac(stream));
+  auto source = OpenAny("peaks.flac");
+  ASSERT_TRUE(source);
+  const wave::SourceInfo info = source->Info();
+  std::mt19937 random(11);
+  batch::PeakTap tap(*source);
+  std::vector<std::uint8_t> buffer;
+  std::int64_t at = 0;
+  const std::int64_t extent = info.frames * info.FrameBytes();
+  while (at < extent) {
+    const std::int64_t frames = std::uniform_int_distribution<std::int64_t>(1, 20000)(random);
+    buffer.resize(static_cast<std::size_t>(frames * info.FrameBytes()));
+    const std::int64_t got = tap.ReadSamples(at, buffer.data(), static_cast<std::int64_t>(buffer.size()));
+    ASSERT_GT(got, 0);
+    // Now and then a step back over part of what was read.
+    const std::int64_t back = std::uniform_int_distribution<std::int64_t>(0, 3)(random) == 0 ? got / 2 : 0;
+    at += got - back / info.FrameBytes() * info.FrameBytes();
+  }
+  ASSERT_TRUE(tap.Whole());
+  std::vector<detect::PartSpan> summed, read;
+  for (int i = 0; i < 300; ++i) {
+    std::int64_t a = std::uniform_int_distribution<std::int64_t>(0, info.frames - 1)(random);
+    std::int64_t b = std::uniform_int_distribution<std::int64_t>(0, info.frames)(random);
+    if (i % 10 == 0) b = info.frames;  // parts that run to the end
+    if (a > b) std::swap(a, b);
+    if (a == b) ++b;
+    summed.push_back({a, b});
+  }
+  read = summed;
+  ASSERT_FALSE(batch::PeaksFromSummary(*source, tap.Peaks(), batch::PeakTap::kWindowFrames, summed));
+  ASSERT_FALSE(detect::MeasurePeaks(*source, read));
+  for (std::size_t i = 0; i < read.size(); ++i)
+    ASSERT_EQ(summed[i].peak, read[i].peak) << read[i].start << "-" << read[i].end;
+
+  // A read that skips ahead leaves the summary short: not to be used.
+  batch::PeakTap skipped(*source);
+  buffer.resize(4096);
+  skipped.ReadSamples(0, buffer.data(), 4096);
+  skipped.ReadSamples(8192, buffer.data(), 4096);
+  EXPECT_FALSE(skipped.Whole());
 }
 
 TEST_F(Flac, AStreamWhoseShapeChangesOrWhoseHeaderLiesIsRefused) {

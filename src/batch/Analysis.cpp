@@ -416,9 +416,44 @@ wave::Error ChooseTracks(wave::Source& source, const WindowSurvey& survey,
 
 wave::Error PeaksFromSurvey(wave::Source& source, const WindowSurvey& survey,
                             std::vector<detect::PartSpan>& parts) {
+  return PeaksFromSummary(source, survey.Peaks(), survey.WindowFrames(), parts);
+}
+
+PeakTap::PeakTap(wave::Source& inner) : inner_(inner) { info_ = inner.Info(); }
+
+std::int64_t PeakTap::ReadSamples(std::int64_t offset, void* out, std::int64_t count) {
+  const std::int64_t got = inner_.ReadSamples(offset, out, count);
+  if (got <= 0 || broken_) return got;
+  const std::int64_t frameBytes = info_.FrameBytes();
+  // A read back over what was taken in adds nothing; one past it leaves a
+  // hole.
+  const std::int64_t end = (offset + got) / frameBytes * frameBytes;
+  if (offset > seen_) {
+    broken_ = true;
+    return got;
+  }
+  const auto* bytes = static_cast<const std::uint8_t*>(out);
+  while (seen_ < end) {
+    const std::int64_t frames = std::min(kWindowFrames - inWindow_, (end - seen_) / frameBytes);
+    peak_ = std::max(peak_, detect::PeakOf(bytes + (seen_ - offset),
+                                           static_cast<std::size_t>(frames * info_.channels), info_));
+    seen_ += frames * frameBytes;
+    inWindow_ += frames;
+    const bool last = seen_ >= info_.frames * frameBytes;
+    if (inWindow_ == kWindowFrames || last) {
+      summary_.Add(peak_);
+      peak_ = 0;
+      inWindow_ = 0;
+    }
+    if (last) whole_ = true;
+  }
+  return got;
+}
+
+wave::Error PeaksFromSummary(wave::Source& source, const PeakSummary& summary,
+                             std::int64_t windowFrames, std::vector<detect::PartSpan>& parts) {
   const std::int64_t frames = source.Info().frames;
-  const PeakSummary& summary = survey.Peaks();
-  const std::int64_t blockFrames = summary.BlockWindows() * survey.WindowFrames();
+  const std::int64_t blockFrames = summary.BlockWindows() * windowFrames;
   const auto blocks = static_cast<std::int64_t>(summary.Blocks().size());
   for (detect::PartSpan& part : parts) {
     // The blocks wholly inside the part, and its ends outside them.

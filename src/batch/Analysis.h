@@ -154,10 +154,39 @@ wave::Error ChooseTracks(wave::Source& source, const WindowSurvey& survey,
 // The detection options the tracks are found with, for a scan or a listing.
 detect::DetectParams TrackParams(const detect::TrackChoice& choice);
 
-// Fills each part's peak from the survey's summary, reading only the ends
-// of each part that do not fill a block of it. UnableToRead on failure.
+// Fills each part's peak from a summary of window peaks, reading only the
+// ends of each part that do not fill a block of it. UnableToRead on failure.
+wave::Error PeaksFromSummary(wave::Source& source, const PeakSummary& summary,
+                             std::int64_t windowFrames, std::vector<detect::PartSpan>& parts);
 wave::Error PeaksFromSurvey(wave::Source& source, const WindowSurvey& survey,
                             std::vector<detect::PartSpan>& parts);
+
+// A decoder read through once by a search, which keeps the peak of every
+// window of frames on the way: the parts' peaks then need only their ends
+// decoded again, not the whole recording.
+class PeakTap final : public wave::Source {
+ public:
+  static constexpr std::int64_t kWindowFrames = 4096;
+  explicit PeakTap(wave::Source& inner);
+  std::int64_t ReadSamples(std::int64_t offset, void* out, std::int64_t count) override;
+  bool Sequential() const override { return inner_.Sequential(); }
+  std::unique_ptr<wave::Source> Fork() override { return inner_.Fork(); }
+  std::string Failure() const override { return inner_.Failure(); }
+  bool WholeInDoubt() const override { return inner_.WholeInDoubt(); }
+  // Whether every frame was read, in order, to the last: the summary holds
+  // them all.
+  bool Whole() const { return whole_; }
+  const PeakSummary& Peaks() const { return summary_; }
+
+ private:
+  wave::Source& inner_;
+  PeakSummary summary_;
+  std::int64_t seen_ = 0;  // bytes taken in, in order
+  std::int64_t inWindow_ = 0;  // frames of the window under way
+  double peak_ = 0;
+  bool broken_ = false;  // a read skipped ahead: the summary is not whole
+  bool whole_ = false;
+};
 
 // The options to split a recording with, and what they give.
 // A reading of a recording: the options that give it and the parts they

@@ -195,10 +195,24 @@ void LevelProfile::Sum(const void* samples, std::int64_t first, std::int64_t fra
       }
     }
   };
-  if (info_.sampleType == wave::SampleType::S16 && channels <= 2) {
+  // 16-bit samples a decoder gives at the top of 32 bits (FLAC, MP3) are
+  // taken as the 16-bit ones they are, so that they sum as a WAV of the
+  // same audio does.
+  const bool wide16 = info_.sampleType == wave::SampleType::S32 && info_.bits <= 16;
+  if ((info_.sampleType == wave::SampleType::S16 || wide16) && channels <= 2) {
     // The common case in whole numbers: exact, whatever the offset, and
     // additions that do not wait on each other.
     const double scale = share / 32768.0;
+    const auto count = static_cast<std::size_t>(frames);
+    if (wide16) {
+      s16_.resize(count * channels);
+      for (std::size_t i = 0; i < s16_.size(); ++i) {
+        std::int32_t wide = 0;
+        std::memcpy(&wide, p + 4 * i, 4);
+        s16_[i] = static_cast<std::int16_t>(wide >> 16);
+      }
+      p = reinterpret_cast<const std::uint8_t*>(s16_.data());
+    }
     if (channels == 2 && group_ == 4) {
       cut([&](std::int64_t from, std::int64_t frames, std::int64_t offset, Piece& piece) {
         SumStereo16By4(p + 4 * from, frames, offset, scale, piece);
@@ -207,9 +221,10 @@ void LevelProfile::Sum(const void* samples, std::int64_t first, std::int64_t fra
     }
     // The channels' sum of every frame first, in a loop the compiler makes
     // wide.
-    const auto count = static_cast<std::size_t>(frames);
-    s16_.resize(count * channels);
-    std::memcpy(s16_.data(), p, s16_.size() * 2);
+    if (!wide16) {
+      s16_.resize(count * channels);
+      std::memcpy(s16_.data(), p, s16_.size() * 2);
+    }
     mono32_.resize(count);
     if (channels == 2) {
       for (std::size_t f = 0; f < count; ++f) mono32_[f] = s16_[2 * f] + s16_[2 * f + 1];

@@ -1,6 +1,7 @@
 #include "split/Find.h"
 
 #include <algorithm>
+#include <optional>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -161,23 +162,6 @@ wave::Error Draw(wave::Source& source, const Request& request, detect::Progress&
   return {};
 }
 
-// The parts of a decoder and their peaks in one pass over its frames, while
-// a fork of it scans ahead: a decoder's every read decodes, so the peaks are
-// not read again part by part.
-wave::Error MeasureWhileScanning(wave::Source& source, const Request& request,
-                                 detect::Progress& progress, std::vector<detect::PartSpan>& parts) {
-  ScanAhead scan(source, request.detect, request.Plan(source.Info().rate), progress);
-  std::vector<double> noColumns;
-  const wave::Error error = detect::MeasureAll(
-      source, progress, noColumns, std::max<std::int64_t>(source.Info().frames, 1),
-      [](double, std::int64_t) {}, [&](detect::PartSpan& part) { return scan.NextPart(part); },
-      parts);
-  if (error) return error == wave::ErrorCode::UnableToRead ? ReadFailure(source) : error;
-  if (scan.Result().readFailed) return {wave::ErrorCode::UnableToRead, scan.Failure()};
-  if (scan.Result().stopped) return wave::ErrorCode::Stopped;
-  return {};
-}
-
 // A recording this long is rarely one piece; parts this many and this
 // short are rarely what was wanted; a cut at a silence this much shorter
 // than the others is rarely a gap between tracks.
@@ -331,9 +315,11 @@ wave::Error FindByRule(wave::Source& source, const Request& request, detect::Pro
     found.picture.emplace();
     return Draw(source, request, progress, parts, *found.picture);
   }
-  if (request.peaks && source.Sequential())
-    return MeasureWhileScanning(source, request, progress, parts);
-  detect::Scanner scanner(source, request.detect, progress);
+  // A decoder is read once: the parts' peaks come from what the scan read,
+  // with only their ends decoded again.
+  std::optional<batch::PeakTap> tap;
+  if (request.peaks && source.Sequential()) tap.emplace(source);
+  detect::Scanner scanner(tap ? static_cast<wave::Source&>(*tap) : source, request.detect, progress);
   batch::WalkResult walk;
   if (early) {
     walk = batch::WalkParts(scanner, [&](const detect::PartSpan& part, int) {
@@ -353,7 +339,11 @@ wave::Error FindByRule(wave::Source& source, const Request& request, detect::Pro
   }
   if (walk.stopped) return wave::ErrorCode::Stopped;
   if (request.peaks) {
-    if (detect::MeasurePeaks(source, parts)) return ReadFailure(source);
+    const wave::Error measured =
+        tap && tap->Whole()
+            ? batch::PeaksFromSummary(source, tap->Peaks(), batch::PeakTap::kWindowFrames, parts)
+            : detect::MeasurePeaks(source, parts);
+    if (measured) return ReadFailure(source);
   }
   return {};
 }
