@@ -4,7 +4,14 @@
 // split as the plain rule says; damaged, cut, mislabelled and spliced
 // streams refused with where; parts encoded at every width with their
 // layout, signature, seek table and a WAV source's chunks.
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#else
 #include <sched.h>
+#endif
 
 #include <cmath>
 #include <random>
@@ -249,10 +256,19 @@ TEST_F(Flac, DamageStopsTheFileSayingWhereAndKeepsOnlyWholeParts) {
             std::string::npos);
 }
 
-// Held to one core while it lives, as taskset holds a program: the reader
-// then decodes frame by frame, the yardstick for the decoding on every core.
+// Held to one core while it lives, as taskset or start /affinity holds a
+// program: the reader then decodes frame by frame, the yardstick for the
+// decoding on every core.
 class OneCore {
  public:
+#ifdef _WIN32
+  OneCore() {
+    DWORD_PTR system = 0;
+    GetProcessAffinityMask(GetCurrentProcess(), &saved_, &system);
+    SetProcessAffinityMask(GetCurrentProcess(), saved_ & (~saved_ + 1));
+  }
+  ~OneCore() { SetProcessAffinityMask(GetCurrentProcess(), saved_); }
+#else
   OneCore() {
     sched_getaffinity(0, sizeof(saved_), &saved_);
     cpu_set_t one;
@@ -266,11 +282,16 @@ class OneCore {
     sched_setaffinity(0, sizeof(one), &one);
   }
   ~OneCore() { sched_setaffinity(0, sizeof(saved_), &saved_); }
+#endif
   OneCore(const OneCore&) = delete;
   OneCore& operator=(const OneCore&) = delete;
 
  private:
+#ifdef _WIN32
+  DWORD_PTR saved_ = 0;
+#else
   cpu_set_t saved_;
+#endif
 };
 
 TEST_F(Flac, AStreamDecodedOnEveryCoreIsExactAndRefusedWhereOneCoreRefusesIt) {

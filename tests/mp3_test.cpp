@@ -391,5 +391,36 @@ TEST_F(Mp3, KeptTagsCarryTheSourcesNames) {
   EXPECT_NE(probe.out.find("codec_name=mjpeg"), std::string::npos) << probe.out;  // the picture
 }
 
+TEST_F(Mp3, EncodedAnewItsPartsKeepTheSourcesNames) {
+  // The artist, album, date and genre of the MP3's tag, in Latin-1 and in
+  // UTF-16 as lame writes them, go into parts made FLAC, Opus or MP3 again
+  // (the genre into FLAC's comments).
+  dir.Put("in.wav", SimpleWav(2, Recording(48000), 48000));
+  for (const char* encoding : {"", "--id3v2-utf16 "}) {
+    const ShellResult made =
+        Shell(std::string("lame --quiet -V 4 --id3v2-only ") + encoding +
+              "--ta 'Zoë Ångström' --tl 'Été' --ty 1987 --tg Jazz --tc 'side A' '" + dir / "in.wav" +
+              "' '" + dir / "tape.mp3" + "'");
+    ASSERT_EQ(made.status, 0) << made.err;
+    std::filesystem::remove_all(dir / "out");
+    for (const char* to : {"flac", "opus", "mp3"}) {
+      const Ran run =
+          RunProgram({kCli, "split", "-q", "--gap", "0.5", "--to", to, "-o", dir / "out", dir / "tape.mp3"});
+      ASSERT_EQ(run.status, 0) << run.err;
+      const std::string part = dir / ("out/tape_002." + std::string(to));
+      const ShellResult probe = Shell("ffprobe -v error -show_entries format_tags:stream_tags "
+                                      "-of default=nw=1 '" + part + "'");
+      std::string tags = probe.out;
+      for (char& c : tags) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      EXPECT_NE(probe.out.find("=Zoë Ångström"), std::string::npos) << encoding << to << probe.out;
+      EXPECT_NE(probe.out.find("=Été"), std::string::npos) << encoding << to << probe.out;
+      EXPECT_NE(probe.out.find("=1987"), std::string::npos) << encoding << to << probe.out;
+      if (std::string(to) == "flac") {
+        EXPECT_NE(tags.find("genre=jazz"), std::string::npos) << to << probe.out;
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace corvella::test

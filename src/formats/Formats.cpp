@@ -312,6 +312,7 @@ wave::Error PartPlan::Make(wave::Source& source, const PartSettings& settings, P
 
   if (plan.writer_ == Writer::Flac || plan.LossyTarget()) {
     plan.tags_ = flacSource ? flacSource->tags()
+                 : mpeg     ? mpeg->tags()
                  : snd      ? snd->tags()
                  : wave     ? wave::TagsOfWave(*wave)
                             : wave::Tags{};

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "mp3/Id3.h"
+
 namespace corvella::mp3 {
 
 struct Mp3Shared {
@@ -298,6 +300,7 @@ struct Mp3Opener {
     info.bits = 16;
     info.extentBytes = info.frames * info.FrameBytes();
     info.container = ContainerOf(index.first);
+    source->tags_ = Id3Tags(FirstId3v2Tag(files, shared->fd, index.tagBytes));
     for (const std::string& skipped : index.skipped) source->notes_.push_back("salvaged: skipped " + skipped);
     if (index.gapless.frames >= 0 && index.gapless.frames != index.Frames()) {
       // Frames missing at the end (a copy cut short on a frame's border)

@@ -18,6 +18,7 @@
 #include "wave/FileApi.h"
 #include "wave/RunsAhead.h"
 #include "wave/Source.h"
+#include "wave/Tags.h"
 
 namespace corvella::mp3 {
 
@@ -38,6 +39,8 @@ class Mp3Source final : public wave::Source {
   wave::FileApi& Files() const;
   int Descriptor() const;
   wave::FileId Id();
+  // The names its ID3v2 tag gives (artist, album, date, genre, comment).
+  const wave::Tags& tags() const { return tags_; }
 
  private:
   friend struct Mp3Opener;
@@ -47,6 +50,7 @@ class Mp3Source final : public wave::Source {
   bool Restart(std::int64_t frame);
 
   std::shared_ptr<Mp3Shared> shared_;
+  wave::Tags tags_;
   std::unique_ptr<Mp3Decoder> decoder_;
   using RunsAhead = wave::RunsAhead<DecodedRun>;
   std::unique_ptr<RunsAhead> ahead_;

@@ -4,12 +4,11 @@
 #include <array>
 #include <cstring>
 
+#include "mp3/Id3.h"
 #include "wave/Mmio.h"
 
 namespace corvella::mp3 {
 namespace {
-
-using Bytes = std::vector<std::uint8_t>;
 
 // The largest encoder delay and padding a LAME header holds: 12 bits each.
 constexpr int kLargestDelay = 4095;
@@ -20,45 +19,6 @@ constexpr int kLameBytes = 36;
 
 void PutBe32(std::uint8_t* at, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
-}
-
-void PutSyncSafe(Bytes& out, std::uint32_t v) {
-  for (int shift : {21, 14, 7, 0}) out.push_back(static_cast<std::uint8_t>(v >> shift & 0x7F));
-}
-
-// The frames of the ID3v2.3 or 2.4 tag `tag` (whole, from "ID3"), as
-// ID3v2.4 frames: sizes in seven-bit bytes, flags dropped. Frames named in
-// `replaced`, and version 2.3 frames compressed or encrypted, are left out;
-// a tag unsynchronised as a whole, or of version 2.2, gives none.
-Bytes Id3v24Frames(const Bytes& tag, const std::vector<std::string>& replaced) {
-  Bytes out;
-  if (tag.size() < 10) return out;
-  const int major = tag[3];
-  const std::uint8_t flags = tag[5];
-  if ((major != 3 && major != 4) || (flags & 0x80)) return out;
-  std::size_t at = 10;
-  if (flags & 0x40) {  // an extended header
-    if (tag.size() < at + 4) return out;
-    const auto size = static_cast<std::size_t>(major == 4 ? SyncSafe(&tag[at]) : Be32(&tag[at]) + 4);
-    at += size;
-  }
-  while (at + 10 <= tag.size() && tag[at] != 0) {
-    const std::string id(reinterpret_cast<const char*>(&tag[at]), 4);
-    const auto size = static_cast<std::size_t>(major == 4 ? SyncSafe(&tag[at + 4]) : Be32(&tag[at + 4]));
-    const std::uint8_t frameFlags = tag[at + 9];
-    if (size > tag.size() - at - 10) break;
-    const bool packed = major == 3 ? (frameFlags & 0xC0) != 0 : (frameFlags & 0x0F) != 0;
-    if (!packed && std::find(replaced.begin(), replaced.end(), id) == replaced.end()) {
-      out.insert(out.end(), id.begin(), id.end());
-      PutSyncSafe(out, static_cast<std::uint32_t>(size));
-      out.push_back(0);
-      out.push_back(0);
-      out.insert(out.end(), tag.begin() + static_cast<std::ptrdiff_t>(at + 10),
-                 tag.begin() + static_cast<std::ptrdiff_t>(at + 10 + size));
-    }
-    at += 10 + size;
-  }
-  return out;
 }
 
 // An ID3v2.4 tag of text frames in UTF-8, after `kept` (frames of the
@@ -203,22 +163,14 @@ wave::Error WritePart(Mp3Source& source, std::int64_t start, std::int64_t end, w
   std::unique_ptr<wave::MmioFile> out = wave::CreatePart(folder, name, options.keep, error);
   if (!out) return error;
   Bytes kept;
-  if (options.keepTags && index.tagBytes >= 10) {
-    // The first tag at the start of the file, as far as its size says.
-    Bytes head(10);
-    if (source.Files().ReadAt(source.Descriptor(), head.data(), 10, 0) == 10) {
-      const std::int64_t size = 10 + SyncSafe(&head[6]);
-      Bytes whole(static_cast<std::size_t>(std::min(size, index.tagBytes)));
-      if (source.Files().ReadAt(source.Descriptor(), whole.data(), static_cast<std::int64_t>(whole.size()), 0) ==
-          static_cast<std::int64_t>(whole.size())) {
-        // The title and track are the part's; the length the whole's.
-        std::vector<std::string> replaced = {"TIT2", "TRCK", "TLEN"};
-        if (!options.tags.artist.empty()) replaced.push_back("TPE1");
-        if (!options.tags.album.empty()) replaced.push_back("TALB");
-        if (!options.tags.date.empty()) replaced.insert(replaced.end(), {"TDRC", "TYER"});
-        kept = Id3v24Frames(whole, replaced);
-      }
-    }
+  if (options.keepTags) {
+    const Bytes whole = FirstId3v2Tag(source.Files(), source.Descriptor(), index.tagBytes);
+    // The title and track are the part's; the length the whole's.
+    std::vector<std::string> replaced = {"TIT2", "TRCK", "TLEN"};
+    if (!options.tags.artist.empty()) replaced.push_back("TPE1");
+    if (!options.tags.album.empty()) replaced.push_back("TALB");
+    if (!options.tags.date.empty()) replaced.insert(replaced.end(), {"TDRC", "TYER"});
+    kept = Id3v24Frames(whole, replaced);
   }
   const Bytes tag = Id3Tag(options, kept);
   if (!tag.empty() && out->Write(tag.data(), static_cast<std::int64_t>(tag.size())) < 0)

@@ -5,6 +5,11 @@
 
 #if defined(__linux__)
 #include <sched.h>
+#elif defined(_WIN32)
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
 #endif
 
 namespace corvella::wave {
@@ -15,6 +20,12 @@ int Cores() {
   cpu_set_t set;
   CPU_ZERO(&set);
   if (sched_getaffinity(0, sizeof(set), &set) == 0) cores = CPU_COUNT(&set);
+#elif defined(_WIN32)
+  DWORD_PTR process = 0, system = 0;
+  if (GetProcessAffinityMask(GetCurrentProcess(), &process, &system) && process != 0) {
+    cores = 0;
+    for (; process != 0; process &= process - 1) ++cores;
+  }
 #endif
   return std::clamp(cores, 1, 8);
 }

@@ -104,7 +104,7 @@ class RunsAhead {
 };
 
 // The cores this process may run on (at least 1, at most 8): fewer where it
-// is held to some of the machine's, as by taskset.
+// is held to some of the machine's, as by taskset or start /affinity.
 int Cores();
 
 }  // namespace corvella::wave
