@@ -1,13 +1,17 @@
 // What is particular to Windows, run under wine: names in any script and
 // paths longer than MAX_PATH, drive-letter and \\?\ paths with either slash,
 // a destination held open by another program, a part replacing an older one
-// in one step, output redirected to a file, and the program running with
-// nothing beside it. (A run stopped by Ctrl-C is tested from outside, by
+// in one step, output redirected to a file, the program running with
+// nothing beside it, and MP3 encoded and split into its own frames by the
+// libraries built for Windows. (A run stopped by Ctrl-C is tested from outside, by
 // tests/windows/control_test.sh.)
 #include <windows.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstring>
 
+#include "formats/Formats.h"
 #include "support/Fixture.h"
 
 namespace corvella::test {
@@ -160,6 +164,60 @@ TEST_F(Windows, ARecordingOnStdinGivesThePartsOfAPlainSplit) {
                        "\\take_002.wav\n");
   for (const char* name : {"take_001.wav", "take_002.wav"})
     EXPECT_EQ(ReadFile(dir / "live/" + name), ReadFile(dir / "plain/" + name)) << name;
+}
+
+// Every sample of a recording as 16-bit values; empty when a read failed.
+std::vector<std::int32_t> Decoded(const std::string& path) {
+  formats::OpenedSource opened = formats::OpenSource(wave::PlatformFiles(), path);
+  if (!opened.source) return {};
+  wave::Source& source = *opened.source;
+  const wave::SourceInfo& info = source.Info();
+  const std::int64_t bytes = info.frames * info.FrameBytes();
+  std::vector<std::uint8_t> raw(static_cast<std::size_t>(bytes));
+  if (source.ReadSamples(0, raw.data(), bytes) != bytes) return {};
+  std::vector<std::int32_t> samples;
+  const int width = wave::BytesOf(info.sampleType);
+  for (std::size_t at = 0; at < raw.size(); at += static_cast<std::size_t>(width)) {
+    std::int32_t value = 0;
+    if (width == 4) {
+      std::memcpy(&value, &raw[at], 4);
+      value >>= 16;
+    } else {
+      std::int16_t narrow = 0;
+      std::memcpy(&narrow, &raw[at], 2);
+      value = narrow;
+    }
+    samples.push_back(value);
+  }
+  return samples;
+}
+
+TEST_F(Windows, AnMp3IsSplitIntoItsOwnFramesAndEachPartDecodesAsTheWhole) {
+  // A tape of three pieces, encoded to MP3 by the program itself, then split
+  // without re-encoding: each part decodes to exactly its place in the
+  // decode of the whole (the WAV parts of the same split).
+  Samples samples;
+  for (int piece = 0; piece < 3; ++piece) {
+    for (int f = 0; f < 3 * 44100; ++f) {
+      const double v = 8000 * std::sin(2 * 3.14159265358979 * (220 + 110 * piece) * f / 44100.0) *
+                       (1 + 0.3 * std::sin(f / 3000.0));
+      samples.push_back(static_cast<std::int16_t>(v));
+      samples.push_back(static_cast<std::int16_t>(-v / 2));
+    }
+    samples.insert(samples.end(), 2 * 2 * 44100, 0);
+  }
+  dir.Put("tape.wav", SimpleWav(2, samples));
+  ASSERT_EQ(Cli({"split", "-q", "--gap", "5", "--to", "mp3", "--bitrate", "128", "-o", dir / "whole",
+                 dir / "tape.wav"}).status, 0);
+  const std::string whole = dir / "whole/tape_001.mp3";
+  ASSERT_EQ(Cli({"split", "-q", "-o", dir / "mp3", whole}).status, 0);
+  ASSERT_EQ(Cli({"split", "-q", "--to", "wav", "-o", dir / "wav", whole}).status, 0);
+  for (const char* name : {"tape_001_001", "tape_001_002", "tape_001_003"}) {
+    const std::vector<std::int32_t> copied = Decoded(dir / "mp3" + "/" + name + ".mp3");
+    ASSERT_FALSE(copied.empty()) << name;
+    EXPECT_EQ(copied, Decoded(dir / "wav" + "/" + name + ".wav")) << name;
+  }
+  EXPECT_FALSE(fs::exists(U8(dir / "mp3/tape_001_004.mp3")));
 }
 
 TEST_F(Windows, FollowingAFinishedRecordingEndsOnceItHasSettled) {
