@@ -4,15 +4,6 @@
 // split as the plain rule says; damaged, cut, mislabelled and spliced
 // streams refused with where; parts encoded at every width with their
 // layout, signature, seek table and a WAV source's chunks.
-#ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-#else
-#include <sched.h>
-#endif
-
 #include <cmath>
 #include <random>
 
@@ -24,6 +15,7 @@
 #include "support/CliRun.h"
 #include "support/Fixture.h"
 #include "support/FlacMaker.h"
+#include "support/OneCore.h"
 #include "support/Model.h"
 
 namespace corvella::test {
@@ -255,44 +247,6 @@ TEST_F(Flac, DamageStopsTheFileSayingWhereAndKeepsOnlyWholeParts) {
   EXPECT_NE(r.err.find("salvaged: the file ends in the middle of a frame, after sample 159744"),
             std::string::npos);
 }
-
-// Held to one core while it lives, as taskset or start /affinity holds a
-// program: the reader then decodes frame by frame, the yardstick for the
-// decoding on every core.
-class OneCore {
- public:
-#ifdef _WIN32
-  OneCore() {
-    DWORD_PTR system = 0;
-    GetProcessAffinityMask(GetCurrentProcess(), &saved_, &system);
-    SetProcessAffinityMask(GetCurrentProcess(), saved_ & (~saved_ + 1));
-  }
-  ~OneCore() { SetProcessAffinityMask(GetCurrentProcess(), saved_); }
-#else
-  OneCore() {
-    sched_getaffinity(0, sizeof(saved_), &saved_);
-    cpu_set_t one;
-    CPU_ZERO(&one);
-    for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
-      if (CPU_ISSET(cpu, &saved_)) {
-        CPU_SET(cpu, &one);
-        break;
-      }
-    }
-    sched_setaffinity(0, sizeof(one), &one);
-  }
-  ~OneCore() { sched_setaffinity(0, sizeof(saved_), &saved_); }
-#endif
-  OneCore(const OneCore&) = delete;
-  OneCore& operator=(const OneCore&) = delete;
-
- private:
-#ifdef _WIN32
-  DWORD_PTR saved_ = 0;
-#else
-  cpu_set_t saved_;
-#endif
-};
 
 TEST_F(Flac, AStreamDecodedOnEveryCoreIsExactAndRefusedWhereOneCoreRefusesIt) {
   // Long enough to be cut into stretches for the cores: 40 s of loud

@@ -11,6 +11,7 @@
 
 #include "formats/Formats.h"
 #include "support/Fixture.h"
+#include "support/OneCore.h"
 #include "support/WavBuilder.h"
 #include "wave/FileApi.h"
 
@@ -389,6 +390,35 @@ TEST_F(Mp3, KeptTagsCarryTheSourcesNames) {
   EXPECT_EQ(probe.out.find("The Show"), std::string::npos) << probe.out;
   EXPECT_EQ(probe.out.find("TLEN"), std::string::npos) << probe.out;
   EXPECT_NE(probe.out.find("codec_name=mjpeg"), std::string::npos) << probe.out;  // the picture
+}
+
+TEST_F(Mp3, ALongStreamDecodedOnEveryCoreIsTheSamplesOfOneCore) {
+  // Two minutes: runs of frames decoded ahead on every core, each from a
+  // run-up of its own, give exactly the samples of one decoder from the
+  // first frame, read once and again from the start.
+  Samples samples;
+  const Samples piece = Recording(44100);
+  for (int i = 0; i < 20; ++i) samples.insert(samples.end(), piece.begin(), piece.end());
+  dir.Put("long.wav", SimpleWav(2, samples));
+  const ShellResult made = Shell("lame --quiet -b 128 '" + dir / "long.wav" + "' '" + dir / "long.mp3" + "'");
+  ASSERT_EQ(made.status, 0) << made.err;
+  const std::vector<std::int32_t> many = OurDecode(dir / "long.mp3");
+  ASSERT_EQ(many.size(), samples.size());
+  std::vector<std::int32_t> one;
+  {
+    OneCore held;
+    one = OurDecode(dir / "long.mp3");
+  }
+  EXPECT_TRUE(many == one);
+  formats::OpenedSource opened = formats::OpenSource(wave::PlatformFiles(), dir / "long.mp3");
+  ASSERT_TRUE(opened.source);
+  std::vector<std::int32_t> twice(many.size());
+  const std::int64_t bytes = opened.source->Info().extentBytes;
+  for (int pass = 0; pass < 2; ++pass) {
+    ASSERT_EQ(opened.source->ReadSamples(0, twice.data(), bytes), bytes);
+    for (auto& s : twice) s >>= 16;
+    EXPECT_TRUE(twice == many) << "pass " << pass;
+  }
 }
 
 TEST_F(Mp3, EncodedAnewItsPartsKeepTheSourcesNames) {

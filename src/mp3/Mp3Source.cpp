@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 
 #include "mp3/Id3.h"
 
@@ -93,6 +94,21 @@ std::int64_t RunUpFrom(const FrameIndex& index, std::int64_t frame) {
          kPhaseFrames;
 }
 
+// Decodes frame `k`, whose bytes are at `bytes`, into `decoded`; false with
+// `why`.
+bool DecodeFrameBytes(const Mp3Shared& shared, Mp3Decoder& decoder, std::int64_t k,
+                      const std::uint8_t* bytes, std::vector<std::int16_t>& decoded, std::string& why) {
+  const FrameIndex& index = shared.index;
+  decoded.clear();
+  if (!decoder.Decode(bytes, static_cast<std::size_t>(index.FrameBytes(k)), decoded) ||
+      decoded.size() != static_cast<std::size_t>(index.first.SamplesPerFrame() * index.first.Channels())) {
+    why = "frame " + std::to_string(k + 1) + " at byte " + std::to_string(index.Offset(k)) +
+          " cannot be decoded (" + decoder.Why() + ")";
+    return false;
+  }
+  return true;
+}
+
 // Reads frame `k` and decodes it into `decoded`; false with `why`.
 bool DecodeFrame(const Mp3Shared& shared, Mp3Decoder& decoder, std::int64_t k,
                  std::vector<std::uint8_t>& bytes, std::vector<std::int16_t>& decoded,
@@ -104,14 +120,7 @@ bool DecodeFrame(const Mp3Shared& shared, Mp3Decoder& decoder, std::int64_t k,
     why = "frame " + std::to_string(k + 1) + " cannot be read from the file";
     return false;
   }
-  decoded.clear();
-  if (!decoder.Decode(bytes.data(), bytes.size(), decoded) ||
-      decoded.size() != static_cast<std::size_t>(index.first.SamplesPerFrame() * index.first.Channels())) {
-    why = "frame " + std::to_string(k + 1) + " at byte " + std::to_string(index.Offset(k)) +
-          " cannot be decoded (" + decoder.Why() + ")";
-    return false;
-  }
-  return true;
+  return DecodeFrameBytes(shared, decoder, k, bytes.data(), decoded, why);
 }
 
 }  // namespace
@@ -120,30 +129,62 @@ bool DecodeFrame(const Mp3Shared& shared, Mp3Decoder& decoder, std::int64_t k,
 // frames, each by its own decoder started early enough that its samples
 // are those of a decode from the first frame, handed on in order. At most a
 // few runs are held at once.
-// A run of frames decoded ahead: its samples, or why it could not be.
+// A run of frames decoded ahead: its samples, after `room` samples left
+// free for what the reader keeps of the run before; or why it could not be.
 struct DecodedRun {
   std::vector<std::int16_t> samples;
+  std::size_t room = 0;
   std::string why = "out of memory";  // where the run could not be made at all
   bool ok = false;
 };
 
 constexpr std::int64_t kRunFrames = 2048;
 
-// Decodes frames [run * kRunFrames, + kRunFrames) with a run-up of its own.
-DecodedRun DecodeRun(const Mp3Shared& shared, std::int64_t run) {
+// The memory of runs the reader is done with, for the next ones: a run's
+// samples are several MB, which a fresh allocation would fault in again.
+struct RunMemory {
+  std::mutex mutex;
+  std::vector<std::vector<std::int16_t>> free;
+  std::vector<std::int16_t> Take() {
+    std::lock_guard lock(mutex);
+    if (free.empty()) return {};
+    std::vector<std::int16_t> buffer = std::move(free.back());
+    free.pop_back();
+    return buffer;
+  }
+  void Give(std::vector<std::int16_t> buffer) {
+    std::lock_guard lock(mutex);
+    if (free.size() < 4) free.push_back(std::move(buffer));
+  }
+};
+
+// Decodes frames [run * kRunFrames, + kRunFrames) with a run-up of its own,
+// its bytes read at once.
+DecodedRun DecodeRun(const Mp3Shared& shared, std::int64_t run, RunMemory& memory, std::size_t room) {
   const FrameIndex& index = shared.index;
   const std::int64_t first = run * kRunFrames;
   const std::int64_t last = std::min(first + kRunFrames, index.Frames());
+  const std::int64_t from = RunUpFrom(index, first);
   DecodedRun made;
-  made.samples.reserve(static_cast<std::size_t>((last - first) * index.first.SamplesPerFrame() *
-                                                index.first.Channels()));
+  made.room = room;
+  made.samples = memory.Take();
+  made.samples.clear();
+  made.samples.reserve(room + static_cast<std::size_t>((last - first) * index.first.SamplesPerFrame() *
+                                                       index.first.Channels()));
+  made.samples.resize(room);
   std::vector<std::uint8_t> bytes;
+  const std::int64_t base = index.Offset(from);
+  const std::int64_t size = index.Offset(last - 1) + index.FrameBytes(last - 1) - base;
+  bytes.resize(static_cast<std::size_t>(size));
+  const bool read = shared.files->ReadAt(shared.fd, bytes.data(), size, base) == size;
   std::vector<std::int16_t> decoded;
   Mp3Decoder decoder(index.first);
   made.ok = decoder.Ok();
   if (!made.ok) made.why = decoder.Why();
-  for (std::int64_t k = RunUpFrom(index, first); made.ok && k < last; ++k) {
-    made.ok = DecodeFrame(shared, decoder, k, bytes, decoded, made.why);
+  for (std::int64_t k = from; made.ok && k < last; ++k) {
+    // Where the bytes could not be read at once, frame by frame says which.
+    made.ok = read ? DecodeFrameBytes(shared, decoder, k, bytes.data() + (index.Offset(k) - base), decoded, made.why)
+                   : DecodeFrame(shared, decoder, k, bytes, decoded, made.why);
     if (made.ok && k >= first) made.samples.insert(made.samples.end(), decoded.begin(), decoded.end());
   }
   return made;
@@ -181,6 +222,7 @@ bool Mp3Source::Restart(std::int64_t frame) {
   // From the stream's first frame every frame is exact.
   usable_ = next_ == 0 ? 0 : frame;
   cache_.clear();
+  cacheAt_ = 0;
   cacheFirst_ = usable_ * index.first.SamplesPerFrame();
   return true;
 }
@@ -190,16 +232,18 @@ bool Mp3Source::Bring(std::int64_t position) {
   const int spf = index.first.SamplesPerFrame();
   const int channels = index.first.Channels();
   const std::int64_t frame = position / spf;
-  const std::int64_t cachedEnd = cacheFirst_ + static_cast<std::int64_t>(cache_.size()) / channels;
+  const std::int64_t cachedEnd = cacheFirst_ + static_cast<std::int64_t>(cache_.size() - cacheAt_) / channels;
   if (position >= cacheFirst_ && position < cachedEnd) return true;
   if (frame >= index.Frames()) return false;
   // Read from the start on: decoded ahead on every core.
   if (!ahead_ && !decoder_ && frame == 0 && !forked_ && index.Frames() > 2 * kRunFrames) {
     const int cores = wave::Cores();
     if (cores > 1) {
+      memory_ = std::make_shared<RunMemory>();
+      const auto room = static_cast<std::size_t>(kKeptBehind * spf * channels);
       ahead_ = std::make_unique<RunsAhead>((index.Frames() + kRunFrames - 1) / kRunFrames, cores, cores + 1,
-                                           [shared = shared_](int, std::int64_t run) {
-                                             return DecodeRun(*shared, run);
+                                           [shared = shared_, memory = memory_, room](int, std::int64_t run) {
+                                             return DecodeRun(*shared, run, *memory, room);
                                            });
     }
   }
@@ -211,17 +255,26 @@ bool Mp3Source::Bring(std::int64_t position) {
       ahead_.reset();
       return false;
     }
-    const std::vector<std::int16_t>& samples = taken.samples;
-    // The end of the run before stays at hand: a search reads a little back.
+    // The end of the run before stays at hand, in the room before the run's
+    // samples: a search reads a little back.
     const std::int64_t runStart = run * kRunFrames * spf;
     const std::int64_t behind = std::clamp<std::int64_t>(cachedEnd == runStart ? runStart - cacheFirst_ : 0, 0,
-                                                         kKeptBehind * spf);
-    cache_.erase(cache_.begin(), cache_.end() - behind * channels);
-    cache_.insert(cache_.end(), samples.begin(), samples.end());
+                                                         static_cast<std::int64_t>(taken.room) / channels);
+    const auto kept = static_cast<std::size_t>(behind * channels);
+    std::copy(cache_.end() - static_cast<std::ptrdiff_t>(kept), cache_.end(),
+              taken.samples.begin() + static_cast<std::ptrdiff_t>(taken.room - kept));
+    memory_->Give(std::move(cache_));
+    cache_ = std::move(taken.samples);
+    cacheAt_ = taken.room - kept;
     cacheFirst_ = runStart - behind;
     return true;
   }
   ahead_.reset();
+  if (cacheAt_ > 0) {
+    // Frame by frame from here: the cache starts at its front again.
+    cache_.erase(cache_.begin(), cache_.begin() + static_cast<std::ptrdiff_t>(cacheAt_));
+    cacheAt_ = 0;
+  }
   if (!decoder_ || frame < usable_ || position < cacheFirst_ || frame > next_ + kFarAhead) {
     if (!Restart(frame)) return false;
   }
@@ -261,10 +314,10 @@ std::int64_t Mp3Source::ReadSamples(std::int64_t offset, void* out, std::int64_t
     const std::int64_t sample = at / frameBytes;
     const std::int64_t position = sample + lead;
     if (!Bring(position)) return done > 0 ? done : -1;
-    const std::int64_t cachedEnd = cacheFirst_ + static_cast<std::int64_t>(cache_.size()) / channels;
+    const std::int64_t cachedEnd = cacheFirst_ + static_cast<std::int64_t>(cache_.size() - cacheAt_) / channels;
     const std::int64_t run = std::min(cachedEnd - position, (count - done + at % frameBytes + frameBytes - 1) / frameBytes);
     wide.resize(static_cast<std::size_t>(run * channels));
-    const std::int16_t* from = cache_.data() + (position - cacheFirst_) * channels;
+    const std::int16_t* from = cache_.data() + cacheAt_ + (position - cacheFirst_) * channels;
     for (std::size_t i = 0; i < wide.size(); ++i)
       wide[i] = static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint16_t>(from[i])) << 16);
     const std::int64_t skip = at % frameBytes;

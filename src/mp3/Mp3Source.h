@@ -25,6 +25,7 @@ namespace corvella::mp3 {
 struct Mp3Shared;
 class Mp3Decoder;
 struct DecodedRun;
+struct RunMemory;
 
 class Mp3Source final : public wave::Source {
  public:
@@ -54,9 +55,11 @@ class Mp3Source final : public wave::Source {
   std::unique_ptr<Mp3Decoder> decoder_;
   using RunsAhead = wave::RunsAhead<DecodedRun>;
   std::unique_ptr<RunsAhead> ahead_;
+  std::shared_ptr<RunMemory> memory_;  // runs' memory, reused
   bool forked_ = false;  // a second reader: parts, read from anywhere
   // Decoded samples from decoded position cacheFirst_, interleaved, 16-bit.
   std::vector<std::int16_t> cache_;
+  std::size_t cacheAt_ = 0;  // where in cache_ the sample at cacheFirst_ is
   std::int64_t cacheFirst_ = 0;
   std::int64_t next_ = 0;       // the frame fed next
   std::int64_t usable_ = 0;     // the first frame decoded exactly
