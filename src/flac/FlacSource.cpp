@@ -774,24 +774,6 @@ class HashBehind {
   std::thread thread_;
 };
 
-// Memory of stretches handed back by the reader, for the workers to reuse.
-struct BufferPool {
-  std::size_t largest = 0;  // kept for reuse at most
-  std::mutex mutex;
-  std::vector<SampleBuffer> free;
-  SampleBuffer Take() {
-    std::lock_guard lock(mutex);
-    if (free.empty()) return {};
-    SampleBuffer buffer = std::move(free.back());
-    free.pop_back();
-    return buffer;
-  }
-  void Give(SampleBuffer buffer) {
-    std::lock_guard lock(mutex);
-    if (free.size() < 4 && buffer.Capacity() <= largest) free.push_back(std::move(buffer));
-  }
-};
-
 void FlacSource::StartAhead() {
   hasher_.reset();
   const int workers = wave::Cores();
@@ -810,8 +792,7 @@ void FlacSource::StartAhead() {
   if (workers < 2 || plan.chunks < 3) return;
   auto decoders = std::make_shared<std::vector<std::unique_ptr<FlacDecoder>>>(workers);
   const auto room = static_cast<std::size_t>(keep_ * info_.channels);
-  buffers_ = std::make_shared<BufferPool>();
-  buffers_->largest = 2 * (std::min(plan.usual, plan.most) + room);
+  buffers_ = std::make_shared<BufferPool>(2 * (std::min(plan.usual, plan.most) + room));
   ahead_ = std::make_unique<wave::RunsAhead<DecodedChunk>>(
       // Two stretches a worker: one decoded while the other waits to be read.
       plan.chunks, workers, 2 * workers,

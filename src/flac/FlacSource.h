@@ -31,7 +31,6 @@ class FlacDecoder;
 class Md5;
 struct FlacShared;
 struct DecodedChunk;
-struct BufferPool;
 class HashBehind;
 
 // Where a frame begins: its first frame of audio and its first byte.
@@ -48,7 +47,8 @@ class SampleBuffer {
  public:
   const std::int32_t* Data() const { return data_.data() + head_; }
   std::size_t Size() const { return used_; }
-  std::size_t Capacity() const { return data_.size(); }
+  // As a vector names it, for the memory kept for reuse.
+  std::size_t capacity() const { return data_.size(); }
   // Room for `count` more samples at the end, now counted in.
   std::int32_t* Extend(std::size_t count);
   void DropFront(std::size_t count);
@@ -135,6 +135,7 @@ class FlacSource final : public wave::Source {
   ChunkPlan plan_;
   bool rest_ = false;  // the stretch chunk_ goes on from join_, decoded here
   std::unique_ptr<FlacDecoder> own_;  // for what is decoded here
+  using BufferPool = wave::Recycled<SampleBuffer>;
   std::shared_ptr<BufferPool> buffers_;  // stretches' memory, reused
   std::unique_ptr<HashBehind> hasher_;    // sums the stretches' signature
 };

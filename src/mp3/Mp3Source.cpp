@@ -140,23 +140,7 @@ struct DecodedRun {
 
 constexpr std::int64_t kRunFrames = 2048;
 
-// The memory of runs the reader is done with, for the next ones: a run's
-// samples are several MB, which a fresh allocation would fault in again.
-struct RunMemory {
-  std::mutex mutex;
-  std::vector<std::vector<std::int16_t>> free;
-  std::vector<std::int16_t> Take() {
-    std::lock_guard lock(mutex);
-    if (free.empty()) return {};
-    std::vector<std::int16_t> buffer = std::move(free.back());
-    free.pop_back();
-    return buffer;
-  }
-  void Give(std::vector<std::int16_t> buffer) {
-    std::lock_guard lock(mutex);
-    if (free.size() < 4) free.push_back(std::move(buffer));
-  }
-};
+using RunMemory = wave::Recycled<std::vector<std::int16_t>>;
 
 // Decodes frames [run * kRunFrames, + kRunFrames) with a run-up of its own,
 // its bytes read at once.

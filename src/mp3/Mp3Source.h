@@ -25,7 +25,6 @@ namespace corvella::mp3 {
 struct Mp3Shared;
 class Mp3Decoder;
 struct DecodedRun;
-struct RunMemory;
 
 class Mp3Source final : public wave::Source {
  public:
@@ -54,6 +53,7 @@ class Mp3Source final : public wave::Source {
   wave::Tags tags_;
   std::unique_ptr<Mp3Decoder> decoder_;
   using RunsAhead = wave::RunsAhead<DecodedRun>;
+  using RunMemory = wave::Recycled<std::vector<std::int16_t>>;
   std::unique_ptr<RunsAhead> ahead_;
   std::shared_ptr<RunMemory> memory_;  // runs' memory, reused
   bool forked_ = false;  // a second reader: parts, read from anywhere

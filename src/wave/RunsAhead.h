@@ -103,6 +103,31 @@ class RunsAhead {
   std::vector<std::thread> threads_;
 };
 
+// Memory the reader is done with, kept for the workers' next runs: a run's
+// samples are megabytes that a fresh allocation would fault in again. At
+// most a few are kept, and none larger than `largest` elements.
+template <typename Buffer>
+class Recycled {
+ public:
+  explicit Recycled(std::size_t largest = SIZE_MAX) : largest_(largest) {}
+  Buffer Take() {
+    std::lock_guard lock(mutex_);
+    if (free_.empty()) return {};
+    Buffer buffer = std::move(free_.back());
+    free_.pop_back();
+    return buffer;
+  }
+  void Give(Buffer buffer) {
+    std::lock_guard lock(mutex_);
+    if (free_.size() < 4 && buffer.capacity() <= largest_) free_.push_back(std::move(buffer));
+  }
+
+ private:
+  const std::size_t largest_;
+  std::mutex mutex_;
+  std::vector<Buffer> free_;
+};
+
 // The cores this process may run on (at least 1, at most 8): fewer where it
 // is held to some of the machine's, as by taskset or start /affinity.
 int Cores();
