@@ -304,6 +304,35 @@ TEST_F(Cli, JsonForScriptsOnEveryCommand) {
   EXPECT_EQ(run({"split", "-o", "out", "in/two.wav"}).out,
             listed[0]["parts"][0]["output"].get<std::string>() + "\n" +
                 listed[0]["parts"][1]["output"].get<std::string>() + "\n");
+
+  // A run refused as a whole says why on stdout too: an array of one object
+  // for count, levels and list, a line for split; stderr as before.
+  for (const char* command : {"count", "levels", "list", "split"}) {
+    r = run({command, "-f", "json", "--names", "no-such-list.txt", "in/two.wav"});
+    EXPECT_EQ(r.status, 1) << command;
+    EXPECT_NE(r.err.find("no-such-list.txt: "), std::string::npos) << command << r.err;
+    const json refused = json::parse(r.out);
+    const json& object = std::string(command) == "split" ? refused : refused.at(0);
+    EXPECT_EQ(object["subject"], "no-such-list.txt") << command << r.out;
+    EXPECT_EQ(object["error"], "no such file") << command << r.out;
+  }
+  r = run({"split", "-f", "json", "--no-clobber", "-o", "out", "in/two.wav"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(json::parse(r.out)["error"], "is there already (--no-clobber): nothing written") << r.out;
+  // A label track whose one part lies past the recording's end.
+  const std::string labels = "100.000000\t200.000000\tlate\n";
+  dir.Put("cuts.txt", Bytes(labels.begin(), labels.end()));
+  r = run({"split", "-f", "json", "--cuts", "cuts.txt", "-o", "cut", "in/two.wav"});
+  EXPECT_EQ(r.status, 1);
+  std::istringstream refusals(r.out);
+  std::vector<json> said;
+  for (std::string line; std::getline(refusals, line);) said.push_back(json::parse(line));
+  ASSERT_FALSE(said.empty()) << r.out << r.err;
+  EXPECT_EQ(said.back()["error"], "nothing written: the cut list does not fit the recordings") << r.out;
+  EXPECT_EQ(said.front()["file"], "in/two.wav") << r.out;
+  r = run({"split", "-f", "json", "--follow", "no-such-recording.wav", "-o", "live"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(json::parse(r.out)["subject"], "no-such-recording.wav") << r.out << r.err;
 }
 
 #ifndef _WIN32

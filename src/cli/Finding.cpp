@@ -93,7 +93,7 @@ bool ReadTrackList(Job& job, split::TrackList& list) {
   if (!error) {
     error = split::ParseTrackList(text, options.files.empty() ? "" : options.files.front(), list);
   }
-  if (error) job.console.Report(options.names == "-" ? "stdin" : options.names, error);
+  if (error) job.RefuseRun(options.names == "-" ? "stdin" : options.names, error);
   return !error;
 }
 

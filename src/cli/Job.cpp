@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <vector>
 
+#include "cli/Listing.h"
 #include "formats/Formats.h"
 
 namespace corvella::cli {
@@ -28,6 +29,29 @@ std::string Job::ShownFolder() const {
                       slashes.find("/../") != std::string::npos;
   if (!climbs) return folder;
   return wave::ResolvedPath(folder);
+}
+
+namespace {
+
+int RefuseRunAs(Job& job, const std::string& subject, const std::string& json) {
+  if (job.options.Format() == ListFormat::Json) {
+    const std::string object = "{" + JsonPath("subject", subject) + ", " + json + "}";
+    job.console.out() << (job.jsonLines ? object : "[" + object + "]") << '\n';
+    if (!job.console.Deliver()) return job.console.OutputStatus();
+  }
+  return kExitFailed;
+}
+
+}  // namespace
+
+int Job::RefuseRun(const std::string& subject, const wave::Error& error) {
+  console.Report(subject, error);
+  return RefuseRunAs(*this, subject, JsonError(error));
+}
+
+int Job::RefuseRun(const std::string& subject, const std::string& sentence) {
+  console.Report(subject, sentence);
+  return RefuseRunAs(*this, subject, JsonError(sentence));
 }
 
 int Job::Status(bool failed) const {

@@ -39,6 +39,17 @@ struct Job {
   // The status a command ends with: the signal's after a stop, 1 after any
   // failure, else 0.
   int Status(bool failed) const;
+  // Ends a run refused as a whole (a track list that cannot be read, a name
+  // in the way of --no-clobber, a cut list that does not fit): said on
+  // stderr, and under --format json also on stdout, as an object with
+  // "subject", "error" and "reason" (a line of split's JSON Lines, else an
+  // array of it alone), so that a script learns why there is nothing.
+  // Returns the status to end with.
+  int RefuseRun(const std::string& subject, const wave::Error& error);
+  int RefuseRun(const std::string& subject, const std::string& sentence);
+
+  // split writes JSON Lines, the other commands one array.
+  bool jsonLines = false;
 };
 
 }  // namespace corvella::cli

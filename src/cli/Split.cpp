@@ -324,10 +324,7 @@ int SplitByCuts(Job& job, wave::Folder& folder, SplitRun& run) {
   split::CutList list;
   wave::Error error = split::ReadListFile(cuts, "a cut list", text);
   if (!error) error = split::ParseCutList(text, list);
-  if (error) {
-    job.console.Report(shown, error);
-    return kExitFailed;
-  }
+  if (error) return job.RefuseRun(shown, error);
   struct Planned {
     std::string file;
     wave::SourceInfo info;
@@ -381,15 +378,14 @@ int SplitByCuts(Job& job, wave::Folder& folder, SplitRun& run) {
     }
     if (!why.empty()) {
       job.console.Report(file, shown + ": " + why);
+      if (job.options.Format() == ListFormat::Json)
+        job.console.out() << "{" << JsonPath("file", file) << ", " << JsonError(shown + ": " + why) << "}\n";
       failed = true;
       continue;
     }
     planned.push_back(std::move(plan));
   }
-  if (failed) {
-    job.console.Report("split", "nothing written: the cut list does not fit the recordings");
-    return kExitFailed;
-  }
+  if (failed) return job.RefuseRun("split", "nothing written: the cut list does not fit the recordings");
   if (list.format == split::CutFormat::Cue) {
     job.console.Note(shown,
                        "a cue sheet gives times to 1/75 s; each part runs from its track's "
@@ -417,6 +413,7 @@ int SplitByCuts(Job& job, wave::Folder& folder, SplitRun& run) {
 }  // namespace
 
 int Split(Job& job) {
+  job.jsonLines = true;
   if (job.options.Streamed()) return SplitStream(job);
   std::unique_ptr<wave::Folder> folder = job.OpenDestination();
   if (!folder) return kExitFailed;
@@ -424,9 +421,8 @@ int Split(Job& job) {
   if (!ReadTrackList(job, list)) return kExitFailed;
   if (job.options.noClobber && job.options.cuts.empty()) {
     if (const std::string taken = NameInTheWay(job, *folder, list); !taken.empty()) {
-      job.console.Report(batch::JoinPath(job.ShownFolder(), taken),
-                         "is there already (--no-clobber): nothing written");
-      return kExitFailed;
+      return job.RefuseRun(batch::JoinPath(job.ShownFolder(), taken),
+                           "is there already (--no-clobber): nothing written");
     }
   }
   SplitRun run(job, *folder, list);

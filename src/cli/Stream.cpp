@@ -144,10 +144,7 @@ int SplitStream(Job& job) {
   const double idle = followed && options.idle <= 0 ? kFollowedIdle : options.idle;
   stream::OpenedInput opened = followed ? stream::FollowedFile(options.follow, idle)
                                         : stream::OpenedInput{stream::StandardInput(), {}};
-  if (!opened.input) {
-    console.Report(subject, opened.error);
-    return kExitFailed;
-  }
+  if (!opened.input) return job.RefuseRun(subject, opened.error);
   stream::Input& input = *opened.input;
   wave::KeptFiles keep;
   KeepInput(job, keep);
@@ -178,13 +175,9 @@ int SplitStream(Job& job) {
       stream::SplitAsItComes(input, std::move(raw.shape), settings, *folder, parts);
   bar.Clear();
   if (!end.began) {
-    if (end.noRate) {
-      console.Report(subject, "a sample rate of 0: no time to judge a gap by");
-      return kExitFailed;
-    }
+    if (end.noRate) return job.RefuseRun(subject, "a sample rate of 0: no time to judge a gap by");
     if (console.Stopped() && !end.refused) return console.StopStatus();
-    console.Report(subject, end.refused);
-    return kExitFailed;
+    return job.RefuseRun(subject, end.refused);
   }
   if (end.overrun) {
     console.Report(subject, "writing the parts fell more than " + Fixed(options.buffer, 0) +
