@@ -12,7 +12,6 @@
 #include <mutex>
 #include <condition_variable>
 #include <deque>
-#include <limits>
 #include <optional>
 #include <thread>
 #include <utility>
@@ -326,6 +325,15 @@ std::string Unfit(const Shape& shape, std::int64_t expected) {
          std::to_string(expected);
 }
 
+// A sample shifted to the top of 32 bits; `lost` gathers the bits of one
+// that does not fit the stream's width (it would not come back from the
+// shift).
+inline std::int32_t WidenOne(FLAC__int32 value, int shift, std::uint32_t& lost) {
+  const auto widened = static_cast<std::int32_t>(static_cast<std::uint32_t>(value) << shift);
+  lost |= static_cast<std::uint32_t>((widened >> shift) ^ value);
+  return widened;
+}
+
 // Copies a frame's samples to the end of `out`, interleaved, each shifted to
 // the top of 32 bits; false where one does not fit the stream's width (it
 // would not come back from the shift).
@@ -336,11 +344,7 @@ bool Widen(const Shape& shape, const FLAC__Frame& frame, const FLAC__int32* cons
   const std::size_t blocksize = frame.header.blocksize;
   std::int32_t* to = out.Extend(blocksize * static_cast<std::size_t>(channels));
   std::uint32_t lost = 0;
-  const auto one = [&](FLAC__int32 value) {
-    const auto widened = static_cast<std::int32_t>(static_cast<std::uint32_t>(value) << shift);
-    lost |= static_cast<std::uint32_t>((widened >> shift) ^ value);
-    return widened;
-  };
+  const auto one = [&](FLAC__int32 value) { return WidenOne(value, shift, lost); };
   if (channels == 2) {
     const FLAC__int32* left = samples[0];
     const FLAC__int32* right = samples[1];
@@ -363,8 +367,12 @@ std::string CheckFrame(const Shape& shape, std::int64_t expected, const FLAC__Fr
                        const FLAC__int32* const* samples) {
   std::string bad = CheckHeader(shape, expected, frame.header);
   if (bad.empty()) {
-    SampleBuffer scratch;
-    if (!Widen(shape, frame, samples, scratch)) bad = Unfit(shape, expected);
+    std::uint32_t lost = 0;
+    const int shift = 32 - shape.bits;
+    for (int c = 0; c < shape.channels; ++c) {
+      for (std::uint32_t i = 0; i < frame.header.blocksize; ++i) WidenOne(samples[c][i], shift, lost);
+    }
+    if (lost != 0) bad = Unfit(shape, expected);
   }
   return bad;
 }
