@@ -126,7 +126,14 @@ wave::Error WritePart(Mp3Source& source, std::int64_t start, std::int64_t end, w
 
   // Which frames, and what goes before them.
   std::int64_t copyFrom = std::max<std::int64_t>(firstNeeded - (shape.layer == 3 ? 2 : 1), 0);
+  // Layers I and II: whole frames, one before the first needed to fill the
+  // synthesis filter, or two where that puts the part's first frame on an
+  // even one of the recording: libmpg123 rounds its synthesis by the phase
+  // of its ring of blocks, which a decode of the whole from its start has
+  // there on even frames.
+  if (shape.layer != 3 && copyFrom % 2 == 1) --copyFrom;
   Bytes silent;
+  int emptyFrames = 0;
   int delay = 0;
   if (shape.layer == 3) {
     if (!reader.Read(copyFrom, frame, header)) return unreadable;
@@ -141,22 +148,42 @@ wave::Error WritePart(Mp3Source& source, std::int64_t start, std::int64_t end, w
     }
     if (static_cast<int>(reservoir.size()) > reach)
       reservoir.erase(reservoir.begin(), reservoir.end() - reach);
-    const std::int64_t plainDelay = decodedFirst - from * spf - kDecoderDelay;
-    if (plainDelay >= 0 && plainDelay <= kLargestDelay) {
+    // libmpg123 after a start decodes only the frames just before the first
+    // it plays (four), counts reservoir bytes only from the frames it
+    // decoded (a frame reaching back further is played as silence), and
+    // rounds its synthesis a little differently in each phase of its ring
+    // of blocks: in a stream of one granule a frame, one frame moves the
+    // phase and two bring it back. So a part has at most four frames before
+    // the first it plays, and as many as a decode of the whole from its
+    // start has there, counted in pairs. Other decoders decode every frame
+    // of a part and are exact whatever it holds.
+    constexpr std::int64_t kDecodedBefore = 4;
+    const std::int64_t wholeBefore =
+        firstNeeded - std::max<std::int64_t>(index.Lead() / spf - kDecodedBefore, 0);
+    const bool oneGranule = spf == 576;
+    auto inPhase = [&](std::int64_t before) { return !oneGranule || (before - wholeBefore) % 2 == 0; };
+    auto delayFits = [&](std::int64_t start) {
+      const std::int64_t d = decodedFirst - start * spf - kDecoderDelay;
+      return d >= 0 && d <= kLargestDelay;
+    };
+    if (!inPhase(firstNeeded - from) && from > 0)
+      --from;  // one frame more from the recording
+    if (delayFits(from) && firstNeeded - from <= kDecodedBefore && inPhase(firstNeeded - from)) {
       copyFrom = from;
-      delay = static_cast<int>(plainDelay);
+      delay = static_cast<int>(decodedFirst - from * spf - kDecoderDelay);
     } else {
-      // Too far back for the delay to skip, or before the stream's first
-      // sample: a silent frame carries the reservoir, and the decoder starts
-      // after it as it starts on a new stream.
+      // A silent frame made for the purpose carries the reservoir, and the
+      // decoder starts after it as it starts on a new stream; an empty one
+      // before it where the phase asks for one more frame.
       const int bitrate = BitrateHolding(shape, static_cast<int>(reservoir.size()));
       if (bitrate == 0) return {wave::ErrorCode::UnableToWrite, "no frame holds the bit reservoir"};
       silent = SilentFrame(WithBitrate(shape, bitrate), reservoir);
-      delay = static_cast<int>(decodedFirst - copyFrom * spf + spf - kDecoderDelay);
+      emptyFrames = inPhase(firstNeeded - copyFrom + 1) ? 0 : 1;
+      delay = static_cast<int>(decodedFirst - copyFrom * spf + (1 + emptyFrames) * spf - kDecoderDelay);
     }
   }
   const std::int64_t copied = lastNeeded - copyFrom + 1;
-  const std::int64_t audioFrames = copied + (silent.empty() ? 0 : 1);
+  const std::int64_t audioFrames = copied + (silent.empty() ? 0 : 1) + emptyFrames;
   const std::int64_t padding = audioFrames * spf - delay - length;
 
   wave::Error error;
@@ -220,6 +247,11 @@ wave::Error WritePart(Mp3Source& source, std::int64_t start, std::int64_t end, w
     audioBytes += count;
     ++frameNumber;
   };
+  if (emptyFrames > 0) {
+    const Bytes empty = SilentFrame(WithBitrate(shape, 1), {});
+    account(empty.data(), static_cast<std::int64_t>(empty.size()), -1);
+    if (out->Write(empty.data(), static_cast<std::int64_t>(empty.size())) < 0) return wave::WriteFailure(*out);
+  }
   if (!silent.empty()) {
     account(silent.data(), static_cast<std::int64_t>(silent.size()), -1);
     if (out->Write(silent.data(), static_cast<std::int64_t>(silent.size())) < 0)
