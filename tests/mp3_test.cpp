@@ -480,9 +480,9 @@ TEST_F(Mp3, ALongStreamDecodedOnEveryCoreIsTheSamplesOfOneCore) {
 }
 
 TEST_F(Mp3, EncodedAnewItsPartsKeepTheSourcesNames) {
-  // The artist, album, date and genre of the MP3's tag, in Latin-1 and in
-  // UTF-16 as lame writes them, go into parts made FLAC, Opus or MP3 again
-  // (the genre into FLAC's comments).
+  // The artist, album, date, genre and comment of the MP3's tag, in
+  // Latin-1 and in UTF-16 as lame writes them, go into parts made FLAC,
+  // Opus or MP3 again, and into parts of its own frames.
   dir.Put("in.wav", SimpleWav(2, Recording(48000), 48000));
   for (const char* encoding : {"", "--id3v2-utf16 "}) {
     const ShellResult made =
@@ -491,10 +491,12 @@ TEST_F(Mp3, EncodedAnewItsPartsKeepTheSourcesNames) {
               "' '" + dir / "tape.mp3" + "'");
     ASSERT_EQ(made.status, 0) << made.err;
     std::filesystem::remove_all(dir / "out");
-    for (const char* to : {"flac", "opus", "mp3"}) {
-      const Ran run =
-          RunProgram({kCli, "split", "-q", "--gap", "0.5", "--to", to, "-o", dir / "out", dir / "tape.mp3"});
+    for (const char* to : {"flac", "opus", "mp3", ""}) {
+      std::vector<std::string> argv = {kCli, "split", "-q", "--gap", "0.5", "-o", dir / "out", dir / "tape.mp3"};
+      if (*to) argv.insert(argv.begin() + 2, {"--to", to});
+      const Ran run = RunProgram(argv);
       ASSERT_EQ(run.status, 0) << run.err;
+      if (!*to) to = "mp3";
       const std::string part = dir / ("out/tape_002." + std::string(to));
       const ShellResult probe = Shell("ffprobe -v error -show_entries format_tags:stream_tags "
                                       "-of default=nw=1 '" + part + "'");
@@ -503,9 +505,8 @@ TEST_F(Mp3, EncodedAnewItsPartsKeepTheSourcesNames) {
       EXPECT_NE(probe.out.find("=Zoë Ångström"), std::string::npos) << encoding << to << probe.out;
       EXPECT_NE(probe.out.find("=Été"), std::string::npos) << encoding << to << probe.out;
       EXPECT_NE(probe.out.find("=1987"), std::string::npos) << encoding << to << probe.out;
-      if (std::string(to) == "flac") {
-        EXPECT_NE(tags.find("genre=jazz"), std::string::npos) << to << probe.out;
-      }
+      EXPECT_NE(tags.find("genre=jazz"), std::string::npos) << to << probe.out;
+      EXPECT_NE(tags.find("comment=side a"), std::string::npos) << to << probe.out;
     }
   }
 }

@@ -310,7 +310,7 @@ wave::Error PartPlan::Make(wave::Source& source, const PartSettings& settings, P
       break;
   }
 
-  if (plan.writer_ == Writer::Flac || plan.LossyTarget()) {
+  if (plan.writer_ == Writer::Flac || plan.writer_ == Writer::Mpeg || plan.LossyTarget()) {
     plan.tags_ = flacSource ? flacSource->tags()
                  : mpeg     ? mpeg->tags()
                  : snd      ? snd->tags()
@@ -328,10 +328,11 @@ wave::Error PartPlan::Make(wave::Source& source, const PartSettings& settings, P
   // Say what is not carried: nothing is dropped without a word.
   if (plan.LossyTarget()) {
     const bool named = !plan.tags_.artist.empty() || !plan.tags_.album.empty() ||
-                       !plan.tags_.date.empty();
+                       !plan.tags_.date.empty() || !plan.tags_.genre.empty() ||
+                       !plan.tags_.comment.empty();
     notes.push_back(std::string("--keep-metadata carries chunks into WAV and FLAC parts; ") +
                     (settings.target == PartTarget::Mp3 ? "MP3" : "Opus") +
-                    (named ? " parts carry the recording's names (artist, album, date) only"
+                    (named ? " parts carry the recording's names (artist, album, date, genre, comment) only"
                            : " parts carry their own title and number only"));
     return {};
   }
@@ -440,7 +441,8 @@ wave::Error PartPlan::Write(wave::Source& reader, const Part& part, wave::Folder
           options.prefix = mp3::Id3v24Tag(tag);
         } else {
           options.track = wave::TrackTags{tag.title,   tag.tags.artist, tag.tags.album,
-                                          tag.tags.date, part.number,   part.count};
+                                          tag.tags.date, part.number,   part.count,
+                                          tag.tags.genre, tag.tags.comment};
         }
         options.quality = settings_.quality;
         options.bitrate = settings_.bitrate;

@@ -46,6 +46,17 @@ Bytes Id3Tag(const Mp3PartOptions& options, const Bytes& kept) {
   text("TPE1", options.tags.artist);
   text("TALB", options.tags.album);
   text("TDRC", options.tags.date);
+  // The recording's own genre and comments are among the kept frames
+  // already, as many as it has.
+  if (!options.keepTags) text("TCON", options.tags.genre);
+  if (!options.keepTags && !options.tags.comment.empty()) {
+    // Language unknown ("XXX"), no short description.
+    const std::string& value = options.tags.comment;
+    frames.insert(frames.end(), {'C', 'O', 'M', 'M'});
+    PutSyncSafe(frames, static_cast<std::uint32_t>(value.size() + 5));
+    frames.insert(frames.end(), {0, 0, 3, 'X', 'X', 'X', 0});
+    frames.insert(frames.end(), value.begin(), value.end());
+  }
   if (frames.empty()) return frames;
   Bytes tag = {'I', 'D', '3', 4, 0, 0};
   PutSyncSafe(tag, static_cast<std::uint32_t>(frames.size()));

@@ -24,7 +24,8 @@ namespace corvella::mp3 {
 struct Mp3PartOptions {
   wave::KeptFiles* keep = nullptr;
   std::function<bool()> stopRequested;
-  // An ID3v2.4 tag: the title, the track as n/N, artist, album and date.
+  // An ID3v2.4 tag: the title, the track as n/N, artist, album, date,
+  // genre and comment.
   std::string title;
   int track = 0, tracks = 0;
   wave::Tags tags;
@@ -40,8 +41,9 @@ wave::Error WritePart(Mp3Source& source, std::int64_t start, std::int64_t end, w
                       wave::FileId* written = nullptr);
 
 // The ID3v2.4 tag an MP3 part begins with (the title, the track as n/N or
-// n where `tracks` is 0, artist, album and date, in UTF-8); empty when
-// there is nothing to say. For encoded parts as for copied ones.
+// n where `tracks` is 0, artist, album, date, genre and comment, in
+// UTF-8); empty when there is nothing to say. For encoded parts as for
+// copied ones.
 std::vector<std::uint8_t> Id3v24Tag(const Mp3PartOptions& options);
 
 // The CRC-16 of the LAME extension (polynomial 0x8005, reflected, from 0).

@@ -148,7 +148,9 @@ wave::Error WritePart(wave::Source& source, std::int64_t start, std::int64_t end
                                       {SF_STR_TRACKNUMBER, &number},
                                       {SF_STR_ARTIST, &track.artist},
                                       {SF_STR_ALBUM, &track.album},
-                                      {SF_STR_DATE, &track.date}}) {
+                                      {SF_STR_DATE, &track.date},
+                                      {SF_STR_GENRE, &track.genre},
+                                      {SF_STR_COMMENT, &track.comment}}) {
       if (!text->empty()) sf_set_string(sf, field, text->c_str());
     }
   }

@@ -19,6 +19,7 @@ struct Tags {
 struct TrackTags {
   std::string title, artist, album, date;
   int number = 0, count = 0;
+  std::string genre, comment;  // the recording's, where a format carries them
 };
 
 // Where what follows the ID3v2 tags at the start of the open file `fd`
