@@ -281,6 +281,40 @@ TEST_F(Mp3, DamageRefusedOrSkipped) {
   }
 }
 
+// Cut off at every byte of its last two frames, a stream is refused with
+// where (an MP3 with a LAME header knows its length even when cut where a
+// frame ends; a Layer II stream, which has none, is read whole there).
+TEST_F(Mp3, CutAtEveryByteOfItsLastFramesIsRefusedOrReadWhole) {
+  dir.Put("short.wav", SimpleWav(2, Samples(2 * 44100 / 5, 1000)));
+  ASSERT_EQ(Shell("lame --quiet -b 128 '" + dir / "short.wav" + "' '" + dir / "short.mp3" + "'").status, 0);
+  ASSERT_EQ(Shell("ffmpeg -v error -i '" + dir / "short.wav" + "' -c:a mp2 -b:a 128k '" + dir / "short.mp2" + "'").status, 0);
+  for (const std::string name : {"short.mp3", "short.mp2"}) {
+    SCOPED_TRACE(name);
+    const Bytes whole = ReadFile(dir / name);
+    const std::size_t frameBytes = 418;  // 128 kbit/s at 44.1 kHz
+    int readWhole = 0;
+    for (std::size_t cut = whole.size() - 2 * frameBytes; cut < whole.size(); ++cut) {
+      dir.Put("cut", Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(cut)));
+      formats::OpenedSource opened = formats::OpenSource(wave::PlatformFiles(), dir / "cut");
+      if (!opened.source) {
+        EXPECT_TRUE(opened.error.detail.find("at byte ") != std::string::npos ||
+                    opened.error.detail.find("the stream ends after frame ") != std::string::npos)
+            << cut << ": " << opened.error.detail;
+        continue;
+      }
+      ASSERT_EQ(name, "short.mp2") << cut;
+      ++readWhole;
+      const wave::SourceInfo& info = opened.source->Info();
+      EXPECT_EQ(info.frames % 1152, 0);
+      std::vector<std::uint8_t> samples(static_cast<std::size_t>(info.extentBytes));
+      EXPECT_EQ(opened.source->ReadSamples(0, samples.data(), info.extentBytes), info.extentBytes);
+    }
+    if (name == "short.mp2") {
+      EXPECT_EQ(readWhole, 2) << "cut where each of the last two frames begins";
+    }
+  }
+}
+
 // Tags before and after the frames are no audio: ID3v2 at the start, APE
 // and ID3v1 at the end; the samples are those of the bare stream.
 TEST_F(Mp3, TagsAroundTheFramesAreSkipped) {
