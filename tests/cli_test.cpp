@@ -361,6 +361,10 @@ TEST_F(Cli, ShellCompletionFromTheOptionsHelpShows) {
   EXPECT_EQ(completeBash("corvella-cli spl"), "split|");
   EXPECT_EQ(completeBash("corvella-cli split --thr"), "--threshold-db|");
   EXPECT_EQ(completeBash("corvella-cli split --to \"\""), "flac|wav|mp3|opus|");
+  // --to=<TAB> and --to=f<TAB>, as bash cuts them at "=".
+  EXPECT_EQ(completeBash("corvella-cli split --to ="), "flac|wav|mp3|opus|");
+  EXPECT_EQ(completeBash("corvella-cli split --to = f"), "flac|");
+  EXPECT_EQ(completeBash("corvella-cli levels --format = j"), "json|");
   EXPECT_EQ(completeBash("corvella-cli levels -f \"\""), "text|json|");
   EXPECT_EQ(completeBash("corvella-cli split -o my"), "my tapes|");
   EXPECT_EQ(completeBash("corvella-cli count side"), "side a.wav|");

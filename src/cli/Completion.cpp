@@ -112,6 +112,13 @@ std::string Bash(const std::vector<CommandEntry>& commands) {
   s << "# bash completion for " << kProgram << "\n"
     << "_corvella_cli() {\n"
     << "  local cur=\"${COMP_WORDS[COMP_CWORD]}\" prev=\"${COMP_WORDS[COMP_CWORD-1]}\"\n"
+    // --option=value: bash cuts the word at "=" into the option, "=" and
+    // the value so far.
+    << "  if [[ $cur == = ]]; then\n"
+    << "    cur=\n"
+    << "  elif [[ $prev == = ]] && ((COMP_CWORD >= 2)); then\n"
+    << "    prev=\"${COMP_WORDS[COMP_CWORD-2]}\"\n"
+    << "  fi\n"
     << "  local command= i\n"
     << "  for ((i = 1; i < COMP_CWORD; i++)); do\n"
     << "    case \"${COMP_WORDS[i]}\" in\n"
