@@ -232,9 +232,14 @@ int Start(const std::vector<std::string>& argv, const std::string& outputs, bool
   startup.hStdOutput = out;
   startup.hStdError = err;
   PROCESS_INFORMATION process{};
-  const bool started =
-      CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NEW_PROCESS_GROUP,
-                     nullptr, nullptr, &startup, &process) != 0;
+  // Wine, busy, now and then fails to start a process at all: the program
+  // never ran, so starting it again hides nothing of its own.
+  bool started = false;
+  for (int attempt = 0; attempt < 3 && !started; ++attempt) {
+    if (attempt > 0) Sleep(500);
+    started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NEW_PROCESS_GROUP,
+                             nullptr, nullptr, &startup, &process) != 0;
+  }
   if (reader) CloseHandle(reader);  // the reader goes before anything is written
   CloseHandle(nothing);
   CloseHandle(out);
