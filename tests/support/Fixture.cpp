@@ -166,6 +166,12 @@ std::map<int, HANDLE>& Processes() {
   return processes;
 }
 
+// Why the last program that could not be started was not.
+DWORD& StartFailure() {
+  static DWORD error = 0;
+  return error;
+}
+
 HANDLE Inheritable(HANDLE handle) {
   SetHandleInformation(handle, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
   return handle;
@@ -239,6 +245,7 @@ int Start(const std::vector<std::string>& argv, const std::string& outputs, bool
     if (attempt > 0) Sleep(500);
     started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NEW_PROCESS_GROUP,
                              nullptr, nullptr, &startup, &process) != 0;
+    if (!started) StartFailure() = GetLastError();
   }
   if (reader) CloseHandle(reader);  // the reader goes before anything is written
   CloseHandle(nothing);
@@ -254,7 +261,10 @@ int Start(const std::vector<std::string>& argv, const std::string& outputs, bool
 Ran Finish(int pid, const std::string& outputs) {
   Ran ran;
   const auto it = Processes().find(pid);
-  if (it == Processes().end()) return ran;
+  if (it == Processes().end()) {
+    ran.err = "the program could not be started (error " + std::to_string(StartFailure()) + ")";
+    return ran;
+  }
   const HANDLE process = it->second;
   Processes().erase(it);
   WaitForSingleObject(process, INFINITE);
