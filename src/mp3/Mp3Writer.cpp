@@ -128,8 +128,7 @@ wave::Error WritePart(Mp3Source& source, std::int64_t start, std::int64_t end, w
   const std::int64_t length = end - start;
   const std::int64_t decodedFirst = start + index.Lead();
   const std::int64_t firstNeeded = decodedFirst / spf;
-  const std::int64_t lastNeeded =
-      std::min((end + index.Lead() - 1) / spf, index.Frames() - 1);
+  std::int64_t lastNeeded = std::min((end + index.Lead() - 1) / spf, index.Frames() - 1);
   const wave::Error unreadable{wave::ErrorCode::UnableToWrite, "the recording's frames cannot be read"};
   FrameReader reader(source);
   Bytes frame;
@@ -191,6 +190,19 @@ wave::Error WritePart(Mp3Source& source, std::int64_t start, std::int64_t end, w
       silent = SilentFrame(WithBitrate(shape, bitrate), reservoir);
       emptyFrames = inPhase(firstNeeded - copyFrom + 1) ? 0 : 1;
       delay = static_cast<int>(decodedFirst - copyFrom * spf + (1 + emptyFrames) * spf - kDecoderDelay);
+    }
+  }
+  if (shape.layer == 3) {
+    // Frames after the part, which the padding skips (it holds at most
+    // 4095 samples, the decoder's delay among them), where the part has
+    // fewer than six audio frames: ffmpeg tells an MP3 by a run of frame
+    // headers and takes a shorter one for something else.
+    constexpr std::int64_t kFramesTold = 6;
+    const std::int64_t framesBefore = firstNeeded - copyFrom + (silent.empty() ? 0 : 1) + emptyFrames;
+    auto trailing = [&](std::int64_t last) { return (last + 1) * spf - (end + index.Lead()); };
+    while (lastNeeded + 1 < index.Frames() && trailing(lastNeeded + 1) <= kLargestDelay - kDecoderDelay &&
+           framesBefore + lastNeeded - firstNeeded + 1 < kFramesTold) {
+      ++lastNeeded;
     }
   }
   const std::int64_t copied = lastNeeded - copyFrom + 1;
