@@ -4,6 +4,7 @@
 // several levels. The options `levels` suggests must give the right number
 // of parts on at least 90 % of them; the figure is printed and every miss
 // named.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <numbers>
@@ -103,6 +104,50 @@ TEST(Levels, SuggestionsGiveTheRightPartsOnSpeechAndMusicUnderNoise) {
   std::printf("levels suggested the right 4 parts for %d of %d recordings (%d%%)\n", right, total,
               100 * right / total);
   EXPECT_GE(right * 10, total * 9) << "missed:" << misses;
+}
+
+
+// Pieces that fade in over 4 s and out over 3 s under loud hiss: the floor
+// that parts them lies far above the fades' first sound and would cut them
+// off, so levels suggests --tracks and says why. The same pieces starting
+// and stopping at once keep a floor and gap. Either way the suggestion
+// gives the four pieces.
+TEST(Levels, FadesUnderLoudNoiseAreLeftToTracks) {
+  TempDir dir;
+  std::atomic<int> stop{0};
+  for (const bool fades : {true, false}) {
+    SCOPED_TRACE(fades ? "fading" : "at once");
+    Signal s(2 * kMaterialRate, 0.0);
+    for (int piece = 0; piece < 4; ++piece) {
+      const int frames = 12 * kMaterialRate;
+      for (int i = 0; i < frames; ++i) {
+        const double t = static_cast<double>(i) / kMaterialRate;
+        const double envelope = fades ? std::min({1.0, t / 4.0, (12.0 - t) / 3.0})
+                                      : std::min({1.0, t / 0.02, (12.0 - t) / 0.02});
+        s.push_back(0.5 * envelope * std::sin(2 * std::numbers::pi * (220.0 + 110.0 * piece) * t));
+      }
+      s.insert(s.end(), 3 * kMaterialRate, 0.0);
+    }
+    std::mt19937 random(5);
+    const Signal hiss = Background(Noise::Pink, s.size(), -30, random);
+    for (std::size_t i = 0; i < s.size(); ++i) s[i] += hiss[i];
+    const std::string path = dir / "side.wav";
+    WriteFile(path, Wav16(s));
+    const ShellResult levels = RunCli({"levels", path}, stop);
+    const auto at = levels.out.rfind("suggested: ");
+    ASSERT_NE(at, std::string::npos) << levels.out << levels.err;
+    const std::string suggested = levels.out.substr(at + 11);
+    if (fades) {
+      EXPECT_EQ(suggested, "--tracks 4\n") << levels.out;
+      EXPECT_NE(levels.out.find("of the pieces' sound off under the noise"), std::string::npos) << levels.out;
+    } else {
+      EXPECT_EQ(suggested.rfind("--threshold-db ", 0), 0u) << levels.out;
+    }
+    std::vector<std::string> count = Words(suggested);
+    count.insert(count.begin(), "count");
+    count.push_back(path);
+    EXPECT_NE(RunCli(count, stop).out.find("contains 4 parts!"), std::string::npos);
+  }
 }
 
 

@@ -477,6 +477,26 @@ wave::Error PeaksFromSummary(wave::Source& source, const PeakSummary& summary,
   return {};
 }
 
+namespace {
+
+// How much of the sound of the pieces `choice` rests on the parts found by
+// the detection rule leave out at an edge, at most: against where the
+// programme's level hears it begin or end. A floor high above a record's
+// surface noise, the one that parts it, cuts a soft start or a fade off.
+std::int64_t EdgeCut(const std::vector<detect::PartSpan>& parts, const detect::TrackChoice& choice,
+                     std::int64_t window) {
+  std::int64_t most = 0;
+  for (std::size_t k = 0; k < parts.size() && k <= choice.gaps.size(); ++k) {
+    const std::int64_t heardFrom = k == 0 ? choice.firstLoud * window : choice.gaps[k - 1].End() * window;
+    const std::int64_t heardTo =
+        k == choice.gaps.size() ? (choice.lastLoud + 1) * window : choice.gaps[k].first * window;
+    most = std::max({most, parts[k].start - heardFrom, heardTo - parts[k].end});
+  }
+  return most;
+}
+
+}  // namespace
+
 wave::Error Suggest(wave::Source& source, const WindowSurvey& survey,
                     const detect::DetectParams& given, bool gapGiven, detect::Progress& progress,
                     Suggestion& suggestion) {
@@ -484,9 +504,12 @@ wave::Error Suggest(wave::Source& source, const WindowSurvey& survey,
   const std::int64_t window = survey.WindowFrames();
   suggestion.estimate = detect::EstimateLevels(survey.Levels());
   suggestion.range = detect::FindStableRange(survey.Parts(), survey.Levels());
-  auto count = [&](const detect::DetectParams& params, int& parts) -> wave::Error {
+  auto count = [&](const detect::DetectParams& params, int& parts,
+                   std::vector<detect::PartSpan>* spans = nullptr) -> wave::Error {
     detect::Scanner scanner(source, params, progress);
-    const WalkResult walk = WalkParts(scanner, [](const detect::PartSpan&, int) {});
+    const WalkResult walk = WalkParts(scanner, [&](const detect::PartSpan& part, int) {
+      if (spans) spans->push_back(part);
+    });
     if (walk.readFailed) return wave::ErrorCode::UnableToRead;
     if (walk.stopped) return wave::ErrorCode::Stopped;
     parts = walk.parts;
@@ -527,8 +550,14 @@ wave::Error Suggest(wave::Source& source, const WindowSurvey& survey,
                                          fit.inside * window - 1, info.rate);
       }
       int parts = 0;
-      if (auto error = count(params, parts)) return error;
-      if (parts == choice.parts) {
+      std::vector<detect::PartSpan> spans;
+      if (auto error = count(params, parts, &spans)) return error;
+      // What the programme's level tells apart, smoothed over a third of a
+      // second, is all an edge can be judged by.
+      const std::int64_t cut = parts == choice.parts ? EdgeCut(spans, choice, window) : 0;
+      if (cut > kSmoothedWindows * window) {
+        reading.edgesCut = EdgesCut{fit.floorDb, detect::Seconds(cut, info.rate)};
+      } else if (parts == choice.parts) {
         reading.params = params;
         reading.tracks = 0;
         reading.choice.floorDb = fit.floorDb;
@@ -542,6 +571,7 @@ wave::Error Suggest(wave::Source& source, const WindowSurvey& survey,
     suggestion.params = best.params;
     suggestion.parts = best.parts;
     suggestion.tracks = best.tracks;
+    suggestion.edgesCut = best.edgesCut;
     suggestion.gapSuggested = !gapGiven && best.tracks == 0;
     suggestion.clearest = best.choice;
     // A count the programme's floors hold over a few dB is the recording's;

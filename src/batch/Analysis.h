@@ -191,11 +191,19 @@ class PeakTap final : public wave::Source {
 // The options to split a recording with, and what they give.
 // A reading of a recording: the options that give it and the parts they
 // give; `tracks` where it is --tracks that gives them (no floor and gap do).
+// Where a noise floor and gap give the parts but cut sound off at their
+// edges, under the noise: the floor, and the most cut off at an edge.
+struct EdgesCut {
+  double floorDb = 0;
+  double seconds = 0;
+};
+
 struct Alternative {
   detect::TrackChoice choice;  // the silences it rests on
   detect::DetectParams params;
   int tracks = 0;
   int parts = 0;
+  std::optional<EdgesCut> edgesCut;  // why --tracks, where a floor and gap give the count
 };
 
 struct Suggestion {
@@ -206,6 +214,7 @@ struct Suggestion {
   bool gapSuggested = false;     // the gap is the suggestion's, not the one given
   int parts = 0;                 // what they give, counted by a real scan
   int tracks = 0;                // where --tracks gives them, not a floor and gap
+  std::optional<EdgesCut> edgesCut;  // why --tracks, where a floor and gap give the count
   bool sure = false;             // the parts stand over a wide range of floors
   // Where the recording has no clear answer: the second best reading.
   std::optional<Alternative> alternative;
