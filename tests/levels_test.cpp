@@ -140,6 +140,8 @@ TEST(Levels, FadesUnderLoudNoiseAreLeftToTracks) {
     if (fades) {
       EXPECT_EQ(suggested, "--tracks 4\n") << levels.out;
       EXPECT_NE(levels.out.find("of the pieces' sound off under the noise"), std::string::npos) << levels.out;
+      const ShellResult json = RunCli({"levels", "-f", "json", path}, stop);
+      EXPECT_NE(json.out.find("\"edges_cut\": {\"threshold_db\":"), std::string::npos) << json.out;
     } else {
       EXPECT_EQ(suggested.rfind("--threshold-db ", 0), 0u) << levels.out;
     }

@@ -265,6 +265,10 @@ int Levels(Job& job) {
       object["parts"] = suggestion.parts;
       if (byTracks) {
         object["tracks"] = suggestion.tracks;
+        if (suggestion.edgesCut) {
+          object["edges_cut"] = {{"threshold_db", Rounded(suggestion.edgesCut->floorDb, 1)},
+                                 {"seconds", Rounded(suggestion.edgesCut->seconds, 2)}};
+        }
       } else {
         object["threshold_db"] = Rounded(suggestionDb, 1);
         object["noise_floor"] = params.noiseFloor;
