@@ -27,6 +27,12 @@ constexpr int kClickMs = 5;
 constexpr double kSureDb = 6.0;
 // On the programme's level, where noise and music stand further apart.
 constexpr double kSteadyDb = 4.0;
+// A part may begin or end this far (a tenth of a second) inside the sound
+// the programme's level hears, no further. Its median keeps a step or a
+// ramp where it is, so its edges are good to a window or two; but the first
+// sound a listener hears lies lower still, under the programme's floor, so
+// whatever the rule cuts off there comes on top of what is measured here.
+constexpr std::int64_t kEdgeCutWindows = 10;
 
 // A gap in 1/44100 s units whose length in frames lies in [shortest,
 // longest]: a third of the way from the one to the other in proportion,
@@ -482,14 +488,22 @@ namespace {
 // How much of the sound of the pieces `choice` rests on the parts found by
 // the detection rule leave out at an edge, at most: against where the
 // programme's level hears it begin or end. A floor high above a record's
-// surface noise, the one that parts it, cuts a soft start or a fade off.
-std::int64_t EdgeCut(const std::vector<detect::PartSpan>& parts, const detect::TrackChoice& choice,
-                     std::int64_t window) {
+// surface noise, or above pieces that fade into silence, cuts a soft start
+// or a fade off.
+// Nothing where the parts are not those pieces (one reaching into the
+// silence beyond its own).
+std::optional<std::int64_t> EdgeCut(const std::vector<detect::PartSpan>& parts,
+                                    const detect::TrackChoice& choice, std::int64_t window) {
+  if (parts.size() != choice.gaps.size() + 1) return std::nullopt;
   std::int64_t most = 0;
-  for (std::size_t k = 0; k < parts.size() && k <= choice.gaps.size(); ++k) {
+  for (std::size_t k = 0; k < parts.size(); ++k) {
     const std::int64_t heardFrom = k == 0 ? choice.firstLoud * window : choice.gaps[k - 1].End() * window;
     const std::int64_t heardTo =
         k == choice.gaps.size() ? (choice.lastLoud + 1) * window : choice.gaps[k].first * window;
+    if ((k > 0 && parts[k].start < choice.gaps[k - 1].first * window) ||
+        (k < choice.gaps.size() && parts[k].end > choice.gaps[k].End() * window) ||
+        parts[k].end <= heardFrom || parts[k].start >= heardTo)
+      return std::nullopt;
     most = std::max({most, parts[k].start - heardFrom, heardTo - parts[k].end});
   }
   return most;
@@ -552,12 +566,11 @@ wave::Error Suggest(wave::Source& source, const WindowSurvey& survey,
       int parts = 0;
       std::vector<detect::PartSpan> spans;
       if (auto error = count(params, parts, &spans)) return error;
-      // What the programme's level tells apart, smoothed over a third of a
-      // second, is all an edge can be judged by.
-      const std::int64_t cut = parts == choice.parts ? EdgeCut(spans, choice, window) : 0;
-      if (cut > kSmoothedWindows * window) {
-        reading.edgesCut = EdgesCut{fit.floorDb, detect::Seconds(cut, info.rate)};
-      } else if (parts == choice.parts) {
+      const std::optional<std::int64_t> cut =
+          parts == choice.parts ? EdgeCut(spans, choice, window) : std::nullopt;
+      if (cut && *cut > kEdgeCutWindows * window) {
+        reading.edgesCut = EdgesCut{fit.floorDb, detect::Seconds(*cut, info.rate)};
+      } else if (cut) {
         reading.params = params;
         reading.tracks = 0;
         reading.choice.floorDb = fit.floorDb;

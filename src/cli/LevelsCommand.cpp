@@ -309,10 +309,10 @@ int Levels(Job& job) {
       out << "\n";
     }
     if (byTracks && suggestion.edgesCut) {
-      out << "  a noise floor and gap give these parts too, but at " << Fixed(suggestion.edgesCut->floorDb, 1)
-          << " dBFS they cut up to " << Fixed(suggestion.edgesCut->seconds, 2)
-          << " s of the pieces' sound off under the noise (soft starts and fades); --tracks draws "
-             "them out by the level of the programme\n";
+      out << "  the noise floor and gap that give these parts most clearly (" << Fixed(suggestion.edgesCut->floorDb, 1)
+          << " dBFS) cut up to " << Fixed(suggestion.edgesCut->seconds, 2)
+          << " s of the pieces' sound off (soft starts and fades); --tracks draws them out by the "
+             "level of the programme\n";
     } else if (byTracks) {
       out << "  no noise floor and gap give these parts alone: passages inside them are as quiet "
              "as the gaps for as long; --tracks finds them by the level of the programme\n";
