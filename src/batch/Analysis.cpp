@@ -489,9 +489,8 @@ namespace {
 // the detection rule leave out at an edge, at most: against where the
 // programme's level hears it begin or end. A floor high above a record's
 // surface noise, or above pieces that fade into silence, cuts a soft start
-// or a fade off.
-// Nothing where the parts are not those pieces (one reaching into the
-// silence beyond its own).
+// or a fade off. Nothing where the parts are not those pieces (one reaching
+// into the silence beyond its own).
 std::optional<std::int64_t> EdgeCut(const std::vector<detect::PartSpan>& parts,
                                     const detect::TrackChoice& choice, std::int64_t window) {
   if (parts.size() != choice.gaps.size() + 1) return std::nullopt;

@@ -188,16 +188,17 @@ class PeakTap final : public wave::Source {
   bool whole_ = false;
 };
 
-// The options to split a recording with, and what they give.
-// A reading of a recording: the options that give it and the parts they
-// give; `tracks` where it is --tracks that gives them (no floor and gap do).
-// Where a noise floor and gap give the parts but cut sound off at their
-// edges, under the noise: the floor, and the most cut off at an edge.
+// Where the noise floor and gap that give the parts most clearly cut the
+// pieces' sound off at their edges: that floor, and the most cut at an edge.
 struct EdgesCut {
   double floorDb = 0;
   double seconds = 0;
 };
 
+// The options to split a recording with, and what they give.
+// A reading of a recording: the options that give it and the parts they
+// give; `tracks` where it is --tracks that gives them (no floor and gap do,
+// or they cut the pieces' edges).
 struct Alternative {
   detect::TrackChoice choice;  // the silences it rests on
   detect::DetectParams params;

@@ -309,8 +309,8 @@ int Levels(Job& job) {
       out << "\n";
     }
     if (byTracks && suggestion.edgesCut) {
-      out << "  the noise floor and gap that give these parts most clearly (" << Fixed(suggestion.edgesCut->floorDb, 1)
-          << " dBFS) cut up to " << Fixed(suggestion.edgesCut->seconds, 2)
+      out << "  the noise floor and gap that give these parts most clearly ("
+          << Fixed(suggestion.edgesCut->floorDb, 1) << " dBFS) cut up to " << Fixed(suggestion.edgesCut->seconds, 2)
           << " s of the pieces' sound off (soft starts and fades); --tracks draws them out by the "
              "level of the programme\n";
     } else if (byTracks) {

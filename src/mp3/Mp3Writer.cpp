@@ -191,8 +191,6 @@ wave::Error WritePart(Mp3Source& source, std::int64_t start, std::int64_t end, w
       emptyFrames = inPhase(firstNeeded - copyFrom + 1) ? 0 : 1;
       delay = static_cast<int>(decodedFirst - copyFrom * spf + (1 + emptyFrames) * spf - kDecoderDelay);
     }
-  }
-  if (shape.layer == 3) {
     // Frames after the part, which the padding skips (it holds at most
     // 4095 samples, the decoder's delay among them), where the part has
     // fewer than six audio frames: ffmpeg tells an MP3 by a run of frame
